@@ -1,0 +1,217 @@
+#include "app/app.h"
+
+#include <string>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "app/text.h"
+#include "app/tray.h"
+#include "notify/notification_server.h"
+#include "overlay/overlay_window.h"
+#include "overlay/renderer.h"
+#include "rpc/rpc_client.h"
+#include "ui/plugin_installer.h"
+
+bool g_running = true;
+HANDLE g_singleInstanceMutex = nullptr;
+HWND g_messageWindow = nullptr;
+std::unique_ptr<OverlayWindow> g_overlay;
+std::unique_ptr<RpcClient> g_rpcClient;
+std::unique_ptr<NotificationServer> g_notificationServer;
+
+namespace {
+
+constexpr DWORD kReconnectIntervalMs = 5000;
+constexpr DWORD kTopmostIntervalMs = 100;
+constexpr DWORD kFrameIntervalMs = 33;
+
+std::wstring Num(long long n) { return std::to_wstring(n); }
+
+int ChooseLanguage(const std::string& configured) {
+  if (configured == "en") return 0;
+  if (configured == "ja") return 1;
+  return (GetUserDefaultUILanguage() & 0x3FF) == LANG_JAPANESE ? 1 : 0;
+}
+
+// True when another instance holds the mutex; then the user has been told.
+bool AnotherInstanceRuns() {
+  g_singleInstanceMutex = CreateMutexW(nullptr, TRUE, L"Voxmere_SingleInstance_Mutex");
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  CloseHandle(g_singleInstanceMutex);
+  g_singleInstanceMutex = nullptr;
+  MessageBoxW(nullptr, Text(kTextAlreadyRunning), Text(kTextAlreadyRunningCaption), MB_ICONINFORMATION);
+  return true;
+}
+
+bool CreateMessageWindow(HINSTANCE instance) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = TrayWndProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = L"VoxmereMessageClass";
+  if (!RegisterClassExW(&wc)) {
+    WriteLogLine(L"ERROR: Failed to register message window class");
+    return false;
+  }
+  g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
+                                    nullptr);
+  if (!g_messageWindow) {
+    WriteLogLine(L"ERROR: Failed to create message window");
+    return false;
+  }
+  WriteLogLine(L"Message window created");
+  return true;
+}
+
+void CreateRpcClient() {
+  g_rpcClient = std::make_unique<RpcClient>();
+  g_rpcClient->onVoiceUsers = [](const std::vector<VoiceUser>& users) {
+    if (g_overlay) g_overlay->SetVoiceUsers(users);
+  };
+  g_rpcClient->onMessage = [](const std::wstring& sender, const std::wstring& text) {
+    if (g_overlay) g_overlay->AddMessageNotification(sender, text);
+  };
+}
+
+OverlayNotification ToCard(const NotificationData& data) {
+  OverlayNotification card;
+  card.username = data.username;
+  card.displayName = data.displayName;
+  card.content = data.content;
+  card.avatarUrl = data.avatarUrl;
+  card.avatarHash = data.avatarHash;
+  card.userId = data.userId;
+  card.channelName = data.channelName;
+  card.serverName = data.serverName;
+  return card;
+}
+
+void StartNotificationServer() {
+  g_notificationServer = std::make_unique<NotificationServer>();
+  g_notificationServer->SetCallback([](const NotificationData& data) {
+    if (g_overlay) g_overlay->AddNotification(ToCard(data));
+  });
+  if (g_notificationServer->Start())
+    WriteLogLine(L"Notification server started on \\\\.\\pipe\\VoxmereNotifications");
+  else
+    WriteLogLine(L"ERROR: Failed to start notification server");
+}
+
+// Returns false when a quit message ended the run.
+bool DrainMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      g_running = false;
+      return false;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return true;
+}
+
+void RunMainLoop() {
+  DWORD lastReconnect = 0;
+  DWORD lastTopmost = 0;
+  DWORD lastFrame = 0;
+  while (g_running) {
+    if (!DrainMessages() || !g_running) break;
+    DWORD now = GetTickCount();
+    if (g_rpcClient && g_rpcClient->IsConnected()) {
+      g_rpcClient->Poll();
+    } else if (now - lastReconnect > kReconnectIntervalMs) {
+      Reconnect();
+      lastReconnect = now;
+    }
+    if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
+    if (now - lastTopmost >= kTopmostIntervalMs) {
+      if (g_overlay && g_overlay->visible && g_overlay->hwnd)
+        SetWindowPos(g_overlay->hwnd, HWND_TOPMOST, g_overlay->x, g_overlay->y, g_overlay->width,
+                     g_overlay->height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+      lastTopmost = now;
+    }
+    if (g_overlay) g_overlay->UpdateDragMode();
+    if (now - lastFrame >= kFrameIntervalMs) {
+      if (g_overlay) {
+        g_overlay->Update();
+        g_overlay->Render();
+      }
+      lastFrame = now;
+    }
+    Sleep(1);
+  }
+}
+
+void Shutdown() {
+  g_notificationServer.reset();
+  g_overlay.reset();
+  g_rpcClient.reset();
+  Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);
+  if (g_customIcon) {
+    DestroyIcon(g_customIcon);
+    g_customIcon = nullptr;
+  }
+  if (g_singleInstanceMutex) {
+    ReleaseMutex(g_singleInstanceMutex);
+    CloseHandle(g_singleInstanceMutex);
+    g_singleInstanceMutex = nullptr;
+  }
+  RendererShutdown();
+}
+
+}  // namespace
+
+int RunVoxmere(HINSTANCE instance) {
+  g_logPath = GetExeDirectory() + L"\\debug.log";
+  bool configLoaded = LoadConfig(g_config, GetConfigPath());
+  g_language = ChooseLanguage(g_config.language);
+
+  // Checked before the log is restarted, so a second start leaves the
+  // running instance's debug.log alone.
+  if (!g_config.allow_multi_instance && AnotherInstanceRuns()) return 0;
+
+  DeleteFileW(g_logPath.c_str());
+  WriteLogLine(L"=== Voxmere Started ===");
+  WriteLogLine(L"Config loaded: " + Num(configLoaded ? 1 : 0));
+  WriteLogLine(L"Monitor: " + Num(g_config.monitor));
+  WriteLogLine(L"Allow multi-instance: " + Num(g_config.allow_multi_instance ? 1 : 0));
+  WriteLogLine(L"Language: " + Num(g_language));
+
+  if (!RendererInitialize()) {
+    WriteLogLine(L"ERROR: Failed to initialize GDI+");
+    MessageBoxW(nullptr, Text(kTextGdiplusFailed), Text(kTextError), MB_ICONERROR);
+    return 1;
+  }
+  WriteLogLine(L"GDI+ initialized");
+
+  if (!CreateMessageWindow(instance)) {
+    RendererShutdown();
+    return 1;
+  }
+  CreateTrayIcon();
+  WriteLogLine(L"Tray icon created");
+
+  g_overlay = std::make_unique<OverlayWindow>();
+  if (!g_overlay->Create(instance)) {
+    WriteLogLine(L"ERROR: Failed to create overlay window");
+    MessageBoxW(nullptr, Text(kTextOverlayFailed), Text(kTextError), MB_ICONERROR);
+    Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);
+    RendererShutdown();
+    return 1;
+  }
+  WriteLogLine(L"Overlay window created");
+  WriteLogLine(L"Screen: X=" + Num(g_overlay->x) + L" Y=" + Num(g_overlay->y) + L" W=" + Num(g_overlay->width) +
+               L" H=" + Num(g_overlay->height));
+
+  CreateRpcClient();
+  StartNotificationServer();
+
+  WriteLogLine(L"Checking BetterDiscord installation...");
+  CheckPluginInstallation(g_messageWindow);
+
+  Reconnect();
+  if (g_running) RunMainLoop();
+  Shutdown();
+  return 0;
+}

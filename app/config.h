@@ -1,0 +1,72 @@
+// The one configuration record, its defaults, and the config.json reader and
+// writer. The text rules live in config_text.cpp (no platform calls); only
+// LoadConfig, SaveConfig and GetExeDirectory touch files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A colour as the platform's COLORREF: red in bits 0-7, green 8-15, blue 16-23.
+using ConfigColor = uint32_t;
+
+constexpr ConfigColor MakeConfigColor(int r, int g, int b) {
+  return static_cast<ConfigColor>((r & 255) | ((g & 255) << 8) | ((b & 255) << 16));
+}
+constexpr int ColorRed(ConfigColor c) { return static_cast<int>(c & 255); }
+constexpr int ColorGreen(ConfigColor c) { return static_cast<int>((c >> 8) & 255); }
+constexpr int ColorBlue(ConfigColor c) { return static_cast<int>((c >> 16) & 255); }
+
+// Placeholders: a real build registers its own Discord application and puts
+// its id and secret here (or in config.json).
+constexpr const wchar_t* kBuiltInClientId = L"1180000000000000000";
+constexpr const wchar_t* kBuiltInClientSecret = L"VoxmereReplaceWithYourOwnSecret0";
+
+struct Config {
+  std::wstring client_id = kBuiltInClientId;
+  std::wstring client_secret = kBuiltInClientSecret;
+  std::wstring overlay_position = L"top_left";
+  bool show_avatars = true;
+  bool show_names = true;
+  int32_t notification_duration = 5000;
+  int32_t avatar_size = 48;
+  int32_t margin = 20;
+  int32_t monitor = 0;
+  int32_t overlay_x = 20;
+  int32_t overlay_y = 20;
+  float inactive_opacity = 0.4f;
+  float username_label_opacity = 1.0f;
+  ConfigColor speaking_color = MakeConfigColor(67, 181, 129);
+  ConfigColor muted_color = MakeConfigColor(237, 66, 69);
+  ConfigColor deafened_color = MakeConfigColor(250, 166, 26);
+  ConfigColor border_color = MakeConfigColor(255, 255, 255);
+  int32_t notification_position = 0;
+  bool allow_multi_instance = false;
+  int32_t username_font_size = 12;
+  int32_t notification_font_size = 12;
+  bool pip_enabled = false;
+  std::wstring pip_window_title;
+  int32_t pip_x = 50;
+  int32_t pip_y = 50;
+  int32_t pip_width = 320;
+  int32_t pip_height = 180;
+  float pip_opacity = 0.9f;
+  std::string language;
+};
+
+extern Config g_config;
+
+// Text rules (config_text.cpp).
+std::string FindConfigValue(const std::string& text, const std::string& key);
+int32_t ReadConfigInt(const std::string& text, const std::string& key, int32_t fallback);
+float ReadConfigFloat(const std::string& text, const std::string& key, float fallback);
+bool ReadConfigBool(const std::string& text, const std::string& key, bool fallback);
+// Fills the record from the text of a config.json (LF line ends).
+void ApplyConfigText(Config& config, const std::string& text);
+// The whole file as SaveConfig writes it, with LF line ends.
+std::string FormatConfigText(const Config& config);
+
+// Files (config_file.cpp).
+std::wstring GetExeDirectory();
+std::wstring GetConfigPath();  // GetExeDirectory() + "\config.json"
+bool LoadConfig(Config& config, const std::wstring& path);
+bool SaveConfig(const Config& config, const std::wstring& path);

@@ -1,0 +1,39 @@
+#include "app/http_endpoint.h"
+
+#include <cstdlib>
+
+std::optional<HttpEndpoint> ParseHttpBase(const std::string& base) {
+  HttpEndpoint endpoint;
+  std::string rest;
+  if (base.rfind("https://", 0) == 0) {
+    rest = base.substr(8);
+  } else if (base.rfind("http://", 0) == 0) {
+    endpoint.secure = false;
+    endpoint.port = 80;
+    rest = base.substr(7);
+  } else {
+    return std::nullopt;
+  }
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  size_t colon = rest.find(':');
+  std::string host = rest.substr(0, colon);
+  if (host.empty() || host.find_first_of("/?#@ ") != std::string::npos) return std::nullopt;
+  if (colon != std::string::npos) {
+    std::string port = rest.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    endpoint.port = std::atoi(port.c_str());
+    if (endpoint.port < 1 || endpoint.port > 65535) return std::nullopt;
+  }
+  endpoint.host.assign(host.begin(), host.end());
+  return endpoint;
+}
+
+HttpEndpoint ResolveHttpEndpoint(const char* envName, const wchar_t* defaultHost) {
+  if (const char* value = std::getenv(envName)) {
+    if (auto parsed = ParseHttpBase(value)) return *parsed;
+  }
+  HttpEndpoint endpoint;
+  endpoint.host = defaultHost;
+  return endpoint;
+}

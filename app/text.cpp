@@ -1,0 +1,78 @@
+#include "app/text.h"
+
+int g_language = 0;
+
+namespace {
+
+const TextEntry kTexts[kTextCount] = {
+    {L"Failed to initialize GDI+", L"GDI+の初期化に失敗しました"},
+    {L"Failed to create overlay window", L"オーバーレイウィンドウの作成に失敗しました"},
+    {L"Error", L"エラー"},
+    {L"Voxmere", L"Voxmere"},
+    {L"Hide Overlay", L"オーバーレイを隠す"},
+    {L"Show Overlay", L"オーバーレイを表示"},
+    {L"Connected", L"接続済み"},
+    {L"Reconnect", L"再接続"},
+    {L"Settings...", L"設定..."},
+    {L"Exit", L"終了"},
+    {L"Voxmere - Connected", L"Voxmere - 接続済み"},
+    {L"Voxmere - Disconnected", L"Voxmere - 未接続"},
+    {L"Voxmere is already running.\nMultiple instances are disabled.",
+     L"Voxmereは既に実行中です。\n多重起動が無効になっています。"},
+    {L"Voxmere", L"Voxmere"},
+    {L"Voxmere Settings", L"Voxmere 設定"},
+    {L"Inactive Opacity:", L"非発言時の透明度:"},
+    {L"Speaking Color:", L"発言エフェクト色:"},
+    {L"Muted Color:", L"マイクミュート色:"},
+    {L"Deafened Color:", L"スピーカーミュート色:"},
+    {L"Border Color:", L"通常枠色:"},
+    {L"Notification Position:", L"通知表示位置:"},
+    {L"Top-Right", L"右上"},
+    {L"Top-Left", L"左上"},
+    {L"Bottom-Right", L"右下"},
+    {L"Bottom-Left", L"左下"},
+    {L"Top-Center", L"上中央"},
+    {L"Bottom-Center", L"下中央"},
+    {L"Allow Multiple Instances", L"多重起動を許可"},
+    {L"Save", L"保存"},
+    {L"Cancel", L"キャンセル"},
+    {L"Language:", L"言語:"},
+    {L"Auto (System)", L"自動 (システム)"},
+    {L"English", L"English"},
+    {L"日本語", L"日本語"},
+    {L"Language change takes effect after restart.", L"言語の変更は再起動後に反映されます。"},
+    {L"Plugin file not found:\n%s\n\nPlease place Tallybell.plugin.js in the same folder as Voxmere.exe.",
+     L"プラグインファイルが見つかりません:\n%s\n\nVoxmere.exeと同じフォルダに Tallybell.plugin.js を配置してください。"},
+    {L"Voxmere - Error", L"Voxmere - エラー"},
+    {L"Failed to copy the plugin.\nPlease check write permissions to the BetterDiscord plugins folder.",
+     L"プラグインのコピーに失敗しました。\nBetterDiscordのpluginsフォルダへの書き込み権限を確認してください。"},
+    {L"BetterDiscord is not installed.\n\nTo use overlay notifications with Voxmere, BetterDiscord is "
+     L"required.\n\nPlease install BetterDiscord and restart Voxmere.\nhttps://betterdiscord.app/",
+     L"BetterDiscordがインストールされていません。\n\nVoxmereとの連携通知を使用するには、BetterDiscordが必要です。"
+     L"\n\nBetterDiscordをインストール後、Voxmereを再起動してください。\nhttps://betterdiscord.app/"},
+    {L"Voxmere - BetterDiscord Not Found", L"Voxmere - BetterDiscord未検出"},
+    {L"BetterDiscord was detected, but the integration plugin (Tallybell) is not installed.\n\nThis plugin "
+     L"is required to display message notifications on top of other windows.\n\nWould you like to install "
+     L"the plugin?",
+     L"BetterDiscordが検出されましたが、連携プラグイン（Tallybell）がインストールされていません。\n\nVoxmereと連携して"
+     L"メッセージ通知を最上面に表示するには、このプラグインが必要です。\n\nプラグインをインストールしますか？"},
+    {L"Voxmere - Plugin Installation", L"Voxmere - プラグインのインストール"},
+    {L"Plugin installed successfully!\n\nPlease restart Discord or enable the Tallybell plugin in "
+     L"BetterDiscord settings.",
+     L"プラグインをインストールしました！\n\nDiscordを再起動するか、BetterDiscordの設定でTallybellプラグインを有効にしてください。"},
+    {L"Voxmere - Installation Complete", L"Voxmere - インストール完了"},
+    {L"Username Label Opacity:", L"ユーザー名ラベル透明度:"},
+    {L"Username Font Size:", L"ユーザー名フォント:"},
+    {L"Notification Font Size:", L"通知フォント:"},
+    {L"Enable PiP (Picture-in-Picture)", L"PiPを有効にする"},
+    {L"Voxmere", L"Voxmere"},
+};
+
+}  // namespace
+
+const TextEntry& TextTable(TextId id) { return kTexts[id]; }
+
+const wchar_t* Text(TextId id) {
+  const TextEntry& entry = kTexts[id];
+  return g_language == 1 ? entry.japanese : entry.english;
+}

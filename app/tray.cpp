@@ -1,0 +1,115 @@
+#include "app/tray.h"
+
+#include <gdiplus.h>
+
+#include <memory>
+
+#include "app/app.h"
+#include "app/config.h"
+#include "app/log.h"
+#include "app/text.h"
+#include "overlay/overlay_window.h"
+#include "rpc/rpc_client.h"
+#include "ui/settings_window.h"
+
+NOTIFYICONDATAW g_trayIcon = {};
+HICON g_customIcon = nullptr;
+
+namespace {
+
+void SetTip(const wchar_t* text) { lstrcpynW(g_trayIcon.szTip, text, ARRAYSIZE(g_trayIcon.szTip)); }
+
+HICON LoadPngIcon(const std::wstring& path) {
+  Gdiplus::Bitmap source(path.c_str());
+  if (source.GetLastStatus() != Gdiplus::Ok) return nullptr;
+  Gdiplus::Bitmap scaled(32, 32, PixelFormat32bppARGB);
+  {
+    Gdiplus::Graphics graphics(&scaled);
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    graphics.DrawImage(&source, 0, 0, 32, 32);
+  }
+  HICON icon = nullptr;
+  if (scaled.GetHICON(&icon) != Gdiplus::Ok) return nullptr;
+  return icon;
+}
+
+void ToggleOverlay() {
+  if (g_overlay) g_overlay->Toggle();
+}
+
+}  // namespace
+
+void CreateTrayIcon() {
+  g_trayIcon.cbSize = sizeof(g_trayIcon);
+  g_trayIcon.hWnd = g_messageWindow;
+  g_trayIcon.uID = 1;
+  g_trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  g_trayIcon.uCallbackMessage = WM_TRAYICON;
+
+  std::wstring path = GetExeDirectory() + L"\\icon.png";
+  g_customIcon = LoadPngIcon(path);
+  if (g_customIcon) {
+    g_trayIcon.hIcon = g_customIcon;
+    WriteLogLine(L"Custom icon loaded from: " + path);
+  } else {
+    g_trayIcon.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    WriteLogLine(L"Custom icon not found, using default. Path tried: " + path);
+  }
+  SetTip(Text(kTextTrayTitle));
+  Shell_NotifyIconW(NIM_ADD, &g_trayIcon);
+}
+
+LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TRAYICON:
+      if (lParam == WM_RBUTTONUP) ShowTrayMenu(window);
+      else if (lParam == WM_LBUTTONDBLCLK) ToggleOverlay();
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
+        case MENU_RECONNECT: Reconnect(); break;
+        case MENU_SETTINGS: ShowSettingsWindow(g_messageWindow); break;
+        case MENU_EXIT:
+          g_running = false;
+          PostQuitMessage(0);
+          break;
+        default: break;
+      }
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void ShowTrayMenu(HWND window) {
+  POINT cursor = {};
+  GetCursorPos(&cursor);
+  HMENU menu = CreatePopupMenu();
+  if (!menu) return;
+  bool overlayVisible = g_overlay && g_overlay->visible;
+  AppendMenuW(menu, MF_STRING, MENU_TOGGLE_OVERLAY, Text(overlayVisible ? kTextHideOverlay : kTextShowOverlay));
+  if (g_rpcClient && g_rpcClient->IsConnected())
+    AppendMenuW(menu, MF_STRING | MF_GRAYED, MENU_RECONNECT, Text(kTextConnected));
+  else
+    AppendMenuW(menu, MF_STRING, MENU_RECONNECT, Text(kTextReconnect));
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, MENU_EXIT, Text(kTextExit));
+  SetForegroundWindow(window);
+  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  DestroyMenu(menu);
+}
+
+void Reconnect() {
+  if (!g_rpcClient) return;
+  g_rpcClient->Disconnect();
+  g_rpcClient->clientSecret = g_config.client_secret;
+  bool connected = g_rpcClient->Connect(g_config.client_id);
+  SetTip(Text(connected ? kTextTipConnected : kTextTipDisconnected));
+  Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon);
+}

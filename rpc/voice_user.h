@@ -1,0 +1,18 @@
+// One member of the selected voice channel, as the RPC client reports it and
+// the overlay draws it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct VoiceUser {
+  std::wstring id;
+  std::wstring username;
+  std::wstring displayName;
+  std::wstring avatarHash;
+  bool speaking = false;
+  bool muted = false;
+  bool deafened = false;
+  bool bot = false;
+  uint32_t joinTick = 0;  // the overlay's entry-animation start; 0 = full size
+};
