@@ -27,13 +27,8 @@ std::string ExtractBalanced(const std::string& text, const std::string& marker, 
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-}  // namespace
-
-std::string ExtractJsonValue(const std::string& text, const std::string& key) {
-  size_t at = text.find("\"" + key + "\"");
-  if (at == std::string::npos) return {};
-  size_t colon = text.find(':', at);
-  if (colon == std::string::npos) return {};
+// The value whose text begins after the colon at `colon`.
+std::string ValueAfterColon(const std::string& text, size_t colon) {
   size_t i = colon + 1;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   if (i >= text.size()) return {};
@@ -57,6 +52,26 @@ std::string ExtractJsonValue(const std::string& text, const std::string& key) {
     for (j = i; j < text.size() && (IsDigit(text[j]) || text[j] == '.'); ++j) {
     }
     return text.substr(i, j - i);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ExtractJsonValue(const std::string& text, const std::string& key) {
+  size_t at = text.find("\"" + key + "\"");
+  if (at == std::string::npos) return {};
+  size_t colon = text.find(':', at);
+  if (colon == std::string::npos) return {};
+  return ValueAfterColon(text, colon);
+}
+
+std::string ExtractJsonKeyValue(const std::string& text, const std::string& key) {
+  const std::string quoted = "\"" + key + "\"";
+  for (size_t at = text.find(quoted); at != std::string::npos; at = text.find(quoted, at + 1)) {
+    size_t i = at + quoted.size();
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < text.size() && text[i] == ':') return ValueAfterColon(text, i);
   }
   return {};
 }

@@ -10,6 +10,10 @@
 // kept), a true/false literal up to the next ',' or '}', or an unsigned
 // number. Empty when missing or of another kind (null, object, array, '-').
 std::string ExtractJsonValue(const std::string& text, const std::string& key);
+// As ExtractJsonValue, but only an occurrence used as a key (a colon follows,
+// spaces and tabs allowed) counts: a string value equal to the key, such as a
+// channel named "code", is passed over.
+std::string ExtractJsonKeyValue(const std::string& text, const std::string& key);
 
 // From the first '{' at or after the first marker (a key with its quotes, such
 // as "\"data\"") to its balancing '}'; to the end when unbalanced.

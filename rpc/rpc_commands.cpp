@@ -1,0 +1,39 @@
+#include "rpc/rpc_commands.h"
+
+const char* const kChannelEvents[5] = {"VOICE_STATE_CREATE", "VOICE_STATE_UPDATE", "VOICE_STATE_DELETE",
+                                       "SPEAKING_START", "SPEAKING_STOP"};
+
+namespace {
+
+std::string NonceTail(int32_t nonce) { return "\"nonce\":\"" + std::to_string(nonce) + "\"}"; }
+
+}  // namespace
+
+std::string HandshakeText(const std::string& clientId) { return "{\"v\":1,\"client_id\":\"" + clientId + "\"}"; }
+
+std::string AuthorizeText(const std::string& clientId, int32_t nonce) {
+  return "{\"cmd\":\"AUTHORIZE\",\"args\":{\"client_id\":\"" + clientId +
+         "\",\"scopes\":[\"rpc\",\"rpc.voice.read\"]}," + NonceTail(nonce);
+}
+
+std::string AuthenticateText(const std::string& accessToken, int32_t nonce) {
+  return "{\"cmd\":\"AUTHENTICATE\",\"args\":{\"access_token\":\"" + accessToken + "\"}," + NonceTail(nonce);
+}
+
+std::string SubscribeVoiceChannelSelectText(int32_t nonce) {
+  return "{\"cmd\":\"SUBSCRIBE\",\"evt\":\"VOICE_CHANNEL_SELECT\"," + NonceTail(nonce);
+}
+
+std::string GetSelectedVoiceChannelText(int32_t nonce) {
+  return "{\"cmd\":\"GET_SELECTED_VOICE_CHANNEL\",\"args\":{}," + NonceTail(nonce);
+}
+
+std::string SubscribeChannelEventText(const std::string& evt, const std::string& channelId, int32_t nonce) {
+  return "{\"cmd\":\"SUBSCRIBE\",\"evt\":\"" + evt + "\",\"args\":{\"channel_id\":\"" + channelId + "\"}," +
+         NonceTail(nonce);
+}
+
+std::string TokenRequestBody(const std::string& clientId, const std::string& clientSecret, const std::string& code) {
+  return "client_id=" + clientId + "&client_secret=" + clientSecret + "&grant_type=authorization_code" +
+         "&code=" + code;
+}
