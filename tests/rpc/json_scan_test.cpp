@@ -69,3 +69,12 @@ TEST(ContainsText, ExactFragments) {
   EXPECT_FALSE(ContainsText(R"({"mute": true})", R"("mute":true)"));
   EXPECT_TRUE(ContainsText("xSPEAKING_START", "SPEAKING"));
 }
+
+TEST(ExtractJsonKeyValue, SkipsOccurrencesThatAreValues) {
+  EXPECT_EQ(ExtractJsonKeyValue(R"({"name":"code","type":2})", "code"), "");
+  EXPECT_EQ(ExtractJsonKeyValue(R"({"name":"code","data":{"code":4006}})", "code"), "4006");
+  EXPECT_EQ(ExtractJsonKeyValue(R"({"code" : 5})", "code"), "5");
+  EXPECT_EQ(ExtractJsonKeyValue(R"({"code":"x"})", "code"), "x");
+  EXPECT_EQ(ExtractJsonKeyValue(R"({"codex":1})", "code"), "");
+  EXPECT_EQ(ExtractJsonKeyValue(R"("code")", "code"), "");
+}
