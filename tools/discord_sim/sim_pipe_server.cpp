@@ -1,0 +1,290 @@
+#include "tools/discord_sim/sim_pipe_server.h"
+
+#include <chrono>
+
+namespace {
+
+constexpr DWORD kPipeBufferBytes = 64 * 1024;
+// After a Close frame the client gets this long to read it and go; closing
+// our end sooner would discard the frame unread.
+constexpr DWORD kCloseGraceMs = 2000;
+
+std::string Describe(const char* direction, const RpcFrame& frame) {
+  return std::string(direction) + " op=" + std::to_string(frame.opcode) + " " + frame.payload;
+}
+
+void CloseIfSet(HANDLE& h) {
+  if (h) CloseHandle(h);
+  h = nullptr;
+}
+
+}  // namespace
+
+SimPipeServer::SimPipeServer(SimScenario scenario, SimAuthRegistry& auth) : sim_(std::move(scenario), auth) {}
+
+SimPipeServer::~SimPipeServer() { Stop(); }
+
+bool SimPipeServer::Start(int pipeIndex) {
+  std::wstring name = L"\\\\.\\pipe\\discord-ipc-" + std::to_wstring(pipeIndex);
+  pipe_ = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBufferBytes, kPipeBufferBytes, 0,
+                           nullptr);
+  if (pipe_ == INVALID_HANDLE_VALUE) return false;
+  stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  actionEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ioEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  writeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!stopEvent_ || !actionEvent_ || !ioEvent_ || !writeEvent_) {
+    Stop();
+    return false;
+  }
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void SimPipeServer::Stop() {
+  if (stopEvent_) SetEvent(stopEvent_);
+  if (thread_.joinable()) thread_.join();
+  if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+  pipe_ = INVALID_HANDLE_VALUE;
+  CloseIfSet(writeEvent_);
+  CloseIfSet(ioEvent_);
+  CloseIfSet(actionEvent_);
+  CloseIfSet(stopEvent_);
+}
+
+void SimPipeServer::Run() {
+  for (;;) {
+    OVERLAPPED connect = {};
+    connect.hEvent = ioEvent_;
+    ResetEvent(ioEvent_);
+    bool connected = ConnectNamedPipe(pipe_, &connect) != FALSE || GetLastError() == ERROR_PIPE_CONNECTED;
+    if (!connected && GetLastError() == ERROR_IO_PENDING) {
+      HANDLE waits[] = {ioEvent_, stopEvent_};
+      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        CancelIoEx(pipe_, &connect);
+        DWORD ignored;
+        GetOverlappedResult(pipe_, &connect, &ignored, TRUE);
+        return;
+      }
+      DWORD ignored;
+      connected = GetOverlappedResult(pipe_, &connect, &ignored, FALSE) != FALSE;
+    }
+    if (!connected) DisconnectNamedPipe(pipe_);  // a client that came and went
+    if (WaitForSingleObject(stopEvent_, connected ? 0 : 50) == WAIT_OBJECT_0) return;
+    if (!connected) continue;
+    Serve();
+    DisconnectNamedPipe(pipe_);
+    if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return;
+  }
+}
+
+void SimPipeServer::Serve() {
+  sim_.OnConnect();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    actions_.clear();
+    clientConnected_ = true;
+  }
+  AddLine("CONNECTED");
+  std::string inbox;
+  std::vector<char> buffer(kPipeBufferBytes);
+  OVERLAPPED read = {};
+  read.hEvent = ioEvent_;
+  bool readPending = false;
+  bool closeRequested = false;
+  bool timelineRunning = false;
+  ULONGLONG lastStep = 0;
+  for (;;) {
+    if (!readPending) {
+      ResetEvent(ioEvent_);
+      if (!ReadFile(pipe_, buffer.data(), kPipeBufferBytes, nullptr, &read) && GetLastError() != ERROR_IO_PENDING)
+        break;
+      readPending = true;
+    }
+    DWORD timeout = INFINITE;
+    if (sim_.TimelineActive()) {
+      ULONGLONG now = GetTickCount64();
+      if (!timelineRunning) lastStep = now;
+      timelineRunning = true;
+      ULONGLONG due = lastStep + sim_.NextStepDelayMs();
+      timeout = due > now ? static_cast<DWORD>(due - now) : 0;
+    } else {
+      timelineRunning = false;
+    }
+    HANDLE waits[] = {ioEvent_, stopEvent_, actionEvent_};
+    DWORD woke = WaitForMultipleObjects(3, waits, FALSE, timeout);
+    if (woke == WAIT_OBJECT_0) {
+      readPending = false;
+      DWORD got = 0;
+      if (!GetOverlappedResult(pipe_, &read, &got, FALSE)) break;  // the client went away
+      inbox.append(buffer.data(), got);
+      if (!DrainInbox(inbox, &closeRequested)) break;
+    } else if (woke == WAIT_OBJECT_0 + 1) {
+      break;
+    } else if (woke == WAIT_OBJECT_0 + 2) {
+      std::deque<Action> pending;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending.swap(actions_);
+      }
+      bool drop = false;
+      for (const Action& action : pending) {
+        if (action.kind == ActionKind::Drop) drop = true;
+        else if (action.kind == ActionKind::Raw) {
+          AddLine("SEND raw " + std::to_string(action.bytes.size()) + " bytes");
+          WriteBytes(action.bytes);
+        } else {
+          SimReply reply = sim_.RunStep(action.step);
+          SendReply(reply);
+          closeRequested = closeRequested || reply.close;
+        }
+      }
+      if (drop) break;
+    } else if (woke == WAIT_TIMEOUT) {
+      SimReply reply = sim_.RunNextStep();
+      lastStep = GetTickCount64();
+      SendReply(reply);
+      closeRequested = closeRequested || reply.close;
+    } else {
+      break;
+    }
+    if (closeRequested) {
+      if (readPending) AwaitClientGone(read, buffer.data(), kPipeBufferBytes);
+      readPending = false;
+      break;
+    }
+  }
+  if (readPending) {
+    CancelIoEx(pipe_, &read);
+    DWORD ignored;
+    GetOverlappedResult(pipe_, &read, &ignored, TRUE);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clientConnected_ = false;
+  }
+  AddLine("DISCONNECTED");
+}
+
+// Reads and discards until the client closes its end, the grace time ends
+// or the server stops.
+void SimPipeServer::AwaitClientGone(OVERLAPPED& read, char* buffer, DWORD size) {
+  ULONGLONG deadline = GetTickCount64() + kCloseGraceMs;
+  for (;;) {
+    ULONGLONG now = GetTickCount64();
+    HANDLE waits[] = {ioEvent_, stopEvent_};
+    if (now >= deadline ||
+        WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0)
+      break;
+    DWORD got = 0;
+    if (!GetOverlappedResult(pipe_, &read, &got, FALSE)) return;
+    ResetEvent(ioEvent_);
+    if (!ReadFile(pipe_, buffer, size, nullptr, &read) && GetLastError() != ERROR_IO_PENDING) return;
+  }
+  CancelIoEx(pipe_, &read);
+  DWORD ignored;
+  GetOverlappedResult(pipe_, &read, &ignored, TRUE);
+}
+
+bool SimPipeServer::DrainInbox(std::string& inbox, bool* closeRequested) {
+  while (inbox.size() >= kRpcFrameHeaderSize) {
+    RpcFrameHeader header = DecodeRpcFrameHeader(inbox.data());
+    if (header.length > kMaxRpcPayloadBytes) {
+      AddLine("ERROR frame length " + std::to_string(header.length) + " too large, dropping the client");
+      return false;
+    }
+    if (inbox.size() < kRpcFrameHeaderSize + header.length) break;
+    RpcFrame frame{header.opcode, inbox.substr(kRpcFrameHeaderSize, header.length)};
+    inbox.erase(0, kRpcFrameHeaderSize + header.length);
+    AddLine(Describe("RECV", frame));
+    SimReply reply = sim_.HandleFrame(frame);
+    if (!SendReply(reply)) return false;
+    if (reply.close) {
+      *closeRequested = true;
+      return true;
+    }
+  }
+  return true;
+}
+
+bool SimPipeServer::SendReply(const SimReply& reply) {
+  for (const RpcFrame& frame : reply.frames) {
+    AddLine(Describe("SEND", frame));
+    if (!WriteBytes(EncodeRpcFrame(frame.opcode, frame.payload))) return false;
+  }
+  return true;
+}
+
+bool SimPipeServer::WriteBytes(const std::string& bytes) {
+  OVERLAPPED write = {};
+  write.hEvent = writeEvent_;
+  ResetEvent(writeEvent_);
+  if (!WriteFile(pipe_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &write) &&
+      GetLastError() != ERROR_IO_PENDING)
+    return false;
+  HANDLE waits[] = {writeEvent_, stopEvent_};
+  DWORD written = 0;
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    CancelIoEx(pipe_, &write);
+    GetOverlappedResult(pipe_, &write, &written, TRUE);
+    return false;
+  }
+  return GetOverlappedResult(pipe_, &write, &written, FALSE) != FALSE;
+}
+
+void SimPipeServer::Queue(Action action) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!clientConnected_) return;
+    actions_.push_back(std::move(action));
+  }
+  SetEvent(actionEvent_);
+}
+
+bool SimPipeServer::Inject(const std::string& stepLine) {
+  std::string error;
+  auto step = ParseScenarioStep(stepLine, &error);
+  if (!step) {
+    AddLine("ERROR " + error);
+    return false;
+  }
+  Queue(Action{ActionKind::Step, *step, {}});
+  return true;
+}
+
+void SimPipeServer::SendRaw(const std::string& bytes) { Queue(Action{ActionKind::Raw, {}, bytes}); }
+
+void SimPipeServer::DropClient() { Queue(Action{ActionKind::Drop, {}, {}}); }
+
+void SimPipeServer::AddLine(const std::string& line) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+  }
+  lineAdded_.notify_all();
+  if (onLine) onLine(line);
+}
+
+std::vector<std::string> SimPipeServer::Lines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+size_t SimPipeServer::CountLines(const std::string& fragment) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  size_t count = 0;
+  for (const std::string& line : lines_)
+    if (line.find(fragment) != std::string::npos) ++count;
+  return count;
+}
+
+bool SimPipeServer::WaitForLines(const std::string& fragment, size_t count, uint32_t timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return lineAdded_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    size_t found = 0;
+    for (const std::string& line : lines_)
+      if (line.find(fragment) != std::string::npos) ++found;
+    return found >= count;
+  });
+}

@@ -1,0 +1,192 @@
+#include "tools/discord_sim/sim_scenario.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool Fail(std::string* error, const std::string& message) {
+  if (error) *error = message;
+  return false;
+}
+
+// "id username [global=G] [nick=N] [avatar=A] [bot] [mute] [deaf] [self_mute] [self_deaf]"
+bool ParseMember(const std::vector<std::string>& words, size_t first, SimMember& member, std::string* error) {
+  if (words.size() < first + 2) return Fail(error, "a member needs an id and a user name");
+  member.id = words[first];
+  member.username = words[first + 1];
+  for (size_t i = first + 2; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    size_t eq = w.find('=');
+    std::string key = w.substr(0, eq);
+    std::string value = eq == std::string::npos ? "" : w.substr(eq + 1);
+    if (key == "global") member.globalName = value;
+    else if (key == "nick") member.nick = value;
+    else if (key == "avatar") member.avatar = value;
+    else if (w == "bot") member.bot = true;
+    else if (w == "mute") member.mute = true;
+    else if (w == "deaf") member.deaf = true;
+    else if (w == "self_mute") member.selfMute = true;
+    else if (w == "self_deaf") member.selfDeaf = true;
+    else return Fail(error, "unknown member attribute: " + w);
+  }
+  return true;
+}
+
+bool ParseOnOff(const std::string& word, bool& on) {
+  if (word != "on" && word != "off") return false;
+  on = word == "on";
+  return true;
+}
+
+// The rest of the line after the first `words` words, as written.
+std::string RestOfLine(const std::string& line, int words) {
+  size_t i = 0;
+  for (int w = 0; w < words; ++w) {
+    while (i < line.size() && line[i] == ' ') ++i;
+    while (i < line.size() && line[i] != ' ') ++i;
+  }
+  while (i < line.size() && line[i] == ' ') ++i;
+  return line.substr(i);
+}
+
+}  // namespace
+
+SimChannel* SimScenario::FindChannel(const std::string& id) {
+  for (SimChannel& c : channels)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+std::vector<std::string> SplitScenarioWords(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) words.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word += c;
+      any = true;
+    }
+  }
+  if (any) words.push_back(word);
+  return words;
+}
+
+std::optional<SimStep> ParseScenarioStep(const std::string& line, std::string* error) {
+  std::vector<std::string> w = SplitScenarioWords(line);
+  if (w.empty()) {
+    Fail(error, "empty step");
+    return std::nullopt;
+  }
+  SimStep step;
+  const std::string& verb = w[0];
+  bool ok = true;
+  if (verb == "speak" || verb == "mute" || verb == "deafen") {
+    step.kind = verb == "speak" ? SimStepKind::Speak : verb == "mute" ? SimStepKind::Mute : SimStepKind::Deafen;
+    ok = w.size() == 3 && ParseOnOff(w[2], step.on);
+    if (ok) step.target = w[1];
+  } else if (verb == "join") {
+    step.kind = SimStepKind::Join;
+    ok = ParseMember(w, 1, step.member, error);
+  } else if (verb == "leave" || verb == "switch") {
+    step.kind = verb == "leave" ? SimStepKind::Leave : SimStepKind::Switch;
+    ok = w.size() == 2;
+    if (ok) step.target = w[1];
+  } else if (verb == "leave_channel" || verb == "close") {
+    step.kind = verb == "close" ? SimStepKind::Close : SimStepKind::LeaveChannel;
+    ok = w.size() == 1;
+  } else if (verb == "ping" || verb == "raw") {
+    step.kind = verb == "ping" ? SimStepKind::Ping : SimStepKind::Raw;
+    step.target = RestOfLine(line, 1);
+  } else if (verb == "message") {
+    step.kind = SimStepKind::Message;
+    ok = w.size() >= 3;
+    if (ok) {
+      step.target = w[1];
+      step.text = RestOfLine(line, 2);
+    }
+  } else {
+    Fail(error, "unknown step: " + verb);
+    return std::nullopt;
+  }
+  if (!ok) {
+    if (error && error->empty()) *error = "malformed step: " + line;
+    return std::nullopt;
+  }
+  return step;
+}
+
+std::optional<SimScenario> ParseScenario(const std::string& text, std::string* error) {
+  SimScenario scenario;
+  scenario.localUser.id = "100000000000000001";
+  scenario.localUser.username = "alice";
+  bool inTimeline = false;
+  uint32_t pendingDelay = 0;
+  size_t start = 0;
+  for (int lineNumber = 1; start <= text.size(); ++lineNumber) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t hash = line.find('#');
+    if (hash != std::string::npos && line.find('"') == std::string::npos) line.resize(hash);
+    std::vector<std::string> w = SplitScenarioWords(line);
+    if (w.empty()) continue;
+    std::string where = "line " + std::to_string(lineNumber) + ": ";
+    std::string problem;
+    bool ok = true;
+    if (inTimeline) {
+      if (w[0] == "wait" && w.size() == 2) {
+        pendingDelay += static_cast<uint32_t>(std::strtoul(w[1].c_str(), nullptr, 10));
+      } else if (w[0] == "loop" && w.size() == 1) {
+        scenario.loop = true;
+      } else if (auto step = ParseScenarioStep(line, &problem)) {
+        step->delayMs = pendingDelay;
+        pendingDelay = 0;
+        scenario.timeline.push_back(*step);
+      } else {
+        ok = false;
+      }
+    } else if (w[0] == "user") {
+      ok = ParseMember(w, 1, scenario.localUser, &problem);
+    } else if (w[0] == "channel" && w.size() >= 3) {
+      SimChannel channel;
+      channel.id = w[1];
+      channel.name = w[2];
+      channel.guildId = w.size() > 3 ? w[3] : "200000000000000001";
+      scenario.channels.push_back(channel);
+    } else if (w[0] == "member" && !scenario.channels.empty()) {
+      SimMember member;
+      ok = ParseMember(w, 1, member, &problem);
+      scenario.channels.back().members.push_back(member);
+    } else if (w[0] == "select" && w.size() == 2) {
+      scenario.selectedChannel = w[1];
+      ok = scenario.FindChannel(w[1]) != nullptr;
+      if (!ok) problem = "no such channel: " + w[1];
+    } else if (w[0] == "authorize" && w.size() == 2) {
+      scenario.authorize = w[1] == "deny" ? SimAuthorizeMode::Deny
+                           : w[1] == "silent" ? SimAuthorizeMode::Silent
+                                              : SimAuthorizeMode::Grant;
+      ok = w[1] == "grant" || w[1] == "deny" || w[1] == "silent";
+    } else if (w[0] == "authenticate" && w.size() == 2) {
+      scenario.authenticate = w[1] == "reject" ? SimAuthenticateMode::Reject : SimAuthenticateMode::Accept;
+      ok = w[1] == "accept" || w[1] == "reject";
+    } else if (w[0] == "timeline" && w.size() == 1) {
+      inTimeline = true;
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      if (error) *error = where + (problem.empty() ? "cannot read: " + line : problem);
+      return std::nullopt;
+    }
+  }
+  return scenario;
+}

@@ -1,0 +1,75 @@
+// A simulator scenario: who is where in the simulated Discord client, how it
+// answers authorization, and a timeline of scripted events. Read from a
+// small line-based text file (see scenarios/default.txt for the grammar).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SimMember {
+  std::string id;
+  std::string username;
+  std::string globalName;  // empty: null
+  std::string nick;        // empty: null
+  std::string avatar;      // empty: null
+  bool bot = false;
+  bool mute = false;
+  bool deaf = false;
+  bool selfMute = false;
+  bool selfDeaf = false;
+};
+
+struct SimChannel {
+  std::string id;
+  std::string name;
+  std::string guildId;
+  std::vector<SimMember> members;
+};
+
+enum class SimAuthorizeMode { Grant, Deny, Silent };
+enum class SimAuthenticateMode { Accept, Reject };
+
+enum class SimStepKind {
+  Speak,         // id on|off
+  Mute,          // id on|off (self mute)
+  Deafen,        // id on|off (self deafen)
+  Join,          // member spec
+  Leave,         // id
+  Switch,        // channel id
+  LeaveChannel,  //
+  Ping,          // payload
+  Close,         //
+  Raw,           // one opcode-1 payload, sent as it is
+  Message,       // author, text (MESSAGE_CREATE)
+};
+
+struct SimStep {
+  SimStepKind kind = SimStepKind::Ping;
+  uint32_t delayMs = 0;  // waited before the step
+  std::string target;    // member or channel id; ping payload; raw payload; author
+  bool on = false;
+  std::string text;      // message text
+  SimMember member;      // join
+};
+
+struct SimScenario {
+  SimMember localUser;
+  std::vector<SimChannel> channels;
+  std::string selectedChannel;  // empty: not in a voice channel
+  SimAuthorizeMode authorize = SimAuthorizeMode::Grant;
+  SimAuthenticateMode authenticate = SimAuthenticateMode::Accept;
+  std::vector<SimStep> timeline;  // starts when a connection authenticates
+  bool loop = false;
+
+  SimChannel* FindChannel(const std::string& id);
+};
+
+// Splits on spaces; "double quoted" words may hold spaces.
+std::vector<std::string> SplitScenarioWords(const std::string& line);
+// A whole scenario file; on failure, error names the line.
+std::optional<SimScenario> ParseScenario(const std::string& text, std::string* error);
+// One timeline line ("speak 1 on", "ping abc", ...), also for steps
+// injected by tests.
+std::optional<SimStep> ParseScenarioStep(const std::string& line, std::string* error);
