@@ -109,7 +109,7 @@ std::optional<SimStep> ParseScenarioStep(const std::string& line, std::string* e
     ok = w.size() >= 3;
     if (ok) {
       step.target = w[1];
-      step.text = RestOfLine(line, 2);
+      for (size_t i = 2; i < w.size(); ++i) step.text += (i > 2 ? " " : "") + w[i];
     }
   } else {
     Fail(error, "unknown step: " + verb);
