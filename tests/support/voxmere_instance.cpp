@@ -1,0 +1,107 @@
+#include "tests/support/voxmere_instance.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+void DeleteTree(const std::wstring& directory) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = directory + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path);
+      else DeleteFileW(path.c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(directory.c_str());
+}
+
+}  // namespace
+
+Config TestConfig() {
+  Config config;
+  config.allow_multi_instance = true;
+  config.language = "en";
+  return config;
+}
+
+VoxmereInstance::VoxmereInstance(const std::wstring& name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  directory_ = std::wstring(temp) + name + L"_" + std::to_wstring(GetCurrentProcessId());
+  DeleteTree(directory_);
+  ready_ = CreateDirectoryW(directory_.c_str(), nullptr) &&
+           CopyFileW((TestBinDirectory() + L"\\Voxmere.exe").c_str(), PathOf(L"Voxmere.exe").c_str(), FALSE);
+}
+
+VoxmereInstance::~VoxmereInstance() {
+  if (process_.Running()) Exit(5000);
+  process_.Kill();
+  DeleteTree(directory_);
+}
+
+bool VoxmereInstance::WriteConfig(const Config& config) const {
+  return WriteFile(L"config.json", FormatConfigText(config));
+}
+
+bool VoxmereInstance::WriteFile(const std::wstring& fileName, const std::string& bytes) const {
+  std::ofstream file(NarrowAscii(PathOf(fileName)), std::ios::binary);
+  file << bytes;
+  return static_cast<bool>(file);
+}
+
+bool VoxmereInstance::FileExists(const std::wstring& fileName) const {
+  return GetFileAttributesW(PathOf(fileName).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string VoxmereInstance::ReadFile(const std::wstring& fileName) const {
+  std::ifstream file(NarrowAscii(PathOf(fileName)), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+bool VoxmereInstance::Start(const std::vector<std::pair<std::wstring, std::wstring>>& environment) {
+  for (const auto& [name, value] : environment) SetEnvironmentVariableW(name.c_str(), value.c_str());
+  bool started = process_.Start(L"\"" + PathOf(L"Voxmere.exe") + L"\"", directory_, false);
+  for (const auto& entry : environment) SetEnvironmentVariableW(entry.first.c_str(), nullptr);
+  return started;
+}
+
+HWND VoxmereInstance::MessageWindow() const {
+  HWND window = nullptr;
+  while ((window = FindWindowExW(HWND_MESSAGE, window, L"VoxmereMessageClass", nullptr))) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == process_.Id()) return window;
+  }
+  return nullptr;
+}
+
+int VoxmereInstance::Exit(DWORD timeoutMs) {
+  HWND window = MessageWindow();
+  if (window) PostMessageW(window, WM_COMMAND, 1004, 0);
+  int code = process_.WaitExit(timeoutMs);
+  process_.Kill();
+  return code;
+}
+
+std::vector<std::string> VoxmereInstance::Log(const std::string& fragment) const {
+  std::istringstream text(ReadFile(L"debug.log"));
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(text, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find(fragment) != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+bool VoxmereInstance::WaitLogged(const std::string& fragment, size_t count, DWORD timeoutMs) const {
+  return WaitFor([&] { return Log(fragment).size() >= count; }, timeoutMs);
+}
