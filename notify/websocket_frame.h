@@ -1,0 +1,20 @@
+// WebSocket frames (RFC 6455) as the notification endpoint reads them: one
+// receive is one frame, starting at its first byte; nothing is carried over.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr uint8_t kWebSocketOpText = 1;
+constexpr uint8_t kWebSocketOpBinary = 2;
+constexpr uint8_t kWebSocketOpClose = 8;
+constexpr uint8_t kWebSocketOpPing = 9;
+
+// Payload of a text or binary frame at the start of data; empty for any other
+// opcode and for a frame whose header or payload did not arrive whole. Bytes
+// after the frame are ignored. Never reads past size.
+std::string DecodeWebSocketFrame(const uint8_t* data, size_t size);
+
+// One unfragmented client frame, masked with maskKey (senders and tests).
+std::string EncodeWebSocketFrame(uint8_t opcode, const std::string& payload, uint32_t maskKey);
