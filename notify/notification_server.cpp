@@ -1,0 +1,87 @@
+#include "notify/notification_server.h"
+
+#include <system_error>
+
+#include "app/log.h"
+#include "app/text_convert.h"
+
+const wchar_t kNotificationPipeName[] = L"\\\\.\\pipe\\VoxmereNotifications";
+
+NotificationServer::NotificationServer(const std::wstring& pipeName, uint16_t webSocketPort)
+    : pipeName(pipeName), webSocketPort(webSocketPort) {
+  WSADATA wsa;
+  socketsStarted = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+  stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+NotificationServer::~NotificationServer() {
+  Stop();
+  if (stopEvent) CloseHandle(stopEvent);
+  if (socketsStarted) WSACleanup();
+}
+
+void NotificationServer::SetCallback(std::function<void(const NotificationData&)> cb) {
+  callback = std::move(cb);
+}
+
+bool NotificationServer::Start() {
+  if (running.exchange(true)) return true;
+  if (stopEvent) ResetEvent(stopEvent);
+  try {
+    pipeThread = std::thread(&NotificationServer::PipeServerLoop, this);
+    webSocketThread = std::thread(&NotificationServer::WebSocketServerLoop, this);
+  } catch (const std::system_error& e) {
+    Log(std::string("Failed to start a server thread: ") + e.what());
+    Stop();
+    return false;
+  }
+  Log("Notification server started (pipe + websocket)");
+  return true;
+}
+
+void NotificationServer::Stop() {
+  running.exchange(false);
+  if (stopEvent) SetEvent(stopEvent);
+  if (pipeThread.joinable()) pipeThread.join();
+  if (webSocketThread.joinable()) webSocketThread.join();
+  {
+    // Each client thread wakes within its receive time-out anyway; the
+    // shutdown only makes the wait short.
+    std::unique_lock<std::mutex> lock(clientsMutex);
+    for (SOCKET s : clientSockets) shutdown(s, SD_BOTH);
+    clientsDone.wait(lock, [this] { return clientSockets.empty(); });
+  }
+  Log("Notification server stopped");
+}
+
+void NotificationServer::ProcessPendingNotifications() {
+  std::lock_guard<std::mutex> lock(queueMutex);
+  if (pendingQueue.empty()) return;
+  Log("Processing " + std::to_string(pendingQueue.size()) + " pending notifications");
+  while (!pendingQueue.empty()) {
+    NotificationData data = pendingQueue.front();
+    pendingQueue.pop_front();
+    if (callback) {
+      Log("Calling callback for notification");
+      callback(data);
+    } else {
+      Log("WARNING: No callback set!");
+    }
+  }
+}
+
+void NotificationServer::Log(const std::string& message) {
+  WriteLogLine(L"[NotifServer] " + BytesToWide(message));
+}
+
+void NotificationServer::Enqueue(const NotificationData& data,
+                                 const std::function<std::string(size_t pending)>& endpointLine) {
+  std::lock_guard<std::mutex> lock(queueMutex);
+  if (pendingQueue.size() >= kMaxPendingNotifications) {
+    pendingQueue.pop_front();
+    Log("Pending queue full (" + std::to_string(kMaxPendingNotifications) +
+        "), dropped the oldest notification");
+  }
+  pendingQueue.push_back(data);
+  Log(endpointLine(pendingQueue.size()));
+}

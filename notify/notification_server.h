@@ -1,0 +1,87 @@
+// Receives notifications from the companion plugin over a named pipe and a
+// loopback WebSocket, each on a thread of its own, and hands them to the
+// user-interface thread through a queue drained once per main-loop pass.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "notify/notification_data.h"
+
+extern const wchar_t kNotificationPipeName[];
+constexpr uint16_t kNotificationWebSocketPort = 47523;
+// What one local sender can make the process hold.
+constexpr size_t kMaxWebSocketClients = 8;
+constexpr size_t kMaxPendingNotifications = 100;
+
+class NotificationServer {
+ public:
+  // Tests pass their own pipe name and port (0: any free port, see BoundPort).
+  explicit NotificationServer(const std::wstring& pipeName = kNotificationPipeName,
+                              uint16_t webSocketPort = kNotificationWebSocketPort);
+  ~NotificationServer();
+  NotificationServer(const NotificationServer&) = delete;
+  NotificationServer& operator=(const NotificationServer&) = delete;
+
+  void SetCallback(std::function<void(const NotificationData&)> cb);
+  // False only when a thread cannot be created; nothing runs then.
+  bool Start();
+  // Returns once both endpoint threads and every client thread have ended.
+  void Stop();
+  // User-interface thread, once per pass: delivers everything queued, oldest first.
+  void ProcessPendingNotifications();
+
+  // The port the listener is bound to once listening; 0 before and after.
+  uint16_t BoundPort() const { return boundPort.load(); }
+
+ private:
+  void Log(const std::string& message);
+  // The endpoints' shared push; endpointLine gives their own log line from
+  // the queue length after the push.
+  void Enqueue(const NotificationData& data, const std::function<std::string(size_t pending)>& endpointLine);
+
+  void PipeServerLoop();
+  void HandlePipeClient(HANDLE pipe, OVERLAPPED& io);
+
+  void WebSocketServerLoop();
+  void AcceptWebSocketClient(SOCKET client);
+  void HandleWebSocketClient(SOCKET client);
+  bool PerformWebSocketHandshake(SOCKET client);
+  void ReleaseWebSocketClient(SOCKET client);
+
+  const std::wstring pipeName;
+  const uint16_t webSocketPort;
+
+  std::atomic<bool> running{false};
+  std::thread pipeThread;
+  std::thread webSocketThread;
+  // Owned by their endpoint threads, which alone close them; Stop wakes the
+  // threads through stopEvent and the running flag.
+  HANDLE pipeHandle = INVALID_HANDLE_VALUE;
+  SOCKET listenSocket = INVALID_SOCKET;
+  HANDLE stopEvent = nullptr;
+  std::atomic<uint16_t> boundPort{0};
+
+  std::function<void(const NotificationData&)> callback;
+  std::deque<NotificationData> pendingQueue;
+  std::mutex queueMutex;
+
+  // Live WebSocket client threads (detached) and their sockets: Stop shuts
+  // the sockets down and waits until the set is empty, so no client thread
+  // outlives the server.
+  std::set<SOCKET> clientSockets;
+  std::mutex clientsMutex;
+  std::condition_variable clientsDone;
+
+  bool socketsStarted = false;
+};

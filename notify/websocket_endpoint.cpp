@@ -1,0 +1,196 @@
+// The WebSocket endpoint on the loopback address: a listener thread and one
+// detached thread per client, which only receives after the upgrade.
+#include "notify/notification_server.h"
+
+#include <wincrypt.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <system_error>
+#include <vector>
+
+#include "notify/notification_parse.h"
+#include "notify/websocket_frame.h"
+#include "notify/websocket_handshake.h"
+
+namespace {
+
+constexpr DWORD kAcceptPollMs = 100;
+constexpr DWORD kHandshakeWaitMs = 2000;
+constexpr size_t kHandshakeMaxBytes = 4095;
+constexpr DWORD kReceiveTimeoutMs = 1000;
+constexpr int kReceiveBufferSize = 8192;
+
+// Readable within timeoutMs; false on time-out and on error.
+bool WaitReadable(SOCKET s, DWORD timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval wait = {static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
+  return select(0, &set, nullptr, nullptr, &wait) == 1;
+}
+
+void SendText(SOCKET s, const std::string& text) {
+  send(s, text.data(), static_cast<int>(text.size()), 0);
+}
+
+// Base64 of SHA-1(key + magic); empty when the hash service fails.
+std::string ComputeWebSocketAccept(const std::string& key) {
+  const std::string text = key + kWebSocketMagic;
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return {};
+  std::string accept;
+  HCRYPTHASH hash = 0;
+  if (CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash)) {
+    BYTE digest[20];
+    DWORD length = sizeof(digest);
+    if (CryptHashData(hash, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == sizeof(digest))
+      accept = Base64Encode(digest, sizeof(digest));
+    CryptDestroyHash(hash);
+  }
+  CryptReleaseContext(provider, 0);
+  return accept;
+}
+
+}  // namespace
+
+void NotificationServer::WebSocketServerLoop() {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) {
+    Log("Failed to create WebSocket: " + std::to_string(WSAGetLastError()));
+    return;
+  }
+  listenSocket = s;
+  auto giveUp = [this, s](const char* what) {
+    Log(what + std::to_string(WSAGetLastError()));
+    closesocket(s);
+    listenSocket = INVALID_SOCKET;
+  };
+  BOOL reuse = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(webSocketPort);
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR)
+    return giveUp("WebSocket bind failed: ");
+  if (listen(s, 5) == SOCKET_ERROR) return giveUp("WebSocket listen failed: ");
+  int length = sizeof(address);
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  boundPort = ntohs(address.sin_port);
+  Log("WebSocket server listening on port " + std::to_string(boundPort.load()));
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+
+  while (running) {
+    if (!WaitReadable(s, kAcceptPollMs)) continue;
+    SOCKET client = accept(s, nullptr, nullptr);
+    if (client != INVALID_SOCKET) AcceptWebSocketClient(client);
+  }
+  boundPort = 0;
+  closesocket(s);
+  listenSocket = INVALID_SOCKET;
+}
+
+void NotificationServer::AcceptWebSocketClient(SOCKET client) {
+  std::lock_guard<std::mutex> lock(clientsMutex);
+  if (clientSockets.size() >= kMaxWebSocketClients) {
+    Log("WebSocket client refused: " + std::to_string(kMaxWebSocketClients) + " clients already connected");
+    closesocket(client);
+    return;
+  }
+  Log("WebSocket client connecting...");
+  clientSockets.insert(client);
+  try {
+    std::thread(&NotificationServer::HandleWebSocketClient, this, client).detach();
+  } catch (const std::system_error&) {
+    Log("Failed to start a WebSocket client thread");
+    clientSockets.erase(client);
+    closesocket(client);
+  }
+}
+
+void NotificationServer::ReleaseWebSocketClient(SOCKET client) {
+  // Closed under the lock so that Stop never shuts down a reused socket
+  // number; the last touch of the server by this thread.
+  std::lock_guard<std::mutex> lock(clientsMutex);
+  clientSockets.erase(client);
+  closesocket(client);
+  clientsDone.notify_all();
+}
+
+void NotificationServer::HandleWebSocketClient(SOCKET client) {
+  if (!PerformWebSocketHandshake(client)) {
+    Log("WebSocket handshake failed");
+    ReleaseWebSocketClient(client);
+    return;
+  }
+  Log("WebSocket client connected and handshake complete");
+  u_long blocking = 0;
+  ioctlsocket(client, FIONBIO, &blocking);
+  DWORD timeout = kReceiveTimeoutMs;
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+
+  std::vector<uint8_t> buffer(kReceiveBufferSize);
+  while (running) {
+    int received = recv(client, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, 0);
+    if (received == 0) {
+      Log("WebSocket client disconnected");
+      break;
+    }
+    if (received < 0) {
+      int error = WSAGetLastError();
+      if (error == WSAETIMEDOUT) continue;
+      Log("WebSocket recv error: " + std::to_string(error));
+      break;
+    }
+    const std::string payload = DecodeWebSocketFrame(buffer.data(), static_cast<size_t>(received));
+    if (payload.empty()) continue;
+    Log("WebSocket received " + std::to_string(payload.size()) + " bytes");
+    NotificationData data = ParseNotification(payload);
+    if (data.displayName.empty()) {
+      Log("Failed to parse notification - displayName empty");
+      continue;
+    }
+    Enqueue(data, [](size_t pending) { return "Queued notification, pending count: " + std::to_string(pending); });
+  }
+  ReleaseWebSocketClient(client);
+}
+
+bool NotificationServer::PerformWebSocketHandshake(SOCKET client) {
+  // The accepted socket is still non-blocking: wait, bounded, for the whole
+  // header block rather than taking whatever the first receive finds.
+  std::string request;
+  char chunk[kHandshakeMaxBytes];
+  const DWORD start = GetTickCount();
+  while (running && request.size() < kHandshakeMaxBytes && !IsHttpRequestComplete(request)) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= kHandshakeWaitMs) break;
+    if (!WaitReadable(client, std::min(kAcceptPollMs, kHandshakeWaitMs - elapsed))) continue;
+    int received = recv(client, chunk, static_cast<int>(kHandshakeMaxBytes - request.size()), 0);
+    if (received <= 0) {
+      if (received < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
+      return false;
+    }
+    request.append(chunk, static_cast<size_t>(received));
+  }
+  request = request.c_str();  // up to the first zero byte
+
+  std::string refusedOrigin;
+  if (!IsAllowedWebSocketOrigin(request, refusedOrigin)) {
+    Log("WebSocket origin refused: " + refusedOrigin);
+    SendText(client, kWebSocketForbiddenResponse);
+    return false;
+  }
+  std::string key;
+  if (!ExtractWebSocketKey(request, key)) return false;
+  const std::string accept = ComputeWebSocketAccept(key);
+  if (accept.empty()) {
+    Log("WebSocket SHA-1 failed: " + std::to_string(GetLastError()));
+    SendText(client, kWebSocketServerErrorResponse);
+    return false;
+  }
+  SendText(client, BuildWebSocketAcceptResponse(accept));
+  return true;
+}
