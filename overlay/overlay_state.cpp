@@ -1,0 +1,98 @@
+#include "overlay/overlay_state.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/text_convert.h"
+
+namespace {
+
+const VoiceUser* FindById(const std::vector<VoiceUser>& users, const std::wstring& id) {
+  for (const VoiceUser& user : users)
+    if (user.id == id) return &user;
+  return nullptr;
+}
+
+void StampNewCard(OverlayNotification& card, uint32_t now) {
+  card.createdTick = now;
+  card.alpha = 1.0f;
+  card.slideIn = 0.0f;
+}
+
+}  // namespace
+
+MemberCounts OverlayState::SetVoiceUsers(const std::vector<VoiceUser>& list, uint32_t now) {
+  std::vector<VoiceUser> ordered;
+  ordered.reserve(list.size());
+  MemberCounts counts;
+  counts.total = list.size();
+  for (const VoiceUser& user : list)
+    if (!user.bot) ordered.push_back(user);
+  counts.humans = ordered.size();
+  counts.bots = counts.total - counts.humans;
+  for (const VoiceUser& user : list)
+    if (user.bot) ordered.push_back(user);
+
+  for (VoiceUser& user : ordered) {
+    const VoiceUser* known = FindById(users, user.id);
+    user.joinTick = known ? known->joinTick : now;
+  }
+  users = std::move(ordered);
+  return counts;
+}
+
+size_t OverlayState::AddNotification(const OverlayNotification& record, uint32_t now) {
+  OverlayNotification card = record;
+  StampNewCard(card, now);
+  notifications.push_back(std::move(card));
+  size_t count = notifications.size();
+  if (notifications.size() > kCardLimit)
+    notifications.erase(notifications.begin(), notifications.end() - kCardLimit);
+  return count;
+}
+
+void OverlayState::AddMessageNotification(const std::wstring& sender, const std::wstring& text, uint32_t now) {
+  OverlayNotification card;
+  card.username = sender;
+  card.displayName = sender;
+  card.content = text;
+  AddNotification(card, now);
+}
+
+void OverlayState::Update(uint32_t now, uint32_t durationMs) {
+  auto expired = [&](const OverlayNotification& card) {
+    return static_cast<uint32_t>(now - card.createdTick) > durationMs;
+  };
+  notifications.erase(std::remove_if(notifications.begin(), notifications.end(), expired), notifications.end());
+  for (OverlayNotification& card : notifications) {
+    uint32_t age = now - card.createdTick;
+    card.slideIn = age < kSlideInMs ? static_cast<float>(age) / static_cast<float>(kSlideInMs) : 1.0f;
+    // Below 500 ms of duration the subtraction wraps and no age exceeds it:
+    // such cards never fade.
+    uint32_t fadeStart = durationMs - kFadeOutMs;
+    card.alpha = age > fadeStart ? static_cast<float>(durationMs - age) / static_cast<float>(kFadeOutMs) : 1.0f;
+  }
+  for (VoiceUser& user : users)
+    if (user.joinTick != 0 && static_cast<uint32_t>(now - user.joinTick) >= kJoinAnimationMs) user.joinTick = 0;
+}
+
+float JoinScale(const VoiceUser& member, uint32_t now) {
+  if (member.joinTick == 0) return 1.0f;
+  uint32_t elapsed = now - member.joinTick;
+  float t = std::min(1.0f, static_cast<float>(elapsed) / static_cast<float>(kJoinAnimationMs));
+  if (t <= 0.0f) return 0.3f;
+  if (t >= 1.0f) return 1.0f;
+  const float kPi = 3.1415927f;
+  return std::sin(2.0f * kPi * t) * (1.0f - t) * 0.25f + (0.7f * t + 0.3f);
+}
+
+std::wstring DescribeMemberCounts(const MemberCounts& counts) {
+  return L"SetVoiceUsers: " + std::to_wstring(counts.total) + L" users (" + std::to_wstring(counts.humans) +
+         L" users, " + std::to_wstring(counts.bots) + L" bots)";
+}
+
+std::wstring DescribeAddedCard(const OverlayNotification& card, size_t count) {
+  std::wstring excerpt = card.content.substr(0, SafeUtf16Prefix(card.content, kLogExcerptUnits));
+  return L"Added notification - displayName: " + card.displayName + L", content: " + excerpt +
+         L", total count: " + std::to_wstring(count);
+}

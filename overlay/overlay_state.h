@@ -1,0 +1,51 @@
+// What the overlay shows, apart from how it is drawn: its copy of the voice
+// channel's members (with their entry-animation ticks) and the notification
+// cards (with their slide-in and fade). Ticks are 32-bit milliseconds; every
+// difference is taken modulo 2^32, so the counter's wrap-around does no harm.
+// No platform calls: the caller passes the tick.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "overlay/overlay_notification.h"
+#include "rpc/voice_user.h"
+
+constexpr size_t kCardLimit = 5;
+constexpr uint32_t kSlideInMs = 300;
+constexpr uint32_t kFadeOutMs = 500;
+constexpr uint32_t kJoinAnimationMs = 500;
+constexpr size_t kLogExcerptUnits = 50;
+
+struct MemberCounts {
+  size_t total = 0;
+  size_t humans = 0;
+  size_t bots = 0;
+};
+
+struct OverlayState {
+  std::vector<VoiceUser> users;                      // humans first, then bots
+  std::vector<OverlayNotification> notifications;  // oldest first
+
+  // Replaces the members; a member already known by id keeps its join tick,
+  // a new one starts its entry animation at now.
+  MemberCounts SetVoiceUsers(const std::vector<VoiceUser>& list, uint32_t now);
+  // Appends the card stamped with now and trims to the newest five; returns
+  // the count right after the append (six when one was pushed out).
+  size_t AddNotification(const OverlayNotification& record, uint32_t now);
+  void AddMessageNotification(const std::wstring& sender, const std::wstring& text, uint32_t now);
+  // Expires cards older than durationMs, advances slide-in and fade, ends
+  // finished entry animations.
+  void Update(uint32_t now, uint32_t durationMs);
+};
+
+// Size factor of a member's tile: 0.3 at the join tick, 1.0 from 500 ms on,
+// with a quick rise and a short hesitation between.
+float JoinScale(const VoiceUser& member, uint32_t now);
+
+// "SetVoiceUsers: 5 users (4 users, 1 bots)"
+std::wstring DescribeMemberCounts(const MemberCounts& counts);
+// "Added notification - displayName: ..., content: <first 50 units>, total count: N"
+std::wstring DescribeAddedCard(const OverlayNotification& card, size_t count);
