@@ -1,17 +1,38 @@
 // Avatars by Discord user id: decoded images and the ids whose download
-// thread is running. Every access to either map is under the one mutex.
+// thread is running, kept with their mutex in one shared block. Download
+// threads are detached and hold that block, so a download still running at
+// shutdown finds it intact; once the cache is closed it drops its result
+// without touching GDI+.
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out PROPID and IStream
 #include <gdiplus.h>
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
-struct AvatarCache {
-  std::mutex mutex;
-  std::map<std::wstring, std::unique_ptr<Gdiplus::Image>> avatars;
-  std::map<std::wstring, bool> pendingAvatars;
+class AvatarCache {
+ public:
+  AvatarCache();
+  ~AvatarCache();
+  AvatarCache(const AvatarCache&) = delete;
+  AvatarCache& operator=(const AvatarCache&) = delete;
+
+  // The cached image, or null; with a non-empty hash a missing image starts
+  // one download for the id unless one runs or a failed one is still cooling
+  // down. Never waits for the network. User-interface thread only.
+  Gdiplus::Image* Get(const std::wstring& userId, const std::wstring& avatarHash);
+  bool IsDownloading(const std::wstring& userId) const;
+
+  // Before GDI+ stops: refuses new downloads, waits for decodes in progress
+  // (not for transfers), deletes every image.
+  void Close();
+  // After Close, a fresh empty cache (GDI+ started again).
+  void Open();
+
+  struct Shared;  // the maps, their mutex and the closed flag; download threads hold it too
+
+ private:
+  std::shared_ptr<Shared> shared_;
 };

@@ -96,3 +96,9 @@ std::wstring DescribeAddedCard(const OverlayNotification& card, size_t count) {
   return L"Added notification - displayName: " + card.displayName + L", content: " + excerpt +
          L", total count: " + std::to_wstring(count);
 }
+
+int32_t ClampColumnOffset(int32_t start, int32_t travel, int32_t extent, int32_t avatarSize, int32_t margin) {
+  int64_t bound = static_cast<int64_t>(extent) - avatarSize - margin;
+  int64_t wanted = static_cast<int64_t>(start) + travel;
+  return static_cast<int32_t>(std::max<int64_t>(0, std::min(bound, wanted)));
+}

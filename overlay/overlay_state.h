@@ -49,3 +49,8 @@ float JoinScale(const VoiceUser& member, uint32_t now);
 std::wstring DescribeMemberCounts(const MemberCounts& counts);
 // "Added notification - displayName: ..., content: <first 50 units>, total count: N"
 std::wstring DescribeAddedCard(const OverlayNotification& card, size_t count);
+
+// One coordinate of the member column while dragging: the start offset moved
+// by the cursor's travel, kept between 0 and extent - avatarSize - margin
+// (0 when that bound is negative). Wide arithmetic: no overflow.
+int32_t ClampColumnOffset(int32_t start, int32_t travel, int32_t extent, int32_t avatarSize, int32_t margin);

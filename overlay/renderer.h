@@ -3,10 +3,13 @@
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out PROPID and IStream
 #include <gdiplus.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "overlay/avatar_cache.h"
 #include "overlay/pip_capture.h"
@@ -20,14 +23,20 @@ struct Renderer {
   HGDIOBJ previousBitmap = nullptr;
   uint32_t frameWidth = 0;
   uint32_t frameHeight = 0;
-  void* framePixels = nullptr;
+  void* framePixels = nullptr;  // top-down, premultiplied BGRA
+  // GDI+ view of framePixels as 32bppPARGB, so every drawing keeps alpha.
+  std::unique_ptr<Gdiplus::Bitmap> frameImage;
+  uint32_t endFrameCount = 0;  // frames pushed since start
   AvatarCache avatars;
   PipCapture pip;
 
   void BeginFrame(int width, int height);
+  // The member column at overlay_x, overlay_y; now drives the entry animation.
+  void DrawMembers(const std::vector<VoiceUser>& users, uint32_t now);
   void DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale);
   void EndFrame(HWND window, int x, int y);
   void DrawPip(int x, int y, int width, int height, float opacity);
+  void ReleaseFrame();
 };
 
 Renderer& GetRenderer();
@@ -42,7 +51,7 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
                      Gdiplus::ARGB fill, Gdiplus::ARGB outline);
 
 // A graphics object on the frame with the renderer's smoothing, text hint and
-// interpolation settings.
+// interpolation settings; null while there is no frame.
 std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc);
 
 // Label text family: "Segoe UI Emoji", else "Segoe UI", else the system's
@@ -51,5 +60,5 @@ std::unique_ptr<Gdiplus::FontFamily> CreateLabelFontFamily();
 // Initials: "Segoe UI", else the generic sans-serif.
 std::unique_ptr<Gdiplus::FontFamily> CreateInitialFontFamily();
 
-// ARGB from an alpha expression (truncated, low 8 bits) and an RGB value.
+// ARGB from an alpha expression (truncated, kept within 0..255) and an RGB value.
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb);

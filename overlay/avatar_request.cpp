@@ -1,0 +1,30 @@
+#include "overlay/avatar_request.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr size_t kMaxPartUnits = 64;
+constexpr uint32_t kFirstRetryDelayMs = 2000;
+constexpr uint32_t kMaxRetryDelayMs = 5 * 60 * 1000;
+
+bool UsablePart(const std::wstring& part) {
+  if (part.empty() || part.size() > kMaxPartUnits) return false;
+  return std::all_of(part.begin(), part.end(), [](wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'_' ||
+           c == L'-';
+  });
+}
+
+}  // namespace
+
+std::wstring AvatarRequestPath(const std::wstring& userId, const std::wstring& avatarHash) {
+  if (!UsablePart(userId) || !UsablePart(avatarHash)) return std::wstring();
+  return L"/avatars/" + userId + L"/" + avatarHash + L".png?size=64";
+}
+
+uint32_t AvatarRetryDelayMs(int failures) {
+  uint32_t delay = kFirstRetryDelayMs;
+  for (int i = 1; i < failures && delay < kMaxRetryDelayMs; ++i) delay *= 2;
+  return std::min(delay, kMaxRetryDelayMs);
+}

@@ -1,0 +1,231 @@
+#include "overlay/overlay_window.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "app/text.h"
+#include "overlay/notification_card.h"
+#include "overlay/renderer.h"
+
+OverlayWindow* g_wndProcOverlay = nullptr;
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"VoxmereClass";
+constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_LAYERED | WS_EX_NOACTIVATE;
+constexpr DWORD kRenderLogIntervalMs = 1000;
+
+DWORD g_lastRenderLogTick = 0;
+
+struct MonitorSearch {
+  int wanted = 0;
+  int index = 0;
+  RECT rect = {0, 0, 0, 0};
+  bool found = false;
+};
+
+BOOL CALLBACK FindMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM record) {
+  auto* search = reinterpret_cast<MonitorSearch*>(record);
+  if (search->index == search->wanted) {
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoW(monitor, &info)) {
+      search->rect = info.rcMonitor;
+      search->found = true;
+      return FALSE;
+    }
+  }
+  ++search->index;
+  return TRUE;
+}
+
+bool KeyHeld(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
+
+std::wstring ConfigPathBesideExe() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  PathRemoveFileSpecW(path);
+  return std::wstring(path) + L"\\config.json";
+}
+
+}  // namespace
+
+void LogOverlay(const std::wstring& text) { WriteLogLine(L"[Overlay] " + text); }
+
+OverlayWindow::OverlayWindow()
+    : width(GetSystemMetrics(SM_CXSCREEN)), height(GetSystemMetrics(SM_CYSCREEN)) {}
+
+OverlayWindow::~OverlayWindow() {
+  if (hwnd) {
+    DestroyWindow(hwnd);
+    hwnd = nullptr;
+  }
+  UnregisterClassW(kClassName, instance);
+  if (g_wndProcOverlay == this) g_wndProcOverlay = nullptr;
+}
+
+bool OverlayWindow::Create(HINSTANCE moduleInstance) {
+  instance = moduleInstance;
+  MonitorSearch search;
+  search.wanted = g_config.monitor;
+  EnumDisplayMonitors(nullptr, nullptr, FindMonitorProc, reinterpret_cast<LPARAM>(&search));
+  if (search.found) {
+    x = search.rect.left;
+    y = search.rect.top;
+    width = search.rect.right - search.rect.left;
+    height = search.rect.bottom - search.rect.top;
+  } else {
+    x = 0;
+    y = 0;
+    width = GetSystemMetrics(SM_CXSCREEN);
+    height = GetSystemMetrics(SM_CYSCREEN);
+  }
+
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = OverlayWndProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kClassName;
+  if (!RegisterClassExW(&wc)) return false;
+
+  hwnd = CreateWindowExW(kExStyle, kClassName, Text(kTextOverlayTitle), WS_POPUP, x, y, width, height, nullptr,
+                         nullptr, instance, this);
+  if (!hwnd) return false;
+  Show();
+  return true;
+}
+
+void OverlayWindow::Show() {
+  if (!hwnd) return;
+  SetWindowPos(hwnd, HWND_TOPMOST, x, y, width, height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+  visible = true;
+}
+
+void OverlayWindow::Toggle() {
+  if (!hwnd) return;
+  if (visible) {
+    ShowWindow(hwnd, SW_HIDE);
+    visible = false;
+  } else {
+    Show();
+  }
+}
+
+void OverlayWindow::UpdateDragMode() {
+  bool mode = KeyHeld(VK_CONTROL) && KeyHeld(VK_MENU);
+  if (mode == dragMode) return;
+  dragMode = mode;
+  if (!hwnd) return;
+  LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  if (mode) {
+    style &= ~static_cast<LONG_PTR>(WS_EX_TRANSPARENT);
+    SetCursor(LoadCursorW(nullptr, IDC_SIZEALL));
+  } else {
+    style |= WS_EX_TRANSPARENT;
+    EndDrag();  // letting go of Ctrl or Alt mid-drag ends and saves it
+  }
+  SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style);
+}
+
+void OverlayWindow::BeginDrag() {
+  dragging = true;
+  GetCursorPos(&dragStartCursor);
+  dragStartX = g_config.overlay_x;
+  dragStartY = g_config.overlay_y;
+  SetCapture(hwnd);
+}
+
+void OverlayWindow::DragTo(POINT cursor) {
+  g_config.overlay_x = ClampColumnOffset(dragStartX, cursor.x - dragStartCursor.x, width, g_config.avatar_size,
+                                         g_config.margin);
+  g_config.overlay_y = ClampColumnOffset(dragStartY, cursor.y - dragStartCursor.y, height, g_config.avatar_size,
+                                         g_config.margin);
+}
+
+void OverlayWindow::EndDrag() {
+  if (!dragging) return;
+  dragging = false;
+  ReleaseCapture();
+  SaveConfig(g_config, ConfigPathBesideExe());
+  LogOverlay(L"Saved overlay position: X=" + std::to_wstring(g_config.overlay_x) +
+             L" Y=" + std::to_wstring(g_config.overlay_y));
+}
+
+void OverlayWindow::SetVoiceUsers(const std::vector<VoiceUser>& list) {
+  LogOverlay(DescribeMemberCounts(state.SetVoiceUsers(list, GetTickCount())));
+}
+
+void OverlayWindow::AddNotification(const OverlayNotification& record) {
+  size_t count = state.AddNotification(record, GetTickCount());
+  LogOverlay(DescribeAddedCard(state.notifications.back(), count));
+}
+
+void OverlayWindow::AddMessageNotification(const std::wstring& sender, const std::wstring& text) {
+  state.AddMessageNotification(sender, text, GetTickCount());
+}
+
+void OverlayWindow::Update() {
+  // A negative duration is read as 0 rather than as about 49 days.
+  state.Update(GetTickCount(), static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
+}
+
+void OverlayWindow::Render() {
+  if (!hwnd || !visible) return;
+  Renderer& renderer = GetRenderer();
+  renderer.BeginFrame(width, height);
+  if (!state.notifications.empty()) {
+    DWORD now = GetTickCount();
+    if (now - g_lastRenderLogTick > kRenderLogIntervalMs) {
+      LogOverlay(L"Rendering " + std::to_wstring(state.notifications.size()) + L" notifications");
+      g_lastRenderLogTick = now;
+    }
+  }
+  renderer.DrawMembers(state.users, GetTickCount());
+  if (!state.notifications.empty()) DrawNotificationCards(renderer.frameDc, width, height, state.notifications);
+  if (g_config.pip_enabled)
+    renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
+  renderer.EndFrame(hwnd, x, y);
+}
+
+LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  OverlayWindow* overlay = g_wndProcOverlay;
+  switch (message) {
+    case WM_CREATE:
+      g_wndProcOverlay = static_cast<OverlayWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+      return 0;
+    case WM_DESTROY:
+      return 0;
+    case WM_SETCURSOR:
+      if (overlay && overlay->dragMode) {
+        SetCursor(LoadCursorW(nullptr, IDC_SIZEALL));
+        return 1;
+      }
+      break;
+    case WM_MOUSEACTIVATE:
+      return MA_NOACTIVATE;
+    case WM_NCHITTEST:
+      return overlay && overlay->dragMode ? HTCLIENT : HTTRANSPARENT;
+    case WM_MOUSEMOVE:
+      if (overlay && overlay->dragging) {
+        POINT cursor;
+        GetCursorPos(&cursor);
+        overlay->DragTo(cursor);
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+      if (overlay && overlay->dragMode) overlay->BeginDrag();
+      return 0;
+    case WM_LBUTTONUP:
+      if (overlay && overlay->dragging) overlay->EndDrag();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}

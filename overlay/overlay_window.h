@@ -1,0 +1,61 @@
+// The overlay window: a borderless, topmost, click-through popup with
+// per-pixel alpha over one whole monitor, into which the renderer draws the
+// member column and the notification cards. Holding Ctrl+Alt makes it take
+// the mouse so the member column can be dragged.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "overlay/overlay_notification.h"
+#include "overlay/overlay_state.h"
+#include "rpc/voice_user.h"
+
+class OverlayWindow {
+ public:
+  HWND hwnd = nullptr;
+  HINSTANCE instance = nullptr;
+  bool visible = true;
+  int x = 0;
+  int y = 0;
+  int width = 0;   // primary screen until Create picks the monitor
+  int height = 0;
+  bool dragMode = false;
+  bool dragging = false;
+  POINT dragStartCursor = {0, 0};
+  int dragStartX = 0;
+  int dragStartY = 0;
+  OverlayState state;  // members and cards
+
+  OverlayWindow();
+  ~OverlayWindow();
+  OverlayWindow(const OverlayWindow&) = delete;
+  OverlayWindow& operator=(const OverlayWindow&) = delete;
+
+  // True when the window exists and has been shown.
+  bool Create(HINSTANCE moduleInstance);
+  void Show();
+  void Toggle();
+  // Once per main-loop pass: Ctrl+Alt held turns drag mode on.
+  void UpdateDragMode();
+  void EndDrag();
+  void BeginDrag();
+  void DragTo(POINT cursor);
+
+  void SetVoiceUsers(const std::vector<VoiceUser>& list);
+  void AddNotification(const OverlayNotification& record);
+  void AddMessageNotification(const std::wstring& sender, const std::wstring& text);
+  // Once per frame, right before Render.
+  void Update();
+  // Draws and pushes one frame; nothing while hidden.
+  void Render();
+};
+
+// Set at WM_CREATE; the window procedure finds its object through it.
+extern OverlayWindow* g_wndProcOverlay;
+
+LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+void LogOverlay(const std::wstring& text);

@@ -1,0 +1,327 @@
+#include "overlay/renderer.h"
+
+#include <algorithm>
+#include <cwctype>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "overlay/overlay_state.h"
+#include "rpc/voice_user.h"
+
+namespace {
+
+constexpr int kColumnGap = 8;
+constexpr uint32_t kLoggedFrames = 3;
+constexpr uint32_t kPlaceholderRgb = 0x36393F;
+constexpr uint32_t kBotLabelRgb = 0x5865F2;
+constexpr uint32_t kWhiteRgb = 0xFFFFFF;
+constexpr uint32_t kBlackRgb = 0x000000;
+
+Gdiplus::ARGB Opaque(ConfigColor c) {
+  return Gdiplus::Color::MakeARGB(255, static_cast<BYTE>(ColorRed(c)), static_cast<BYTE>(ColorGreen(c)),
+                                  static_cast<BYTE>(ColorBlue(c)));
+}
+
+float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
+
+std::unique_ptr<Gdiplus::FontFamily> FirstInstalledFamily(std::initializer_list<const wchar_t*> names) {
+  for (const wchar_t* name : names) {
+    auto family = std::make_unique<Gdiplus::FontFamily>(name);
+    if (family->GetLastStatus() == Gdiplus::Ok) return family;
+  }
+  const Gdiplus::FontFamily* generic = Gdiplus::FontFamily::GenericSansSerif();
+  if (generic && generic->GetLastStatus() == Gdiplus::Ok) return std::unique_ptr<Gdiplus::FontFamily>(generic->Clone());
+  return nullptr;
+}
+
+// The first letter upper-cased; a surrogate pair is kept whole.
+std::wstring Initial(const std::wstring& name) {
+  if (name.empty()) return std::wstring();
+  wchar_t first = name[0];
+  if (first >= 0xD800 && first <= 0xDBFF && name.size() > 1) return name.substr(0, 2);
+  return std::wstring(1, static_cast<wchar_t>(std::towupper(first)));
+}
+
+// One tile's drawing context: where, how big, and how dimmed.
+struct Tile {
+  Gdiplus::Graphics& g;
+  int x;
+  int y;
+  int size;
+  const VoiceUser& member;
+  float dim;  // 1 while speaking, else inactive_opacity
+};
+
+void DrawRings(const Tile& t) {
+  if (t.member.speaking) {
+    Gdiplus::Pen ring(Gdiplus::Color(Opaque(g_config.speaking_color)), 6.0f);
+    t.g.DrawEllipse(&ring, t.x - 4, t.y - 4, t.size + 8, t.size + 8);
+  }
+  for (int i = 4; i >= 1; --i) {
+    Gdiplus::Pen halo(Gdiplus::Color(MakeArgb((110.0f - 20.0f * i) * t.dim, kBlackRgb)), static_cast<float>(i + 1));
+    t.g.DrawEllipse(&halo, t.x - 2 * i, t.y - 2 * i, t.size + 4 * i, t.size + 4 * i);
+  }
+}
+
+void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
+  Gdiplus::GraphicsPath circle;
+  circle.AddEllipse(t.x, t.y, t.size, t.size);
+  Gdiplus::Region clip(&circle);
+  t.g.SetClip(&clip, Gdiplus::CombineModeReplace);
+  Gdiplus::Rect target(t.x, t.y, t.size, t.size);
+  if (t.member.speaking) {
+    t.g.DrawImage(&image, target);
+  } else {
+    Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
+    matrix.m[3][3] = Clamp01(g_config.inactive_opacity);
+    Gdiplus::ImageAttributes attributes;
+    attributes.SetColorMatrix(&matrix);
+    t.g.DrawImage(&image, target, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()),
+                  Gdiplus::UnitPixel, &attributes);
+  }
+  t.g.ResetClip();
+}
+
+void DrawPlaceholder(const Tile& t, const std::wstring& name) {
+  bool speaking = t.member.speaking;
+  Gdiplus::SolidBrush disc(Gdiplus::Color(MakeArgb(speaking ? 200.0f : 80.0f, kPlaceholderRgb)));
+  t.g.FillEllipse(&disc, t.x, t.y, t.size, t.size);
+  std::wstring initial = Initial(name);
+  if (initial.empty()) return;
+  std::unique_ptr<Gdiplus::FontFamily> family = CreateInitialFontFamily();
+  if (!family) return;
+  Gdiplus::Font font(family.get(), static_cast<float>(t.size) / 2.5f, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
+  Gdiplus::StringFormat format;
+  format.SetAlignment(Gdiplus::StringAlignmentCenter);
+  format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+  auto length = static_cast<INT>(initial.size());
+  Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb)));
+  Gdiplus::RectF shadowBox(static_cast<float>(t.x + 2), static_cast<float>(t.y + 2), static_cast<float>(t.size),
+                           static_cast<float>(t.size));
+  t.g.DrawString(initial.c_str(), length, &font, shadowBox, &format, &shadow);
+  Gdiplus::SolidBrush letter(Gdiplus::Color(MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb)));
+  Gdiplus::RectF box(static_cast<float>(t.x), static_cast<float>(t.y), static_cast<float>(t.size),
+                     static_cast<float>(t.size));
+  t.g.DrawString(initial.c_str(), length, &font, box, &format, &letter);
+}
+
+void DrawLabel(const Tile& t, const std::wstring& name, float scale) {
+  std::wstring text = t.member.bot ? name + L" [BOT]" : name;
+  float lo = g_config.username_label_opacity;
+  float base = t.member.speaking ? 255.0f : 100.0f;
+  std::unique_ptr<Gdiplus::FontFamily> family = CreateLabelFontFamily();
+  if (!family) return;
+  int fontSize = g_config.username_font_size;
+  Gdiplus::Font font(family.get(), std::max(1.0f, static_cast<float>(fontSize) * scale), Gdiplus::FontStyleBold,
+                     Gdiplus::UnitPoint);
+  int tx = t.x + t.size + 10;
+  int ty = t.y + t.size / 2 - (2 * fontSize) / 3;
+  auto length = static_cast<INT>(text.size());
+  Gdiplus::PointF origin(static_cast<float>(tx), static_cast<float>(ty));
+  Gdiplus::RectF bounds;
+  t.g.MeasureString(text.c_str(), length, &font, origin, &bounds);
+  auto w = static_cast<int>(bounds.Width);
+  auto h = static_cast<int>(bounds.Height);
+  DrawRoundedRect(t.g, static_cast<float>(tx - 8), static_cast<float>(ty - 4), static_cast<float>(w + 16),
+                  static_cast<float>(h + 8), static_cast<float>((h + 8) / 2), MakeArgb(t.dim * 120.0f * lo, kBlackRgb),
+                  0);
+  Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(lo * t.dim * 100.0f, kBlackRgb)));
+  t.g.DrawString(text.c_str(), length, &font, Gdiplus::PointF(origin.X + 1, origin.Y + 1), &shadow);
+  Gdiplus::SolidBrush ink(Gdiplus::Color(MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb)));
+  t.g.DrawString(text.c_str(), length, &font, origin, &ink);
+}
+
+void DrawBadge(const Tile& t) {
+  bool deafened = t.member.deafened;
+  int d = t.size / 3;
+  int bx = t.x + t.size - d + 2;
+  int by = t.y + t.size - d + 2;
+  int cx = bx + d / 2;
+  int cy = by + d / 2;
+  Gdiplus::SolidBrush fill(Gdiplus::Color(Opaque(deafened ? g_config.deafened_color : g_config.muted_color)));
+  t.g.FillEllipse(&fill, bx, by, d, d);
+  Gdiplus::Pen glyph(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 1.5f);
+  if (deafened) {
+    int q = d / 4;
+    int h = q / 2;
+    t.g.DrawLine(&glyph, cx - q, cy - h, cx - q, cy + h);
+    t.g.DrawLine(&glyph, cx - q, cy - h, cx, cy - q);
+    t.g.DrawLine(&glyph, cx - q, cy + h, cx, cy + q);
+  } else {
+    int m = d / 5;
+    t.g.DrawRectangle(&glyph, cx - m, cy - m - 1, 2 * m, 2 * m + 2);
+    t.g.DrawLine(&glyph, cx, cy + m + 1, cx, cy + m + 3);
+  }
+  Gdiplus::Pen slash(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 2.0f);
+  t.g.DrawLine(&slash, bx + 3, by + d - 3, bx + d - 3, by + 3);
+}
+
+}  // namespace
+
+Renderer& GetRenderer() {
+  static Renderer renderer;
+  return renderer;
+}
+
+bool RendererInitialize() {
+  Renderer& r = GetRenderer();
+  if (r.gdiplusToken) return true;
+  Gdiplus::GdiplusStartupInput input;
+  if (Gdiplus::GdiplusStartup(&r.gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
+    r.gdiplusToken = 0;
+    return false;
+  }
+  r.avatars.Open();
+  return true;
+}
+
+void RendererShutdown() {
+  Renderer& r = GetRenderer();
+  r.avatars.Close();
+  r.ReleaseFrame();
+  if (r.gdiplusToken) {
+    Gdiplus::GdiplusShutdown(r.gdiplusToken);
+    r.gdiplusToken = 0;
+  }
+}
+
+void Renderer::ReleaseFrame() {
+  frameImage.reset();
+  if (frameDc && previousBitmap) SelectObject(frameDc, previousBitmap);
+  previousBitmap = nullptr;
+  if (frameBitmap) DeleteObject(frameBitmap);
+  frameBitmap = nullptr;
+  if (frameDc) DeleteDC(frameDc);
+  frameDc = nullptr;
+  framePixels = nullptr;
+  frameWidth = 0;
+  frameHeight = 0;
+}
+
+void Renderer::BeginFrame(int width, int height) {
+  size_t bytes = static_cast<size_t>(frameWidth) * frameHeight * 4;
+  if (frameDc && width >= 0 && height >= 0 && static_cast<uint32_t>(width) == frameWidth &&
+      static_cast<uint32_t>(height) == frameHeight) {
+    if (framePixels) ZeroMemory(framePixels, bytes);
+    return;
+  }
+  ReleaseFrame();
+  if (width <= 0 || height <= 0) return;
+
+  HDC screen = GetDC(nullptr);
+  frameDc = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  frameBitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &framePixels, nullptr, 0);
+  if (frameDc && frameBitmap) previousBitmap = SelectObject(frameDc, frameBitmap);
+  ReleaseDC(nullptr, screen);
+  frameWidth = static_cast<uint32_t>(width);
+  frameHeight = static_cast<uint32_t>(height);
+  if (!framePixels) return;
+  ZeroMemory(framePixels, static_cast<size_t>(width) * height * 4);
+  frameImage = std::make_unique<Gdiplus::Bitmap>(width, height, width * 4, PixelFormat32bppPARGB,
+                                                 static_cast<BYTE*>(framePixels));
+}
+
+void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
+  int s = g_config.avatar_size;
+  int64_t top = g_config.overlay_y;
+  for (const VoiceUser& member : users) {
+    if (top > static_cast<int64_t>(frameHeight)) break;  // the rest is below the screen
+    float scale = JoinScale(member, now);
+    int size = static_cast<int>(static_cast<float>(s) * scale);
+    if (size >= 1) {
+      int offset = (s - size) / 2;  // a growing tile stays centred in its slot
+      const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
+      DrawUser(g_config.overlay_x + offset, static_cast<int>(top) + offset, size, member, name, scale);
+    }
+    top += static_cast<int64_t>(s) + kColumnGap;
+  }
+}
+
+void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale) {
+  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);
+  if (!graphics) return;
+  Tile tile{*graphics, x, y, size, member, member.speaking ? 1.0f : Clamp01(g_config.inactive_opacity)};
+  DrawRings(tile);
+  if (Gdiplus::Image* image = GetAvatar(member.id, member.avatarHash))
+    DrawAvatarImage(tile, *image);
+  else
+    DrawPlaceholder(tile, name);
+  if (g_config.show_names && !name.empty()) DrawLabel(tile, name, scale);
+  if (member.deafened || member.muted) DrawBadge(tile);
+}
+
+void Renderer::EndFrame(HWND window, int x, int y) {
+  if (!frameDc || !window) return;
+  GdiFlush();
+  POINT destination = {x, y};
+  SIZE size = {static_cast<LONG>(frameWidth), static_cast<LONG>(frameHeight)};
+  POINT source = {0, 0};
+  BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  BOOL result = UpdateLayeredWindow(window, nullptr, &destination, &size, frameDc, &source, 0, &blend, ULW_ALPHA);
+  DWORD error = GetLastError();
+  if (++endFrameCount <= kLoggedFrames)
+    WriteLogLine(L"[Renderer] EndFrame: UpdateLayeredWindow result=" + std::to_wstring(result) +
+                 L" GetLastError=" + std::to_wstring(error) + L" size=" + std::to_wstring(frameWidth) + L"x" +
+                 std::to_wstring(frameHeight));
+}
+
+Gdiplus::Image* GetAvatar(const std::wstring& userId, const std::wstring& avatarHash) {
+  return GetRenderer().avatars.Get(userId, avatarHash);
+}
+
+void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width, float height, float radius,
+                     Gdiplus::ARGB fill, Gdiplus::ARGB outline) {
+  // A radius beyond half the shorter side would fold the arcs over each other.
+  float r = std::min(radius, std::min(width, height) / 2.0f);
+  Gdiplus::GraphicsPath path;
+  if (r > 0.0f) {
+    float d = 2.0f * r;
+    path.AddArc(x, y, d, d, 180.0f, 90.0f);
+    path.AddArc(x + width - d, y, d, d, 270.0f, 90.0f);
+    path.AddArc(x + width - d, y + height - d, d, d, 0.0f, 90.0f);
+    path.AddArc(x, y + height - d, d, d, 90.0f, 90.0f);
+    path.CloseFigure();
+  } else {
+    path.AddRectangle(Gdiplus::RectF(x, y, width, height));
+  }
+  if (fill >> 24) {
+    Gdiplus::SolidBrush brush{Gdiplus::Color(fill)};
+    graphics.FillPath(&brush, &path);
+  }
+  if (outline >> 24) {
+    Gdiplus::Pen pen(Gdiplus::Color(outline), 2.0f);
+    graphics.DrawPath(&pen, &path);
+  }
+}
+
+std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
+  if (!frameDc) return nullptr;
+  Renderer& r = GetRenderer();
+  std::unique_ptr<Gdiplus::Graphics> graphics;
+  if (frameDc == r.frameDc && r.frameImage)
+    graphics = std::make_unique<Gdiplus::Graphics>(r.frameImage.get());
+  else
+    graphics = std::make_unique<Gdiplus::Graphics>(frameDc);
+  graphics->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  graphics->SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
+  graphics->SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+  return graphics;
+}
+
+std::unique_ptr<Gdiplus::FontFamily> CreateLabelFontFamily() {
+  return FirstInstalledFamily({L"Segoe UI Emoji", L"Segoe UI"});
+}
+
+std::unique_ptr<Gdiplus::FontFamily> CreateInitialFontFamily() { return FirstInstalledFamily({L"Segoe UI"}); }
+
+Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb) {
+  float clamped = alpha > 0.0f ? std::min(alpha, 255.0f) : 0.0f;  // also maps NaN to 0
+  return (static_cast<Gdiplus::ARGB>(static_cast<int>(clamped)) << 24) | (rgb & 0xFFFFFF);
+}
