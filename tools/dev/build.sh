@@ -2,7 +2,8 @@
 # build/ (runnable files in build/bin/) and, on request, the native build of
 # the pure code in build/host/ (sanitizers on).
 VOXMERE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-VOXMERE_BUILD="$VOXMERE_ROOT/build"
+# VOXMERE_BUILD_DIR points the scripts at another build tree (tests do).
+VOXMERE_BUILD="${VOXMERE_BUILD_DIR:-$VOXMERE_ROOT/build}"
 
 build_windows() {
   cmake -S "$VOXMERE_ROOT" -B "$VOXMERE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
