@@ -174,3 +174,20 @@ TEST(OverlayStateCards, AddLogLineCutsContentAtFiftyUnits) {
   card.content = L"short";
   EXPECT_EQ(DescribeAddedCard(card, 1), L"Added notification - displayName: Ann, content: short, total count: 1");
 }
+
+TEST(OverlayDrag, ColumnOffsetStaysOnScreen) {
+  struct Case {
+    int32_t start, travel, extent, avatarSize, margin, expected;
+  };
+  const Case cases[] = {
+      {20, 100, 1920, 48, 20, 120},           // plain move
+      {20, 5000, 1920, 48, 20, 1852},         // stops at width - avatar_size - margin
+      {20, -100, 1920, 48, 20, 0},            // stops at the left or top edge
+      {20, 10, 50, 48, 20, 0},                // negative bound: 0
+      {INT32_MAX, INT32_MAX, INT32_MAX, 0, 0, INT32_MAX},  // no overflow
+      {INT32_MIN, INT32_MIN, 1080, 48, 20, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ClampColumnOffset(c.start, c.travel, c.extent, c.avatarSize, c.margin), c.expected)
+        << c.start << " " << c.travel;
+}
