@@ -289,7 +289,11 @@ TEST_F(NotificationServerTest, StopEndsWaitsReadsAndClientsPromptly) {
   EXPECT_LT(GetTickCount64() - before, 1500u);
   EXPECT_TRUE(silent.ClosedByPeer());
   EXPECT_TRUE(handshaking.ClosedByPeer());
-  EXPECT_EQ(Log("Notification server stopped").size(), 1u);
+  // Client threads ended before Stop returned.
+  std::vector<std::string> lines = Log("[NotifServer] ");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "[NotifServer] Notification server stopped") << ::testing::PrintToString(lines);
+  EXPECT_EQ(Log("WebSocket handshake failed").size(), 1u) << ::testing::PrintToString(lines);
 }
 
 TEST_F(NotificationServerTest, WebSocketHandshakeAnswers) {
@@ -395,4 +399,36 @@ TEST_F(NotificationServerTest, WebSocketClientsAreCapped) {
   ASSERT_TRUE(WaitLogged("WebSocket client disconnected"));
   Socket replacement;
   EXPECT_TRUE(replacement.Upgrade(port));
+}
+
+TEST_F(NotificationServerTest, SenderToolReachesBothEndpoints) {
+  Start();
+  const std::wstring tool = L"\"" + TestBinDirectory() + L"\\notify_send.exe\" ";
+  const std::wstring fields =
+      L" --displayName \"Tool \x592A\" --content \"a \\\"quoted\\\" word\" --channelName general --userId 7";
+  struct Run {
+    std::wstring arguments;
+    int exitCode;
+  };
+  const Run runs[] = {
+      {L"--pipe --pipe-name " + pipeName + fields, 0},
+      {L"--websocket --port " + std::to_wstring(port) + fields, 0},
+      {L"--websocket --origin https://discord.com --port " + std::to_wstring(port) + fields, 0},
+      {L"--websocket --origin null --port " + std::to_wstring(port) + fields, 1},
+      {L"--pipe --pipe-name " + pipeName + L" --content only", 2},
+  };
+  for (const Run& run : runs) {
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(tool + run.arguments, TestBinDirectory(), true)) << NarrowAscii(run.arguments);
+    EXPECT_EQ(child.WaitExit(15000), run.exitCode) << NarrowAscii(run.arguments);
+  }
+  ASSERT_TRUE(DrainUntil(3));
+  for (const NotificationData& d : received) {
+    EXPECT_EQ(d.displayName, std::wstring(L"Tool ") + wchar_t(0x592A));
+    EXPECT_EQ(d.content, L"a \"quoted\" word");
+    EXPECT_EQ(d.channelName, L"general");
+    EXPECT_EQ(d.userId, L"7");
+  }
+  EXPECT_EQ(Log("Queued notification from pipe: ").size(), 1u);
+  EXPECT_EQ(Log("Queued notification, pending count: ").size(), 2u);
 }
