@@ -231,7 +231,13 @@ function findModuleByKeys(...keys) {
     if (found) return found;
   }
   if (typeof webpack.getModule === "function") {
-    const hasKeys = (m) => m != null && keys.every((k) => m[k] !== undefined);
+    const hasKeys = (m) => {
+      try {
+        return m != null && keys.every((k) => m[k] !== undefined);
+      } catch (error) {
+        return false; // some exports are proxies that throw on unknown keys
+      }
+    };
     return webpack.getModule(hasKeys, { searchExports: true }) || null;
   }
   return null;
@@ -296,6 +302,7 @@ module.exports = class Tallybell {
   }
 
   start() {
+    if (this.link) this.stop();
     this.settings = this.loadSettings();
     this.discord = loadDiscordModules();
     if (this.discord.dispatcher) {
@@ -347,7 +354,15 @@ module.exports = class Tallybell {
 
   handleMessage(action) {
     if (!this.link || !this.shouldForward(action)) return;
-    this.link.send(buildPayload(this.describe(action)));
+    this.link.send(buildPayload(this.describe(action.message, this.whereOf(action))));
+  }
+
+  // The message's channel and server; a direct message has no guildId.
+  whereOf(action) {
+    const channelId = action.channelId || action.message.channel_id;
+    const channel = call(this.discord.channels, "getChannel", channelId);
+    const guildId = action.guildId || action.message.guild_id || (channel && channel.guild_id) || null;
+    return { channelId, channel, guildId };
   }
 
   shouldForward(action) {
@@ -360,9 +375,7 @@ module.exports = class Tallybell {
     if (!me || author.id === me.id) return false;
     if (call(d.relationships, "isBlocked", author.id)) return false;
 
-    const channelId = action.channelId || message.channel_id;
-    const channel = call(d.channels, "getChannel", channelId);
-    const guildId = action.guildId || message.guild_id || (channel && channel.guild_id) || null;
+    const { channelId, channel, guildId } = this.whereOf(action);
     const reading = call(d.selectedChannel, "getChannelId") === channelId && discordWindowHasFocus();
     if (reading && !this.settings.focusedChannel) return false;
 
@@ -406,14 +419,9 @@ module.exports = class Tallybell {
 
   // ---- What the card shows ----
 
-  describe(action) {
-    const d = this.discord;
-    const message = action.message;
+  describe(message, { channel, guildId }) {
     const author = message.author;
-    const channelId = action.channelId || message.channel_id;
-    const channel = call(d.channels, "getChannel", channelId);
-    const guildId = action.guildId || message.guild_id || (channel && channel.guild_id) || null;
-    const guild = guildId ? call(d.guilds, "getGuild", guildId) : null;
+    const guild = guildId ? call(this.discord.guilds, "getGuild", guildId) : null;
     return {
       username: author.username || "",
       displayName: this.nameOf(author, guildId, message.member),

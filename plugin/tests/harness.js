@@ -1,207 +1,123 @@
-// Stand-ins for what the plugin finds inside Discord: BdApi with its webpack lookups, data store and
-// toasts, Discord's dispatcher and stores, the renderer's WebSocket and a little of its document.
+// Stand-ins for what the plugin finds inside Discord: BdApi, the dispatcher and stores, the
+// renderer's WebSocket and a little of its document; and a WebSocket server that records frames.
 "use strict";
 
 const path = require("node:path");
 const { WebSocket, WebSocketServer } = require("ws");
 
-const PLUGIN_PATH = path.join(__dirname, "..", "Tallybell.plugin.js");
 const ME = { id: "100", username: "me_user", global_name: "Me", avatar: "abc123" };
+const FRIEND = { id: "200", username: "friend", global_name: "Friend", avatar: "f00d" };
 
-// The renderer's WebSocket: masked frames (as every client's), and the Origin of the Discord client.
+// The renderer's WebSocket: masked frames, and the Origin of the Discord client.
 class BrowserLikeWebSocket extends WebSocket {
   constructor(url) {
     super(url, { origin: "https://discord.com", closeTimeout: 2000 });
   }
 }
 
-class Dispatcher {
-  constructor() {
-    this.handlers = new Map();
-  }
-  subscribe(type, handler) {
-    if (!this.handlers.has(type)) this.handlers.set(type, new Set());
-    this.handlers.get(type).add(handler);
-  }
-  unsubscribe(type, handler) {
-    const set = this.handlers.get(type);
-    if (set) set.delete(handler);
-  }
-  dispatch(action) {
-    for (const handler of this.handlers.get(action.type) || []) handler(action);
-  }
-  count(type) {
-    return (this.handlers.get(type) || new Set()).size;
-  }
-}
-
-// A small Discord: two servers, a few channels, some muted.
+// Two servers with a few channels; "g-muted", "c-muted", the category "cat-muted" and "dm-muted" are muted.
 function makeDiscord() {
-  const state = {
-    focused: false,
-    selectedChannelId: null,
-    mutedGuilds: new Set(["g-muted"]),
-    mutedChannels: new Set(["c-muted", "cat-muted", "dm-muted"]),
-    blocked: new Set(["666"]),
-  };
+  const state = { focused: false, selected: null };
+  const handlers = new Set();
   const channels = {
-    "dm-1": { id: "dm-1", type: 1, name: "" },
-    "dm-muted": { id: "dm-muted", type: 1, name: "" },
-    "gdm-1": { id: "gdm-1", type: 3, name: "weekend plans" },
-    "c-general": { id: "c-general", type: 0, guild_id: "g1", name: "general" },
-    "c-chosen": { id: "c-chosen", type: 0, guild_id: "g2", name: "lobby" },
-    "c-muted": { id: "c-muted", type: 0, guild_id: "g2", name: "spam" },
-    "c-in-cat": { id: "c-in-cat", type: 0, guild_id: "g2", name: "quiet", parent_id: "cat-muted" },
-    "c-mg": { id: "c-mg", type: 0, guild_id: "g-muted", name: "chatter" },
+    "dm-1": { type: 1 }, "dm-muted": { type: 1 }, "gdm-1": { type: 3, name: "weekend" },
+    "c-general": { guild_id: "g1", name: "general" }, "c-chosen": { guild_id: "g2", name: "lobby" },
+    "c-muted": { guild_id: "g2", name: "spam" }, "c-in-cat": { guild_id: "g2", name: "quiet", parent_id: "cat-muted" },
+    "c-mg": { guild_id: "g-muted", name: "chatter" },
   };
-  const guilds = {
-    g1: { id: "g1", name: "Raid Night", roles: { r1: { name: "healers" }, r2: { name: "tanks" } } },
-    g2: { id: "g2", name: "ゲーム部" },
-    "g-muted": { id: "g-muted", name: "Loud Server" },
-  };
+  const guilds = { g1: { id: "g1", name: "Raid Night" }, g2: { id: "g2", name: "ゲーム部" }, "g-muted": { id: "g-muted", name: "Loud" } };
+  const muted = new Set(["g-muted", "c-muted", "cat-muted", "dm-muted"]);
   const stores = {
-    UserStore: { getCurrentUser: () => ME, getUser: (id) => (id === ME.id ? ME : undefined) },
-    ChannelStore: { getChannel: (id) => channels[id] },
+    UserStore: { getCurrentUser: () => ME, getUser: () => undefined },
+    ChannelStore: { getChannel: (id) => channels[id] && { id, type: 0, ...channels[id] } },
     GuildStore: { getGuild: (id) => guilds[id], getGuilds: () => guilds },
     GuildMemberStore: {
       getMember: (guildId, userId) => (userId === ME.id ? { roles: ["r1"] } : null),
-      getNick: (guildId, userId) => (guildId === "g1" && userId === "200" ? "Captain" : null),
+      getNick: (guildId, userId) => (guildId === "g1" && userId === FRIEND.id ? "Captain" : null),
     },
-    SelectedChannelStore: { getChannelId: () => state.selectedChannelId },
-    UserGuildSettingsStore: {
-      isMuted: (guildId) => state.mutedGuilds.has(guildId),
-      isChannelMuted: (guildId, channelId) => state.mutedChannels.has(channelId),
-    },
-    RelationshipStore: { isBlocked: (id) => state.blocked.has(id) },
+    SelectedChannelStore: { getChannelId: () => state.selected },
+    UserGuildSettingsStore: { isMuted: (g) => muted.has(g), isChannelMuted: (g, c) => muted.has(c) },
+    RelationshipStore: { isBlocked: (id) => id === "666" },
   };
-  return { state, stores, dispatcher: new Dispatcher() };
+  const dispatcher = {
+    subscribe: (type, handler) => type === "MESSAGE_CREATE" && handlers.add(handler),
+    unsubscribe: (type, handler) => handlers.delete(handler),
+    dispatch: (action) => handlers.forEach((handler) => handler(action)),
+    handlers,
+  };
+  return { state, stores, dispatcher };
 }
 
-// A minimal DOM for the settings panel: elements with children, listeners and text.
-function makeDocument(discordState) {
-  const createElement = (tag) => ({
-    tag,
-    style: {},
-    children: [],
-    listeners: {},
-    textContent: "",
-    appendChild(child) {
-      this.children.push(child);
-      return child;
-    },
-    addEventListener(type, listener) {
-      (this.listeners[type] = this.listeners[type] || []).push(listener);
-    },
-    fire(type) {
-      for (const listener of this.listeners[type] || []) listener({ type, target: this });
-    },
-  });
+function element(tag) {
   return {
-    createElement,
-    createTextNode: (text) => ({ tag: "#text", textContent: text, children: [] }),
-    hasFocus: () => discordState.focused,
+    tag, style: {}, children: [], on: {}, textContent: "",
+    appendChild(child) { this.children.push(child); return child; },
+    addEventListener(type, listener) { this.on[type] = listener; },
   };
 }
-
-function findElements(root, predicate, found = []) {
-  if (predicate(root)) found.push(root);
-  for (const child of root.children || []) findElements(child, predicate, found);
-  return found;
-}
-
-// The checkbox whose label text contains the words.
-function findCheckbox(panel, words) {
-  const label = findElements(panel, (e) => e.tag === "label" &&
-    e.children.some((c) => c.tag === "#text" && c.textContent.includes(words)))[0];
-  return label && label.children.find((c) => c.tag === "input");
-}
+const findElement = (root, match) => (match(root) ? root : (root.children || []).map((c) => findElement(c, match)).find(Boolean));
+// The checkbox whose label contains the words.
+const findCheckbox = (panel, words) => findElement(panel, (e) => e.tag === "label" &&
+  e.children.some((c) => (c.textContent || "").includes(words))).children[0];
 
 // Installs the stand-ins as the renderer's globals and loads a fresh copy of the plugin.
-function loadPlugin({ settings, discord = makeDiscord() } = {}) {
-  const data = new Map();
-  if (settings) data.set("Tallybell/settings", JSON.parse(JSON.stringify(settings)));
+function loadPlugin({ settings } = {}) {
+  const discord = makeDiscord();
+  const data = new Map(settings ? [["settings", settings]] : []);
   const toasts = [];
   globalThis.BdApi = {
     Webpack: {
-      getByKeys: (...keys) => (keys.every((k) => k in discord.dispatcher) ? discord.dispatcher : undefined),
+      getByKeys: (...keys) => [discord.dispatcher, ...Object.values(discord.stores)].find((m) => keys.every((k) => k in m)),
       getStore: (name) => discord.stores[name],
     },
-    Data: {
-      load: (name, key) => data.get(`${name}/${key}`),
-      save: (name, key, value) => data.set(`${name}/${key}`, JSON.parse(JSON.stringify(value))),
-    },
-    UI: { showToast: (text, options) => toasts.push({ text, type: options && options.type }) },
+    Data: { load: (name, key) => data.get(key), save: (name, key, value) => data.set(key, structuredClone(value)) },
+    UI: { showToast: (text, options) => toasts.push(options.type) },
   };
   globalThis.WebSocket = BrowserLikeWebSocket;
-  globalThis.document = makeDocument(discord.state);
-  delete require.cache[require.resolve(PLUGIN_PATH)];
-  const Plugin = require(PLUGIN_PATH);
+  globalThis.document = { createElement: element, createTextNode: (text) => ({ textContent: text }), hasFocus: () => discord.state.focused };
+  const file = path.join(__dirname, "..", "Tallybell.plugin.js");
+  delete require.cache[require.resolve(file)];
+  const Plugin = require(file);
   return { plugin: new Plugin({ name: "Tallybell" }), Plugin, discord, data, toasts };
-}
-
-// A WebSocket server on an ephemeral (or given) loopback port that records every frame.
-function startServer(port = 0) {
-  return new Promise((resolve, reject) => {
-    const wss = new WebSocketServer({ host: "127.0.0.1", port });
-    const server = { wss, frames: [], origins: [], clients: new Set() };
-    wss.on("connection", (socket, request) => {
-      server.origins.push(request.headers.origin);
-      server.clients.add(socket);
-      socket.on("close", () => server.clients.delete(socket));
-      socket.on("message", (data, isBinary) => server.frames.push({ bytes: Buffer.from(data), isBinary, at: Date.now() }));
-    });
-    wss.on("error", reject);
-    wss.on("listening", () => {
-      server.port = wss.address().port;
-      resolve(server);
-    });
-    server.waitFrames = (count, timeoutMs = 5000) =>
-      waitUntil(() => server.frames.length >= count, timeoutMs, `${count} frame(s)`).then(() => server.frames);
-    // Ends every connection at once, as a program that quits does, and stops listening.
-    server.close = () => new Promise((done) => {
-      for (const client of server.clients) client.terminate();
-      wss.close(() => done());
-    });
-  });
 }
 
 function waitUntil(condition, timeoutMs, what) {
   const deadline = Date.now() + timeoutMs;
   return new Promise((resolve, reject) => {
-    const poll = () => {
-      if (condition()) return resolve();
-      if (Date.now() > deadline) return reject(new Error(`timed out waiting for ${what}`));
-      setTimeout(poll, 20);
-    };
+    const poll = () => (condition() ? resolve() : Date.now() > deadline
+      ? reject(new Error(`timed out waiting for ${what}`)) : setTimeout(poll, 20));
     poll();
   });
 }
-
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// A MESSAGE_CREATE action as Discord's dispatcher delivers it.
-function messageAction({ channelId, guildId, author = { id: "200", username: "friend", global_name: "Friend", avatar: "f00d" },
-  content = "hello", mentions = [], mentionRoles = [], everyone = false, optimistic = false, type = 0, extra = {} }) {
-  return {
-    type: "MESSAGE_CREATE",
-    channelId,
-    guildId,
-    optimistic,
-    message: {
-      id: String(Math.floor(Math.random() * 1e15)),
-      channel_id: channelId,
-      type,
-      author,
-      content,
-      mentions,
-      mention_roles: mentionRoles,
-      mention_everyone: everyone,
-      ...extra,
-    },
-  };
+// A WebSocket server on a loopback port (ephemeral unless given) that records every frame.
+async function startServer(port = 0) {
+  const wss = new WebSocketServer({ host: "127.0.0.1", port });
+  const server = { frames: [], origins: [], clients: new Set() };
+  wss.on("connection", (socket, request) => {
+    server.origins.push(request.headers.origin);
+    server.clients.add(socket);
+    socket.on("close", () => server.clients.delete(socket));
+    socket.on("message", (bytes, isBinary) => server.frames.push({ bytes, isBinary, at: Date.now() }));
+  });
+  await new Promise((resolve, reject) => wss.on("listening", resolve).on("error", reject));
+  server.port = wss.address().port;
+  server.waitFrames = (count, timeoutMs = 5000) => waitUntil(() => server.frames.length >= count, timeoutMs, `${count} frame(s)`);
+  server.contents = () => server.frames.map((f) => JSON.parse(f.bytes).content);
+  // Drops every connection at once, as a program that quits, and stops listening.
+  server.close = () => new Promise((resolve) => {
+    server.clients.forEach((client) => client.terminate());
+    wss.close(resolve);
+  });
+  return server;
 }
 
-module.exports = {
-  ME, BrowserLikeWebSocket, makeDiscord, loadPlugin, startServer, waitUntil, sleep, messageAction,
-  findElements, findCheckbox,
-};
+// A MESSAGE_CREATE action as Discord's dispatcher delivers it.
+function messageAction({ channelId, guildId, author = FRIEND, content = "hello", mentions = [], mentionRoles = [],
+  everyone = false, optimistic = false, type = 0 }) {
+  return { type: "MESSAGE_CREATE", channelId, guildId, optimistic, message: { id: "1", channel_id: channelId, type,
+    author, content, mentions, mention_roles: mentionRoles, mention_everyone: everyone } };
+}
+
+module.exports = { ME, FRIEND, BrowserLikeWebSocket, loadPlugin, startServer, waitUntil, sleep, messageAction, findElement, findCheckbox };
