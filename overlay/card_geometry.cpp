@@ -1,0 +1,118 @@
+#include "overlay/card_geometry.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cwctype>
+
+#include "app/text_convert.h"
+
+namespace {
+
+constexpr int kEdgeMargin = 20;
+constexpr int kSideInset = 400;  // right-side cards: W - 400, 20 from the edge
+constexpr int kSlideDistance = 430;
+constexpr int kVerticalSlideExtra = 50;
+constexpr int kSlotGap = 10;
+constexpr int kAvatarInset = 16;
+constexpr int kTextInset = 76;
+constexpr int kNameTop = 8;
+const wchar_t kEllipsis[] = L"...";
+constexpr size_t kEllipsisUnits = 3;
+
+bool IsValidPosition(int position) { return position >= kCardTopRight && position <= kCardBottomCenter; }
+
+// Out-of-range values are handled as loading does: top right.
+int NormalPosition(int position) { return IsValidPosition(position) ? position : kCardTopRight; }
+
+bool StacksUpwards(int position) {
+  return position == kCardBottomRight || position == kCardBottomLeft || position == kCardBottomCenter;
+}
+
+bool IsUnit(wchar_t unit, uint32_t low, uint32_t high) {
+  uint32_t u = static_cast<uint32_t>(unit) & 0xFFFF;
+  return u >= low && u <= high;
+}
+
+}  // namespace
+
+int CardHeight(int fontSize) { return std::max((fontSize + 4) * 6, 90); }
+
+int CardStep(int fontSize) { return CardHeight(fontSize) + kSlotGap; }
+
+int CardSlotY(int position, int windowHeight, int fontSize, size_t index) {
+  int step = CardStep(fontSize);
+  int offset = step * static_cast<int>(index);
+  if (StacksUpwards(NormalPosition(position))) return windowHeight - step - kEdgeMargin - offset;
+  return kEdgeMargin + offset;
+}
+
+CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, float slideIn) {
+  CardLayout card;
+  card.height = CardHeight(fontSize);
+  card.y = slotY;
+  float away = 1.0f - slideIn;
+  int horizontalSlide = static_cast<int>(away * kSlideDistance);
+  int verticalSlide = static_cast<int>(static_cast<float>(card.height + kVerticalSlideExtra) * away);
+  switch (NormalPosition(position)) {
+    case kCardTopRight:
+    case kCardBottomRight:
+      card.x = windowWidth - kSideInset + horizontalSlide;
+      break;
+    case kCardTopLeft:
+    case kCardBottomLeft:
+      card.x = kEdgeMargin - horizontalSlide;
+      break;
+    case kCardTopCenter:
+      card.x = (windowWidth - kCardWidth) / 2;
+      card.y = slotY - verticalSlide;
+      break;
+    default:  // bottom centre
+      card.x = (windowWidth - kCardWidth) / 2;
+      card.y = slotY + verticalSlide;
+      break;
+  }
+  card.avatarX = card.x + kAvatarInset;
+  card.avatarY = card.y + (card.height - kCardAvatarSize) / 2;
+  card.textX = card.x + kTextInset;
+  card.nameY = card.y + kNameTop;
+  card.contentY = card.nameY + fontSize + 10;
+  card.channelY = card.contentY + fontSize + 6;
+  return card;
+}
+
+std::wstring CardChannelLine(const std::wstring& channelName, const std::wstring& serverName) {
+  if (channelName.empty()) return std::wstring();
+  if (serverName.empty()) return L"#" + channelName;
+  return serverName + L" \u2022 #" + channelName;
+}
+
+std::wstring CardInitial(const std::wstring& displayName) {
+  if (displayName.empty()) return std::wstring();
+  if (displayName.size() > 1 && IsUnit(displayName[0], 0xD800, 0xDBFF) && IsUnit(displayName[1], 0xDC00, 0xDFFF))
+    return displayName.substr(0, 2);
+  return std::wstring(1, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(displayName[0]))));
+}
+
+// The rule is "drop one more unit and measure again"; a binary search over the
+// kept length finds the same text for any width that grows with the text,
+// in a dozen measurements instead of one per unit of a long message.
+std::wstring EllipsizeContent(const std::wstring& content, const std::function<float(const std::wstring&)>& measure,
+                              float maxWidth) {
+  if (content.size() <= kEllipsisUnits || measure(content) <= maxWidth) return content;
+  auto cut = [&content](size_t keep) { return content.substr(0, SafeUtf16Prefix(content, keep)) + kEllipsis; };
+  // Never more than length - 4 units survive the first cut; "..." alone is
+  // where the cutting stops, whether or not it fits.
+  size_t best = 0;
+  size_t low = 1;
+  size_t high = content.size() - kEllipsisUnits - 1;
+  while (low <= high) {
+    size_t middle = low + (high - low) / 2;
+    if (measure(cut(middle)) <= maxWidth) {
+      best = middle;
+      low = middle + 1;
+    } else {
+      high = middle - 1;
+    }
+  }
+  return cut(best);
+}

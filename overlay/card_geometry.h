@@ -1,0 +1,60 @@
+// Where a notification card stands and what its text lines read: the slot of
+// each stacked card, the slide-in offset, the sizes that follow the font size
+// and the content ellipsis. No platform calls; the drawing code measures.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+constexpr int kCardWidth = 380;
+constexpr int kCardRadius = 12;
+constexpr int kCardShadowOffset = 4;
+constexpr int kCardAvatarSize = 48;
+constexpr float kCardContentMaxWidth = 282.0f;
+
+// notification_position values, in the settings window's order.
+enum CardPosition {
+  kCardTopRight = 0,
+  kCardTopLeft = 1,
+  kCardBottomRight = 2,
+  kCardBottomLeft = 3,
+  kCardTopCenter = 4,
+  kCardBottomCenter = 5,
+};
+
+// max((fs + 4) * 6, 90)
+int CardHeight(int fontSize);
+// Distance between stacked slots: the card height plus a 10-pixel gap.
+int CardStep(int fontSize);
+// Top of the slot of the index-th card, oldest (index 0) nearest the edge.
+int CardSlotY(int position, int windowHeight, int fontSize, size_t index);
+
+// One card placed for drawing, in window pixels.
+struct CardLayout {
+  int x = 0;
+  int y = 0;
+  int height = 0;
+  int avatarX = 0;
+  int avatarY = 0;
+  int textX = 0;
+  int nameY = 0;
+  int contentY = 0;
+  int channelY = 0;
+};
+
+// The card of a slot, moved by its slide-in: at 0 it lies just outside the
+// screen edge it comes from, at 1 it stands in its slot.
+CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, float slideIn);
+
+// "" without a channel, "#channel" without a server, else "server • #channel".
+std::wstring CardChannelLine(const std::wstring& channelName, const std::wstring& serverName);
+
+// The letter of the placeholder avatar: the first character upper-cased; a
+// character outside the basic plane is kept whole (both surrogate units).
+std::wstring CardInitial(const std::wstring& displayName);
+
+// Content cut with "..." until measure() gives at most maxWidth; a content of
+// three units or fewer is never cut, and a cut never splits a surrogate pair.
+std::wstring EllipsizeContent(const std::wstring& content, const std::function<float(const std::wstring&)>& measure,
+                              float maxWidth);
