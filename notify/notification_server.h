@@ -54,6 +54,8 @@ class NotificationServer {
   void HandlePipeClient(HANDLE pipe, OVERLAPPED& io);
 
   void WebSocketServerLoop();
+  // Bound, listening and non-blocking; INVALID_SOCKET when a step fails.
+  SOCKET OpenWebSocketListener(bool logFailure);
   void AcceptWebSocketClient(SOCKET client);
   void HandleWebSocketClient(SOCKET client);
   bool PerformWebSocketHandshake(SOCKET client);
@@ -65,10 +67,9 @@ class NotificationServer {
   std::atomic<bool> running{false};
   std::thread pipeThread;
   std::thread webSocketThread;
-  // Owned by their endpoint threads, which alone close them; Stop wakes the
-  // threads through stopEvent and the running flag.
-  HANDLE pipeHandle = INVALID_HANDLE_VALUE;
-  SOCKET listenSocket = INVALID_SOCKET;
+  // The pipe instance and the listening socket belong to their endpoint
+  // threads, which alone close them; Stop wakes the threads through this
+  // event and the running flag.
   HANDLE stopEvent = nullptr;
   std::atomic<uint16_t> boundPort{0};
 

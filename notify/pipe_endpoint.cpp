@@ -46,15 +46,19 @@ IoResult FinishOverlapped(HANDLE pipe, OVERLAPPED& io, BOOL started, HANDLE stop
 
 void NotificationServer::PipeServerLoop() {
   EventHandle ioEvent;
+  DWORD lastError = 0;
   while (running) {
     HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, kPipeMode, 1, 0,
                                    kPipeBufferSize, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
-      Log("Failed to create pipe: " + std::to_string(GetLastError()));
+      // Another instance holding the name fails every second: one line per new error.
+      DWORD error = GetLastError();
+      if (error != lastError) Log("Failed to create pipe: " + std::to_string(error));
+      lastError = error;
       WaitForSingleObject(stopEvent, 1000);
       continue;
     }
-    pipeHandle = pipe;
+    lastError = 0;
     Log("Waiting for pipe client connection...");
     OVERLAPPED io = {};
     io.hEvent = ioEvent.handle;
@@ -68,7 +72,6 @@ void NotificationServer::PipeServerLoop() {
     }
     DisconnectNamedPipe(pipe);
     CloseHandle(pipe);
-    pipeHandle = INVALID_HANDLE_VALUE;
   }
 }
 

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr DWORD kAcceptPollMs = 100;
+constexpr DWORD kListenRetryMs = 2000;
 constexpr DWORD kHandshakeWaitMs = 2000;
 constexpr size_t kHandshakeMaxBytes = 4095;
 constexpr DWORD kReceiveTimeoutMs = 1000;
@@ -55,18 +56,14 @@ std::string ComputeWebSocketAccept(const std::string& key) {
 
 }  // namespace
 
-void NotificationServer::WebSocketServerLoop() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    Log("Failed to create WebSocket: " + std::to_string(WSAGetLastError()));
-    return;
-  }
-  listenSocket = s;
-  auto giveUp = [this, s](const char* what) {
-    Log(what + std::to_string(WSAGetLastError()));
-    closesocket(s);
-    listenSocket = INVALID_SOCKET;
+SOCKET NotificationServer::OpenWebSocketListener(bool logFailure) {
+  auto fail = [this, logFailure](const char* what, SOCKET s) {
+    if (logFailure) Log(what + std::to_string(WSAGetLastError()));
+    if (s != INVALID_SOCKET) closesocket(s);
+    return INVALID_SOCKET;
   };
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return fail("Failed to create WebSocket: ", s);
   BOOL reuse = TRUE;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
   sockaddr_in address = {};
@@ -74,14 +71,29 @@ void NotificationServer::WebSocketServerLoop() {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(webSocketPort);
   if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR)
-    return giveUp("WebSocket bind failed: ");
-  if (listen(s, 5) == SOCKET_ERROR) return giveUp("WebSocket listen failed: ");
+    return fail("WebSocket bind failed: ", s);
+  if (listen(s, 5) == SOCKET_ERROR) return fail("WebSocket listen failed: ", s);
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
   int length = sizeof(address);
   getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
   boundPort = ntohs(address.sin_port);
+  return s;
+}
+
+void NotificationServer::WebSocketServerLoop() {
+  // A port held by another program (or a Voxmere still closing) may come
+  // free later: retry quietly after the first failure's line.
+  SOCKET s = INVALID_SOCKET;
+  for (bool first = true; running && s == INVALID_SOCKET; first = false) {
+    s = OpenWebSocketListener(first);
+    if (s == INVALID_SOCKET) {
+      if (first) Log("WebSocket endpoint retries every " + std::to_string(kListenRetryMs / 1000) + " s");
+      WaitForSingleObject(stopEvent, kListenRetryMs);
+    }
+  }
+  if (s == INVALID_SOCKET) return;
   Log("WebSocket server listening on port " + std::to_string(boundPort.load()));
-  u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
 
   while (running) {
     if (!WaitReadable(s, kAcceptPollMs)) continue;
@@ -90,7 +102,6 @@ void NotificationServer::WebSocketServerLoop() {
   }
   boundPort = 0;
   closesocket(s);
-  listenSocket = INVALID_SOCKET;
 }
 
 void NotificationServer::AcceptWebSocketClient(SOCKET client) {

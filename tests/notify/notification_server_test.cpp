@@ -432,3 +432,35 @@ TEST_F(NotificationServerTest, SenderToolReachesBothEndpoints) {
   EXPECT_EQ(Log("Queued notification from pipe: ").size(), 1u);
   EXPECT_EQ(Log("Queued notification, pending count: ").size(), 2u);
 }
+
+TEST_F(NotificationServerTest, SecondServerTakesOverWhenTheFirstStops) {
+  Start();
+  // A second instance on the same pipe name and port: one line per failure,
+  // then quiet retries until the first lets go.
+  NotificationServer second(pipeName, port);
+  std::vector<NotificationData> secondReceived;
+  second.SetCallback([&](const NotificationData& data) { secondReceived.push_back(data); });
+  ASSERT_TRUE(second.Start());
+  ASSERT_TRUE(WaitLogged("WebSocket bind failed: "));
+  ASSERT_TRUE(WaitLogged("Failed to create pipe: "));
+  Sleep(2500);
+  EXPECT_EQ(Log("WebSocket bind failed: ").size(), 1u);
+  EXPECT_EQ(Log("Failed to create pipe: ").size(), 1u);
+
+  server->Stop();
+  ASSERT_TRUE(WaitFor([&] { return second.BoundPort() == port; }, 5000));
+  Handle pipe;
+  pipe.h = OpenPipe();
+  ASSERT_NE(pipe.h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(WriteMessage(pipe.h, Notification("taken over")));
+  Socket ws;
+  ASSERT_TRUE(ws.Upgrade(port));
+  ASSERT_TRUE(ws.SendFrame(Notification("taken over too")));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        second.ProcessPendingNotifications();
+        return secondReceived.size() >= 2;
+      },
+      5000));
+  EXPECT_TRUE(received.empty());
+}
