@@ -24,14 +24,48 @@ Gdiplus::ARGB Opaque(ConfigColor c) {
 
 float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
 
-std::unique_ptr<Gdiplus::FontFamily> FirstInstalledFamily(std::initializer_list<const wchar_t*> names) {
-  for (const wchar_t* name : names) {
-    auto family = std::make_unique<Gdiplus::FontFamily>(name);
-    if (family->GetLastStatus() == Gdiplus::Ok) return family;
+bool FamilyExists(const wchar_t* name) {
+  Gdiplus::FontFamily family(name);
+  return family.GetLastStatus() == Gdiplus::Ok;
+}
+
+// Any installed family, a sans-serif one by preference: some systems (a bare
+// Wine prefix) have neither the wanted families nor a generic sans-serif.
+std::wstring AnyInstalledFamily() {
+  Gdiplus::InstalledFontCollection installed;
+  INT count = installed.GetFamilyCount();
+  if (count <= 0) return std::wstring();
+  std::vector<Gdiplus::FontFamily> families(static_cast<size_t>(count));
+  INT found = 0;
+  installed.GetFamilies(count, families.data(), &found);
+  std::wstring fallback;
+  for (INT i = 0; i < found; ++i) {
+    wchar_t name[LF_FACESIZE] = {};
+    if (families[i].GetFamilyName(name) != Gdiplus::Ok || !name[0]) continue;
+    std::wstring text = name;
+    if (text.find(L"Sans") != std::wstring::npos && text.find(L"Mono") == std::wstring::npos) return text;
+    if (fallback.empty()) fallback = text;
   }
+  return fallback;
+}
+
+// The first wanted family the system has, else the generic sans-serif, else
+// any installed family; empty when there is no font at all.
+std::wstring ResolveFamilyName(std::initializer_list<const wchar_t*> wanted) {
+  for (const wchar_t* name : wanted)
+    if (FamilyExists(name)) return name;
   const Gdiplus::FontFamily* generic = Gdiplus::FontFamily::GenericSansSerif();
-  if (generic && generic->GetLastStatus() == Gdiplus::Ok) return std::unique_ptr<Gdiplus::FontFamily>(generic->Clone());
-  return nullptr;
+  wchar_t name[LF_FACESIZE] = {};
+  if (generic && generic->GetLastStatus() == Gdiplus::Ok && generic->GetFamilyName(name) == Gdiplus::Ok && name[0])
+    return name;
+  return AnyInstalledFamily();
+}
+
+std::unique_ptr<Gdiplus::FontFamily> CreateFamily(const std::wstring& name) {
+  if (name.empty()) return nullptr;
+  auto family = std::make_unique<Gdiplus::FontFamily>(name.c_str());
+  if (family->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  return family;
 }
 
 // The first letter upper-cased; a surrogate pair is kept whole.
@@ -315,11 +349,16 @@ std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
   return graphics;
 }
 
+// The installed fonts do not change during a run: each choice is made once.
 std::unique_ptr<Gdiplus::FontFamily> CreateLabelFontFamily() {
-  return FirstInstalledFamily({L"Segoe UI Emoji", L"Segoe UI"});
+  static const std::wstring name = ResolveFamilyName({L"Segoe UI Emoji", L"Segoe UI"});
+  return CreateFamily(name);
 }
 
-std::unique_ptr<Gdiplus::FontFamily> CreateInitialFontFamily() { return FirstInstalledFamily({L"Segoe UI"}); }
+std::unique_ptr<Gdiplus::FontFamily> CreateInitialFontFamily() {
+  static const std::wstring name = ResolveFamilyName({L"Segoe UI"});
+  return CreateFamily(name);
+}
 
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb) {
   float clamped = alpha > 0.0f ? std::min(alpha, 255.0f) : 0.0f;  // also maps NaN to 0

@@ -55,9 +55,10 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
 std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc);
 
 // Label text family: "Segoe UI Emoji", else "Segoe UI", else the system's
-// generic sans-serif, so text always draws.
+// generic sans-serif, else any installed family, so text always draws; null
+// only on a system without fonts.
 std::unique_ptr<Gdiplus::FontFamily> CreateLabelFontFamily();
-// Initials: "Segoe UI", else the generic sans-serif.
+// Initials: "Segoe UI", else the same fallbacks.
 std::unique_ptr<Gdiplus::FontFamily> CreateInitialFontFamily();
 
 // ARGB from an alpha expression (truncated, kept within 0..255) and an RGB value.
