@@ -26,7 +26,13 @@ void NotificationServer::SetCallback(std::function<void(const NotificationData&)
 
 bool NotificationServer::Start() {
   if (running.exchange(true)) return true;
-  if (stopEvent) ResetEvent(stopEvent);
+  if (!stopEvent) {
+    // Without it nothing could end the endpoint threads' waits.
+    Log("Failed to create the stop event");
+    running = false;
+    return false;
+  }
+  ResetEvent(stopEvent);
   try {
     pipeThread = std::thread(&NotificationServer::PipeServerLoop, this);
     webSocketThread = std::thread(&NotificationServer::WebSocketServerLoop, this);
