@@ -3,7 +3,6 @@
 #include "notify/notification_server.h"
 
 #include <wincrypt.h>
-#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <system_error>
