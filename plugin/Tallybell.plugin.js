@@ -455,6 +455,8 @@ module.exports = class Tallybell {
         return "#" + ((channel && channel.name) || "channel");
       })
       .replace(/<a?(:\w+:)\d+>/g, "$1")
+      // A card over a game must not give away what the sender hid.
+      .replace(/\|\|[\s\S]+?\|\|/g, "[spoiler]")
       .replace(/<t:(-?\d+)(?::[tTdDfFR])?>/g, (whole, seconds) => new Date(Number(seconds) * 1000).toLocaleString());
     if (!text) text = (message.attachments || []).map((a) => a && a.filename).filter(Boolean).join(", ");
     if (!text) text = (message.sticker_items || message.stickers || []).map((s) => s && s.name).filter(Boolean).join(", ");
