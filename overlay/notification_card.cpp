@@ -1,0 +1,163 @@
+#include "overlay/notification_card.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "app/config.h"
+#include "app/log.h"
+#include "overlay/card_geometry.h"
+#include "overlay/renderer.h"
+
+namespace {
+
+using Gdiplus::Graphics;
+
+constexpr uint32_t kBlackRgb = 0x000000;
+constexpr uint32_t kBodyRgb = 0x2F3136;
+constexpr uint32_t kAccentRgb = 0x5865F2;
+constexpr uint32_t kWhiteRgb = 0xFFFFFF;
+constexpr uint32_t kContentRgb = 0xDCDDDE;
+constexpr uint32_t kChannelRgb = 0x949BA4;
+constexpr float kInitialPoints = 20.0f;
+constexpr int kLoggedDraws = 5;
+
+int g_loggedCardDraws = 0;  // only the first draws after start-up are logged
+
+void LogCardDraw(int windowWidth, float alpha, float slideIn) {
+  if (g_loggedCardDraws >= kLoggedDraws) return;
+  ++g_loggedCardDraws;
+  wchar_t line[160];
+  swprintf(line, sizeof line / sizeof line[0], L"DrawNotificationEx: screenWidth=%d alpha=%f slideIn=%f", windowWidth,
+           static_cast<double>(alpha), static_cast<double>(slideIn));
+  WriteLogLine(std::wstring(L"[NotifRender] ") + line);
+}
+
+Gdiplus::Color CardColor(float fullAlpha, float cardAlpha, uint32_t rgb) {
+  return Gdiplus::Color(MakeArgb(fullAlpha * cardAlpha, rgb));
+}
+
+// The strip hugs the rounded left edge: two corner arcs joined by the edge
+// and closed 4 pixels in.
+void DrawAccentStrip(Graphics& g, const CardLayout& card, float alpha) {
+  auto x = static_cast<float>(card.x);
+  auto y = static_cast<float>(card.y);
+  auto h = static_cast<float>(card.height);
+  Gdiplus::GraphicsPath strip(Gdiplus::FillModeAlternate);
+  strip.AddArc(x, y, 24.0f, 24.0f, 180.0f, 90.0f);
+  strip.AddLine(x, y + 12.0f, x, y + h - 12.0f);
+  strip.AddArc(x, y + h - 24.0f, 24.0f, 24.0f, 90.0f, 90.0f);
+  strip.AddLine(x + 4.0f, y + h, x + 4.0f, y);
+  strip.CloseFigure();
+  Gdiplus::SolidBrush brush(CardColor(255.0f, alpha, kAccentRgb));
+  g.FillPath(&brush, &strip);
+}
+
+void DrawAvatarImage(Graphics& g, Gdiplus::Image& image, const Gdiplus::Rect& circle, float alpha) {
+  Gdiplus::GraphicsPath clipPath;
+  clipPath.AddEllipse(circle);
+  Gdiplus::Region clip(&clipPath);
+  g.SetClip(&clip, Gdiplus::CombineModeReplace);
+  Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
+  matrix.m[3][3] = alpha;
+  Gdiplus::ImageAttributes attributes;
+  attributes.SetColorMatrix(&matrix);
+  g.DrawImage(&image, circle, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()),
+              Gdiplus::UnitPixel, &attributes);
+  g.ResetClip();
+}
+
+void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::wstring& displayName, float alpha) {
+  Gdiplus::SolidBrush disc(CardColor(200.0f, alpha, kAccentRgb));
+  g.FillEllipse(&disc, circle);
+  std::wstring initial = CardInitial(displayName);
+  if (initial.empty()) return;
+  std::unique_ptr<Gdiplus::FontFamily> family = CreateInitialFontFamily();
+  if (!family) return;
+  Gdiplus::Font font(family.get(), kInitialPoints, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
+  Gdiplus::StringFormat centred;
+  centred.SetAlignment(Gdiplus::StringAlignmentCenter);
+  centred.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+  Gdiplus::SolidBrush ink(CardColor(255.0f, alpha, kWhiteRgb));
+  Gdiplus::RectF box(static_cast<float>(circle.X), static_cast<float>(circle.Y), static_cast<float>(circle.Width),
+                     static_cast<float>(circle.Height));
+  g.DrawString(initial.c_str(), static_cast<INT>(initial.size()), &font, box, &centred, &ink);
+}
+
+void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& userId,
+                const std::wstring& avatarHash, float alpha) {
+  Gdiplus::Rect circle(card.avatarX, card.avatarY, kCardAvatarSize, kCardAvatarSize);
+  if (Gdiplus::Image* image = GetAvatar(userId, avatarHash))
+    DrawAvatarImage(g, *image, circle, alpha);
+  else
+    DrawPlaceholderAvatar(g, circle, displayName, alpha);
+  Gdiplus::Pen ring(CardColor(100.0f, alpha, kWhiteRgb), 2.0f);
+  g.DrawEllipse(&ring, circle);
+}
+
+void DrawCardText(Graphics& g, const std::wstring& text, const Gdiplus::Font& font, int x, int y, Gdiplus::Color color) {
+  Gdiplus::SolidBrush brush(color);
+  g.DrawString(text.c_str(), static_cast<INT>(text.size()), &font,
+               Gdiplus::PointF(static_cast<float>(x), static_cast<float>(y)), &brush);
+}
+
+void DrawTextLines(Graphics& g, const CardLayout& card, int fontSize, const std::wstring& displayName,
+                   const std::wstring& content, const std::wstring& channelLine, float alpha) {
+  std::unique_ptr<Gdiplus::FontFamily> family = CreateLabelFontFamily();
+  if (!family) return;
+  auto fs = static_cast<float>(fontSize);
+  Gdiplus::Font nameFont(family.get(), fs + 4.0f, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
+  Gdiplus::Font contentFont(family.get(), fs, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
+  Gdiplus::Font channelFont(family.get(), fs - 2.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
+
+  DrawCardText(g, displayName, nameFont, card.textX + 1, card.nameY + 1, CardColor(150.0f, alpha, kBlackRgb));
+  DrawCardText(g, displayName, nameFont, card.textX, card.nameY, CardColor(255.0f, alpha, kWhiteRgb));
+
+  Gdiplus::PointF contentOrigin(static_cast<float>(card.textX), static_cast<float>(card.contentY));
+  auto measure = [&](const std::wstring& text) {
+    Gdiplus::RectF bounds;
+    g.MeasureString(text.c_str(), static_cast<INT>(text.size()), &contentFont, contentOrigin, &bounds);
+    return bounds.Width;
+  };
+  DrawCardText(g, EllipsizeContent(content, measure, kCardContentMaxWidth), contentFont, card.textX, card.contentY,
+           CardColor(220.0f, alpha, kContentRgb));
+
+  if (!channelLine.empty())
+    DrawCardText(g, channelLine, channelFont, card.textX, card.channelY, CardColor(150.0f, alpha, kChannelRgb));
+}
+
+}  // namespace
+
+void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,
+                           const std::vector<OverlayNotification>& notifications) {
+  int position = g_config.notification_position;
+  int fontSize = g_config.notification_font_size;
+  for (size_t i = 0; i < notifications.size(); ++i) {
+    const OverlayNotification& card = notifications[i];
+    DrawNotificationEx(frameDc, CardSlotY(position, windowHeight, fontSize, i), windowWidth, card.displayName,
+                       card.content, CardChannelLine(card.channelName, card.serverName), card.userId, card.avatarHash,
+                       card.alpha, card.slideIn);
+  }
+}
+
+void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring& displayName,
+                        const std::wstring& content, const std::wstring& channelLine, const std::wstring& userId,
+                        const std::wstring& avatarHash, float alpha, float slideIn) {
+  LogCardDraw(windowWidth, alpha, slideIn);
+  std::unique_ptr<Graphics> graphics = CreateFrameGraphics(frameDc);
+  if (!graphics) return;
+  Graphics& g = *graphics;
+  int fontSize = g_config.notification_font_size;
+  CardLayout card = PlaceCard(g_config.notification_position, windowWidth, y, fontSize, slideIn);
+
+  auto x = static_cast<float>(card.x);
+  auto top = static_cast<float>(card.y);
+  auto width = static_cast<float>(kCardWidth);
+  auto height = static_cast<float>(card.height);
+  auto radius = static_cast<float>(kCardRadius);
+  auto shadow = static_cast<float>(kCardShadowOffset);
+  DrawRoundedRect(g, x + shadow, top + shadow, width, height, radius, MakeArgb(80.0f * alpha, kBlackRgb), 0);
+  DrawRoundedRect(g, x, top, width, height, radius, MakeArgb(230.0f * alpha, kBodyRgb), 0);
+  DrawAccentStrip(g, card, alpha);
+  DrawAvatar(g, card, displayName, userId, avatarHash, alpha);
+  DrawTextLines(g, card, fontSize, displayName, content, channelLine, alpha);
+}
