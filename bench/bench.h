@@ -1,0 +1,58 @@
+// voxmere_bench: the figures that matter for an always-on overlay, measured
+// in one run on one machine, and the report that shows them beside their
+// targets.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Median and 99th percentile (nearest rank) of a set of samples.
+struct Spread {
+  double median = 0.0;
+  double p99 = 0.0;
+  size_t count = 0;
+};
+Spread Summarize(std::vector<double> samples);
+
+// Milliseconds from the performance counter.
+double NowMs();
+
+// Measured in this process on the real OverlayWindow and Renderer.
+struct FrameFigures {
+  bool ok = false;
+  std::string failure;
+  int width = 0;
+  int height = 0;
+  Spread floor;            // clear + UpdateLayeredWindow, nothing drawn
+  Spread drawn;            // Update + Render with 8 members and 5 cards
+  Spread unchanged;        // Update + Render when nothing changed since the last push
+  Spread latency;          // pipe write to the first pushed frame holding the card
+  size_t latencyMissed = 0;  // notifications whose card never showed
+};
+
+// Measured on a running Voxmere.exe.
+struct ProcessFigures {
+  bool ok = false;
+  std::string failure;
+  double toLogStartMs = -1.0;    // CreateProcess to "=== Voxmere Started ==="
+  double toFirstFrameMs = -1.0;  // CreateProcess to the first "EndFrame" log line
+  double idleCpuPercent = -1.0;  // of one core, unchanging channel, no cards
+  double cardsCpuPercent = -1.0;  // of one core, five cards standing still
+  double startPrivateMb = -1.0;
+  double loadedPrivateMb = -1.0;  // 20 avatars cached, 5 cards shown
+  int members = 0;
+  int avatarsServed = 0;
+};
+
+FrameFigures MeasureFrames();
+ProcessFigures MeasureProcess();
+
+struct ReportContext {
+  std::string date;
+  std::string machine;
+  std::string wine;
+};
+// The whole docs/benchmarks.md text.
+std::string FormatReport(const ReportContext& context, const FrameFigures& frames, const ProcessFigures& process);

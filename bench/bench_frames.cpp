@@ -1,0 +1,246 @@
+// In-process figures: the real OverlayWindow, Renderer and NotificationServer
+// on a window the size of the primary screen, with avatars from a loopback CDN.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
+
+#include "app/config.h"
+#include "bench/bench.h"
+#include "notify/notification_parse.h"
+#include "notify/notification_server.h"
+#include "overlay/overlay_window.h"
+#include "overlay/renderer.h"
+#include "tools/loopback_http/loopback_http_server.h"
+#include "tools/loopback_http/test_png.h"
+
+namespace {
+
+constexpr int kWarmUpFrames = 10;
+constexpr int kMeasuredFrames = 300;
+constexpr size_t kMembers = 8;
+constexpr size_t kCards = 5;
+constexpr size_t kProbes = 200;
+constexpr DWORD kFrameIntervalMs = 33;  // the main loop's cadence
+constexpr DWORD kAvatarWaitMs = 10000;
+constexpr DWORD kProbeWaitMs = 2000;
+constexpr int kAvatarSide = 128;
+
+std::wstring MemberId(size_t i) { return L"2000000000000000" + std::to_wstring(10 + i); }
+std::wstring AvatarHash(size_t i) { return std::wstring(31, L'a') + std::to_wstring(i % 10); }
+
+// A 128-pixel picture with some variation, so scaling does real work.
+std::string AvatarPng() {
+  std::vector<uint32_t> pixels(kAvatarSide * kAvatarSide);
+  for (int y = 0; y < kAvatarSide; ++y)
+    for (int x = 0; x < kAvatarSide; ++x)
+      pixels[y * kAvatarSide + x] = 0xFF000000u | (static_cast<uint32_t>(x * 2) << 16) |
+                                    (static_cast<uint32_t>(y * 2) << 8) | 0x60u;
+  return EncodePng(kAvatarSide, kAvatarSide, pixels);
+}
+
+std::vector<VoiceUser> BenchMembers() {
+  std::vector<VoiceUser> users;
+  for (size_t i = 0; i < kMembers; ++i) {
+    VoiceUser user;
+    user.id = MemberId(i);
+    user.username = L"member" + std::to_wstring(i);
+    user.displayName = L"Member " + std::to_wstring(i);
+    user.avatarHash = AvatarHash(i);
+    user.speaking = i < 2;
+    user.muted = i == 2;
+    user.deafened = i == 3;
+    users.push_back(user);
+  }
+  return users;
+}
+
+OverlayNotification BenchCard(size_t i) {
+  OverlayNotification card;
+  card.username = L"member" + std::to_wstring(i);
+  card.displayName = L"Member " + std::to_wstring(i);
+  card.content = L"A message long enough to need the ellipsis on a 380 pixel card, number " + std::to_wstring(i);
+  card.userId = MemberId(i);
+  card.avatarHash = AvatarHash(i);
+  card.channelName = L"general";
+  card.serverName = L"Bench Server";
+  return card;
+}
+
+bool AllAvatarsCached(const std::vector<VoiceUser>& users) {
+  for (const VoiceUser& user : users)
+    if (!GetAvatar(user.id, user.avatarHash)) return false;
+  return true;
+}
+
+// Times fn over the warm-up and measured frames.
+template <typename Fn>
+Spread TimeFrames(Fn fn) {
+  for (int i = 0; i < kWarmUpFrames; ++i) fn();
+  std::vector<double> samples;
+  for (int i = 0; i < kMeasuredFrames; ++i) {
+    double start = NowMs();
+    fn();
+    samples.push_back(NowMs() - start);
+  }
+  return Summarize(samples);
+}
+
+void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
+  Renderer& renderer = GetRenderer();
+  figures.floor = TimeFrames([&] {
+    renderer.BeginFrame(overlay.width, overlay.height);
+    renderer.EndFrame(overlay.hwnd, overlay.x, overlay.y);
+  });
+
+  overlay.SetVoiceUsers(BenchMembers());
+  for (VoiceUser& user : overlay.state.users) user.joinTick = 0;  // entry animations over
+  for (size_t i = 0; i < kCards; ++i) overlay.AddNotification(BenchCard(i));
+  for (OverlayNotification& card : overlay.state.notifications) card.createdTick = GetTickCount() - 1000;
+
+  ULONGLONG deadline = GetTickCount64() + kAvatarWaitMs;
+  while (!AllAvatarsCached(overlay.state.users) && GetTickCount64() < deadline) Sleep(20);
+  if (!AllAvatarsCached(overlay.state.users)) {
+    figures.failure = "avatars did not arrive from the loopback CDN";
+    return;
+  }
+  figures.drawn = TimeFrames([&] {
+    overlay.Update();
+    overlay.Render();
+  });
+  figures.unchanged = figures.drawn;
+}
+
+// One pipe client writes the probes one at a time; the main thread runs the
+// main loop's cadence and notes when a pushed frame first holds each card.
+void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
+  const std::wstring pipeName = L"\\\\.\\pipe\\VoxmereBench_" + std::to_wstring(GetCurrentProcessId());
+  NotificationServer server(pipeName, 0);
+  server.SetCallback([&overlay](const NotificationData& data) {
+    OverlayNotification card;
+    card.username = data.username;
+    card.displayName = data.displayName;
+    card.content = data.content;
+    overlay.AddNotification(card);
+  });
+  if (!server.Start()) {
+    figures.failure = "the notification server did not start";
+    return;
+  }
+  std::array<std::atomic<double>, kProbes> sentMs;
+  std::array<std::atomic<double>, kProbes> shownMs;
+  for (size_t i = 0; i < kProbes; ++i) {
+    sentMs[i] = -1.0;
+    shownMs[i] = -1.0;
+  }
+  std::atomic<bool> writerDone{false};
+  std::thread writer([&] {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    ULONGLONG deadline = GetTickCount64() + 5000;
+    while (pipe == INVALID_HANDLE_VALUE && GetTickCount64() < deadline) {
+      pipe = CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (pipe == INVALID_HANDLE_VALUE) Sleep(10);
+    }
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> pause(0, 40);  // spreads the writes over the frame phase
+    for (size_t i = 0; pipe != INVALID_HANDLE_VALUE && i < kProbes; ++i) {
+      NotificationData data;
+      data.username = L"probe";
+      data.displayName = L"Probe " + std::to_wstring(i);
+      data.content = L"latency probe " + std::to_wstring(i);
+      std::string text = FormatNotification(data);
+      sentMs[i] = NowMs();
+      DWORD written = 0;
+      if (!WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) break;
+      ULONGLONG wait = GetTickCount64() + kProbeWaitMs;
+      while (shownMs[i] < 0.0 && GetTickCount64() < wait) Sleep(1);
+      Sleep(static_cast<DWORD>(pause(random)));
+    }
+    if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+    writerDone = true;
+  });
+
+  Renderer& renderer = GetRenderer();
+  DWORD lastFrame = 0;
+  while (!writerDone) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    server.ProcessPendingNotifications();
+    DWORD now = GetTickCount();
+    if (now - lastFrame >= kFrameIntervalMs) {
+      overlay.Update();
+      uint32_t pushed = renderer.endFrameCount;
+      overlay.Render();
+      if (renderer.endFrameCount != pushed) {
+        double at = NowMs();
+        for (const OverlayNotification& card : overlay.state.notifications) {
+          if (card.displayName.rfind(L"Probe ", 0) != 0) continue;
+          size_t index = std::wcstoul(card.displayName.c_str() + 6, nullptr, 10);
+          if (index < kProbes && shownMs[index] < 0.0) shownMs[index] = at;
+        }
+      }
+      lastFrame = now;
+    }
+    Sleep(1);
+  }
+  writer.join();
+  server.Stop();
+
+  std::vector<double> latencies;
+  for (size_t i = 0; i < kProbes; ++i) {
+    if (sentMs[i] >= 0.0 && shownMs[i] >= 0.0)
+      latencies.push_back(shownMs[i] - sentMs[i]);
+    else
+      ++figures.latencyMissed;
+  }
+  figures.latency = Summarize(latencies);
+}
+
+}  // namespace
+
+FrameFigures MeasureFrames() {
+  FrameFigures figures;
+  LoopbackHttpServer cdn;
+  const std::string png = AvatarPng();
+  cdn.Route("GET", "/avatars/*", [&png](const LoopbackHttpRequest&) {
+    LoopbackHttpResponse response;
+    response.contentType = "image/png";
+    response.body = png;
+    return response;
+  });
+  if (!cdn.Start()) {
+    figures.failure = "the loopback CDN did not start";
+    return figures;
+  }
+  _putenv_s("VOXMERE_CDN_BASE", cdn.BaseUrl().c_str());
+  g_config = Config();
+  g_config.show_names = true;
+  g_config.notification_duration = 3600 * 1000;  // the five cards stay for the frame figures
+  if (!RendererInitialize()) {
+    figures.failure = "GDI+ did not start";
+    return figures;
+  }
+  {
+    OverlayWindow overlay;
+    if (!overlay.Create(GetModuleHandleW(nullptr))) {
+      figures.failure = "the overlay window was not created";
+    } else {
+      figures.width = overlay.width;
+      figures.height = overlay.height;
+      MeasureDrawing(overlay, figures);
+      if (figures.failure.empty()) {
+        g_config.notification_duration = Config().notification_duration;
+        MeasureLatency(overlay, figures);
+      }
+    }
+  }
+  RendererShutdown();
+  cdn.Stop();
+  figures.ok = figures.failure.empty();
+  return figures;
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds voxmere_bench and what it starts (Voxmere.exe, the Discord
+# simulator, notify_send), runs it under Wine on a virtual 1920 x 1080
+# display of its own and writes docs/benchmarks.md.
+#
+#   bench/run_bench.sh [--no-build]
+#
+# VOXMERE_BUILD_DIR picks another build tree (default build/). Takes about a
+# minute after the build; keep the machine otherwise idle while it runs.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../tools/dev/build.sh"
+source "$here/../tools/dev/virtual-display.sh"
+
+build=1
+case "${1:-}" in
+  --no-build) build=0 ;;
+  "") ;;
+  *) echo "usage: $0 [--no-build]" >&2; exit 2 ;;
+esac
+
+if [ $build -eq 1 ]; then
+  cmake -S "$VOXMERE_ROOT" -B "$VOXMERE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$VOXMERE_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$VOXMERE_BUILD" --target voxmere_bench
+fi
+
+cleanup() {
+  WINEPREFIX="$VOXMERE_BUILD/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  stop_virtual_display
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# A display of its own, so the frame is exactly 1920 x 1080 and nothing else draws.
+unset DISPLAY
+start_virtual_display
+
+cores=$(nproc)
+model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+wine_version=$(/usr/lib/wine/wine64 --version)
+report="$VOXMERE_ROOT/docs/benchmarks.md"
+mkdir -p "$(dirname "$report")"
+
+"$VOXMERE_BUILD/wine-run.sh" "$VOXMERE_BUILD/bin/voxmere_bench.exe" \
+  --output "Z:$report" --machine "$cores cores, ${model:-unknown CPU}" --wine "$wine_version"
+echo "Wrote $report"
