@@ -1,5 +1,6 @@
 #include "app/tray.h"
 
+#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out PROPID and IStream
 #include <gdiplus.h>
 
 #include <memory>
