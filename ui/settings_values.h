@@ -1,0 +1,18 @@
+// How the settings window shows config values and reads them back. No
+// platform calls: tested natively.
+#pragma once
+
+#include <string>
+
+// Slider position of an opacity: times 100 in double precision, truncated
+// (0.29f shows 28, as the window always has).
+int OpacityToSlider(float opacity);
+float SliderToOpacity(int position);
+
+// Language combo box: 0 "Auto (System)", 1 English, 2 Japanese.
+int LanguageToIndex(const std::string& language);
+std::string IndexToLanguage(int index);
+
+// The value labels beside the sliders: "40%", "12pt".
+std::wstring PercentLabel(int value);
+std::wstring PointLabel(int value);

@@ -1,0 +1,273 @@
+#include "ui/settings_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <string>
+
+#include "app/config.h"
+#include "app/text.h"
+#include "ui/settings_values.h"
+
+namespace {
+
+HWND g_settingsWindow = nullptr;
+HFONT g_settingsFont = nullptr;
+COLORREF g_customColors[16] = {};
+
+constexpr wchar_t kClassName[] = L"VoxmereSettings";
+constexpr int kNoText = -1;
+
+struct ControlSpec {
+  const wchar_t* className;
+  int id;  // 0: a label without an id
+  int text;  // a TextId, or kNoText
+  const wchar_t* fixedText;  // used when text is kNoText
+  int x, y, width, height;
+  DWORD style;
+};
+
+constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kTrackbar = kChild | TBS_AUTOTICKS;
+constexpr DWORD kSwatch = kChild | BS_OWNERDRAW;
+constexpr DWORD kDropDown = kChild | CBS_DROPDOWNLIST | WS_VSCROLL;
+constexpr DWORD kCheckBox = kChild | BS_AUTOCHECKBOX;
+constexpr DWORD kPushButton = kChild | BS_PUSHBUTTON;
+
+const ControlSpec kControls[] = {
+    {L"STATIC", 0, kTextInactiveOpacity, nullptr, 20, 20, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdInactiveOpacity, kNoText, L"", 170, 20, 150, 30, kTrackbar},
+    {L"STATIC", kIdInactiveOpacityValue, kNoText, L"40%", 330, 20, 50, 20, kChild},
+    {L"STATIC", 0, kTextUsernameLabelOpacity, nullptr, 20, 65, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdLabelOpacity, kNoText, L"", 170, 65, 150, 30, kTrackbar},
+    {L"STATIC", kIdLabelOpacityValue, kNoText, L"100%", 330, 65, 50, 20, kChild},
+    {L"STATIC", 0, kTextSpeakingColor, nullptr, 20, 110, 170, 20, kChild},
+    {L"BUTTON", kIdSpeakingColor, kNoText, L"", 200, 108, 60, 24, kSwatch},
+    {L"STATIC", 0, kTextMutedColor, nullptr, 20, 140, 170, 20, kChild},
+    {L"BUTTON", kIdMutedColor, kNoText, L"", 200, 138, 60, 24, kSwatch},
+    {L"STATIC", 0, kTextDeafenedColor, nullptr, 20, 170, 170, 20, kChild},
+    {L"BUTTON", kIdDeafenedColor, kNoText, L"", 200, 168, 60, 24, kSwatch},
+    {L"STATIC", 0, kTextBorderColor, nullptr, 20, 200, 170, 20, kChild},
+    {L"BUTTON", kIdBorderColor, kNoText, L"", 200, 198, 60, 24, kSwatch},
+    {L"STATIC", 0, kTextUsernameFontSize, nullptr, 20, 235, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdUsernameFontSize, kNoText, L"", 170, 235, 130, 30, kTrackbar},
+    {L"STATIC", kIdUsernameFontSizeValue, kNoText, L"12pt", 310, 235, 50, 20, kChild},
+    {L"STATIC", 0, kTextNotificationFontSize, nullptr, 20, 275, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdNotificationFontSize, kNoText, L"", 170, 275, 130, 30, kTrackbar},
+    {L"STATIC", kIdNotificationFontSizeValue, kNoText, L"12pt", 310, 275, 50, 20, kChild},
+    {L"STATIC", 0, kTextNotificationPosition, nullptr, 20, 317, 150, 20, kChild},
+    {L"COMBOBOX", kIdNotificationPosition, kNoText, L"", 170, 315, 190, 200, kDropDown},
+    {L"BUTTON", kIdPipEnabled, kTextEnablePip, nullptr, 20, 350, 300, 24, kCheckBox},
+    {L"BUTTON", kIdAllowMultiInstance, kTextAllowMultipleInstances, nullptr, 20, 380, 250, 24, kCheckBox},
+    {L"STATIC", 0, kTextLanguage, nullptr, 20, 417, 150, 20, kChild},
+    {L"COMBOBOX", kIdLanguage, kNoText, L"", 170, 415, 190, 150, kDropDown},
+    {L"STATIC", kIdLanguageNote, kTextLanguageRestartNote, nullptr, 170, 443, 210, 20, kChild},
+    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 478, 80, 30, kPushButton},
+    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 478, 80, 30, kPushButton},
+};
+
+const TextId kPositionItems[] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
+                                 kTextBottomLeft, kTextTopCenter, kTextBottomCenter};
+const TextId kLanguageItems[] = {kTextLanguageAuto, kTextLanguageEnglish, kTextLanguageJapanese};
+
+// A slider, the label beside it and the config value it edits.
+struct SliderBinding {
+  int sliderId;
+  int labelId;
+  int minimum, maximum, tickEvery;
+  bool isOpacity;  // else a font size in points
+};
+
+const SliderBinding kSliders[] = {
+    {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, true},
+    {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, true},
+    {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, false},
+    {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, false},
+};
+
+float* OpacityField(int sliderId) {
+  return sliderId == kIdInactiveOpacity ? &g_config.inactive_opacity : &g_config.username_label_opacity;
+}
+
+int32_t* FontSizeField(int sliderId) {
+  return sliderId == kIdUsernameFontSize ? &g_config.username_font_size : &g_config.notification_font_size;
+}
+
+ConfigColor* ColorField(int buttonId) {
+  switch (buttonId) {
+    case kIdSpeakingColor: return &g_config.speaking_color;
+    case kIdMutedColor: return &g_config.muted_color;
+    case kIdDeafenedColor: return &g_config.deafened_color;
+    case kIdBorderColor: return &g_config.border_color;
+    default: return nullptr;
+  }
+}
+
+const SliderBinding* FindSlider(HWND window, HWND slider) {
+  for (const SliderBinding& binding : kSliders)
+    if (GetDlgItem(window, binding.sliderId) == slider) return &binding;
+  return nullptr;
+}
+
+// The label shows the config value, which may lie outside the slider's range.
+void ShowSliderValue(HWND window, const SliderBinding& binding) {
+  std::wstring label = binding.isOpacity ? PercentLabel(OpacityToSlider(*OpacityField(binding.sliderId)))
+                                         : PointLabel(*FontSizeField(binding.sliderId));
+  SetDlgItemTextW(window, binding.labelId, label.c_str());
+}
+
+int SliderPosition(HWND window, int sliderId) {
+  return static_cast<int>(SendDlgItemMessageW(window, sliderId, TBM_GETPOS, 0, 0));
+}
+
+void StoreSliderValue(HWND window, const SliderBinding& binding) {
+  int position = SliderPosition(window, binding.sliderId);
+  if (binding.isOpacity) *OpacityField(binding.sliderId) = SliderToOpacity(position);
+  else *FontSizeField(binding.sliderId) = position;
+}
+
+void FillComboBox(HWND window, int id, const TextId* items, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    SendDlgItemMessageW(window, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Text(items[i])));
+}
+
+BOOL CALLBACK SetChildFont(HWND child, LPARAM font) {
+  SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+  return TRUE;
+}
+
+void CreateSettingsControls(HWND window) {
+  g_settingsFont = CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  for (const ControlSpec& spec : kControls) {
+    const wchar_t* text = spec.text == kNoText ? spec.fixedText : Text(static_cast<TextId>(spec.text));
+    CreateWindowExW(0, spec.className, text, spec.style, spec.x, spec.y, spec.width, spec.height, window,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+  }
+  for (const SliderBinding& binding : kSliders) {
+    SendDlgItemMessageW(window, binding.sliderId, TBM_SETRANGE, TRUE, MAKELPARAM(binding.minimum, binding.maximum));
+    SendDlgItemMessageW(window, binding.sliderId, TBM_SETTICFREQ, binding.tickEvery, 0);
+  }
+  FillComboBox(window, kIdNotificationPosition, kPositionItems, std::size(kPositionItems));
+  FillComboBox(window, kIdLanguage, kLanguageItems, std::size(kLanguageItems));
+  EnumChildWindows(window, SetChildFont, reinterpret_cast<LPARAM>(g_settingsFont));
+}
+
+void LoadSettingsToControls(HWND window) {
+  for (const SliderBinding& binding : kSliders) {
+    int value = binding.isOpacity ? OpacityToSlider(*OpacityField(binding.sliderId)) : *FontSizeField(binding.sliderId);
+    SendDlgItemMessageW(window, binding.sliderId, TBM_SETPOS, TRUE, value);
+    ShowSliderValue(window, binding);
+  }
+  SendDlgItemMessageW(window, kIdNotificationPosition, CB_SETCURSEL, g_config.notification_position, 0);
+  SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(g_config.language), 0);
+  CheckDlgButton(window, kIdPipEnabled, g_config.pip_enabled ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(window, kIdAllowMultiInstance, g_config.allow_multi_instance ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void SaveSettingsFromControls(HWND window) {
+  for (const SliderBinding& binding : kSliders) StoreSliderValue(window, binding);
+  LRESULT position = SendDlgItemMessageW(window, kIdNotificationPosition, CB_GETCURSEL, 0, 0);
+  if (position != CB_ERR) g_config.notification_position = static_cast<int32_t>(position);
+  g_config.pip_enabled = IsDlgButtonChecked(window, kIdPipEnabled) == BST_CHECKED;
+  g_config.allow_multi_instance = IsDlgButtonChecked(window, kIdAllowMultiInstance) == BST_CHECKED;
+  int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
+  g_config.language = IndexToLanguage(language);
+  SaveConfig(g_config, GetConfigPath());
+}
+
+void DrawColorSwatch(const DRAWITEMSTRUCT& item) {
+  const ConfigColor* color = ColorField(static_cast<int>(item.CtlID));
+  if (!color) return;
+  HBRUSH brush = CreateSolidBrush(*color);
+  FillRect(item.hDC, &item.rcItem, brush);
+  DeleteObject(brush);
+  FrameRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+}
+
+void ChooseSwatchColor(HWND window, int buttonId) {
+  ConfigColor* color = ColorField(buttonId);
+  CHOOSECOLORW chooser = {};
+  chooser.lStructSize = sizeof(chooser);
+  chooser.hwndOwner = window;
+  chooser.rgbResult = *color;
+  chooser.lpCustColors = g_customColors;
+  chooser.Flags = CC_FULLOPEN | CC_RGBINIT;
+  if (!ChooseColorW(&chooser)) return;
+  *color = chooser.rgbResult;
+  InvalidateRect(GetDlgItem(window, buttonId), nullptr, TRUE);
+}
+
+void OnCommand(HWND window, int id) {
+  if (ColorField(id)) {
+    ChooseSwatchColor(window, id);
+  } else if (id == kIdSave) {
+    SaveSettingsFromControls(window);
+    DestroyWindow(window);
+  } else if (id == kIdCancel) {
+    DestroyWindow(window);
+  }
+}
+
+}  // namespace
+
+HWND GetSettingsWindow() { return g_settingsWindow; }
+
+LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_HSCROLL:
+      if (const SliderBinding* binding = FindSlider(window, reinterpret_cast<HWND>(lParam))) {
+        StoreSliderValue(window, *binding);
+        ShowSliderValue(window, *binding);
+      }
+      return 0;
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (!ColorField(static_cast<int>(item->CtlID))) break;
+      DrawColorSwatch(*item);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      OnCommand(window, LOWORD(wParam));
+      return 0;
+    case WM_CLOSE:
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      g_settingsWindow = nullptr;
+      return 0;
+    case WM_NCDESTROY:  // the children, which used the font, are gone
+      DeleteObject(g_settingsFont);
+      g_settingsFont = nullptr;
+      return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void ShowSettingsWindow(HWND owner) {
+  if (g_settingsWindow && IsWindow(g_settingsWindow)) {
+    SetForegroundWindow(g_settingsWindow);
+    return;
+  }
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = SettingsWindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = kClassName;
+  RegisterClassExW(&wc);  // already registered after the first opening
+  g_settingsWindow = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Text(kTextSettingsTitle),
+                                     WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 420, 725, owner,
+                                     nullptr, instance, nullptr);
+  if (!g_settingsWindow) return;
+  CreateSettingsControls(g_settingsWindow);
+  LoadSettingsToControls(g_settingsWindow);
+  ShowWindow(g_settingsWindow, SW_SHOW);
+  UpdateWindow(g_settingsWindow);
+}

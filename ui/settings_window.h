@@ -1,0 +1,33 @@
+// The settings window: sliders and colours act on g_config at once, the
+// rest on "Save", which also writes config.json. One window at a time.
+#pragma once
+
+#include <windows.h>
+
+// Control ids, also used by tests that drive the window.
+enum SettingsControlId : int {
+  kIdInactiveOpacity = 1001,
+  kIdInactiveOpacityValue = 1002,
+  kIdSpeakingColor = 1003,
+  kIdMutedColor = 1004,
+  kIdDeafenedColor = 1005,
+  kIdBorderColor = 1006,
+  kIdSave = 1007,
+  kIdCancel = 1008,
+  kIdAllowMultiInstance = 1009,
+  kIdNotificationPosition = 1010,
+  kIdLanguage = 1011,
+  kIdLanguageNote = 1012,
+  kIdUsernameFontSize = 1013,
+  kIdUsernameFontSizeValue = 1014,
+  kIdNotificationFontSize = 1015,
+  kIdNotificationFontSizeValue = 1016,
+  kIdPipEnabled = 1017,
+  kIdLabelOpacity = 1018,
+  kIdLabelOpacityValue = 1019,
+};
+
+void ShowSettingsWindow(HWND owner);
+// The open settings window, or null.
+HWND GetSettingsWindow();
+LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
