@@ -142,9 +142,25 @@ void NotificationServer::HandleWebSocketClient(SOCKET client) {
   DWORD timeout = kReceiveTimeoutMs;
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
 
+  auto handlePayload = [this](const std::string& payload) {
+    if (payload.empty()) return;
+    Log("WebSocket received " + std::to_string(payload.size()) + " bytes");
+    NotificationData data = ParseNotification(payload);
+    if (data.displayName.empty()) {
+      Log("Failed to parse notification - displayName empty");
+      return;
+    }
+    Enqueue(data, [](size_t pending) { return "Queued notification, pending count: " + std::to_string(pending); });
+  };
+
+  // A receive may hold several frames, or end inside one: whole frames are
+  // taken from the front and the rest waits for the next receive, so frames
+  // sent back to back are not lost.
   std::vector<uint8_t> buffer(kReceiveBufferSize);
+  size_t held = 0;
   while (running) {
-    int received = recv(client, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, 0);
+    int received =
+        recv(client, reinterpret_cast<char*>(buffer.data() + held), static_cast<int>(buffer.size() - held), 0);
     if (received == 0) {
       Log("WebSocket client disconnected");
       break;
@@ -155,15 +171,23 @@ void NotificationServer::HandleWebSocketClient(SOCKET client) {
       Log("WebSocket recv error: " + std::to_string(error));
       break;
     }
-    const std::string payload = DecodeWebSocketFrame(buffer.data(), static_cast<size_t>(received));
-    if (payload.empty()) continue;
-    Log("WebSocket received " + std::to_string(payload.size()) + " bytes");
-    NotificationData data = ParseNotification(payload);
-    if (data.displayName.empty()) {
-      Log("Failed to parse notification - displayName empty");
-      continue;
+    held += static_cast<size_t>(received);
+    size_t used = 0;
+    uint64_t frameSize = 0;
+    while ((frameSize = WebSocketFrameSize(buffer.data() + used, held - used)) != 0 && frameSize <= held - used) {
+      handlePayload(DecodeWebSocketFrame(buffer.data() + used, static_cast<size_t>(frameSize)));
+      used += static_cast<size_t>(frameSize);
     }
-    Enqueue(data, [](size_t pending) { return "Queued notification, pending count: " + std::to_string(pending); });
+    if (frameSize > buffer.size()) {
+      // It could never be held whole, and skipping it would leave the stream
+      // to guesswork.
+      Log("WebSocket frame of " + std::to_string(frameSize) + " bytes exceeds " + std::to_string(buffer.size()) +
+          ", connection closed");
+      break;
+    }
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(used), buffer.begin() + static_cast<std::ptrdiff_t>(held),
+              buffer.begin());
+    held -= used;
   }
   ReleaseWebSocketClient(client);
 }

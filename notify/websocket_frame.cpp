@@ -12,32 +12,55 @@ uint64_t ReadBigEndian(const uint8_t* data, size_t bytes) {
 
 }  // namespace
 
+namespace {
+
+struct FrameHeader {
+  uint8_t opcode = 0;
+  uint64_t payloadLength = 0;
+  size_t size = 0;  // header bytes, masking key included
+  const uint8_t* key = nullptr;  // null when unmasked
+};
+
+// False while the header has not arrived whole.
+bool ReadFrameHeader(const uint8_t* data, size_t size, FrameHeader& header) {
+  if (size < 2) return false;
+  header.opcode = data[0] & 0x0F;
+  header.payloadLength = data[1] & 0x7F;
+  header.size = 2;
+  if (header.payloadLength == 126 || header.payloadLength == 127) {
+    size_t lengthBytes = header.payloadLength == 126 ? 2 : 8;
+    if (size < header.size + lengthBytes) return false;
+    header.payloadLength = ReadBigEndian(data + header.size, lengthBytes);
+    header.size += lengthBytes;
+  }
+  if (data[1] & kMaskBit) {
+    if (size < header.size + 4) return false;
+    header.key = data + header.size;
+    header.size += 4;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string DecodeWebSocketFrame(const uint8_t* data, size_t size) {
-  if (size < 2) return {};
-  uint8_t opcode = data[0] & 0x0F;
-  if (opcode != kWebSocketOpText && opcode != kWebSocketOpBinary) return {};
-
-  uint64_t length = data[1] & 0x7F;
-  size_t header = 2;
-  if (length == 126 || length == 127) {
-    size_t lengthBytes = length == 126 ? 2 : 8;
-    if (size < header + lengthBytes) return {};
-    length = ReadBigEndian(data + header, lengthBytes);
-    header += lengthBytes;
-  }
-  const bool masked = (data[1] & kMaskBit) != 0;
-  const uint8_t* key = data + header;
-  if (masked) {
-    if (size < header + 4) return {};
-    header += 4;
-  }
+  FrameHeader header;
+  if (!ReadFrameHeader(data, size, header)) return {};
+  if (header.opcode != kWebSocketOpText && header.opcode != kWebSocketOpBinary) return {};
   // Compared against what is left, so a huge declared length cannot overflow.
-  if (length > size - header) return {};
+  if (header.payloadLength > size - header.size) return {};
 
-  std::string payload(reinterpret_cast<const char*>(data + header), static_cast<size_t>(length));
-  if (masked)
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ key[i % 4]);
+  std::string payload(reinterpret_cast<const char*>(data + header.size), static_cast<size_t>(header.payloadLength));
+  if (header.key)
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ header.key[i % 4]);
   return payload;
+}
+
+uint64_t WebSocketFrameSize(const uint8_t* data, size_t size) {
+  FrameHeader header;
+  if (!ReadFrameHeader(data, size, header)) return 0;
+  // Saturates instead of wrapping for a declared length near 2^64.
+  return header.payloadLength > UINT64_MAX - header.size ? UINT64_MAX : header.size + header.payloadLength;
 }
 
 std::string EncodeWebSocketFrame(uint8_t opcode, const std::string& payload, uint32_t maskKey) {

@@ -1,5 +1,6 @@
-// WebSocket frames (RFC 6455) as the notification endpoint reads them: one
-// receive is one frame, starting at its first byte; nothing is carried over.
+// WebSocket frames (RFC 6455) as the notification endpoint reads them: the
+// endpoint cuts its byte stream into frames with WebSocketFrameSize and
+// decodes each whole frame.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,10 @@ constexpr uint8_t kWebSocketOpPing = 9;
 // opcode and for a frame whose header or payload did not arrive whole. Bytes
 // after the frame are ignored. Never reads past size.
 std::string DecodeWebSocketFrame(const uint8_t* data, size_t size);
+
+// Bytes of the whole frame (header and payload) that starts at data, whatever
+// its opcode, as its header declares it; 0 while the header is incomplete.
+uint64_t WebSocketFrameSize(const uint8_t* data, size_t size);
 
 // One unfragmented client frame, masked with maskKey (senders and tests).
 std::string EncodeWebSocketFrame(uint8_t opcode, const std::string& payload, uint32_t maskKey);

@@ -278,7 +278,7 @@ TEST_F(NotificationServerTest, WebSocketFramesBecomeNotifications) {
   Socket a, b;
   ASSERT_TRUE(a.Upgrade(port));
   ASSERT_TRUE(b.Upgrade(port));
-  // One receive is one frame, so frames go one at a time, as senders are told.
+  // A ping yields nothing and needs no answer.
   ASSERT_TRUE(a.Send(EncodeWebSocketFrame(kWebSocketOpPing, "p", 1)));
   Sleep(100);
   ASSERT_TRUE(a.SendFrame(R"({"content":"anonymous"})"));

@@ -47,3 +47,30 @@ TEST(DecodeWebSocketFrame, Frames) {
   };
   for (const auto& c : cases) EXPECT_EQ(Decode(c.frame), c.expected) << c.name;
 }
+
+// The endpoint cuts its stream by these sizes, so a wrong one loses every
+// frame after it.
+TEST(WebSocketFrameSize, WholeFramesOfEveryOpcodeAndIncompleteHeaders) {
+  const std::string p300(300, 'b');
+  const std::string masked300 = EncodeWebSocketFrame(kWebSocketOpText, p300, 0x01020304);
+  const struct {
+    const char* name;
+    std::string bytes;
+    uint64_t expected;
+  } cases[] = {
+      {"masked 125", EncodeWebSocketFrame(kWebSocketOpText, std::string(125, 'a'), 1), 2 + 4 + 125},
+      {"masked 16-bit length", masked300, 4 + 4 + 300},
+      {"header alone is enough", masked300.substr(0, 8), 4 + 4 + 300},
+      {"unmasked", Unmasked(0x81, "plain"), 2 + 5},
+      {"ping", EncodeWebSocketFrame(kWebSocketOpPing, "p", 1), 2 + 4 + 1},
+      {"close", EncodeWebSocketFrame(kWebSocketOpClose, "", 1), 2 + 4},
+      {"64-bit length", EncodeWebSocketFrame(kWebSocketOpText, std::string(70000, 'c'), 1), 10 + 4 + 70000},
+      {"one byte", "\x81", 0},
+      {"16-bit length cut", masked300.substr(0, 3), 0},
+      {"mask key cut", masked300.substr(0, 7), 0},
+      {"declared 2^64-1 saturates", std::string("\x81\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 10), UINT64_MAX},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(WebSocketFrameSize(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()), c.expected)
+        << c.name;
+}
