@@ -17,8 +17,8 @@ const MAX_FIELD_BYTES = 256;
 const ELLIPSIS = "\u2026";
 const RECONNECT_FIRST_MS = 1000;
 const RECONNECT_MAX_MS = 30000;
-// Voxmere decodes each read as one frame, so frames that arrive together lose all but the first:
-// keep a gap between sends.
+// Notifications go to Voxmere one at a time: a short gap keeps a burst of messages from piling
+// into one read, which older receivers decoded as a single frame.
 const SEND_GAP_MS = 100;
 const MAX_WAITING_SENDS = 10;
 
