@@ -21,7 +21,7 @@
 extern const wchar_t kNotificationPipeName[];
 constexpr uint16_t kNotificationWebSocketPort = 47523;
 // What one local sender can make the process hold.
-constexpr size_t kMaxWebSocketClients = 8;
+constexpr size_t kMaxWebSocketClients = 16;
 constexpr size_t kMaxPendingNotifications = 100;
 
 class NotificationServer {

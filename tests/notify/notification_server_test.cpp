@@ -302,7 +302,8 @@ TEST_F(NotificationServerTest, WebSocketClientsAreCapped) {
   Socket extra;
   ASSERT_TRUE(extra.Connect(port));
   EXPECT_TRUE(extra.ClosedByPeer());
-  EXPECT_TRUE(WaitLogged("WebSocket client refused: 8 clients already connected"));
+  EXPECT_TRUE(WaitLogged("WebSocket client refused: " + std::to_string(kMaxWebSocketClients) +
+                         " clients already connected"));
   clients[0].Close();
   ASSERT_TRUE(WaitLogged("WebSocket client disconnected"));
   Socket replacement;
