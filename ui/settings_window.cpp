@@ -13,6 +13,7 @@ namespace {
 
 HWND g_settingsWindow = nullptr;
 HFONT g_settingsFont = nullptr;
+std::wstring g_settingsConfigPath;
 COLORREF g_customColors[16] = {};
 
 constexpr wchar_t kClassName[] = L"VoxmereSettings";
@@ -109,10 +110,8 @@ const SliderBinding* FindSlider(HWND window, HWND slider) {
   return nullptr;
 }
 
-// The label shows the config value, which may lie outside the slider's range.
-void ShowSliderValue(HWND window, const SliderBinding& binding) {
-  std::wstring label = binding.isOpacity ? PercentLabel(OpacityToSlider(*OpacityField(binding.sliderId)))
-                                         : PointLabel(*FontSizeField(binding.sliderId));
+void ShowSliderValue(HWND window, const SliderBinding& binding, int value) {
+  std::wstring label = binding.isOpacity ? PercentLabel(value) : PointLabel(value);
   SetDlgItemTextW(window, binding.labelId, label.c_str());
 }
 
@@ -155,10 +154,11 @@ void CreateSettingsControls(HWND window) {
 }
 
 void LoadSettingsToControls(HWND window) {
+  // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
     int value = binding.isOpacity ? OpacityToSlider(*OpacityField(binding.sliderId)) : *FontSizeField(binding.sliderId);
     SendDlgItemMessageW(window, binding.sliderId, TBM_SETPOS, TRUE, value);
-    ShowSliderValue(window, binding);
+    ShowSliderValue(window, binding, value);
   }
   SendDlgItemMessageW(window, kIdNotificationPosition, CB_SETCURSEL, g_config.notification_position, 0);
   SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(g_config.language), 0);
@@ -174,7 +174,7 @@ void SaveSettingsFromControls(HWND window) {
   g_config.allow_multi_instance = IsDlgButtonChecked(window, kIdAllowMultiInstance) == BST_CHECKED;
   int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
   g_config.language = IndexToLanguage(language);
-  SaveConfig(g_config, GetConfigPath());
+  SaveConfig(g_config, g_settingsConfigPath);
 }
 
 void DrawColorSwatch(const DRAWITEMSTRUCT& item) {
@@ -218,8 +218,9 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
   switch (message) {
     case WM_HSCROLL:
       if (const SliderBinding* binding = FindSlider(window, reinterpret_cast<HWND>(lParam))) {
+        // From the position: the stored opacity, truncated, could show one less.
+        ShowSliderValue(window, *binding, SliderPosition(window, binding->sliderId));
         StoreSliderValue(window, *binding);
-        ShowSliderValue(window, *binding);
       }
       return 0;
     case WM_DRAWITEM: {
@@ -240,18 +241,21 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_NCDESTROY:  // the children, which used the font, are gone
       DeleteObject(g_settingsFont);
       g_settingsFont = nullptr;
-      return 0;
+      break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void ShowSettingsWindow(HWND owner) {
+void ShowSettingsWindow(HWND owner) { ShowSettingsWindow(owner, GetConfigPath()); }
+
+void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   if (g_settingsWindow && IsWindow(g_settingsWindow)) {
     SetForegroundWindow(g_settingsWindow);
     return;
   }
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
+  g_settingsConfigPath = configPath;
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);

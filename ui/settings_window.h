@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Control ids, also used by tests that drive the window.
 enum SettingsControlId : int {
   kIdInactiveOpacity = 1001,
@@ -27,7 +29,10 @@ enum SettingsControlId : int {
   kIdLabelOpacityValue = 1019,
 };
 
+// Saves to config.json beside the executable.
 void ShowSettingsWindow(HWND owner);
+// The same window saving to the given file (tests bring their own).
+void ShowSettingsWindow(HWND owner, const std::wstring& configPath);
 // The open settings window, or null.
 HWND GetSettingsWindow();
 LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
