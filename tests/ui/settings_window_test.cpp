@@ -1,0 +1,254 @@
+// The settings window driven as a user drives it: keys on the sliders,
+// clicks on buttons and check boxes, the colour chooser answered from a
+// second thread. Needs a display.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "app/config.h"
+#include "app/text.h"
+#include "tests/support/message_box_probe.h"
+#include "ui/settings_window.h"
+
+namespace {
+
+std::wstring TempFile(const std::wstring& name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + name + L"_" + std::to_wstring(GetCurrentProcessId());
+}
+
+class SettingsWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_config = Config();
+    g_language = 0;
+    path_ = TempFile(L"voxmere_settings.json");
+    DeleteFileW(path_.c_str());
+  }
+  void TearDown() override {
+    if (GetSettingsWindow()) DestroyWindow(GetSettingsWindow());
+    DeleteFileW(path_.c_str());
+  }
+
+  HWND Open() {
+    ShowSettingsWindow(nullptr, path_);
+    window_ = GetSettingsWindow();
+    return window_;
+  }
+  HWND Item(int id) const { return GetDlgItem(window_, id); }
+  std::wstring ItemText(int id) const {
+    wchar_t text[64] = {};
+    GetDlgItemTextW(window_, id, text, 64);
+    return text;
+  }
+  int Position(int id) const { return static_cast<int>(SendMessageW(Item(id), TBM_GETPOS, 0, 0)); }
+  int Selection(int id) const { return static_cast<int>(SendMessageW(Item(id), CB_GETCURSEL, 0, 0)); }
+  void Key(int id, WPARAM key) const {
+    SendMessageW(Item(id), WM_KEYDOWN, key, 0);
+    SendMessageW(Item(id), WM_KEYUP, key, 0);
+  }
+  void Click(int id) const { SendMessageW(Item(id), BM_CLICK, 0, 0); }
+  bool Saved() const { return GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+  // The saved file with its line ends as written by text mode taken out.
+  std::string SavedText() const {
+    std::ifstream in(path_.c_str(), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string lf;
+    for (char c : text)
+      if (c != '\r') lf += c;
+    return lf;
+  }
+  Config SavedConfig() const {
+    Config saved;
+    ApplyConfigText(saved, SavedText());
+    return saved;
+  }
+
+  std::wstring path_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(SettingsWindowTest, SlidersShowTheStoredValueAndSaveTheirPosition) {
+  struct Row {
+    float opacity;
+    const wchar_t* opacityLabel;
+    int opacitySlider;
+    float savedOpacity;
+    int fontSize;
+    const wchar_t* fontLabel;
+    int fontSlider;
+  };
+  // 0.29f times 100 lies just below 29 and is truncated; stored values
+  // outside a range leave the slider at its end, and Save keeps the slider.
+  const Row rows[] = {
+      {0.4f, L"40%", 40, 0.4f, 12, L"12pt", 12},
+      {0.29f, L"28%", 28, 0.28f, 24, L"24pt", 24},
+      {1.5f, L"150%", 100, 1.0f, 30, L"30pt", 24},
+      {-0.2f, L"-20%", 0, 0.0f, 5, L"5pt", 8},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.opacityLabel);
+    g_config = Config();
+    g_config.inactive_opacity = g_config.username_label_opacity = row.opacity;
+    g_config.username_font_size = g_config.notification_font_size = row.fontSize;
+    ASSERT_NE(Open(), nullptr);
+    for (int label : {kIdInactiveOpacityValue, kIdLabelOpacityValue}) EXPECT_EQ(ItemText(label), row.opacityLabel);
+    for (int label : {kIdUsernameFontSizeValue, kIdNotificationFontSizeValue}) EXPECT_EQ(ItemText(label), row.fontLabel);
+    for (int slider : {kIdInactiveOpacity, kIdLabelOpacity}) EXPECT_EQ(Position(slider), row.opacitySlider);
+    for (int slider : {kIdUsernameFontSize, kIdNotificationFontSize}) EXPECT_EQ(Position(slider), row.fontSlider);
+    Click(kIdSave);
+    EXPECT_EQ(GetSettingsWindow(), nullptr);
+    Config saved = SavedConfig();
+    EXPECT_FLOAT_EQ(saved.inactive_opacity, row.savedOpacity);
+    EXPECT_FLOAT_EQ(saved.username_label_opacity, row.savedOpacity);
+    EXPECT_EQ(saved.username_font_size, row.fontSlider);
+    EXPECT_EQ(saved.notification_font_size, row.fontSlider);
+  }
+}
+
+TEST_F(SettingsWindowTest, SliderMovesActAtOnceAndCancelKeepsThemUnsaved) {
+  ASSERT_NE(Open(), nullptr);
+  Key(kIdInactiveOpacity, VK_RIGHT);
+  EXPECT_FLOAT_EQ(g_config.inactive_opacity, 0.41f);
+  EXPECT_EQ(ItemText(kIdInactiveOpacityValue), L"41%");
+  Key(kIdLabelOpacity, VK_HOME);
+  EXPECT_FLOAT_EQ(g_config.username_label_opacity, 0.0f);
+  EXPECT_EQ(ItemText(kIdLabelOpacityValue), L"0%");
+  Key(kIdUsernameFontSize, VK_END);
+  EXPECT_EQ(g_config.username_font_size, 24);
+  EXPECT_EQ(ItemText(kIdUsernameFontSizeValue), L"24pt");
+  Key(kIdNotificationFontSize, VK_LEFT);
+  EXPECT_EQ(g_config.notification_font_size, 11);
+  EXPECT_EQ(ItemText(kIdNotificationFontSizeValue), L"11pt");
+
+  Click(kIdCancel);
+  EXPECT_EQ(GetSettingsWindow(), nullptr);
+  EXPECT_FALSE(Saved());
+  EXPECT_FLOAT_EQ(g_config.inactive_opacity, 0.41f);
+  EXPECT_EQ(g_config.username_font_size, 24);
+}
+
+TEST_F(SettingsWindowTest, SaveWritesTheWholeRecordWithTheOtherControls) {
+  g_config.client_secret = L"kept-secret";
+  g_config.pip_window_title = L"Stream";
+  ASSERT_NE(Open(), nullptr);
+  SendMessageW(Item(kIdNotificationPosition), CB_SETCURSEL, 5, 0);
+  SendMessageW(Item(kIdLanguage), CB_SETCURSEL, 2, 0);
+  Click(kIdPipEnabled);
+  Click(kIdAllowMultiInstance);
+  // Combo boxes and check boxes reach the record only through Save.
+  EXPECT_EQ(g_config.notification_position, 0);
+  EXPECT_FALSE(g_config.pip_enabled);
+
+  Config expected = g_config;
+  expected.notification_position = 5;
+  expected.language = "ja";
+  expected.pip_enabled = true;
+  expected.allow_multi_instance = true;
+  Click(kIdSave);
+  EXPECT_EQ(GetSettingsWindow(), nullptr);
+  EXPECT_EQ(SavedText(), FormatConfigText(expected));
+  EXPECT_EQ(FormatConfigText(g_config), FormatConfigText(expected));
+}
+
+TEST_F(SettingsWindowTest, LanguageItemFollowsTheStoredCodeAndAutoSavesEmpty) {
+  const std::pair<const char*, int> rows[] = {{"ja", 2}, {"en", 1}, {"", 0}, {"fr", 0}, {"JA", 0}};
+  for (const auto& [language, item] : rows) {
+    SCOPED_TRACE(language);
+    g_config.language = language;
+    ASSERT_NE(Open(), nullptr);
+    EXPECT_EQ(Selection(kIdLanguage), item);
+    Click(kIdCancel);
+  }
+  g_config.language = "ja";
+  ASSERT_NE(Open(), nullptr);
+  wchar_t itemText[32] = {};
+  SendMessageW(Item(kIdLanguage), CB_GETLBTEXT, 2, reinterpret_cast<LPARAM>(itemText));
+  EXPECT_STREQ(itemText, L"日本語");
+  SendMessageW(Item(kIdLanguage), CB_SETCURSEL, 0, 0);
+  Click(kIdSave);
+  EXPECT_EQ(g_config.language, "");
+  EXPECT_NE(SavedText().find("\"language\": \"\""), std::string::npos) << SavedText();
+}
+
+TEST_F(SettingsWindowTest, OpeningTwiceRaisesTheOneWindow) {
+  HWND first = Open();
+  ASSERT_NE(first, nullptr);
+  ShowSettingsWindow(nullptr, path_);
+  EXPECT_EQ(GetSettingsWindow(), first);
+  EXPECT_EQ(FindWindowExW(nullptr, first, L"VoxmereSettings", nullptr), nullptr);
+  SendMessageW(first, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(first));
+  EXPECT_EQ(GetSettingsWindow(), nullptr);
+  EXPECT_FALSE(Saved());
+}
+
+// The colour at the middle of a swatch as the window draws it.
+COLORREF SwatchColor(HWND swatch) {
+  RECT rect;
+  GetClientRect(swatch, &rect);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right, rect.bottom);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  SendMessageW(swatch, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  COLORREF color = GetPixel(dc, rect.right / 2, rect.bottom / 2);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return color;
+}
+
+// Answers the colour chooser: types the red, green and blue values into its
+// fields (ids of the standard template) and presses OK, or presses Cancel.
+class ChooserAnswer {
+ public:
+  ChooserAnswer(int red, int green, int blue, int button)
+      : thread_([=] {
+          MessageBoxProbe chooser = WaitForMessageBox(GetCurrentProcessId(), 10000);
+          if (!chooser.box) return;
+          const int fields[][2] = {{706, red}, {707, green}, {708, blue}};
+          for (const auto& field : fields) SetDlgItemInt(chooser.box, field[0], field[1], FALSE);
+          found_ = PressMessageBoxButton(chooser.box, button);
+        }) {}
+  ~ChooserAnswer() { Answered(); }
+  bool Answered() {
+    if (thread_.joinable()) thread_.join();
+    return found_;
+  }
+
+ private:
+  std::atomic<bool> found_{false};
+  std::thread thread_;
+};
+
+TEST_F(SettingsWindowTest, ColourChooserStoresAtOnceAndCancelChangesNothing) {
+  ASSERT_NE(Open(), nullptr);
+  const ConfigColor original = g_config.muted_color;
+  {
+    ChooserAnswer answer(1, 2, 3, IDCANCEL);
+    Click(kIdMutedColor);
+    ASSERT_TRUE(answer.Answered());
+  }
+  EXPECT_EQ(g_config.muted_color, original);
+  {
+    ChooserAnswer answer(10, 200, 30, IDOK);
+    Click(kIdSpeakingColor);
+    ASSERT_TRUE(answer.Answered());
+  }
+  EXPECT_EQ(g_config.speaking_color, MakeConfigColor(10, 200, 30));
+  EXPECT_EQ(SwatchColor(Item(kIdSpeakingColor)), RGB(10, 200, 30));
+  EXPECT_EQ(SwatchColor(Item(kIdMutedColor)), original);
+  EXPECT_FALSE(Saved());
+}
+
+}  // namespace
