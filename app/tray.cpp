@@ -86,14 +86,11 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   }
 }
 
-void ShowTrayMenu(HWND window) {
-  POINT cursor = {};
-  GetCursorPos(&cursor);
+HMENU BuildTrayMenu(bool overlayVisible, bool connected) {
   HMENU menu = CreatePopupMenu();
-  if (!menu) return;
-  bool overlayVisible = g_overlay && g_overlay->visible;
+  if (!menu) return nullptr;
   AppendMenuW(menu, MF_STRING, MENU_TOGGLE_OVERLAY, Text(overlayVisible ? kTextHideOverlay : kTextShowOverlay));
-  if (g_rpcClient && g_rpcClient->IsConnected())
+  if (connected)
     AppendMenuW(menu, MF_STRING | MF_GRAYED, MENU_RECONNECT, Text(kTextConnected));
   else
     AppendMenuW(menu, MF_STRING, MENU_RECONNECT, Text(kTextReconnect));
@@ -101,6 +98,14 @@ void ShowTrayMenu(HWND window) {
   AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_EXIT, Text(kTextExit));
+  return menu;
+}
+
+void ShowTrayMenu(HWND window) {
+  POINT cursor = {};
+  GetCursorPos(&cursor);
+  HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible, g_rpcClient && g_rpcClient->IsConnected());
+  if (!menu) return;
   SetForegroundWindow(window);
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
   DestroyMenu(menu);

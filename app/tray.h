@@ -18,4 +18,6 @@ extern HICON g_customIcon;
 void CreateTrayIcon();
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowTrayMenu(HWND window);
+// The popup menu for the given state; the caller destroys it.
+HMENU BuildTrayMenu(bool overlayVisible, bool connected);
 void Reconnect();
