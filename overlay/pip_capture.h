@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 struct PipCapture {
   HWND pipWindow = nullptr;
@@ -14,9 +16,30 @@ struct PipCapture {
   HBITMAP pipBitmap = nullptr;
   int capturedWidth = 0;
   int capturedHeight = 0;
+  // The millisecond tick; tests replace it to step through the timing.
+  std::function<uint32_t()> tick = [] { return static_cast<uint32_t>(GetTickCount()); };
 
-  // Draws into frameDc (the renderer's frame), after the cards.
-  void Draw(HDC frameDc, int x, int y, int width, int height, float opacity);
+  PipCapture() = default;
+  PipCapture(const PipCapture&) = delete;
+  PipCapture& operator=(const PipCapture&) = delete;
+  ~PipCapture();
+
+  // Draws into frameDc (the renderer's frame), after the cards. titleFilter
+  // empty: the built-in screen-share rule.
+  void Draw(HDC frameDc, int x, int y, int width, int height, float opacity, const std::wstring& titleFilter);
+  // Deletes the last capture.
+  void Release();
+
+ private:
+  void Search(const std::wstring& titleFilter, uint32_t now);
+  void Capture(int clientWidth, int clientHeight, uint8_t alpha, uint32_t now);
 };
 
+// The record passed through EnumWindows to FindPipWindowProc.
+struct PipSearch {
+  HWND found = nullptr;
+  std::wstring filter;  // a copy of pip_window_title
+};
+
+// EnumWindows callback; record is a PipSearch*. Stops at the first match.
 BOOL CALLBACK FindPipWindowProc(HWND window, LPARAM record);
