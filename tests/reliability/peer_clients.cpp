@@ -103,9 +103,10 @@ void PipePeer::Close() {
 namespace {
 
 // Wine answers GetProcessHandleCount with 0: count the values that name a
-// handle instead (Wine hands them out densely from 4 upwards).
+// handle instead. Wine hands them out densely from 4 upwards, so the first
+// 4096 values see any leak long before it reaches them.
 DWORD ProbeHandleCount(HANDLE process) {
-  constexpr ULONG_PTR kHighestProbed = 0x40000;
+  constexpr ULONG_PTR kHighestProbed = 0x4000;
   const bool own = GetProcessId(process) == GetCurrentProcessId();
   DWORD count = 0;
   for (ULONG_PTR value = 4; value < kHighestProbed; value += 4) {
