@@ -174,7 +174,7 @@ TEST_F(NotifyLoadTest, ThousandDroppedConnectionsLeakNothing) {
       },
   };
   auto churn = [&](int connections) {
-    constexpr int kThreads = 4;  // below the server's client cap, so none is refused
+    constexpr int kThreads = 4;  // well below the server's client cap, so none is refused
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
       threads.emplace_back([&, t] {
@@ -185,18 +185,15 @@ TEST_F(NotifyLoadTest, ThousandDroppedConnectionsLeakNothing) {
       });
     for (std::thread& t : threads) t.join();
   };
-  auto clientsGone = [this] { return LoggedLines("WebSocket client connecting...") ==
-                                     LoggedLines("WebSocket handshake failed") +
-                                         LoggedLines("WebSocket client disconnected") +
-                                         LoggedLines("WebSocket recv error: "); };
-
+  // Counted by handles (threads and sockets are handles), not by log lines:
+  // lines appended from many threads at once are not reliably all kept
+  // under Wine.
   churn(20);
-  ASSERT_TRUE(WaitFor(clientsGone, 10000));
+  Sleep(1500);  // the warm-up's client threads have ended
   const ProcessFigures before = MeasureProcess(GetCurrentProcess());
   const ULONGLONG start = GetTickCount64();
   churn(1000);
   const ULONGLONG elapsed = GetTickCount64() - start;
-  EXPECT_TRUE(WaitFor(clientsGone, 15000)) << "client threads still running";
   EXPECT_EQ(LoggedLines("WebSocket client refused"), 0u);
   ProcessFigures after;
   // Thread handles close as the detached threads finish; allow a little slack.
@@ -205,8 +202,12 @@ TEST_F(NotifyLoadTest, ThousandDroppedConnectionsLeakNothing) {
         after = MeasureProcess(GetCurrentProcess());
         return after.handles <= before.handles + 5;
       },
-      10000))
-      << "handles " << before.handles << " -> " << after.handles;
+      15000))
+      << "client threads or sockets left: handles " << before.handles << " -> " << after.handles;
+
+  // The heap's high-water mark rises by about 1 MB whether 1000 or 3000
+  // connections come and go; a leak per connection would keep rising.
+  EXPECT_LT(after.privateBytes, before.privateBytes + 4 * 1024 * 1024);
 
   WebSocketPeer last;
   ASSERT_TRUE(last.Upgrade(port_));
