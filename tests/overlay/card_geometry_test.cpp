@@ -104,20 +104,6 @@ TEST(CardGeometry, UnknownPositionIsTopRight) {
   }
 }
 
-TEST(CardGeometry, InnerLayoutFromTheCardCorner) {
-  CardLayout card = PlaceCard(kCardTopLeft, kW, 20, 12, 1.0f);
-  EXPECT_EQ(card.avatarX, 36);
-  EXPECT_EQ(card.avatarY, 20 + 24);
-  EXPECT_EQ(card.textX, 96);
-  EXPECT_EQ(card.nameY, 28);
-  EXPECT_EQ(card.contentY, 50);  // name line + fs + 10
-  EXPECT_EQ(card.channelY, 68);  // content line + fs + 6
-  CardLayout big = PlaceCard(kCardTopLeft, kW, 20, 20, 1.0f);
-  EXPECT_EQ(big.avatarY, 20 + (144 - 48) / 2);
-  EXPECT_EQ(big.contentY, 58);
-  EXPECT_EQ(big.channelY, 84);
-}
-
 TEST(CardText, ChannelLine) {
   EXPECT_EQ(CardChannelLine(L"", L"Guild"), L"");
   EXPECT_EQ(CardChannelLine(L"general", L""), L"#general");
