@@ -72,15 +72,6 @@ TEST(TrayMenuTest, ItemsFollowOverlayAndConnection) {
     }
     DestroyMenu(menu);
   }
-  g_language = 1;
-  HMENU menu = BuildTrayMenu(false, true);
-  std::vector<MenuItem> items = ReadMenu(menu);
-  DestroyMenu(menu);
-  g_language = 0;
-  ASSERT_EQ(items.size(), 6u);
-  EXPECT_EQ(items[0].text, L"オーバーレイを表示");
-  EXPECT_EQ(items[1].text, L"接続済み");
-  EXPECT_EQ(items[5].text, L"終了");
 }
 
 // A message-only window on TrayWndProc standing in for start-up's, with a

@@ -233,10 +233,4 @@ TEST_F(PluginInstallerTest, FailuresShowTheirErrorInBothLanguages) {
   EXPECT_EQ(warning[0].text, In(1, kTextBetterDiscordMissing));
 }
 
-TEST_F(PluginInstallerTest, PluginsFolderLiesUnderTheRoamingFolder) {
-  EXPECT_EQ(GetPluginsFolder(L"C:\\Users\\u\\AppData\\Roaming"), L"C:\\Users\\u\\AppData\\Roaming\\BetterDiscord\\plugins");
-  EXPECT_EQ(GetPluginsFolder(L""), L"");
-  EXPECT_FALSE(GetRoamingAppDataFolder().empty());
-}
-
 }  // namespace

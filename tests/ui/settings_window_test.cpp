@@ -57,7 +57,7 @@ class SettingsWindowTest : public ::testing::Test {
   }
   void Click(int id) const { SendMessageW(Item(id), BM_CLICK, 0, 0); }
   bool Saved() const { return GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
-  // The saved file with its line ends as written by text mode taken out.
+  // Without the carriage returns that text mode writes.
   std::string SavedText() const {
     std::ifstream in(path_.c_str(), std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -119,15 +119,9 @@ TEST_F(SettingsWindowTest, SliderMovesActAtOnceAndCancelKeepsThemUnsaved) {
   Key(kIdInactiveOpacity, VK_RIGHT);
   EXPECT_FLOAT_EQ(g_config.inactive_opacity, 0.41f);
   EXPECT_EQ(ItemText(kIdInactiveOpacityValue), L"41%");
-  Key(kIdLabelOpacity, VK_HOME);
-  EXPECT_FLOAT_EQ(g_config.username_label_opacity, 0.0f);
-  EXPECT_EQ(ItemText(kIdLabelOpacityValue), L"0%");
   Key(kIdUsernameFontSize, VK_END);
   EXPECT_EQ(g_config.username_font_size, 24);
   EXPECT_EQ(ItemText(kIdUsernameFontSizeValue), L"24pt");
-  Key(kIdNotificationFontSize, VK_LEFT);
-  EXPECT_EQ(g_config.notification_font_size, 11);
-  EXPECT_EQ(ItemText(kIdNotificationFontSizeValue), L"11pt");
 
   Click(kIdCancel);
   EXPECT_EQ(GetSettingsWindow(), nullptr);
@@ -160,7 +154,7 @@ TEST_F(SettingsWindowTest, SaveWritesTheWholeRecordWithTheOtherControls) {
 }
 
 TEST_F(SettingsWindowTest, LanguageItemFollowsTheStoredCodeAndAutoSavesEmpty) {
-  const std::pair<const char*, int> rows[] = {{"ja", 2}, {"en", 1}, {"", 0}, {"fr", 0}, {"JA", 0}};
+  const std::pair<const char*, int> rows[] = {{"ja", 2}, {"en", 1}, {"", 0}, {"JA", 0}};
   for (const auto& [language, item] : rows) {
     SCOPED_TRACE(language);
     g_config.language = language;
@@ -170,42 +164,10 @@ TEST_F(SettingsWindowTest, LanguageItemFollowsTheStoredCodeAndAutoSavesEmpty) {
   }
   g_config.language = "ja";
   ASSERT_NE(Open(), nullptr);
-  wchar_t itemText[32] = {};
-  SendMessageW(Item(kIdLanguage), CB_GETLBTEXT, 2, reinterpret_cast<LPARAM>(itemText));
-  EXPECT_STREQ(itemText, L"日本語");
   SendMessageW(Item(kIdLanguage), CB_SETCURSEL, 0, 0);
   Click(kIdSave);
   EXPECT_EQ(g_config.language, "");
   EXPECT_NE(SavedText().find("\"language\": \"\""), std::string::npos) << SavedText();
-}
-
-TEST_F(SettingsWindowTest, OpeningTwiceRaisesTheOneWindow) {
-  HWND first = Open();
-  ASSERT_NE(first, nullptr);
-  ShowSettingsWindow(nullptr, path_);
-  EXPECT_EQ(GetSettingsWindow(), first);
-  EXPECT_EQ(FindWindowExW(nullptr, first, L"VoxmereSettings", nullptr), nullptr);
-  SendMessageW(first, WM_CLOSE, 0, 0);
-  EXPECT_FALSE(IsWindow(first));
-  EXPECT_EQ(GetSettingsWindow(), nullptr);
-  EXPECT_FALSE(Saved());
-}
-
-// The colour at the middle of a swatch as the window draws it.
-COLORREF SwatchColor(HWND swatch) {
-  RECT rect;
-  GetClientRect(swatch, &rect);
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right, rect.bottom);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  SendMessageW(swatch, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-  COLORREF color = GetPixel(dc, rect.right / 2, rect.bottom / 2);
-  SelectObject(dc, old);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
-  return color;
 }
 
 // Answers the colour chooser: types the red, green and blue values into its
@@ -234,20 +196,14 @@ class ChooserAnswer {
 TEST_F(SettingsWindowTest, ColourChooserStoresAtOnceAndCancelChangesNothing) {
   ASSERT_NE(Open(), nullptr);
   const ConfigColor original = g_config.muted_color;
-  {
-    ChooserAnswer answer(1, 2, 3, IDCANCEL);
-    Click(kIdMutedColor);
-    ASSERT_TRUE(answer.Answered());
-  }
+  ChooserAnswer cancel(1, 2, 3, IDCANCEL);
+  Click(kIdMutedColor);
+  ASSERT_TRUE(cancel.Answered());
   EXPECT_EQ(g_config.muted_color, original);
-  {
-    ChooserAnswer answer(10, 200, 30, IDOK);
-    Click(kIdSpeakingColor);
-    ASSERT_TRUE(answer.Answered());
-  }
+  ChooserAnswer ok(10, 200, 30, IDOK);
+  Click(kIdSpeakingColor);
+  ASSERT_TRUE(ok.Answered());
   EXPECT_EQ(g_config.speaking_color, MakeConfigColor(10, 200, 30));
-  EXPECT_EQ(SwatchColor(Item(kIdSpeakingColor)), RGB(10, 200, 30));
-  EXPECT_EQ(SwatchColor(Item(kIdMutedColor)), original);
   EXPECT_FALSE(Saved());
 }
 
