@@ -27,6 +27,7 @@ constexpr size_t kMembers = 8;
 constexpr size_t kCards = 5;
 constexpr size_t kProbes = 200;
 constexpr DWORD kFrameIntervalMs = 33;  // the main loop's cadence
+constexpr int kSlideInMs = 300;
 constexpr DWORD kAvatarWaitMs = 10000;
 constexpr DWORD kProbeWaitMs = 2000;
 constexpr int kAvatarSide = 128;
@@ -113,7 +114,11 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
     overlay.Update();
     overlay.Render();
   });
-  figures.unchanged = figures.drawn;
+  // Nothing changes between these frames.
+  figures.unchanged = TimeFrames([&] {
+    overlay.Update();
+    overlay.Render();
+  });
 }
 
 // One pipe client writes the probes one at a time; the main thread runs the
@@ -147,7 +152,9 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
       if (pipe == INVALID_HANDLE_VALUE) Sleep(10);
     }
     std::mt19937 random(12345);
-    std::uniform_int_distribution<int> pause(0, 40);  // spreads the writes over the frame phase
+    // Each card arrives at an overlay at rest (the previous one has slid in),
+    // at a random point of the frame period.
+    std::uniform_int_distribution<int> pause(kSlideInMs, kSlideInMs + 40);
     for (size_t i = 0; pipe != INVALID_HANDLE_VALUE && i < kProbes; ++i) {
       NotificationData data;
       data.username = L"probe";

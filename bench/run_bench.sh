@@ -5,8 +5,8 @@
 #
 #   bench/run_bench.sh [--no-build]
 #
-# VOXMERE_BUILD_DIR picks another build tree (default build/). Takes about a
-# minute after the build; keep the machine otherwise idle while it runs.
+# VOXMERE_BUILD_DIR picks another build tree (default build/). Takes about
+# three minutes after the build; keep the machine otherwise idle while it runs.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tools/dev/build.sh"
