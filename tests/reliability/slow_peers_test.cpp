@@ -16,6 +16,7 @@
 
 #include "app/http_client.h"
 #include "tests/reliability/peer_clients.h"
+#include "tests/support/discord_sim_process.h"
 #include "tests/support/voxmere_instance.h"
 #include "tools/discord_sim/sim_web.h"
 #include "tools/loopback_http/loopback_http_server.h"
@@ -99,10 +100,9 @@ class SlowPeersTest : public ::testing::Test {
 
   void StartSimulator() {
     sim_ = std::make_unique<ChildProcess>();
-    ASSERT_TRUE(sim_->Start(L"\"" + TestBinDirectory() + L"\\discord_sim.exe\" --pipe 0 --http-port 0 --exit-on-eof",
-                            TestBinDirectory(), true));
-    ASSERT_TRUE(WaitFor([&] { return !sim_->Lines("LISTENING").empty(); }, 20000));
-    front_.SetSimBase(sim_->Lines("HTTP http://").front().substr(5));
+    const std::string base = StartDiscordSim(*sim_, L"");
+    ASSERT_FALSE(base.empty());
+    front_.SetSimBase(base);
   }
 
   void StartVoxmere() {

@@ -96,6 +96,14 @@ std::string FormatResponse(const LoopbackHttpResponse& response) {
          std::to_string(response.body.size()) + "\r\nConnection: close\r\n\r\n" + response.body;
 }
 
+// Lets the client close first, so the TIME_WAIT state stays on its side and
+// a restarted server can bind the same port at once.
+void AwaitPeerClose(SOCKET s) {
+  char buffer[512];
+  while (recv(s, buffer, sizeof(buffer), 0) > 0) {
+  }
+}
+
 void ResetConnection(SOCKET s) {
   linger abort = {1, 0};
   setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof(abort));
@@ -149,7 +157,7 @@ struct LoopbackHttpServer::State {
       }
       bool stillRunning = response.delayMs == 0 || Delay(response.delayMs);
       if (response.resetConnection) ResetConnection(s);
-      else if (stillRunning) SendAll(s, FormatResponse(response));
+      else if (stillRunning && SendAll(s, FormatResponse(response))) AwaitPeerClose(s);
     }
     std::lock_guard<std::mutex> lock(mutex);
     for (auto it = openSockets.begin(); it != openSockets.end(); ++it) {
