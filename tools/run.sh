@@ -60,7 +60,7 @@ for _ in $(seq 100); do
   grep -q '^LISTENING' "$demo/discord_sim.log" 2>/dev/null && break
   sleep 0.2
 done
-base=$(sed -n 's/^HTTP \(http:[^ ]*\)$/\1/p' "$demo/discord_sim.log" | head -1)
+base=$(tr -d '\r' <"$demo/discord_sim.log" | sed -n 's/^HTTP \(http:[^ ]*\)$/\1/p' | head -1)
 if [ -z "$base" ]; then
   echo "The Discord simulator did not start; its output:" >&2
   cat "$demo/discord_sim.log" >&2

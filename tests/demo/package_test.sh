@@ -12,4 +12,5 @@ zip="$out/Voxmere-1.1.0-win64.zip"
 unzip -l "$zip"
 listed=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
 [ "$listed" = "README.txt Tallybell.plugin.js Voxmere.exe config.json " ] || { echo "FAIL: files are: $listed"; exit 1; }
-unzip -p "$zip" Voxmere.exe | head -c 2 | grep -q MZ || { echo "FAIL: Voxmere.exe is not an executable"; exit 1; }
+unzip -q "$zip" Voxmere.exe -d "$out/unpacked"
+[ "$(head -c 2 "$out/unpacked/Voxmere.exe")" = MZ ] || { echo "FAIL: Voxmere.exe is not an executable"; exit 1; }
