@@ -51,6 +51,12 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 start_virtual_display
+# Xvfb has no tray area, so Wine would put a stand-in tray window over the
+# member column; the setting is read when Wine's desktop process starts.
+if ! grep -q '"ShowSystray"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v ShowSystray /d N /f >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
+fi
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$bin/Voxmere.exe" "$demo/"
