@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,7 +43,8 @@ float ReadConfigFloat(const std::string& text, const std::string& key, float fal
   errno = 0;
   char* end = nullptr;
   float f = std::strtof(value.c_str(), &end);
-  if (end == value.c_str() || errno == ERANGE) return fallback;
+  // strtof also takes "nan" and "inf": neither is a usable opacity.
+  if (end == value.c_str() || errno == ERANGE || !std::isfinite(f)) return fallback;
   return f;
 }
 
@@ -56,8 +58,9 @@ bool ReadConfigBool(const std::string& text, const std::string& key, bool fallba
 namespace {
 
 void ReadWide(const std::string& text, const char* key, std::wstring& field) {
-  std::string value = FindConfigValue(text, key);
-  if (!value.empty()) field = Utf8ToWide(value);
+  // Bytes that convert to nothing (a leading NUL) leave the field as well.
+  std::wstring value = Utf8ToWide(FindConfigValue(text, key));
+  if (!value.empty()) field = value;
 }
 
 void ReadColor(const std::string& text, const std::string& key, ConfigColor& color) {

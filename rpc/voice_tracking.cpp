@@ -73,12 +73,13 @@ std::optional<VoiceUser> ParseVoiceState(const std::string& element) {
   std::string id = ExtractJsonValue(user, "id");
   if (id.empty()) return std::nullopt;
   std::string nick = ExtractJsonValue(element, "nick");
-  std::string userName = ExtractJsonValue(user, "username");
+  // Bytes that convert to nothing (a leading NUL) are no name either.
+  std::wstring userName = Utf8ToWide(ExtractJsonValue(user, "username"));
   std::string globalName = ExtractJsonValue(user, "global_name");
 
   VoiceUser member;
   member.id = BytesToWide(id);
-  member.username = userName.empty() ? L"Unknown" : Utf8ToWide(userName);
+  member.username = userName.empty() ? L"Unknown" : userName;
   if (!nick.empty()) member.displayName = Utf8ToWide(nick);
   else if (!globalName.empty()) member.displayName = Utf8ToWide(globalName);
   member.avatarHash = BytesToWide(ExtractJsonValue(user, "avatar"));

@@ -39,6 +39,8 @@ TEST(ReadConfig, TypedReadersFallBack) {
   EXPECT_EQ(ReadConfigInt(R"({"n": -12})", "n", 7), -12);
   EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": "0.25"})", "f", 1.0f), 0.25f);
   EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": x})", "f", 0.5f), 0.5f);
+  EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": nan})", "f", 0.5f), 0.5f);
+  EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": -inf})", "f", 0.5f), 0.5f);
   EXPECT_TRUE(ReadConfigBool(R"({"b": TRUE})", "b", true));
   EXPECT_FALSE(ReadConfigBool(R"({"b": TRUE})", "b", false));
   EXPECT_FALSE(ReadConfigBool(R"({"b": false,})", "b", true));
@@ -82,6 +84,7 @@ TEST(ApplyConfigText, StringsAndLanguage) {
   EXPECT_EQ(c.language, "ja");
   // An empty value leaves a wide-string field at its default.
   EXPECT_EQ(Load(R"({"client_id": "", "x": 1})").client_id, Config().client_id);
+  EXPECT_EQ(Load(std::string("{\"client_id\":") + '\0' + "1}").client_id, Config().client_id);
   EXPECT_EQ(Load(R"({"pip_window_title": "画面共有"})").pip_window_title, L"画面共有");
 }
 

@@ -144,6 +144,12 @@ TEST(ParseVoiceState, FlagFragmentsMustBeCompact) {
   }
 }
 
+TEST(ParseVoiceState, NameOfBytesThatConvertToNothingIsUnknown) {
+  auto member = ParseVoiceState(Element("9", std::string("\"") + '\0' + "bob\"", "null", "null"));
+  ASSERT_TRUE(member);
+  EXPECT_EQ(member->username, L"Unknown");
+}
+
 TEST(CarrySpeakingFlags, KeepsSpeakingAcrossSnapshots) {
   std::vector<VoiceUser> previous = {Member(L"1", L"a"), Member(L"2", L"b"), Member(L"2", L"b2")};
   previous[1].speaking = true;
