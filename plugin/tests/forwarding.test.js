@@ -100,6 +100,9 @@ test("long content is cut to fit, at a whole character", { timeout: 20000 }, asy
   }
 });
 
+// String.prototype.toWellFormed needs Node 20; Debian 12 ships Node 18.
+const LONE_SURROGATE = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/;
+
 test("payload stays within 4095 bytes at every length around the limit", () => {
   const { Plugin } = loadPlugin();
   const longNames = { displayName: "名前".repeat(400), serverName: "s".repeat(900) };
@@ -110,7 +113,7 @@ test("payload stays within 4095 bytes at every length around the limit", () => {
         const json = Plugin.buildPayload({ ...names, content: unit.repeat(count) });
         assert.ok(Buffer.byteLength(json) <= 4095, `${JSON.stringify(unit)} x${count}`);
         const { content, displayName } = JSON.parse(json);
-        assert.equal(content, content.toWellFormed(), "no half surrogate pair");
+        assert.ok(!LONE_SURROGATE.test(content), "no half surrogate pair");
         assert.ok(!content.includes("\u0007") && Buffer.byteLength(displayName) <= 256);
       }
     }
