@@ -20,6 +20,7 @@ constexpr uint32_t kContentRgb = 0xDCDDDE;
 constexpr uint32_t kChannelRgb = 0x949BA4;
 constexpr float kInitialPoints = 20.0f;
 constexpr int kLoggedDraws = 5;
+constexpr size_t kKeptFittedContents = 16;  // more than the cards held at once
 
 int g_loggedCardDraws = 0;  // only the first draws after start-up are logged
 
@@ -71,16 +72,15 @@ void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::
   g.FillEllipse(&disc, circle);
   std::wstring initial = CardInitial(displayName);
   if (initial.empty()) return;
-  std::unique_ptr<Gdiplus::FontFamily> family = CreateInitialFontFamily();
-  if (!family) return;
-  Gdiplus::Font font(family.get(), kInitialPoints, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
+  const Gdiplus::Font* font = GetFont(FontFace::kInitial, kInitialPoints, Gdiplus::FontStyleBold);
+  if (!font) return;
   Gdiplus::StringFormat centred;
   centred.SetAlignment(Gdiplus::StringAlignmentCenter);
   centred.SetLineAlignment(Gdiplus::StringAlignmentCenter);
   Gdiplus::SolidBrush ink(CardColor(255.0f, alpha, kWhiteRgb));
   Gdiplus::RectF box(static_cast<float>(circle.X), static_cast<float>(circle.Y), static_cast<float>(circle.Width),
                      static_cast<float>(circle.Height));
-  g.DrawString(initial.c_str(), static_cast<INT>(initial.size()), &font, box, &centred, &ink);
+  g.DrawString(initial.c_str(), static_cast<INT>(initial.size()), font, box, &centred, &ink);
 }
 
 void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& userId,
@@ -94,32 +94,42 @@ void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& display
   g.DrawEllipse(&ring, circle);
 }
 
-void DrawCardText(Graphics& g, const std::wstring& text, const Gdiplus::Font& font, int x, int y, Gdiplus::Color color) {
+void DrawCardText(Graphics& g, const std::wstring& text, const Gdiplus::Font* font, int x, int y, Gdiplus::Color color) {
   Gdiplus::SolidBrush brush(color);
-  g.DrawString(text.c_str(), static_cast<INT>(text.size()), &font,
+  g.DrawString(text.c_str(), static_cast<INT>(text.size()), font,
                Gdiplus::PointF(static_cast<float>(x), static_cast<float>(y)), &brush);
+}
+
+// The content as the card shows it, measured once per text and font size.
+const std::wstring& FittedContent(Graphics& g, const Gdiplus::Font& font, int fontSize, const std::wstring& content) {
+  CardTextCache& cache = GetRenderer().cardText;
+  if (cache.fontSize != fontSize || cache.fitted.size() > kKeptFittedContents) {
+    cache.fitted.clear();
+    cache.fontSize = fontSize;
+  }
+  auto found = cache.fitted.find(content);
+  if (found != cache.fitted.end()) return found->second;
+  auto measure = [&](const std::wstring& text) {
+    Gdiplus::RectF bounds;
+    g.MeasureString(text.c_str(), static_cast<INT>(text.size()), &font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
+    return bounds.Width;
+  };
+  return cache.fitted[content] = EllipsizeContent(content, measure, kCardContentMaxWidth);
 }
 
 void DrawTextLines(Graphics& g, const CardLayout& card, int fontSize, const std::wstring& displayName,
                    const std::wstring& content, const std::wstring& channelLine, float alpha) {
-  std::unique_ptr<Gdiplus::FontFamily> family = CreateLabelFontFamily();
-  if (!family) return;
   auto fs = static_cast<float>(fontSize);
-  Gdiplus::Font nameFont(family.get(), fs + 4.0f, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
-  Gdiplus::Font contentFont(family.get(), fs, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
-  Gdiplus::Font channelFont(family.get(), fs - 2.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
+  const Gdiplus::Font* nameFont = GetFont(FontFace::kLabel, fs + 4.0f, Gdiplus::FontStyleBold);
+  const Gdiplus::Font* contentFont = GetFont(FontFace::kLabel, fs, Gdiplus::FontStyleBold);
+  const Gdiplus::Font* channelFont = GetFont(FontFace::kLabel, fs - 2.0f, Gdiplus::FontStyleRegular);
+  if (!nameFont || !contentFont || !channelFont) return;
 
   DrawCardText(g, displayName, nameFont, card.textX + 1, card.nameY + 1, CardColor(150.0f, alpha, kBlackRgb));
   DrawCardText(g, displayName, nameFont, card.textX, card.nameY, CardColor(255.0f, alpha, kWhiteRgb));
 
-  Gdiplus::PointF contentOrigin(static_cast<float>(card.textX), static_cast<float>(card.contentY));
-  auto measure = [&](const std::wstring& text) {
-    Gdiplus::RectF bounds;
-    g.MeasureString(text.c_str(), static_cast<INT>(text.size()), &contentFont, contentOrigin, &bounds);
-    return bounds.Width;
-  };
-  DrawCardText(g, EllipsizeContent(content, measure, kCardContentMaxWidth), contentFont, card.textX, card.contentY,
-           CardColor(220.0f, alpha, kContentRgb));
+  DrawCardText(g, FittedContent(g, *contentFont, fontSize, content), contentFont, card.textX, card.contentY,
+               CardColor(220.0f, alpha, kContentRgb));
 
   if (!channelLine.empty())
     DrawCardText(g, channelLine, channelFont, card.textX, card.channelY, CardColor(150.0f, alpha, kChannelRgb));

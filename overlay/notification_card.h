@@ -4,10 +4,19 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "overlay/overlay_notification.h"
+
+// Card contents already cut to the card's width, for one content font size:
+// measuring the cut, one text width per removed character, is the dearest
+// part of a card, and the same text at the same size always cuts the same.
+struct CardTextCache {
+  int fontSize = 0;
+  std::map<std::wstring, std::wstring> fitted;  // content -> what the card shows
+};
 
 // Stacks and draws every held card (oldest nearest the screen edge).
 void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,

@@ -158,15 +158,18 @@ void OverlayWindow::EndDrag() {
 }
 
 void OverlayWindow::SetVoiceUsers(const std::vector<VoiceUser>& list) {
+  stateChanged = true;
   LogOverlay(DescribeMemberCounts(state.SetVoiceUsers(list, GetTickCount())));
 }
 
 void OverlayWindow::AddNotification(const OverlayNotification& record) {
+  stateChanged = true;
   size_t count = state.AddNotification(record, GetTickCount());
   LogOverlay(DescribeAddedCard(state.notifications.back(), count));
 }
 
 void OverlayWindow::AddMessageNotification(const std::wstring& sender, const std::wstring& text) {
+  stateChanged = true;
   state.AddMessageNotification(sender, text, GetTickCount());
 }
 
@@ -175,22 +178,37 @@ void OverlayWindow::Update() {
   state.Update(GetTickCount(), static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
 }
 
-void OverlayWindow::Render() {
-  if (!hwnd || !visible) return;
-  Renderer& renderer = GetRenderer();
-  renderer.BeginFrame(width, height);
-  if (!state.notifications.empty()) {
-    DWORD now = GetTickCount();
-    if (now - g_lastRenderLogTick > kRenderLogIntervalMs) {
-      LogOverlay(L"Rendering " + std::to_wstring(state.notifications.size()) + L" notifications");
-      g_lastRenderLogTick = now;
-    }
+bool OverlayWindow::Render() {
+  stateChanged = false;
+  if (!hwnd || !visible) {
+    Invalidate();  // shown again, it gets a fresh frame
+    return false;
   }
-  renderer.DrawMembers(state.users, GetTickCount());
+  Renderer& renderer = GetRenderer();
+  uint32_t now = GetTickCount();
+  if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
+    LogOverlay(L"Rendering " + std::to_wstring(state.notifications.size()) + L" notifications");
+    g_lastRenderLogTick = now;
+  }
+  // Searching and capturing run on their own timing, drawn or not.
+  FrameView view{x, y, width, height, dragMode};
+  if (g_config.pip_enabled) view.pipShown = renderer.pip.Refresh(g_config.pip_window_title, g_config.pip_opacity);
+  view.pipGeneration = renderer.pip.captureCount;
+  auto avatarShown = [](const std::wstring& id, const std::wstring& hash) { return GetAvatar(id, hash) != nullptr; };
+  FrameSignature signature = SignFrame(state, g_config, view, now, avatarShown);
+  if (signature == pushedSignature) return false;  // the window shows this picture already
+
+  renderer.BeginFrame(width, height);
+  renderer.DrawMembers(state.users, now);
   if (!state.notifications.empty()) DrawNotificationCards(renderer.frameDc, width, height, state.notifications);
-  if (g_config.pip_enabled)
+  if (view.pipShown)
     renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
-  renderer.EndFrame(hwnd, x, y);
+  // A frame the window refused is drawn again next time.
+  if (renderer.EndFrame(hwnd, x, y))
+    pushedSignature = std::move(signature);
+  else
+    Invalidate();
+  return true;
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

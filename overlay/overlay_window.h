@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "overlay/frame_inputs.h"
 #include "overlay/overlay_notification.h"
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
@@ -28,6 +29,10 @@ class OverlayWindow {
   int dragStartX = 0;
   int dragStartY = 0;
   OverlayState state;  // members and cards
+  // Set when the members or the cards were replaced or added to, cleared by
+  // Render: the main loop draws such a change without waiting for its cadence.
+  bool stateChanged = false;
+  FrameSignature pushedSignature;  // of the picture the window holds; empty: none
 
   OverlayWindow();
   ~OverlayWindow();
@@ -49,8 +54,11 @@ class OverlayWindow {
   void AddMessageNotification(const std::wstring& sender, const std::wstring& text);
   // Once per frame, right before Render.
   void Update();
-  // Draws and pushes one frame; nothing while hidden.
-  void Render();
+  // Draws and pushes one frame when the picture differs from the one the
+  // window holds; nothing while hidden. True when it drew and pushed.
+  bool Render();
+  // The next Render draws and pushes even if nothing changed.
+  void Invalidate() { pushedSignature.clear(); }
 };
 
 // Set at WM_CREATE; the window procedure finds its object through it.

@@ -91,23 +91,24 @@ void PipCapture::Capture(int clientWidth, int clientHeight, uint8_t alpha, uint3
   capturedWidth = clientWidth;
   capturedHeight = clientHeight;
   lastCaptureTick = now;
+  ++captureCount;
 }
 
-void PipCapture::Draw(HDC frameDc, int x, int y, int width, int height, float opacity,
-                      const std::wstring& titleFilter) {
-  if (!frameDc) return;
+bool PipCapture::Refresh(const std::wstring& titleFilter, float opacity) {
   uint32_t now = tick();
   if (!pipWindow || !IsWindow(pipWindow) || now - lastSearchTick > kSearchIntervalMs) Search(titleFilter, now);
   RECT client = {};
-  if (!pipWindow || !GetClientRect(pipWindow, &client) || client.right <= 0 || client.bottom <= 0) return;
-
-  opacity = ClampOpacity(opacity);
+  if (!pipWindow || !GetClientRect(pipWindow, &client) || client.right <= 0 || client.bottom <= 0) return false;
   if (!pipBitmap || now - lastCaptureTick > kCaptureIntervalMs)
-    Capture(client.right, client.bottom, static_cast<uint8_t>(opacity * 255.0f), now);
-  if (!pipBitmap) return;
+    Capture(client.right, client.bottom, static_cast<uint8_t>(ClampOpacity(opacity) * 255.0f), now);
+  return pipBitmap != nullptr;
+}
 
+void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity) const {
+  if (!pipBitmap) return;
   std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);
   if (!graphics) return;
+  opacity = ClampOpacity(opacity);
   DrawRoundedRect(*graphics, static_cast<float>(x - kFrameInset), static_cast<float>(y - kFrameInset),
                   static_cast<float>(width + 2 * kFrameInset), static_cast<float>(height + 2 * kFrameInset),
                   kFrameRadius, MakeArgb(opacity * 200.0f, kFrameFillRgb), MakeArgb(opacity * 180.0f, kFrameOutlineRgb));
@@ -121,6 +122,12 @@ void PipCapture::Draw(HDC frameDc, int x, int y, int width, int height, float op
                       Gdiplus::UnitPixel, &attributes);
 }
 
+void PipCapture::Draw(HDC frameDc, int x, int y, int width, int height, float opacity,
+                      const std::wstring& titleFilter) {
+  if (!frameDc) return;
+  if (Refresh(titleFilter, opacity)) DrawCapture(frameDc, x, y, width, height, opacity);
+}
+
 void Renderer::DrawPip(int x, int y, int width, int height, float opacity) {
-  pip.Draw(frameDc, x, y, width, height, opacity, g_config.pip_window_title);
+  pip.DrawCapture(frameDc, x, y, width, height, opacity);
 }

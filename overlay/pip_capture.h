@@ -16,6 +16,7 @@ struct PipCapture {
   HBITMAP pipBitmap = nullptr;
   int capturedWidth = 0;
   int capturedHeight = 0;
+  uint32_t captureCount = 0;  // grows with every capture: a new picture to show
   // The millisecond tick; tests replace it to step through the timing.
   std::function<uint32_t()> tick = [] { return static_cast<uint32_t>(GetTickCount()); };
 
@@ -24,8 +25,12 @@ struct PipCapture {
   PipCapture& operator=(const PipCapture&) = delete;
   ~PipCapture();
 
-  // Draws into frameDc (the renderer's frame), after the cards. titleFilter
-  // empty: the built-in screen-share rule.
+  // Searches and captures when due; true when there is a picture to draw.
+  // titleFilter empty: the built-in screen-share rule.
+  bool Refresh(const std::wstring& titleFilter, float opacity);
+  // Draws the last capture into frameDc (the renderer's frame), framed.
+  void DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity) const;
+  // Refresh, then DrawCapture when there is a picture.
   void Draw(HDC frameDc, int x, int y, int width, int height, float opacity, const std::wstring& titleFilter);
   // Deletes the last capture.
   void Release();

@@ -5,12 +5,12 @@
 
 #include "app/config.h"
 #include "app/log.h"
+#include "overlay/frame_inputs.h"
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
 
 namespace {
 
-constexpr int kColumnGap = 8;
 constexpr uint32_t kLoggedFrames = 3;
 constexpr uint32_t kPlaceholderRgb = 0x36393F;
 constexpr uint32_t kBotLabelRgb = 0x5865F2;
@@ -23,50 +23,6 @@ Gdiplus::ARGB Opaque(ConfigColor c) {
 }
 
 float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
-
-bool FamilyExists(const wchar_t* name) {
-  Gdiplus::FontFamily family(name);
-  return family.GetLastStatus() == Gdiplus::Ok;
-}
-
-// Any installed family, a sans-serif one by preference: some systems (a bare
-// Wine prefix) have neither the wanted families nor a generic sans-serif.
-std::wstring AnyInstalledFamily() {
-  Gdiplus::InstalledFontCollection installed;
-  INT count = installed.GetFamilyCount();
-  if (count <= 0) return std::wstring();
-  std::vector<Gdiplus::FontFamily> families(static_cast<size_t>(count));
-  INT found = 0;
-  installed.GetFamilies(count, families.data(), &found);
-  std::wstring fallback;
-  for (INT i = 0; i < found; ++i) {
-    wchar_t name[LF_FACESIZE] = {};
-    if (families[i].GetFamilyName(name) != Gdiplus::Ok || !name[0]) continue;
-    std::wstring text = name;
-    if (text.find(L"Sans") != std::wstring::npos && text.find(L"Mono") == std::wstring::npos) return text;
-    if (fallback.empty()) fallback = text;
-  }
-  return fallback;
-}
-
-// The first wanted family the system has, else the generic sans-serif, else
-// any installed family; empty when there is no font at all.
-std::wstring ResolveFamilyName(std::initializer_list<const wchar_t*> wanted) {
-  for (const wchar_t* name : wanted)
-    if (FamilyExists(name)) return name;
-  const Gdiplus::FontFamily* generic = Gdiplus::FontFamily::GenericSansSerif();
-  wchar_t name[LF_FACESIZE] = {};
-  if (generic && generic->GetLastStatus() == Gdiplus::Ok && generic->GetFamilyName(name) == Gdiplus::Ok && name[0])
-    return name;
-  return AnyInstalledFamily();
-}
-
-std::unique_ptr<Gdiplus::FontFamily> CreateFamily(const std::wstring& name) {
-  if (name.empty()) return nullptr;
-  auto family = std::make_unique<Gdiplus::FontFamily>(name.c_str());
-  if (family->GetLastStatus() != Gdiplus::Ok) return nullptr;
-  return family;
-}
 
 // The first letter upper-cased; a surrogate pair is kept whole.
 std::wstring Initial(const std::wstring& name) {
@@ -122,9 +78,8 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   t.g.FillEllipse(&disc, t.x, t.y, t.size, t.size);
   std::wstring initial = Initial(name);
   if (initial.empty()) return;
-  std::unique_ptr<Gdiplus::FontFamily> family = CreateInitialFontFamily();
-  if (!family) return;
-  Gdiplus::Font font(family.get(), static_cast<float>(t.size) / 2.5f, Gdiplus::FontStyleBold, Gdiplus::UnitPoint);
+  const Gdiplus::Font* font = GetFont(FontFace::kInitial, static_cast<float>(t.size) / 2.5f, Gdiplus::FontStyleBold);
+  if (!font) return;
   Gdiplus::StringFormat format;
   format.SetAlignment(Gdiplus::StringAlignmentCenter);
   format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
@@ -132,37 +87,36 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb)));
   Gdiplus::RectF shadowBox(static_cast<float>(t.x + 2), static_cast<float>(t.y + 2), static_cast<float>(t.size),
                            static_cast<float>(t.size));
-  t.g.DrawString(initial.c_str(), length, &font, shadowBox, &format, &shadow);
+  t.g.DrawString(initial.c_str(), length, font, shadowBox, &format, &shadow);
   Gdiplus::SolidBrush letter(Gdiplus::Color(MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb)));
   Gdiplus::RectF box(static_cast<float>(t.x), static_cast<float>(t.y), static_cast<float>(t.size),
                      static_cast<float>(t.size));
-  t.g.DrawString(initial.c_str(), length, &font, box, &format, &letter);
+  t.g.DrawString(initial.c_str(), length, font, box, &format, &letter);
 }
 
 void DrawLabel(const Tile& t, const std::wstring& name, float scale) {
   std::wstring text = t.member.bot ? name + L" [BOT]" : name;
   float lo = g_config.username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
-  std::unique_ptr<Gdiplus::FontFamily> family = CreateLabelFontFamily();
-  if (!family) return;
   int fontSize = g_config.username_font_size;
-  Gdiplus::Font font(family.get(), std::max(1.0f, static_cast<float>(fontSize) * scale), Gdiplus::FontStyleBold,
-                     Gdiplus::UnitPoint);
+  const Gdiplus::Font* font =
+      GetFont(FontFace::kLabel, std::max(1.0f, static_cast<float>(fontSize) * scale), Gdiplus::FontStyleBold);
+  if (!font) return;
   int tx = t.x + t.size + 10;
   int ty = t.y + t.size / 2 - (2 * fontSize) / 3;
   auto length = static_cast<INT>(text.size());
   Gdiplus::PointF origin(static_cast<float>(tx), static_cast<float>(ty));
   Gdiplus::RectF bounds;
-  t.g.MeasureString(text.c_str(), length, &font, origin, &bounds);
+  t.g.MeasureString(text.c_str(), length, font, origin, &bounds);
   auto w = static_cast<int>(bounds.Width);
   auto h = static_cast<int>(bounds.Height);
   DrawRoundedRect(t.g, static_cast<float>(tx - 8), static_cast<float>(ty - 4), static_cast<float>(w + 16),
                   static_cast<float>(h + 8), static_cast<float>((h + 8) / 2), MakeArgb(t.dim * 120.0f * lo, kBlackRgb),
                   0);
   Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(lo * t.dim * 100.0f, kBlackRgb)));
-  t.g.DrawString(text.c_str(), length, &font, Gdiplus::PointF(origin.X + 1, origin.Y + 1), &shadow);
+  t.g.DrawString(text.c_str(), length, font, Gdiplus::PointF(origin.X + 1, origin.Y + 1), &shadow);
   Gdiplus::SolidBrush ink(Gdiplus::Color(MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb)));
-  t.g.DrawString(text.c_str(), length, &font, origin, &ink);
+  t.g.DrawString(text.c_str(), length, font, origin, &ink);
 }
 
 void DrawBadge(const Tile& t) {
@@ -212,6 +166,8 @@ bool RendererInitialize() {
 void RendererShutdown() {
   Renderer& r = GetRenderer();
   r.avatars.Close();
+  r.fonts.Release();
+  r.cardText.fitted.clear();
   r.ReleaseFrame();
   if (r.gdiplusToken) {
     Gdiplus::GdiplusShutdown(r.gdiplusToken);
@@ -233,6 +189,7 @@ void Renderer::ReleaseFrame() {
 }
 
 void Renderer::BeginFrame(int width, int height) {
+  fonts.Trim();
   size_t bytes = static_cast<size_t>(frameWidth) * frameHeight * 4;
   if (frameDc && width >= 0 && height >= 0 && static_cast<uint32_t>(width) == frameWidth &&
       static_cast<uint32_t>(height) == frameHeight) {
@@ -265,8 +222,9 @@ void Renderer::BeginFrame(int width, int height) {
 void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
   int s = g_config.avatar_size;
   int64_t top = g_config.overlay_y;
-  for (const VoiceUser& member : users) {
-    if (top > static_cast<int64_t>(frameHeight)) break;  // the rest is below the screen
+  size_t shown = MembersOnScreen(users.size(), g_config.overlay_y, s, static_cast<int>(frameHeight));
+  for (size_t i = 0; i < shown; ++i) {  // the rest is below the screen
+    const VoiceUser& member = users[i];
     float scale = JoinScale(member, now);
     int size = static_cast<int>(static_cast<float>(s) * scale);
     if (size >= 1) {
@@ -274,7 +232,7 @@ void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
       const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
       DrawUser(g_config.overlay_x + offset, static_cast<int>(top) + offset, size, member, name, scale);
     }
-    top += static_cast<int64_t>(s) + kColumnGap;
+    top += static_cast<int64_t>(s) + kMemberColumnGap;
   }
 }
 
@@ -291,8 +249,8 @@ void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const s
   if (member.deafened || member.muted) DrawBadge(tile);
 }
 
-void Renderer::EndFrame(HWND window, int x, int y) {
-  if (!frameDc || !window) return;
+bool Renderer::EndFrame(HWND window, int x, int y) {
+  if (!frameDc || !window) return false;
   GdiFlush();
   POINT destination = {x, y};
   SIZE size = {static_cast<LONG>(frameWidth), static_cast<LONG>(frameHeight)};
@@ -304,6 +262,7 @@ void Renderer::EndFrame(HWND window, int x, int y) {
     WriteLogLine(L"[Renderer] EndFrame: UpdateLayeredWindow result=" + std::to_wstring(result) +
                  L" GetLastError=" + std::to_wstring(error) + L" size=" + std::to_wstring(frameWidth) + L"x" +
                  std::to_wstring(frameHeight));
+  return result != FALSE;
 }
 
 Gdiplus::Image* GetAvatar(const std::wstring& userId, const std::wstring& avatarHash) {
@@ -349,15 +308,8 @@ std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
   return graphics;
 }
 
-// The installed fonts do not change during a run: each choice is made once.
-std::unique_ptr<Gdiplus::FontFamily> CreateLabelFontFamily() {
-  static const std::wstring name = ResolveFamilyName({L"Segoe UI Emoji", L"Segoe UI"});
-  return CreateFamily(name);
-}
-
-std::unique_ptr<Gdiplus::FontFamily> CreateInitialFontFamily() {
-  static const std::wstring name = ResolveFamilyName({L"Segoe UI"});
-  return CreateFamily(name);
+const Gdiplus::Font* GetFont(FontFace face, float points, INT style) {
+  return GetRenderer().fonts.Get(face, points, style);
 }
 
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb) {

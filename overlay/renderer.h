@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "overlay/avatar_cache.h"
+#include "overlay/font_cache.h"
+#include "overlay/notification_card.h"
 #include "overlay/pip_capture.h"
 
 struct VoiceUser;
@@ -29,12 +31,16 @@ struct Renderer {
   uint32_t endFrameCount = 0;  // frames pushed since start
   AvatarCache avatars;
   PipCapture pip;
+  FontCache fonts;
+  CardTextCache cardText;
 
   void BeginFrame(int width, int height);
   // The member column at overlay_x, overlay_y; now drives the entry animation.
   void DrawMembers(const std::vector<VoiceUser>& users, uint32_t now);
   void DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale);
-  void EndFrame(HWND window, int x, int y);
+  // True when the window took the frame.
+  bool EndFrame(HWND window, int x, int y);
+  // The last picture-in-picture capture (PipCapture::Refresh ran this frame).
   void DrawPip(int x, int y, int width, int height, float opacity);
   void ReleaseFrame();
 };
@@ -54,12 +60,11 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
 // interpolation settings; null while there is no frame.
 std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc);
 
-// Label text family: "Segoe UI Emoji", else "Segoe UI", else the system's
-// generic sans-serif, else any installed family, so text always draws; null
-// only on a system without fonts.
-std::unique_ptr<Gdiplus::FontFamily> CreateLabelFontFamily();
-// Initials: "Segoe UI", else the same fallbacks.
-std::unique_ptr<Gdiplus::FontFamily> CreateInitialFontFamily();
+// A bold or regular font of the renderer's cache (FontCache::Get): labels in
+// "Segoe UI Emoji", else "Segoe UI", initials in "Segoe UI", each else the
+// system's generic sans-serif, else any installed family, so text always
+// draws. Valid for the current frame.
+const Gdiplus::Font* GetFont(FontFace face, float points, INT style);
 
 // ARGB from an alpha expression (truncated, kept within 0..255) and an RGB value.
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb);

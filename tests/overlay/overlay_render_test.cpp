@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kSide = 400;  // frame
 constexpr int kX = 20, kY = 20, kSize = 48;
+constexpr char kSlowAvatarId[] = "/78/";  // the CDN answers it after 1.5 s
 // Each state colour shows on its own channels.
 constexpr ConfigColor kSpeaking = MakeConfigColor(0, 255, 0);
 constexpr ConfigColor kMuted = MakeConfigColor(255, 0, 255);
@@ -68,7 +69,8 @@ class RenderTest : public testing::Test {
   static void SetUpTestSuite() {
     ASSERT_TRUE(RendererInitialize());
     cdn_ = new LoopbackHttpServer;
-    cdn_->Route("GET", "/avatars/*", [](const LoopbackHttpRequest&) {
+    cdn_->Route("GET", "/avatars/*", [](const LoopbackHttpRequest& request) {
+      if (request.path.find(kSlowAvatarId) != std::string::npos) Sleep(1500);
       LoopbackHttpResponse response;
       response.body = MakeSolidPng(64, 64, 0xFFFF0000);
       return response;
@@ -197,7 +199,13 @@ TEST_F(RenderTest, HiddenOverlayPushesNothing) {
   overlay.Render();
   EXPECT_EQ(pushed, 1u);
   overlay.Toggle();
-  for (int i = 0; i < 4; ++i) overlay.Render();
+  overlay.Render();
+  overlay.Render();
+  EXPECT_EQ(pushed, 2u) << "shown again: one fresh frame, then nothing while nothing changes";
+  for (int i = 0; i < 3; ++i) {
+    overlay.Invalidate();
+    overlay.Render();
+  }
   EXPECT_EQ(pushed, 5u);
 
   g_logPath.clear();
@@ -210,6 +218,58 @@ TEST_F(RenderTest, HiddenOverlayPushesNothing) {
     ++logged;
   EXPECT_EQ(logged, 3) << lines;
   DeleteFileW(log.c_str());
+}
+
+// Frames only when the picture changes: the entry animation draws every
+// frame, a settled overlay pushes nothing, and each change (a speaker, a
+// setting, an avatar arriving) pushes exactly one frame at the next Render.
+TEST_F(RenderTest, FramesOnlyWhenThePictureChanges) {
+  OverlayWindow overlay;
+  ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
+  const uint32_t& pushed = GetRenderer().endFrameCount;
+  auto frame = [&] {
+    overlay.Update();
+    return overlay.Render();
+  };
+
+  VoiceUser newcomer = Member(L"77");
+  newcomer.avatarHash = L"f00d";
+  overlay.SetVoiceUsers({Member(L"1"), newcomer});
+  EXPECT_TRUE(overlay.stateChanged);
+  uint32_t start = pushed;
+  uint32_t passes = 0;
+  for (DWORD began = GetTickCount(); GetTickCount() - began < kJoinAnimationMs; Sleep(33), ++passes) frame();
+  EXPECT_FALSE(overlay.stateChanged);
+  EXPECT_EQ(pushed - start, passes) << "the entry animation draws every frame";
+
+  ASSERT_TRUE(WaitFor([&] { return GetAvatar(newcomer.id, newcomer.avatarHash) != nullptr; }, 10000));
+  frame();  // the animation's end and the avatar that arrived during it
+  uint32_t settled = pushed;
+  for (int i = 0; i < 10; ++i) EXPECT_FALSE(frame()) << i;
+  EXPECT_EQ(pushed, settled) << "nothing changed: nothing pushed";
+
+  std::vector<VoiceUser> list = {Member(L"1"), newcomer};
+  list[0].speaking = true;
+  overlay.SetVoiceUsers(list);
+  EXPECT_TRUE(frame()) << "a speaker shows at the next frame";
+  overlay.SetVoiceUsers(list);
+  EXPECT_FALSE(frame()) << "the same list again changes nothing";
+
+  g_config.speaking_color = MakeConfigColor(1, 2, 3);
+  EXPECT_TRUE(frame()) << "a setting drawing reads";
+  g_config.notification_duration = 1234;
+  EXPECT_FALSE(frame()) << "a setting drawing does not read";
+
+  VoiceUser late = Member(L"78");
+  late.avatarHash = L"beef";
+  list.push_back(late);
+  overlay.SetVoiceUsers(list);
+  for (DWORD began = GetTickCount(); GetTickCount() - began < kJoinAnimationMs + 50; Sleep(33)) frame();
+  ASSERT_EQ(GetAvatar(late.id, late.avatarHash), nullptr) << "the slow avatar came early";
+  EXPECT_FALSE(frame());
+  ASSERT_TRUE(WaitFor([&] { return GetAvatar(late.id, late.avatarHash) != nullptr; }, 10000));
+  EXPECT_TRUE(frame()) << "an avatar that arrived after the animation";
+  EXPECT_FALSE(frame());
 }
 
 }  // namespace
