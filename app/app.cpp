@@ -115,6 +115,7 @@ void RunMainLoop() {
   DWORD lastReconnect = 0;
   DWORD lastTopmost = 0;
   DWORD lastFrame = 0;
+  DWORD lastPush = 0;
   while (g_running) {
     if (!DrainMessages() || !g_running) break;
     DWORD now = GetTickCount();
@@ -132,10 +133,13 @@ void RunMainLoop() {
       lastTopmost = now;
     }
     if (g_overlay) g_overlay->UpdateDragMode();
-    if (now - lastFrame >= kFrameIntervalMs) {
+    // New members or cards reaching an overlay at rest are drawn at once;
+    // otherwise frames keep the cadence, and pushes stay 33 ms apart.
+    bool newsAtRest = g_overlay && g_overlay->stateChanged && now - lastPush >= kFrameIntervalMs;
+    if (now - lastFrame >= kFrameIntervalMs || newsAtRest) {
       if (g_overlay) {
         g_overlay->Update();
-        g_overlay->Render();
+        if (g_overlay->Render()) lastPush = now;
       }
       lastFrame = now;
     }
