@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -73,3 +74,50 @@ TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
 }
 
 }  // namespace
+
+// What Explorer and the loader read from the file: the icon, the version
+// record, a GUI subsystem, and no manifest (no DPI awareness, classic controls).
+TEST(AppExecutableTest, CarriesIconAndVersionRecordButNoManifest) {
+  const std::wstring path = TestBinDirectory() + L"\\Voxmere.exe";
+  HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON), nullptr);
+  bool anyManifest = false;
+  EnumResourceNamesW(image, RT_MANIFEST, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+  }, reinterpret_cast<LONG_PTR>(&anyManifest));
+  EXPECT_FALSE(anyManifest);
+  FreeLibrary(image);
+
+  DWORD ignored = 0;
+  std::vector<char> record(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+  ASSERT_FALSE(record.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(record.size()), record.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  const std::pair<const wchar_t*, const wchar_t*> strings[] = {
+      {L"ProductName", L"Voxmere"}, {L"FileDescription", L"Voxmere"}, {L"OriginalFilename", L"Voxmere.exe"},
+      {L"FileVersion", L"1.1.0.0"}, {L"ProductVersion", L"1.1.0.0"}};
+  for (const auto& [key, expected] : strings) {
+    wchar_t* value = nullptr;
+    ASSERT_TRUE(VerQueryValueW(record.data(), (std::wstring(L"\\StringFileInfo\\040904b0\\") + key).c_str(),
+                               reinterpret_cast<void**>(&value), &length)) << NarrowAscii(key);
+    EXPECT_STREQ(value, expected);
+  }
+
+  std::ifstream file(NarrowAscii(path), std::ios::binary);
+  std::vector<char> head(4096);
+  ASSERT_TRUE(file.read(head.data(), head.size()));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
+  ASSERT_EQ(dos->e_magic, IMAGE_DOS_SIGNATURE);
+  ASSERT_LT(dos->e_lfanew + sizeof(IMAGE_NT_HEADERS64), head.size());
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(head.data() + dos->e_lfanew);
+  EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
