@@ -85,6 +85,10 @@ TEST(SimScenario, ShippedScenariosParse) {
   for (SimStepKind kind : {SimStepKind::Speak, SimStepKind::Mute, SimStepKind::Deafen, SimStepKind::Join, SimStepKind::Leave})
     EXPECT_TRUE(has(kind));
   Parse(ReadScenarioFile("switching"));
+  SimScenario faults = Parse(ReadScenarioFile("faults"));
+  for (SimStepKind kind : {SimStepKind::CutFrame, SimStepKind::Drop, SimStepKind::Close, SimStepKind::Bytes})
+    EXPECT_TRUE(std::any_of(faults.timeline.begin(), faults.timeline.end(),
+                            [&](const SimStep& s) { return s.kind == kind; }));
 }
 
 TEST(SimScenario, ReadsMembersStepsAndDelays) {
@@ -104,6 +108,9 @@ TEST(SimScenario, ErrorsNameTheLine) {
       {"channel 1 A\nmember 1 a hat\n", "line 2: unknown member attribute: hat"},
       {"timeline\nspeak 1 maybe\n", "line 2: malformed step: speak 1 maybe"},
       {"timeline\ndance\n", "line 2: unknown step: dance"},
+      {"timeline\nbytes 0100x0\n", "line 2: malformed step: bytes 0100x0"},
+      {"timeline\nbytes 010\n", "line 2: malformed step: bytes 010"},
+      {"handshake maybe\n", "line 1: cannot read: handshake maybe"},
       {"flavour vanilla\n", "line 1: cannot read: flavour vanilla"},
   };
   for (const auto& [text, expected] : cases) {
@@ -132,6 +139,24 @@ TEST(SimDiscord, HandshakeAndAuthorization) {
   SimReply pong = sim.HandleFrame(RpcFrame{kOpPing, "1234567"});
   EXPECT_EQ(pong.frames.at(0).opcode, static_cast<uint32_t>(kOpPong));
   EXPECT_EQ(pong.frames.at(0).payload, "1234567");
+}
+
+TEST(SimDiscord, FaultSteps) {
+  Session session(kSmall);
+  SimReply cut = session.sim.RunStep(*ParseScenarioStep(R"(cut_frame {"cmd":"DISPATCH"})", nullptr));
+  EXPECT_TRUE(cut.frames.empty());
+  EXPECT_EQ(cut.bytes, EncodeRpcFrame(kOpFrame, R"({"cmd":"DISPATCH"})").substr(0, 8 + 9));
+  EXPECT_FALSE(cut.drop || cut.close);
+  SimReply bytes = session.sim.RunStep(*ParseScenarioStep("bytes 01000000fFfFffff", nullptr));
+  EXPECT_EQ(bytes.bytes, std::string("\x01\0\0\0\xff\xff\xff\xff", 8));
+  EXPECT_TRUE(session.sim.RunStep(*ParseScenarioStep("drop", nullptr)).drop);
+
+  SimAuthRegistry auth;
+  SimDiscord silent(Parse(std::string("handshake silent\n") + kSmall), auth);
+  silent.OnConnect();
+  SimReply none = silent.HandleFrame(RpcFrame{kOpHandshake, R"({"v":1,"client_id":"118"})"});
+  EXPECT_TRUE(none.frames.empty());
+  EXPECT_FALSE(none.close);
 }
 
 TEST(SimDiscord, SnapshotReadsBackWithTheClientParser) {

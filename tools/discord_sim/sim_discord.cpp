@@ -89,6 +89,7 @@ void SimDiscord::OnConnect() {
 SimReply SimDiscord::HandleFrame(const RpcFrame& frame) {
   SimReply reply;
   if (frame.opcode == kOpHandshake) {
+    if (scenario_.handshake == SimHandshakeMode::Silent) return reply;
     clientId_ = ExtractJsonValue(frame.payload, "client_id");
     if (ExtractJsonValue(frame.payload, "v") != "1" || !AllDigits(clientId_))
       return CloseReply(4000, "Invalid Client ID");
@@ -245,6 +246,11 @@ SimReply SimDiscord::RunStep(const SimStep& step) {
     case SimStepKind::Ping: reply.frames.push_back(Frame(kOpPing, step.target)); break;
     case SimStepKind::Close: return CloseReply(1000, "Closed by the simulator");
     case SimStepKind::Raw: reply.frames.push_back(Frame(kOpFrame, step.target)); break;
+    case SimStepKind::CutFrame:
+      reply.bytes = EncodeRpcFrame(kOpFrame, step.target).substr(0, kRpcFrameHeaderSize + step.target.size() / 2);
+      break;
+    case SimStepKind::Bytes: reply.bytes = step.target; break;
+    case SimStepKind::Drop: reply.drop = true; break;
     case SimStepKind::Message:
       reply.frames.push_back(Frame(
           kOpFrame, Dispatch("MESSAGE_CREATE", "{\"channel_id\":" + NullOr(scenario_.selectedChannel) +

@@ -31,7 +31,9 @@ class SimAuthRegistry {
 
 struct SimReply {
   std::vector<RpcFrame> frames;
-  bool close = false;  // end the connection once these are written
+  std::string bytes;   // written as they are, after the frames
+  bool close = false;  // end the connection once these are written and read
+  bool drop = false;   // end it at once, as a crash would
 };
 
 class SimDiscord {

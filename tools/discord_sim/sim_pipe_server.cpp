@@ -123,29 +123,18 @@ void SimPipeServer::Serve() {
     } else if (woke == WAIT_OBJECT_0 + 1) {
       break;
     } else if (woke == WAIT_OBJECT_0 + 2) {
-      std::deque<Action> pending;
+      std::deque<SimStep> pending;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         pending.swap(actions_);
       }
-      bool drop = false;
-      for (const Action& action : pending) {
-        if (action.kind == ActionKind::Drop) drop = true;
-        else if (action.kind == ActionKind::Raw) {
-          AddLine("SEND raw " + std::to_string(action.bytes.size()) + " bytes");
-          WriteBytes(action.bytes);
-        } else {
-          SimReply reply = sim_.RunStep(action.step);
-          SendReply(reply);
-          closeRequested = closeRequested || reply.close;
-        }
-      }
-      if (drop) break;
+      bool keep = true;
+      for (const SimStep& step : pending) keep = keep && Deliver(sim_.RunStep(step), &closeRequested);
+      if (!keep) break;
     } else if (woke == WAIT_TIMEOUT) {
       SimReply reply = sim_.RunNextStep();
       lastStep = GetTickCount64();
-      SendReply(reply);
-      closeRequested = closeRequested || reply.close;
+      if (!Deliver(reply, &closeRequested)) break;
     } else {
       break;
     }
@@ -213,7 +202,16 @@ bool SimPipeServer::SendReply(const SimReply& reply) {
     AddLine(Describe("SEND", frame));
     if (!WriteBytes(EncodeRpcFrame(frame.opcode, frame.payload))) return false;
   }
-  return true;
+  if (reply.bytes.empty()) return true;
+  AddLine("SEND raw " + std::to_string(reply.bytes.size()) + " bytes");
+  return WriteBytes(reply.bytes);
+}
+
+// A step's reply; false when the connection ends now (a drop, or the client
+// is gone). A close waits for the client to read it.
+bool SimPipeServer::Deliver(const SimReply& reply, bool* closeRequested) {
+  *closeRequested = *closeRequested || reply.close;
+  return SendReply(reply) && !reply.drop;
 }
 
 bool SimPipeServer::WriteBytes(const std::string& bytes) {
@@ -233,11 +231,11 @@ bool SimPipeServer::WriteBytes(const std::string& bytes) {
   return GetOverlappedResult(pipe_, &write, &written, FALSE) != FALSE;
 }
 
-void SimPipeServer::Queue(Action action) {
+void SimPipeServer::Queue(SimStep step) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!clientConnected_) return;
-    actions_.push_back(std::move(action));
+    actions_.push_back(std::move(step));
   }
   SetEvent(actionEvent_);
 }
@@ -249,13 +247,22 @@ bool SimPipeServer::Inject(const std::string& stepLine) {
     AddLine("ERROR " + error);
     return false;
   }
-  Queue(Action{ActionKind::Step, *step, {}});
+  Queue(*step);
   return true;
 }
 
-void SimPipeServer::SendRaw(const std::string& bytes) { Queue(Action{ActionKind::Raw, {}, bytes}); }
+void SimPipeServer::SendRaw(const std::string& bytes) {
+  SimStep step;
+  step.kind = SimStepKind::Bytes;
+  step.target = bytes;
+  Queue(step);
+}
 
-void SimPipeServer::DropClient() { Queue(Action{ActionKind::Drop, {}, {}}); }
+void SimPipeServer::DropClient() {
+  SimStep step;
+  step.kind = SimStepKind::Drop;
+  Queue(step);
+}
 
 void SimPipeServer::AddLine(const std::string& line) {
   {

@@ -48,20 +48,14 @@ class SimPipeServer {
   bool WaitForLines(const std::string& fragment, size_t count, uint32_t timeoutMs) const;
 
  private:
-  enum class ActionKind { Step, Raw, Drop };
-  struct Action {
-    ActionKind kind;
-    SimStep step;
-    std::string bytes;
-  };
-
   void Run();
   void Serve();
   bool WriteBytes(const std::string& bytes);
   bool SendReply(const SimReply& reply);
+  bool Deliver(const SimReply& reply, bool* closeRequested);
   bool DrainInbox(std::string& inbox, bool* closeRequested);
   void AwaitClientGone(OVERLAPPED& read, char* buffer, DWORD size);
-  void Queue(Action action);
+  void Queue(SimStep step);
   void AddLine(const std::string& line);
 
   SimDiscord sim_;
@@ -75,6 +69,6 @@ class SimPipeServer {
   mutable std::mutex mutex_;  // guards the members below
   mutable std::condition_variable lineAdded_;
   std::vector<std::string> lines_;
-  std::deque<Action> actions_;
+  std::deque<SimStep> actions_;  // injected steps for the serving thread
   bool clientConnected_ = false;
 };

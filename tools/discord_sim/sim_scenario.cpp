@@ -49,6 +49,23 @@ std::string RestOfLine(const std::string& line, int words) {
   return line.substr(i);
 }
 
+// "01ff..." to its bytes; false on an odd length or a non-hex digit.
+bool ParseHex(const std::string& hex, std::string& bytes) {
+  auto nibble = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  if (hex.empty() || hex.size() % 2 != 0) return false;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int high = nibble(hex[i]), low = nibble(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes += static_cast<char>(high * 16 + low);
+  }
+  return true;
+}
+
 }  // namespace
 
 SimChannel* SimScenario::FindChannel(const std::string& id) {
@@ -98,12 +115,15 @@ std::optional<SimStep> ParseScenarioStep(const std::string& line, std::string* e
     step.kind = verb == "leave" ? SimStepKind::Leave : SimStepKind::Switch;
     ok = w.size() == 2;
     if (ok) step.target = w[1];
-  } else if (verb == "leave_channel" || verb == "close") {
-    step.kind = verb == "close" ? SimStepKind::Close : SimStepKind::LeaveChannel;
+  } else if (verb == "leave_channel" || verb == "close" || verb == "drop") {
+    step.kind = verb == "close" ? SimStepKind::Close : verb == "drop" ? SimStepKind::Drop : SimStepKind::LeaveChannel;
     ok = w.size() == 1;
-  } else if (verb == "ping" || verb == "raw") {
-    step.kind = verb == "ping" ? SimStepKind::Ping : SimStepKind::Raw;
+  } else if (verb == "ping" || verb == "raw" || verb == "cut_frame") {
+    step.kind = verb == "ping" ? SimStepKind::Ping : verb == "raw" ? SimStepKind::Raw : SimStepKind::CutFrame;
     step.target = RestOfLine(line, 1);
+  } else if (verb == "bytes") {
+    step.kind = SimStepKind::Bytes;
+    ok = w.size() == 2 && ParseHex(w[1], step.target);
   } else if (verb == "message") {
     step.kind = SimStepKind::Message;
     ok = w.size() >= 3;
@@ -178,6 +198,9 @@ std::optional<SimScenario> ParseScenario(const std::string& text, std::string* e
     } else if (w[0] == "authenticate" && w.size() == 2) {
       scenario.authenticate = w[1] == "reject" ? SimAuthenticateMode::Reject : SimAuthenticateMode::Accept;
       ok = w[1] == "accept" || w[1] == "reject";
+    } else if (w[0] == "handshake" && w.size() == 2) {
+      scenario.handshake = w[1] == "silent" ? SimHandshakeMode::Silent : SimHandshakeMode::Answer;
+      ok = w[1] == "answer" || w[1] == "silent";
     } else if (w[0] == "timeline" && w.size() == 1) {
       inTimeline = true;
     } else {

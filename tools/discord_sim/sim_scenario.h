@@ -30,6 +30,7 @@ struct SimChannel {
 
 enum class SimAuthorizeMode { Grant, Deny, Silent };
 enum class SimAuthenticateMode { Accept, Reject };
+enum class SimHandshakeMode { Answer, Silent };  // silent: the handshake is read, never answered
 
 enum class SimStepKind {
   Speak,         // id on|off
@@ -43,12 +44,15 @@ enum class SimStepKind {
   Close,         //
   Raw,           // one opcode-1 payload, sent as it is
   Message,       // author, text (MESSAGE_CREATE)
+  CutFrame,      // payload: the header and the first half only; the rest never comes
+  Bytes,         // hex: bytes written as they are (broken headers, garbage)
+  Drop,          // the connection ends at once, as when Discord crashes
 };
 
 struct SimStep {
   SimStepKind kind = SimStepKind::Ping;
   uint32_t delayMs = 0;  // waited before the step
-  std::string target;    // member or channel id; ping payload; raw payload; author
+  std::string target;    // member or channel id; ping, raw or cut payload; author; bytes
   bool on = false;
   std::string text;      // message text
   SimMember member;      // join
@@ -60,6 +64,7 @@ struct SimScenario {
   std::string selectedChannel;  // empty: not in a voice channel
   SimAuthorizeMode authorize = SimAuthorizeMode::Grant;
   SimAuthenticateMode authenticate = SimAuthenticateMode::Accept;
+  SimHandshakeMode handshake = SimHandshakeMode::Answer;
   std::vector<SimStep> timeline;  // starts when a connection authenticates
   bool loop = false;
 
