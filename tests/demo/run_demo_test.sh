@@ -1,20 +1,37 @@
 #!/usr/bin/env bash
-# The README's run command, for a short time: Voxmere must have reached the
-# simulated channel, received cards through both endpoints, and the
-# screenshot must be a PNG.
+# The README's run command, stopped with Ctrl+C after a short time: Voxmere
+# must have reached the simulated channel and shown cards received through
+# both endpoints, the screenshot must be a PNG, and nothing it started may
+# outlive it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${VOXMERE_BUILD_DIR:?the build tree to use}
 shot=$(mktemp -d)/demo.png
-
-"$root/tools/run.sh" --no-build --duration 25 --screenshot "$shot"
-
 log="$build/demo/debug.log"
 fail() { echo "FAIL: $1" >&2; echo "--- debug.log" >&2; cat "$log" >&2 || true; exit 1; }
+
+# Job control gives the run its own process group, which Ctrl+C signals as a
+# whole, as a terminal does.
+set -m
+"$root/tools/run.sh" --no-build --screenshot "$shot" &
+run=$!
+set +m
+sleep 25
+kill -INT -- -"$run"
+for _ in $(seq 100); do
+  kill -0 "$run" 2>/dev/null || break
+  sleep 0.1
+done
+! kill -0 "$run" 2>/dev/null || fail "the run command did not end on Ctrl+C"
+sleep 1
+leftover=$(pgrep -f "$build/(demo/Voxmere|bin/discord_sim|bin/notify_send)\.exe|demo-notifications\.sh" || true)
+[ -z "$leftover" ] || fail "processes outlived the run command: $(ps -o pid=,args= -p ${leftover//$'\n'/,})"
+
 grep -q '\[IPC\] Authentication successful!' "$log" || fail "never authenticated with the simulator"
 [ "$(grep -c '\[IPC\] Added user: ' "$log")" -ge 5 ] || fail "fewer than five members reached the overlay"
 grep -q '\[NotifServer\] Queued notification from pipe: ' "$log" || fail "no notification arrived over the pipe"
 grep -q '\[NotifServer\] WebSocket received ' "$log" || fail "no notification arrived over the WebSocket"
+[ "$(grep -c '\[Overlay\] Added notification - ' "$log")" -ge 3 ] || fail "fewer than three cards reached the overlay"
 [ "$(head -c 8 "$shot" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "the screenshot is not a PNG"
 [ "$(stat -c %s "$shot")" -gt 10000 ] || fail "the screenshot is nearly empty"
-echo "demo run: members, notifications over both endpoints and a screenshot"
+echo "demo run: members, cards over both endpoints, a screenshot, and nothing left after Ctrl+C"
