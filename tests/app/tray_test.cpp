@@ -74,6 +74,25 @@ TEST(TrayMenuTest, ItemsFollowOverlayAndConnection) {
   }
 }
 
+TEST(TrayMenuTest, JapaneseTexts) {
+  g_language = 1;
+  const std::pair<bool, std::vector<std::wstring>> rows[] = {
+      {false, {L"オーバーレイを隠す", L"再接続", L"", L"設定...", L"", L"終了"}},
+      {true, {L"オーバーレイを隠す", L"接続済み", L"", L"設定...", L"", L"終了"}}};
+  for (const auto& [connected, texts] : rows) {
+    HMENU menu = BuildTrayMenu(true, connected);
+    ASSERT_NE(menu, nullptr);
+    std::vector<MenuItem> items = ReadMenu(menu);
+    ASSERT_EQ(items.size(), texts.size());
+    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].text, texts[i]) << i;
+    DestroyMenu(menu);
+  }
+  HMENU hidden = BuildTrayMenu(false, false);
+  EXPECT_EQ(ReadMenu(hidden)[0].text, L"オーバーレイを表示");
+  DestroyMenu(hidden);
+  g_language = 0;
+}
+
 // A message-only window on TrayWndProc standing in for start-up's, with a
 // real overlay and RPC client behind it.
 class TrayWindowTest : public ::testing::Test {
