@@ -1,6 +1,13 @@
 #include "ui/settings_values.h"
 
-int OpacityToSlider(float opacity) { return static_cast<int>(opacity * 100.0); }
+#include <algorithm>
+
+// config.json keeps an opacity as written; a huge one must not overflow the
+// conversion (the label then shows the bound).
+int OpacityToSlider(float opacity) {
+  constexpr double kBound = 1000000.0;
+  return static_cast<int>(std::clamp(opacity * 100.0, -kBound, kBound));
+}
 
 float SliderToOpacity(int position) { return static_cast<float>(position) / 100.0f; }
 

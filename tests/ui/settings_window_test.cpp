@@ -93,6 +93,7 @@ TEST_F(SettingsWindowTest, SlidersShowTheStoredValueAndSaveTheirPosition) {
       {0.29f, L"28%", 28, 0.28f, 24, L"24pt", 24},
       {1.5f, L"150%", 100, 1.0f, 30, L"30pt", 24},
       {-0.2f, L"-20%", 0, 0.0f, 5, L"5pt", 8},
+      {1e30f, L"1000000%", 100, 1.0f, 12, L"12pt", 12},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.opacityLabel);
