@@ -102,6 +102,7 @@ bool OverlayWindow::Create(HINSTANCE moduleInstance) {
 
 void OverlayWindow::Show() {
   if (!hwnd) return;
+  Invalidate();  // shown again, it gets a fresh frame
   SetWindowPos(hwnd, HWND_TOPMOST, x, y, width, height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
   ShowWindow(hwnd, SW_SHOWNOACTIVATE);
   visible = true;
@@ -180,10 +181,7 @@ void OverlayWindow::Update() {
 
 bool OverlayWindow::Render() {
   stateChanged = false;
-  if (!hwnd || !visible) {
-    Invalidate();  // shown again, it gets a fresh frame
-    return false;
-  }
+  if (!hwnd || !visible) return false;
   Renderer& renderer = GetRenderer();
   uint32_t now = GetTickCount();
   if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
