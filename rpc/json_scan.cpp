@@ -95,3 +95,10 @@ std::optional<JsonObjectSpan> NextJsonObject(const std::string& text, size_t pos
 bool ContainsText(const std::string& text, const std::string& fragment) {
   return text.find(fragment) != std::string::npos;
 }
+
+bool LooksLikeJsonObject(const std::string& text) {
+  const char* const whitespace = " \t\r\n";
+  size_t first = text.find_first_not_of(whitespace);
+  size_t last = text.find_last_not_of(whitespace);
+  return first != std::string::npos && text[first] == '{' && text[last] == '}' && first < last;
+}

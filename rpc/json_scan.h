@@ -31,3 +31,7 @@ struct JsonObjectSpan {
 std::optional<JsonObjectSpan> NextJsonObject(const std::string& text, size_t pos);
 
 bool ContainsText(const std::string& text, const std::string& fragment);
+
+// Whether the text, outer whitespace aside, starts with '{' and ends with '}':
+// every payload Discord sends does. Nothing in between is checked.
+bool LooksLikeJsonObject(const std::string& text);

@@ -1,5 +1,7 @@
 #include "rpc/rpc_client.h"
 
+#include <algorithm>
+
 #include "app/http_endpoint.h"
 #include "app/log.h"
 #include "app/text_convert.h"
@@ -11,6 +13,9 @@
 namespace {
 
 constexpr int kPipeCount = 10;
+// The handshake's answer, and every frame once its first byte is waiting,
+// must be complete within this; Discord answers in milliseconds.
+constexpr DWORD kFrameWaitMs = 2000;
 constexpr size_t kSpeakingExcerptBytes = 800;
 constexpr size_t kResponseExcerptBytes = 500;
 constexpr size_t kTokenExcerptBytes = 200;
@@ -78,31 +83,51 @@ bool RpcClient::SendFrame(uint32_t opcode, const std::string& payload) {
 
 bool RpcClient::SendCommand(const std::string& text) { return SendFrame(kOpFrame, text); }
 
-// A byte-mode read may return less than asked; keep reading, or a header
-// split across two writes would desynchronise the stream.
-bool RpcClient::ReadExact(char* buffer, size_t size) {
+// Reads until size bytes are in, or kFrameWaitMs after start. Each ReadFile
+// asks only for what PeekNamedPipe shows waiting: a blocking read would hold
+// the user-interface thread for as long as a silent peer likes.
+bool RpcClient::ReadExact(char* buffer, size_t size, DWORD start) {
   size_t got = 0;
   while (got < size) {
+    DWORD available = 0;
     DWORD read = 0;
-    if (!ReadFile(pipe, buffer + got, static_cast<DWORD>(size - got), &read, nullptr) || read == 0) return false;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;
+    if (available == 0) {
+      if (GetTickCount() - start >= kFrameWaitMs) {
+        LogIpc("ERROR: No complete frame within " + std::to_string(kFrameWaitMs) + " ms, disconnecting");
+        return false;
+      }
+      Sleep(1);
+      continue;
+    }
+    DWORD wanted = static_cast<DWORD>(std::min<size_t>(available, size - got));
+    if (!ReadFile(pipe, buffer + got, wanted, &read, nullptr) || read == 0) break;
     got += read;
   }
-  return true;
+  if (got == size) return true;
+  LogIpc("ERROR: Pipe closed while reading a frame, disconnecting");
+  return false;
 }
 
+// A failure leaves the stream out of step, or the peer gone: the caller
+// disconnects.
 bool RpcClient::ReadFrame(RpcFrame& frame) {
   if (pipe == INVALID_HANDLE_VALUE) return false;
+  const DWORD start = GetTickCount();
   char header[kRpcFrameHeaderSize];
-  if (!ReadExact(header, sizeof(header))) return false;
+  if (!ReadExact(header, sizeof(header), start)) return false;
   RpcFrameHeader decoded = DecodeRpcFrameHeader(header);
+  if (decoded.opcode > kOpPong) {
+    LogIpc("ERROR: Unknown frame opcode " + std::to_string(decoded.opcode) + ", disconnecting");
+    return false;
+  }
   if (decoded.length > kMaxRpcPayloadBytes) {
     LogIpc("ERROR: Frame payload too large (" + std::to_string(decoded.length) + " bytes), disconnecting");
-    Disconnect();
     return false;
   }
   frame.opcode = decoded.opcode;
   frame.payload.assign(decoded.length, '\0');
-  return decoded.length == 0 || ReadExact(&frame.payload[0], decoded.length);
+  return decoded.length == 0 || ReadExact(&frame.payload[0], decoded.length, start);
 }
 
 bool RpcClient::PerformHandshake(const std::wstring& id) {
@@ -119,11 +144,14 @@ void RpcClient::Poll() {
   PickUpTokenResponse();
   DWORD available = 0;
   if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+    LogIpc("Pipe closed by Discord, disconnected");
     Disconnect();
     return;
   }
+  if (available == 0) return;
   RpcFrame frame;
-  if (available > 0 && ReadFrame(frame)) HandleFrame(frame);
+  if (ReadFrame(frame)) HandleFrame(frame);
+  else Disconnect();
 }
 
 void RpcClient::HandleFrame(const RpcFrame& frame) {
@@ -144,6 +172,10 @@ void RpcClient::HandleFrame(const RpcFrame& frame) {
   if (loggedResponses < kLoggedResponseLimit) {
     LogExcerpt("Response: ", payload, kResponseExcerptBytes);
     ++loggedResponses;
+  }
+  if (!LooksLikeJsonObject(payload)) {
+    LogIpc("ERROR: Frame payload is not JSON (" + std::to_string(payload.size()) + " bytes), ignored");
+    return;
   }
 
   std::string cmd = ExtractJsonValue(payload, "cmd");

@@ -43,7 +43,7 @@ class RpcClient {
   // Transport.
   bool SendFrame(uint32_t opcode, const std::string& payload);
   bool SendCommand(const std::string& text);
-  bool ReadExact(char* buffer, size_t size);
+  bool ReadExact(char* buffer, size_t size, DWORD start);
   bool ReadFrame(RpcFrame& frame);
   bool PerformHandshake(const std::wstring& id);
   void HandleFrame(const RpcFrame& frame);

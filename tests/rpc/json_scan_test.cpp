@@ -78,3 +78,10 @@ TEST(ExtractJsonKeyValue, SkipsOccurrencesThatAreValues) {
   EXPECT_EQ(ExtractJsonKeyValue(R"({"codex":1})", "code"), "");
   EXPECT_EQ(ExtractJsonKeyValue(R"("code")", "code"), "");
 }
+
+TEST(LooksLikeJsonObject, OuterBracesOnly) {
+  EXPECT_TRUE(LooksLikeJsonObject(R"({"cmd":"DISPATCH","data":{"content":"}{"}})"));
+  EXPECT_TRUE(LooksLikeJsonObject(" \r\n{}\n"));
+  for (const char* text : {"", "   ", "{", "}", "this is not json", "[{}]", "{\"a\":1", "<html></html>", "{} x"})
+    EXPECT_FALSE(LooksLikeJsonObject(text)) << text;
+}
