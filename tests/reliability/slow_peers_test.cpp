@@ -93,7 +93,6 @@ class SlowPeersTest : public ::testing::Test {
     StartSimulator();
     ASSERT_TRUE(voxmere_.Ready());
     Config config = TestConfig();
-    config.client_id = L"1180000000000000000";
     config.client_secret = L"SlowPeersSecret";
     ASSERT_TRUE(voxmere_.WriteConfig(config));
   }

@@ -93,7 +93,6 @@ int main(int argc, char** argv) {
 
   VoxmereInstance voxmere(L"voxmere_soak");
   Config config = TestConfig();
-  config.client_id = L"1180000000000000000";
   config.client_secret = L"SoakSecret";
   if (!voxmere.Ready() || !voxmere.WriteConfig(config) ||
       !voxmere.Start({{L"VOXMERE_API_BASE", base}, {L"VOXMERE_CDN_BASE", base}}))

@@ -28,7 +28,6 @@ class VoxmereE2eTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(voxmere_.Ready()) << "Voxmere.exe must be built beside the test";
     Config config = TestConfig();
-    config.client_id = L"1180000000000000000";
     config.client_secret = L"E2eSecret42";
     ASSERT_TRUE(voxmere_.WriteConfig(config));
     ASSERT_TRUE(voxmere_.WriteFile(L"scenario.txt", kScenario));

@@ -65,7 +65,6 @@ class VoxmereFaultE2eTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(voxmere_.Ready()) << "Voxmere.exe must be built beside the test";
     Config config = TestConfig();
-    config.client_id = L"1180000000000000000";
     config.client_secret = L"FaultSecret";
     ASSERT_TRUE(voxmere_.WriteConfig(config));
   }
