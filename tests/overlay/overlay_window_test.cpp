@@ -93,4 +93,43 @@ TEST_F(OverlayWindowTest, DragMovesTheColumnWithinBoundsAndSavesOnRelease) {
   EXPECT_FALSE(Exists(config_));
 }
 
+void PressKeys(std::initializer_list<WORD> keys, bool down) {
+  for (WORD key : keys) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof(input));
+  }
+}
+
+// The gesture as the user makes it: holding Ctrl and Alt turns drag mode on,
+// letting go of Alt in the middle of a drag ends it there and saves.
+TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
+  OverlayWindow overlay;
+  ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
+  overlay.UpdateDragMode();
+  ASSERT_FALSE(overlay.dragMode);
+  PressKeys({VK_CONTROL}, true);
+  overlay.UpdateDragMode();
+  EXPECT_FALSE(overlay.dragMode) << "Ctrl alone";
+  PressKeys({VK_MENU}, true);
+  overlay.UpdateDragMode();
+  EXPECT_TRUE(overlay.dragMode);
+  EXPECT_EQ(GetWindowLongPtrW(overlay.hwnd, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+
+  ASSERT_TRUE(SetCursorPos(500, 500));
+  SendMessageW(overlay.hwnd, WM_LBUTTONDOWN, 0, 0);
+  ASSERT_TRUE(SetCursorPos(540, 510));
+  SendMessageW(overlay.hwnd, WM_MOUSEMOVE, 0, 0);
+  PressKeys({VK_MENU}, false);
+  overlay.UpdateDragMode();
+  PressKeys({VK_CONTROL}, false);
+  EXPECT_FALSE(overlay.dragMode);
+  EXPECT_FALSE(overlay.dragging);
+  EXPECT_NE(GetWindowLongPtrW(overlay.hwnd, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+  EXPECT_NE(Read(config_).find("\"overlay_x\": 60,"), std::string::npos);
+  EXPECT_NE(Read(log_).find("[Overlay] Saved overlay position: X=60 Y=30"), std::string::npos);
+}
+
 }  // namespace
