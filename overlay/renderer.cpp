@@ -12,6 +12,7 @@
 namespace {
 
 constexpr uint32_t kLoggedFrames = 3;
+constexpr size_t kKeptLabelSizes = 64;
 constexpr uint32_t kPlaceholderRgb = 0x36393F;
 constexpr uint32_t kBotLabelRgb = 0x5865F2;
 constexpr uint32_t kWhiteRgb = 0xFFFFFF;
@@ -94,22 +95,33 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   t.g.DrawString(initial.c_str(), length, font, box, &format, &letter);
 }
 
+Gdiplus::SizeF MeasureLabel(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::Font& font, float points) {
+  auto& sizes = GetRenderer().labelSizes;
+  auto key = std::make_pair(text, points);
+  auto found = sizes.find(key);
+  if (found != sizes.end()) return found->second;
+  Gdiplus::RectF bounds;
+  g.MeasureString(text.c_str(), static_cast<INT>(text.size()), &font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
+  Gdiplus::SizeF size(bounds.Width, bounds.Height);
+  sizes[key] = size;
+  return size;
+}
+
 void DrawLabel(const Tile& t, const std::wstring& name, float scale) {
   std::wstring text = t.member.bot ? name + L" [BOT]" : name;
   float lo = g_config.username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
   int fontSize = g_config.username_font_size;
-  const Gdiplus::Font* font =
-      GetFont(FontFace::kLabel, std::max(1.0f, static_cast<float>(fontSize) * scale), Gdiplus::FontStyleBold);
+  float points = std::max(1.0f, static_cast<float>(fontSize) * scale);
+  const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, Gdiplus::FontStyleBold);
   if (!font) return;
   int tx = t.x + t.size + 10;
   int ty = t.y + t.size / 2 - (2 * fontSize) / 3;
   auto length = static_cast<INT>(text.size());
   Gdiplus::PointF origin(static_cast<float>(tx), static_cast<float>(ty));
-  Gdiplus::RectF bounds;
-  t.g.MeasureString(text.c_str(), length, font, origin, &bounds);
-  auto w = static_cast<int>(bounds.Width);
-  auto h = static_cast<int>(bounds.Height);
+  Gdiplus::SizeF measured = MeasureLabel(t.g, text, *font, points);
+  auto w = static_cast<int>(measured.Width);
+  auto h = static_cast<int>(measured.Height);
   DrawRoundedRect(t.g, static_cast<float>(tx - 8), static_cast<float>(ty - 4), static_cast<float>(w + 16),
                   static_cast<float>(h + 8), static_cast<float>((h + 8) / 2), MakeArgb(t.dim * 120.0f * lo, kBlackRgb),
                   0);
@@ -168,6 +180,7 @@ void RendererShutdown() {
   r.avatars.Close();
   r.fonts.Release();
   r.cardText.fitted.clear();
+  r.labelSizes.clear();
   r.ReleaseFrame();
   if (r.gdiplusToken) {
     Gdiplus::GdiplusShutdown(r.gdiplusToken);
@@ -190,6 +203,7 @@ void Renderer::ReleaseFrame() {
 
 void Renderer::BeginFrame(int width, int height) {
   fonts.Trim();
+  if (labelSizes.size() > kKeptLabelSizes) labelSizes.clear();
   size_t bytes = static_cast<size_t>(frameWidth) * frameHeight * 4;
   if (frameDc && width >= 0 && height >= 0 && static_cast<uint32_t>(width) == frameWidth &&
       static_cast<uint32_t>(height) == frameHeight) {

@@ -7,8 +7,10 @@
 #include <gdiplus.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "overlay/avatar_cache.h"
@@ -33,6 +35,9 @@ struct Renderer {
   PipCapture pip;
   FontCache fonts;
   CardTextCache cardText;
+  // Measured label sizes by text and font size: measuring costs as much as
+  // drawing the text, and the same text at the same size measures the same.
+  std::map<std::pair<std::wstring, float>, Gdiplus::SizeF> labelSizes;
 
   void BeginFrame(int width, int height);
   // The member column at overlay_x, overlay_y; now drives the entry animation.
