@@ -29,6 +29,7 @@ struct FrameFigures {
   Spread drawn;            // Update + Render with 8 members and 5 cards
   Spread unchanged;        // Update + Render when nothing changed since the last push
   Spread latency;          // pipe write to the first pushed frame holding the card
+  Spread latencyToDrain;   // of which pipe write to the drain that delivered it
   size_t latencyMissed = 0;  // notifications whose card never showed
 };
 
@@ -40,6 +41,7 @@ struct ProcessFigures {
   double toFirstFrameMs = -1.0;  // CreateProcess to the first "EndFrame" log line
   double idleCpuPercent = -1.0;  // of one core, unchanging channel, no cards
   double cardsCpuPercent = -1.0;  // of one core, five cards standing still
+  std::string cpuSource;          // where the CPU times came from
   double startPrivateMb = -1.0;
   double loadedPrivateMb = -1.0;  // 20 avatars cached, 5 cards shown
   int members = 0;

@@ -27,7 +27,6 @@ constexpr size_t kMembers = 8;
 constexpr size_t kCards = 5;
 constexpr size_t kProbes = 200;
 constexpr DWORD kFrameIntervalMs = 33;  // the main loop's cadence
-constexpr int kSlideInMs = 300;
 constexpr DWORD kAvatarWaitMs = 10000;
 constexpr DWORD kProbeWaitMs = 2000;
 constexpr int kAvatarSide = 128;
@@ -73,6 +72,12 @@ OverlayNotification BenchCard(size_t i) {
   return card;
 }
 
+// "Probe 12" -> 12; kProbes for any other card.
+size_t ProbeIndex(const std::wstring& displayName) {
+  if (displayName.rfind(L"Probe ", 0) != 0) return kProbes;
+  return std::wcstoul(displayName.c_str() + 6, nullptr, 10);
+}
+
 bool AllAvatarsCached(const std::vector<VoiceUser>& users) {
   for (const VoiceUser& user : users)
     if (!GetAvatar(user.id, user.avatarHash)) return false;
@@ -112,6 +117,7 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
   }
   figures.drawn = TimeFrames([&] {
     overlay.Update();
+    overlay.Invalidate();  // drawn and pushed although nothing changed
     overlay.Render();
   });
   // Nothing changes between these frames.
@@ -122,11 +128,26 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
 }
 
 // One pipe client writes the probes one at a time; the main thread runs the
-// main loop's cadence and notes when a pushed frame first holds each card.
+// main loop's frame rule (the 33 ms cadence, and at once for news at rest)
+// and notes when a pushed frame first holds each card.
 void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   const std::wstring pipeName = L"\\\\.\\pipe\\VoxmereBench_" + std::to_wstring(GetCurrentProcessId());
+  std::array<std::atomic<double>, kProbes> sentMs;
+  std::array<std::atomic<double>, kProbes> drainedMs;
+  std::array<std::atomic<double>, kProbes> shownMs;
+  // A pass drew nothing after a pushed frame had shown the card slid in:
+  // the overlay is at rest, and Wine has taken the last frame to the X server.
+  std::array<std::atomic<bool>, kProbes> settled;
+  for (size_t i = 0; i < kProbes; ++i) {
+    sentMs[i] = -1.0;
+    drainedMs[i] = -1.0;
+    shownMs[i] = -1.0;
+    settled[i] = false;
+  }
   NotificationServer server(pipeName, 0);
-  server.SetCallback([&overlay](const NotificationData& data) {
+  server.SetCallback([&overlay, &drainedMs](const NotificationData& data) {
+    size_t index = ProbeIndex(data.displayName);
+    if (index < kProbes) drainedMs[index] = NowMs();
     OverlayNotification card;
     card.username = data.username;
     card.displayName = data.displayName;
@@ -137,12 +158,6 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     figures.failure = "the notification server did not start";
     return;
   }
-  std::array<std::atomic<double>, kProbes> sentMs;
-  std::array<std::atomic<double>, kProbes> shownMs;
-  for (size_t i = 0; i < kProbes; ++i) {
-    sentMs[i] = -1.0;
-    shownMs[i] = -1.0;
-  }
   std::atomic<bool> writerDone{false};
   std::thread writer([&] {
     HANDLE pipe = INVALID_HANDLE_VALUE;
@@ -152,9 +167,9 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
       if (pipe == INVALID_HANDLE_VALUE) Sleep(10);
     }
     std::mt19937 random(12345);
-    // Each card arrives at an overlay at rest (the previous one has slid in),
-    // at a random point of the frame period.
-    std::uniform_int_distribution<int> pause(kSlideInMs, kSlideInMs + 40);
+    // Each card arrives at an overlay at rest (the previous one has slid in
+    // and no frame is being drawn), at a random point of the frame period.
+    std::uniform_int_distribution<int> pause(0, static_cast<int>(kFrameIntervalMs) + 7);
     for (size_t i = 0; pipe != INVALID_HANDLE_VALUE && i < kProbes; ++i) {
       NotificationData data;
       data.username = L"probe";
@@ -165,30 +180,34 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
       DWORD written = 0;
       if (!WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) break;
       ULONGLONG wait = GetTickCount64() + kProbeWaitMs;
-      while (shownMs[i] < 0.0 && GetTickCount64() < wait) Sleep(1);
+      while (!settled[i] && GetTickCount64() < wait) Sleep(1);
       Sleep(static_cast<DWORD>(pause(random)));
     }
     if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
     writerDone = true;
   });
 
-  Renderer& renderer = GetRenderer();
   DWORD lastFrame = 0;
+  DWORD lastPush = 0;
+  size_t slidIn = kProbes;  // the probe a pushed frame last showed slid in
   while (!writerDone) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     server.ProcessPendingNotifications();
     DWORD now = GetTickCount();
-    if (now - lastFrame >= kFrameIntervalMs) {
+    bool newsAtRest = overlay.stateChanged && now - lastPush >= kFrameIntervalMs;
+    if (now - lastFrame >= kFrameIntervalMs || newsAtRest) {
       overlay.Update();
-      uint32_t pushed = renderer.endFrameCount;
-      overlay.Render();
-      if (renderer.endFrameCount != pushed) {
+      if (!overlay.Render()) {
+        if (slidIn < kProbes) settled[slidIn] = true;
+      } else {
+        lastPush = now;
         double at = NowMs();
         for (const OverlayNotification& card : overlay.state.notifications) {
-          if (card.displayName.rfind(L"Probe ", 0) != 0) continue;
-          size_t index = std::wcstoul(card.displayName.c_str() + 6, nullptr, 10);
-          if (index < kProbes && shownMs[index] < 0.0) shownMs[index] = at;
+          size_t index = ProbeIndex(card.displayName);
+          if (index >= kProbes) continue;
+          if (shownMs[index] < 0.0) shownMs[index] = at;
+          if (card.slideIn >= 1.0f) slidIn = index;
         }
       }
       lastFrame = now;
@@ -198,14 +217,17 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   writer.join();
   server.Stop();
 
-  std::vector<double> latencies;
+  std::vector<double> latencies, toDrain;
   for (size_t i = 0; i < kProbes; ++i) {
-    if (sentMs[i] >= 0.0 && shownMs[i] >= 0.0)
+    if (sentMs[i] >= 0.0 && drainedMs[i] >= 0.0 && shownMs[i] >= 0.0) {
       latencies.push_back(shownMs[i] - sentMs[i]);
-    else
+      toDrain.push_back(drainedMs[i] - sentMs[i]);
+    } else {
       ++figures.latencyMissed;
+    }
   }
   figures.latency = Summarize(latencies);
+  figures.latencyToDrain = Summarize(toDrain);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstring>
+#include <cwctype>
 #include <fstream>
 #include <sstream>
 
@@ -70,34 +72,75 @@ double PrivateMb(HANDLE process) {
   return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
 
-ULONGLONG CpuTime100ns(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  auto wide = [](FILETIME t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-  return wide(kernel) + wide(user);
+std::string ReadWholeFile(const std::wstring& path) {
+  std::ifstream file(NarrowAscii(path), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
 }
 
-// CPU time over the window as a percentage of one core.
-double CpuPercent(HANDLE process, DWORD windowMs) {
-  ULONGLONG before = CpuTime100ns(process);
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+// Under Wine the process is also a Linux process, whose command line is its
+// Windows path; Linux's /proc shows through the Z: drive. 0 when not found
+// (on Windows there is no such drive).
+int LinuxPidOf(const std::wstring& exePath) {
+  const std::wstring wanted = Lower(exePath);
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int found = 0;
+  do {
+    if (!std::iswdigit(entry.cFileName[0])) continue;
+    std::string line = ReadWholeFile(L"Z:\\proc\\" + std::wstring(entry.cFileName) + L"\\cmdline");
+    std::wstring first(line.c_str(), line.c_str() + std::strlen(line.c_str()));  // ASCII paths
+    if (Lower(first) == wanted) found = _wtoi(entry.cFileName);
+  } while (!found && FindNextFileW(search, &entry));
+  FindClose(search);
+  return found;
+}
+
+// User plus system time in 100 ns units: from Linux's /proc when the process
+// runs under Wine (Wine 8 gives no CPU times for another process), else from
+// GetProcessTimes. -1 when neither answers.
+double CpuTime100ns(HANDLE process, int linuxPid) {
+  if (linuxPid) {
+    std::string stat = ReadWholeFile(L"Z:\\proc\\" + std::to_wstring(linuxPid) + L"\\stat");
+    size_t end = stat.rfind(')');  // the name may hold spaces
+    if (end == std::string::npos) return -1.0;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;  // fields 3..13
+    double userTicks = 0, systemTicks = 0;
+    if (!(fields >> userTicks >> systemTicks)) return -1.0;
+    return (userTicks + systemTicks) * 100000.0;  // USER_HZ is 100 on Linux
+  }
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1.0;
+  auto wide = [](FILETIME t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return static_cast<double>(wide(kernel) + wide(user));
+}
+
+// CPU time over the window as a percentage of one core; -1 when unmeasured.
+double CpuPercent(HANDLE process, int linuxPid, DWORD windowMs) {
+  double before = CpuTime100ns(process, linuxPid);
   double start = NowMs();
   Sleep(windowMs);
-  ULONGLONG after = CpuTime100ns(process);
+  double after = CpuTime100ns(process, linuxPid);
   double wallMs = NowMs() - start;
-  // Wine 8 reports no CPU time at all for another process: not a measurement.
-  if (before == 0 && after == 0) return -1.0;
-  return static_cast<double>(after - before) / 10000.0 / wallMs * 100.0;
+  if (before < 0 || after < 0) return -1.0;
+  return (after - before) / 10000.0 / wallMs * 100.0;
 }
 
 // Milliseconds after `startMs` at which each marker first shows in the log,
 // read every millisecond (the log is appended and closed line by line).
 bool WatchStartMarkers(const VoxmereInstance& instance, double startMs, ProcessFigures& figures) {
-  std::string path = NarrowAscii(instance.PathOf(L"debug.log"));
+  const std::wstring path = instance.PathOf(L"debug.log");
   while (NowMs() - startMs < kStartWaitMs) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    std::string text = bytes.str();
+    std::string text = ReadWholeFile(path);
     double at = NowMs() - startMs;
     if (figures.toLogStartMs < 0 && text.find(kStartLine) != std::string::npos) figures.toLogStartMs = at;
     if (text.find(kFirstFrameLine) != std::string::npos) {
@@ -146,6 +189,8 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
   }
   Sleep(kSettleMs);
   figures.startPrivateMb = PrivateMb(process);
+  int linuxPid = LinuxPidOf(instance.PathOf(L"Voxmere.exe"));
+  figures.cpuSource = linuxPid ? "Linux /proc" : "GetProcessTimes";
 
   std::wstring simCommand = L"\"" + TestBinDirectory() + L"\\discord_sim.exe\" --pipe 0 --scenario \"" +
                             instance.PathOf(L"bench_channel.txt") + L"\" --http-port " + std::to_wstring(port);
@@ -161,7 +206,7 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
   figures.avatarsServed = static_cast<int>(sim.Lines("HTTP GET /avatars/").size());
   if (figures.failure.empty()) {
     Sleep(kSettleMs);
-    figures.idleCpuPercent = CpuPercent(process, kCpuWindowMs);
+    figures.idleCpuPercent = CpuPercent(process, linuxPid, kCpuWindowMs);
     for (int i = 0; i < kCards && figures.failure.empty(); ++i)
       if (!SendCard(i)) figures.failure = "notify_send failed";
     if (figures.failure.empty() && !instance.WaitLogged("Added notification", kCards, 10000))
@@ -170,7 +215,7 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
   if (figures.failure.empty()) {
     Sleep(kSettleMs);  // slid in; they stand still from here on
     figures.loadedPrivateMb = PrivateMb(process);
-    figures.cardsCpuPercent = CpuPercent(process, kCpuWindowMs);
+    figures.cardsCpuPercent = CpuPercent(process, linuxPid, kCpuWindowMs);
   }
   CloseHandle(process);
 }
