@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's run command, stopped with Ctrl+C after a short time: Voxmere
+# The README's run command, stopped with Ctrl+C once cards have shown: Voxmere
 # must have reached the simulated channel and shown cards received through
 # both endpoints, the screenshot must be a PNG, and nothing it started may
 # outlive it.
@@ -12,11 +12,17 @@ fail() { echo "FAIL: $1" >&2; echo "--- debug.log" >&2; cat "$log" >&2 || true; 
 
 # Job control gives the run its own process group, which Ctrl+C signals as a
 # whole, as a terminal does.
+rm -rf "$build/demo"  # an earlier run's log must not count
 set -m
 "$root/tools/run.sh" --no-build --screenshot "$shot" &
 run=$!
 set +m
-sleep 25
+# A fresh machine first creates the demo's Wine prefix, so wait for the
+# cards rather than for a fixed time.
+for _ in $(seq 120); do
+  [ "$(grep -c '\[Overlay\] Added notification - ' "$log" 2>/dev/null)" -ge 3 ] && break
+  sleep 1
+done
 kill -INT -- -"$run"
 for _ in $(seq 100); do
   kill -0 "$run" 2>/dev/null || break
