@@ -330,32 +330,3 @@ TEST_F(NotificationServerTest, SecondServerTakesOverWhenTheFirstStops) {
   ASSERT_TRUE(ws.SendFrame(Notification("over the socket")));
   EXPECT_TRUE(WaitFor([&] { return second.ProcessPendingNotifications(), secondReceived.size() >= 2; }, 5000));
 }
-
-TEST_F(NotificationServerTest, SenderToolReachesBothEndpoints) {
-  Start();
-  const std::wstring tool = L"\"" + TestBinDirectory() + L"\\notify_send.exe\" ";
-  const std::wstring fields = L" --displayName \"Tool \x592A\" --content \"a \\\"quoted\\\" word\" --userId 7";
-  const std::wstring ws = L"--websocket --port " + std::to_wstring(port);
-  const struct {
-    std::wstring arguments;
-    int exitCode;
-  } runs[] = {
-      {L"--pipe --pipe-name " + pipeName + fields, 0},
-      {ws + fields, 0},
-      {ws + L" --origin https://discord.com" + fields, 0},
-      {ws + L" --origin null" + fields, 1},
-      {L"--pipe --pipe-name " + pipeName + L" --content only", 2},
-  };
-  for (const auto& run : runs) {
-    ChildProcess child;
-    ASSERT_TRUE(child.Start(tool + run.arguments, TestBinDirectory(), true)) << NarrowAscii(run.arguments);
-    EXPECT_EQ(child.WaitExit(15000), run.exitCode) << NarrowAscii(run.arguments);
-  }
-  ASSERT_TRUE(DrainUntil(3));
-  for (const NotificationData& d : received) {
-    EXPECT_EQ(d.displayName, std::wstring(L"Tool ") + wchar_t(0x592A));
-    EXPECT_EQ(d.content, L"a \"quoted\" word");
-    EXPECT_EQ(d.userId, L"7");
-  }
-  EXPECT_EQ(Log("Queued notification from pipe: ").size(), 1u);
-}
