@@ -1,10 +1,14 @@
 #include "app/app.h"
 
+#include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/config.h"
+#include "app/http_endpoint.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "app/text_convert.h"
 #include "app/tray.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
@@ -95,6 +99,19 @@ void StartNotificationServer() {
     WriteLogLine(L"Notification server started on \\\\.\\pipe\\VoxmereNotifications");
   else
     WriteLogLine(L"ERROR: Failed to start notification server");
+}
+
+// A mistyped override falls back to Discord's own host; say so, or the token
+// request goes there unnoticed.
+void LogMalformedHttpOverrides() {
+  const std::pair<const char*, const wchar_t*> overrides[] = {{"VOXMERE_API_BASE", kDiscordApiHost},
+                                                              {"VOXMERE_CDN_BASE", kDiscordCdnHost}};
+  for (const auto& [name, host] : overrides) {
+    const char* value = std::getenv(name);
+    if (value && !ParseHttpBase(value))
+      WriteLogLine(L"ERROR: Ignoring malformed " + Utf8ToWide(name) + L"=\"" + Utf8ToWide(value) +
+                   L"\", using " + host);
+  }
 }
 
 // Returns false when a quit message ended the run.
@@ -208,6 +225,7 @@ int RunVoxmere(HINSTANCE instance) {
   WriteLogLine(L"Screen: X=" + Num(g_overlay->x) + L" Y=" + Num(g_overlay->y) + L" W=" + Num(g_overlay->width) +
                L" H=" + Num(g_overlay->height));
 
+  LogMalformedHttpOverrides();
   CreateRpcClient();
   StartNotificationServer();
 

@@ -1,14 +1,12 @@
 #include "app/tray.h"
 
-#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out PROPID and IStream
-#include <gdiplus.h>
-
 #include <memory>
 
 #include "app/app.h"
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "overlay/gdiplus_headers.h"
 #include "overlay/overlay_window.h"
 #include "rpc/rpc_client.h"
 #include "ui/settings_window.h"

@@ -5,12 +5,10 @@
 // without touching GDI+.
 #pragma once
 
-#include <windows.h>
-#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out PROPID and IStream
-#include <gdiplus.h>
-
 #include <memory>
 #include <string>
+
+#include "overlay/gdiplus_headers.h"
 
 class AvatarCache {
  public:

@@ -4,13 +4,11 @@
 // and style draws the same every time.
 #pragma once
 
-#include <windows.h>
-#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out PROPID and IStream
-#include <gdiplus.h>
-
 #include <map>
 #include <memory>
 #include <tuple>
+
+#include "overlay/gdiplus_headers.h"
 
 enum class FontFace {
   kLabel,    // "Segoe UI Emoji", else "Segoe UI"

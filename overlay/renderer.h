@@ -2,10 +2,6 @@
 // picture-in-picture state, one process-wide instance.
 #pragma once
 
-#include <windows.h>
-#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out PROPID and IStream
-#include <gdiplus.h>
-
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -15,6 +11,7 @@
 
 #include "overlay/avatar_cache.h"
 #include "overlay/font_cache.h"
+#include "overlay/gdiplus_headers.h"
 #include "overlay/notification_card.h"
 #include "overlay/pip_capture.h"
 

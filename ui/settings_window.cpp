@@ -29,7 +29,9 @@ struct ControlSpec {
 };
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
-constexpr DWORD kTrackbar = kChild | TBS_AUTOTICKS;
+constexpr DWORD kTrackbar = kChild;
+// Only the first slider draws its tick every ten; the others mark their ends.
+constexpr DWORD kTrackbarAutoTicks = kChild | TBS_AUTOTICKS;
 constexpr DWORD kSwatch = kChild | BS_OWNERDRAW;
 constexpr DWORD kDropDown = kChild | CBS_DROPDOWNLIST | WS_VSCROLL;
 constexpr DWORD kCheckBox = kChild | BS_AUTOCHECKBOX;
@@ -37,7 +39,7 @@ constexpr DWORD kPushButton = kChild | BS_PUSHBUTTON;
 
 const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextInactiveOpacity, nullptr, 20, 20, 150, 20, kChild},
-    {TRACKBAR_CLASSW, kIdInactiveOpacity, kNoText, L"", 170, 20, 150, 30, kTrackbar},
+    {TRACKBAR_CLASSW, kIdInactiveOpacity, kNoText, L"", 170, 20, 150, 30, kTrackbarAutoTicks},
     {L"STATIC", kIdInactiveOpacityValue, kNoText, L"40%", 330, 20, 50, 20, kChild},
     {L"STATIC", 0, kTextUsernameLabelOpacity, nullptr, 20, 65, 150, 20, kChild},
     {TRACKBAR_CLASSW, kIdLabelOpacity, kNoText, L"", 170, 65, 150, 30, kTrackbar},

@@ -18,7 +18,7 @@ TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
   VoxmereInstance voxmere(L"voxmere_first_run");
   ASSERT_TRUE(voxmere.Ready());
   ASSERT_TRUE(voxmere.WriteFile(L"debug.log", "line of an earlier run\r\n"));
-  ASSERT_TRUE(voxmere.Start());
+  ASSERT_TRUE(voxmere.Start({{L"VOXMERE_API_BASE", L"http//127.0.0.1:9"}}));  // a developer's typo
   ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
 
   std::vector<std::string> log = voxmere.Log();
@@ -32,6 +32,8 @@ TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
                            "Overlay window created", "Notification server started on \\\\.\\pipe\\VoxmereNotifications"})
     EXPECT_EQ(voxmere.Log(line).size(), 1u) << line;
   EXPECT_TRUE(voxmere.Log("line of an earlier run").empty());
+  EXPECT_EQ(voxmere.Log("ERROR: Ignoring malformed VOXMERE_API_BASE=\"http//127.0.0.1:9\", using discord.com").size(),
+            1u);
 
   EXPECT_EQ(voxmere.Exit(), 0);
   EXPECT_FALSE(voxmere.FileExists(L"config.json"));

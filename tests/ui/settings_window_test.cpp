@@ -280,9 +280,11 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     // A drop-down list's window is its closed height, whatever the list's.
     if (control.height) EXPECT_EQ(rect.bottom - rect.top, control.height) << control.id << " " << control.y;
     if (control.text) EXPECT_STREQ(text, control.text) << control.id << " " << control.y;
-    // Trackbars draw no text and keep no font.
+    // Trackbars draw no text and keep no font; only the first one ticks every step.
     if (_wcsicmp(className, TRACKBAR_CLASSW) != 0)
       EXPECT_NE(SendMessageW(child, WM_GETFONT, 0, 0), 0) << control.id << " " << control.y;
+    else
+      EXPECT_EQ((GetWindowLongW(child, GWL_STYLE) & TBS_AUTOTICKS) != 0, control.id == 1001) << control.id;
     child = GetWindow(child, GW_HWNDNEXT);
   }
   EXPECT_EQ(child, nullptr) << "more controls than the layout has";
