@@ -2,7 +2,7 @@
 # The README's run command, stopped with Ctrl+C once cards have shown: Voxmere
 # must have reached the simulated channel and shown cards received through
 # both endpoints, the screenshot must be a PNG, and nothing it started may
-# outlive it.
+# outlive it. Then a run for a set duration must end by itself, as cleanly.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${VOXMERE_BUILD_DIR:?the build tree to use}
@@ -29,9 +29,13 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 ! kill -0 "$run" 2>/dev/null || fail "the run command did not end on Ctrl+C"
-sleep 1
-leftover=$(pgrep -f "$build/(demo/Voxmere|bin/discord_sim|bin/notify_send)\.exe|demo-notifications\.sh" || true)
-[ -z "$leftover" ] || fail "processes outlived the run command: $(ps -o pid=,args= -p ${leftover//$'\n'/,})"
+nothing_left() {
+  sleep 1
+  local leftover
+  leftover=$(pgrep -f "$build/(demo/Voxmere|bin/discord_sim|bin/notify_send)\.exe|demo-notifications\.sh" || true)
+  [ -z "$leftover" ] || fail "processes outlived the run command: $(ps -o pid=,args= -p ${leftover//$'\n'/,})"
+}
+nothing_left
 
 grep -q '\[IPC\] Authentication successful!' "$log" || fail "never authenticated with the simulator"
 [ "$(grep -c '\[IPC\] Added user: ' "$log")" -ge 5 ] || fail "fewer than five members reached the overlay"
@@ -40,4 +44,11 @@ grep -q '\[NotifServer\] WebSocket received ' "$log" || fail "no notification ar
 [ "$(grep -c '\[Overlay\] Added notification - ' "$log")" -ge 3 ] || fail "fewer than three cards reached the overlay"
 [ "$(head -c 8 "$shot" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "the screenshot is not a PNG"
 [ "$(stat -c %s "$shot")" -gt 10000 ] || fail "the screenshot is nearly empty"
-echo "demo run: members, cards over both endpoints, a screenshot, and nothing left after Ctrl+C"
+
+rm -f "$shot"
+timeout 90 "$root/tools/run.sh" --no-build --duration 10 --screenshot "$shot" >/dev/null ||
+  fail "the run for 10 s did not end by itself with code 0"
+nothing_left
+grep -q '\[IPC\] Authentication successful!' "$log" || fail "the run for 10 s never authenticated"
+[ -s "$shot" ] || fail "the run for 10 s saved no screenshot"
+echo "demo runs: members, cards over both endpoints, a screenshot, nothing left after Ctrl+C or a set duration"
