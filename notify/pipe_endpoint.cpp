@@ -64,8 +64,10 @@ void NotificationServer::PipeServerLoop() {
     io.hEvent = ioEvent.handle;
     DWORD bytes = 0, error = 0;
     BOOL connected = ConnectNamedPipe(pipe, &io);
-    if (!connected && GetLastError() == ERROR_PIPE_CONNECTED) connected = TRUE;
-    IoResult result = FinishOverlapped(pipe, io, connected, stopEvent, bytes, error);
+    // A client that came before the wait is connected already, and no I/O was started to finish.
+    IoResult result = !connected && GetLastError() == ERROR_PIPE_CONNECTED
+                          ? IoResult::kDone
+                          : FinishOverlapped(pipe, io, connected, stopEvent, bytes, error);
     if (result == IoResult::kDone && running) {
       Log("Pipe client connected");
       HandlePipeClient(pipe, io);

@@ -1,6 +1,6 @@
 // NotificationServer in-process: the drain, the pipe endpoint with a client
-// in this process, the WebSocket endpoint over loopback on a port of its own,
-// and notify_send.exe against both. Log lines come from a private debug.log.
+// in this process and the WebSocket endpoint over loopback on a port of its
+// own. Log lines come from a private debug.log.
 #include <winsock2.h>
 #include <windows.h>
 
