@@ -19,6 +19,7 @@
 #include "overlay/renderer.h"
 #include "rpc/rpc_client.h"
 #include "tests/support/child_process.h"
+#include "tests/support/discord_sim_process.h"
 #include "tests/support/voxmere_instance.h"
 #include "ui/settings_window.h"
 
@@ -235,6 +236,13 @@ TEST_F(TrayWindowTest, ReconnectUsesTheConfiguredSecretAndSetsTheTip) {
   EXPECT_EQ(g_rpcClient->clientSecret, L"configured-secret");
   EXPECT_FALSE(g_rpcClient->IsConnected());
   EXPECT_STREQ(g_trayIcon.szTip, L"Voxmere - Disconnected");
+
+  ChildProcess sim;
+  ASSERT_FALSE(StartDiscordSim(sim, L"--scenario default").empty());
+  Reconnect();
+  EXPECT_TRUE(g_rpcClient->IsConnected());
+  EXPECT_STREQ(g_trayIcon.szTip, L"Voxmere - Connected");
+  g_rpcClient.reset();
 }
 
 // An 8 x 8 opaque red PNG.

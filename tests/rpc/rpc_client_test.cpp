@@ -250,6 +250,31 @@ TEST_F(RpcSimTest, TokenEndpointFailuresAreLogged) {
   }
 }
 
+// The user denying the prompt, or Discord refusing the token: one line with
+// Discord's message, and nothing asked of the channel.
+TEST_F(RpcSimTest, DiscordRefusalsAreLogged) {
+  struct Case {
+    const char* scenarioLine;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"authorize deny",
+       "[IPC] AUTHORIZE error: OAuth2 Error: access_denied: The resource owner or authorization server denied the "
+       "request"},
+      {"authenticate reject", "[IPC] AUTHENTICATE error: Invalid access token"},
+  };
+  for (const Case& c : cases) {
+    StartSim(std::string(kTestScenario) + c.scenarioLine + "\n");
+    ASSERT_TRUE(ConnectClient());
+    EXPECT_TRUE(PollUntilLogged(c.line)) << c.line;
+    PollUntil([] { return false; }, 300);
+    EXPECT_TRUE(SimLines("\"cmd\":\"SUBSCRIBE\"").empty()) << c.scenarioLine;
+    EXPECT_TRUE(lists.empty()) << c.scenarioLine;
+    client->Disconnect();
+    sim->Stop();
+  }
+}
+
 TEST_F(RpcSimTest, EmptySecretMakesNoRequest) {
   client->clientSecret.clear();
   StartSim();
