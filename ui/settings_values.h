@@ -1,5 +1,5 @@
 // How the settings window shows config values and reads them back. No
-// platform calls: tested natively.
+// platform calls, so it also builds natively.
 #pragma once
 
 #include <string>
