@@ -1,6 +1,9 @@
 #include "tests/reliability/peer_clients.h"
 
 #include <psapi.h>
+#include <winternl.h>
+
+#include <vector>
 
 #include "notify/notification_parse.h"
 #include "notify/websocket_frame.h"
@@ -121,6 +124,65 @@ DWORD ProbeHandleCount(HANDLE process) {
   return count;
 }
 
+// Wine's GetGuiResources is a stub, but Wine keeps each process's GDI handle
+// table where Windows keeps the shared one: PEB.GdiSharedHandleTable. A used
+// entry has a type; the count includes the stock objects, which stay put.
+// 0 when the table cannot be read.
+DWORD ProbeGdiObjectCount(HANDLE process) {
+  struct GdiHandleEntry {
+    UINT64 object;
+    ULONG owner;
+    USHORT unique;
+    UCHAR type;
+    UCHAR flags;
+    UINT64 user;
+  };
+  constexpr size_t kEntries = 0x10000;
+  constexpr size_t kPebGdiTableOffset = 0xF8;  // x64 layout
+  PROCESS_BASIC_INFORMATION basic = {};
+  ULONG length = 0;
+  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic), &length) != 0) return 0;
+  UINT64 table = 0;
+  SIZE_T read = 0;
+  if (!ReadProcessMemory(process, static_cast<char*>(static_cast<void*>(basic.PebBaseAddress)) + kPebGdiTableOffset,
+                         &table, sizeof(table), &read) ||
+      table == 0)
+    return 0;
+  std::vector<GdiHandleEntry> entries(kEntries);
+  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(),
+                         entries.size() * sizeof(GdiHandleEntry), &read))
+    return 0;
+  DWORD used = 0;
+  for (const GdiHandleEntry& entry : entries) used += entry.type != 0 ? 1 : 0;
+  return used;
+}
+
+// The windows a process owns, message-only ones included: the USER objects
+// that a leak of this program would pile up.
+DWORD CountProcessWindows(HANDLE process) {
+  struct Search {
+    DWORD processId;
+    DWORD count = 0;
+  } search{GetProcessId(process)};
+  auto countWithChildren = [](HWND window, LPARAM context) -> BOOL {
+    auto* s = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != s->processId) return TRUE;
+    ++s->count;
+    auto countChild = [](HWND, LPARAM c) -> BOOL {
+      ++reinterpret_cast<Search*>(c)->count;
+      return TRUE;
+    };
+    EnumChildWindows(window, countChild, context);
+    return TRUE;
+  };
+  EnumWindows(countWithChildren, reinterpret_cast<LPARAM>(&search));
+  for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr));)
+    countWithChildren(window, reinterpret_cast<LPARAM>(&search));
+  return search.count;
+}
+
 }  // namespace
 
 ProcessFigures MeasureProcess(HANDLE process) {
@@ -131,6 +193,11 @@ ProcessFigures MeasureProcess(HANDLE process) {
   }
   figures.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
   figures.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+  if (figures.gdiObjects == 0 && figures.userObjects == 0) {
+    figures.gdiObjects = ProbeGdiObjectCount(process);
+    figures.userObjects = CountProcessWindows(process);
+    figures.guiObjectsProbed = true;
+  }
   PROCESS_MEMORY_COUNTERS_EX memory = {};
   memory.cb = sizeof(memory);
   if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))

@@ -56,9 +56,11 @@ class PipePeer {
 struct ProcessFigures {
   DWORD handles = 0;
   bool handlesProbed = false;  // counted by probing handle values (Wine)
-  // 0 under Wine, whose GetGuiResources is a stub.
   DWORD gdiObjects = 0;
   DWORD userObjects = 0;
+  // Wine's GetGuiResources is a stub: GDI objects are then counted in the
+  // process's GDI handle table, and USER objects as the windows it owns.
+  bool guiObjectsProbed = false;
   size_t privateBytes = 0;
 };
 // The handle probe takes a few hundred milliseconds.

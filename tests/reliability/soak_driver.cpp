@@ -157,7 +157,9 @@ int main(int argc, char** argv) {
   std::printf("GDI objects %lu -> %lu (growth %+.1f), USER objects %lu -> %lu (growth %+.1f)%s\n",
               first.figures.gdiObjects, last.figures.gdiObjects, growth.gdi, first.figures.userObjects,
               last.figures.userObjects, growth.user,
-              first.figures.gdiObjects == 0 ? " [GetGuiResources reports 0 here: not measurable]" : "");
+              first.figures.guiObjectsProbed
+                  ? " [GetGuiResources reports 0 here: GDI handle table entries, and windows owned]"
+                  : "");
   std::printf("private memory %zu KiB -> %zu KiB (growth %+.0f KiB)\n", first.figures.privateBytes / 1024,
               last.figures.privateBytes / 1024, growth.privateBytes / 1024);
   std::printf("Voxmere %s, exit code %d\n", survived ? "ran throughout" : "ENDED EARLY", exitCode);
