@@ -10,6 +10,7 @@
 #include "app/text.h"
 #include "app/text_convert.h"
 #include "app/tray.h"
+#include "app/work_loop.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
@@ -24,10 +25,6 @@ std::unique_ptr<RpcClient> g_rpcClient;
 std::unique_ptr<NotificationServer> g_notificationServer;
 
 namespace {
-
-constexpr DWORD kReconnectIntervalMs = 5000;
-constexpr DWORD kTopmostIntervalMs = 100;
-constexpr DWORD kFrameIntervalMs = 33;
 
 std::wstring Num(long long n) { return std::to_wstring(n); }
 
@@ -69,6 +66,7 @@ bool CreateMessageWindow(HINSTANCE instance) {
 
 void CreateRpcClient() {
   g_rpcClient = std::make_unique<RpcClient>();
+  g_rpcClient->onWake = WakeWorkLoop;
   g_rpcClient->onVoiceUsers = [](const std::vector<VoiceUser>& users) {
     if (g_overlay) g_overlay->SetVoiceUsers(users);
   };
@@ -95,6 +93,7 @@ void StartNotificationServer() {
   g_notificationServer->SetCallback([](const NotificationData& data) {
     if (g_overlay) g_overlay->AddNotification(ToCard(data));
   });
+  g_notificationServer->SetWakeCallback(WakeWorkLoop);
   if (g_notificationServer->Start())
     WriteLogLine(L"Notification server started on \\\\.\\pipe\\VoxmereNotifications");
   else
@@ -114,57 +113,8 @@ void LogMalformedHttpOverrides() {
   }
 }
 
-// Returns false when a quit message ended the run.
-bool DrainMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      g_running = false;
-      return false;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  return true;
-}
-
-void RunMainLoop() {
-  DWORD lastReconnect = 0;
-  DWORD lastTopmost = 0;
-  DWORD lastFrame = 0;
-  DWORD lastPush = 0;
-  while (g_running) {
-    if (!DrainMessages() || !g_running) break;
-    DWORD now = GetTickCount();
-    if (g_rpcClient && g_rpcClient->IsConnected()) {
-      g_rpcClient->Poll();
-    } else if (now - lastReconnect > kReconnectIntervalMs) {
-      Reconnect();
-      lastReconnect = now;
-    }
-    if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
-    if (now - lastTopmost >= kTopmostIntervalMs) {
-      if (g_overlay && g_overlay->visible && g_overlay->hwnd)
-        SetWindowPos(g_overlay->hwnd, HWND_TOPMOST, g_overlay->x, g_overlay->y, g_overlay->width,
-                     g_overlay->height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
-      lastTopmost = now;
-    }
-    if (g_overlay) g_overlay->UpdateDragMode();
-    // New members or cards reaching an overlay at rest are drawn at once;
-    // otherwise frames keep the cadence, and pushes stay 33 ms apart.
-    bool newsAtRest = g_overlay && g_overlay->stateChanged && now - lastPush >= kFrameIntervalMs;
-    if (now - lastFrame >= kFrameIntervalMs || newsAtRest) {
-      if (g_overlay) {
-        g_overlay->Update();
-        if (g_overlay->Render()) lastPush = now;
-      }
-      lastFrame = now;
-    }
-    Sleep(1);
-  }
-}
-
 void Shutdown() {
+  StopWorkSources();
   g_notificationServer.reset();
   g_overlay.reset();
   g_rpcClient.reset();
@@ -229,11 +179,15 @@ int RunVoxmere(HINSTANCE instance) {
   CreateRpcClient();
   StartNotificationServer();
 
+  StartWorkSources();
+  // Connected and scheduled before the plugin check: a notice the user leaves
+  // open keeps its own message loop, which runs the work too.
+  Reconnect();
+  RunDueWork();
   WriteLogLine(L"Checking BetterDiscord installation...");
   CheckPluginInstallation(g_messageWindow);
 
-  Reconnect();
-  if (g_running) RunMainLoop();
+  if (g_running) RunMessageLoop();
   Shutdown();
   return 0;
 }

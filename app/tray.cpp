@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "app/work_loop.h"
 #include "overlay/gdiplus_headers.h"
 #include "overlay/overlay_window.h"
 #include "rpc/rpc_client.h"
@@ -59,10 +60,12 @@ void CreateTrayIcon() {
 }
 
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandleWorkMessage(message, wParam, lParam)) return 0;
   switch (message) {
     case WM_TRAYICON:
       if (lParam == WM_RBUTTONUP) ShowTrayMenu(window);
       else if (lParam == WM_LBUTTONDBLCLK) ToggleOverlay();
+      WakeWorkLoop();
       return 0;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
@@ -71,10 +74,12 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case MENU_SETTINGS: ShowSettingsWindow(g_messageWindow); break;
         case MENU_EXIT:
           g_running = false;
+          EndMenu();  // a menu's own loop would outlive the quit message
           PostQuitMessage(0);
           break;
         default: break;
       }
+      WakeWorkLoop();  // a shown overlay or a new connection wants its frame
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);

@@ -82,12 +82,15 @@ void NotificationServer::Log(const std::string& message) {
 
 void NotificationServer::Enqueue(const NotificationData& data,
                                  const std::function<std::string(size_t pending)>& endpointLine) {
-  std::lock_guard<std::mutex> lock(queueMutex);
-  if (pendingQueue.size() >= kMaxPendingNotifications) {
-    pendingQueue.pop_front();
-    Log("Pending queue full (" + std::to_string(kMaxPendingNotifications) +
-        "), dropped the oldest notification");
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (pendingQueue.size() >= kMaxPendingNotifications) {
+      pendingQueue.pop_front();
+      Log("Pending queue full (" + std::to_string(kMaxPendingNotifications) +
+          "), dropped the oldest notification");
+    }
+    pendingQueue.push_back(data);
+    Log(endpointLine(pendingQueue.size()));
   }
-  pendingQueue.push_back(data);
-  Log(endpointLine(pendingQueue.size()));
+  if (wakeCallback) wakeCallback();
 }

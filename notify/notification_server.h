@@ -1,6 +1,6 @@
 // Receives notifications from the companion plugin over a named pipe and a
 // loopback WebSocket, each on a thread of its own, and hands them to the
-// user-interface thread through a queue drained once per main-loop pass.
+// user-interface thread through a queue that the main loop drains when woken.
 #pragma once
 
 #include <winsock2.h>
@@ -34,11 +34,14 @@ class NotificationServer {
   NotificationServer& operator=(const NotificationServer&) = delete;
 
   void SetCallback(std::function<void(const NotificationData&)> cb);
+  // Called on an endpoint thread after each push, outside the lock, so the
+  // user-interface thread can be woken (a posted message); set before Start.
+  void SetWakeCallback(std::function<void()> cb) { wakeCallback = std::move(cb); }
   // False only when a thread cannot be created; nothing runs then.
   bool Start();
   // Returns once both endpoint threads and every client thread have ended.
   void Stop();
-  // User-interface thread, once per pass: delivers everything queued, oldest first.
+  // User-interface thread, when woken: delivers everything queued, oldest first.
   void ProcessPendingNotifications();
 
   // The port the listener is bound to once listening; 0 before and after.
@@ -74,6 +77,7 @@ class NotificationServer {
   std::atomic<uint16_t> boundPort{0};
 
   std::function<void(const NotificationData&)> callback;
+  std::function<void()> wakeCallback;
   std::deque<NotificationData> pendingQueue;
   std::mutex queueMutex;
 

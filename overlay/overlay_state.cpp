@@ -76,6 +76,22 @@ void OverlayState::Update(uint32_t now, uint32_t durationMs) {
     if (user.joinTick != 0 && static_cast<uint32_t>(now - user.joinTick) >= kJoinAnimationMs) user.joinTick = 0;
 }
 
+uint32_t OverlayState::MsUntilNextChange(uint32_t now, uint32_t durationMs) const {
+  for (const VoiceUser& user : users)
+    if (user.joinTick != 0) return 0;
+  uint32_t wait = kNoChange;
+  // Once a card's age passes this it fades or goes. Same wrap as in Update:
+  // below 500 ms of duration a card never fades, it only goes.
+  const uint32_t fadeStart = durationMs - kFadeOutMs;
+  const uint32_t steadyUntil = std::min(fadeStart, durationMs);
+  for (const OverlayNotification& card : notifications) {
+    uint32_t age = now - card.createdTick;
+    if (age < kSlideInMs || age > steadyUntil) return 0;
+    wait = std::min(wait, steadyUntil - age + 1);
+  }
+  return wait;
+}
+
 float JoinScale(const VoiceUser& member, uint32_t now) {
   if (member.joinTick == 0) return 1.0f;
   uint32_t elapsed = now - member.joinTick;

@@ -39,7 +39,13 @@ struct OverlayState {
   // Expires cards older than durationMs, advances slide-in and fade, ends
   // finished entry animations.
   void Update(uint32_t now, uint32_t durationMs);
+  // How long the picture stays as it is without new input: 0 while a tile
+  // grows or a card slides, fades or is due to go; kNoChange when nothing
+  // would ever change by itself.
+  uint32_t MsUntilNextChange(uint32_t now, uint32_t durationMs) const;
 };
+
+constexpr uint32_t kNoChange = 0xFFFFFFFF;
 
 // Size factor of a member's tile: 0.3 at the join tick, 1.0 from 500 ms on,
 // with a quick rise and a short hesitation between.

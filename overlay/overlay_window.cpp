@@ -118,11 +118,11 @@ void OverlayWindow::Toggle() {
   }
 }
 
-void OverlayWindow::UpdateDragMode() {
+bool OverlayWindow::UpdateDragMode() {
   bool mode = KeyHeld(VK_CONTROL) && KeyHeld(VK_MENU);
-  if (mode == dragMode) return;
+  if (mode == dragMode) return false;
   dragMode = mode;
-  if (!hwnd) return;
+  if (!hwnd) return true;
   LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
   if (mode) {
     style &= ~static_cast<LONG_PTR>(WS_EX_TRANSPARENT);
@@ -132,6 +132,7 @@ void OverlayWindow::UpdateDragMode() {
     EndDrag();  // letting go of Ctrl or Alt mid-drag ends and saves it
   }
   SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style);
+  return true;
 }
 
 void OverlayWindow::BeginDrag() {
@@ -172,6 +173,15 @@ void OverlayWindow::AddNotification(const OverlayNotification& record) {
 void OverlayWindow::AddMessageNotification(const std::wstring& sender, const std::wstring& text) {
   stateChanged = true;
   state.AddMessageNotification(sender, text, GetTickCount());
+}
+
+uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
+  if (!hwnd || !visible) return kNoChange;
+  // While dragging, the column follows the cursor frame by frame.
+  if (stateChanged || dragMode || pushedSignature.empty()) return 0;
+  uint32_t wait = state.MsUntilNextChange(now, static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
+  if (g_config.pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
+  return wait;
 }
 
 void OverlayWindow::Update() {

@@ -43,8 +43,9 @@ class OverlayWindow {
   bool Create(HINSTANCE moduleInstance);
   void Show();
   void Toggle();
-  // Once per main-loop pass: Ctrl+Alt held turns drag mode on.
-  void UpdateDragMode();
+  // On every key change: Ctrl+Alt held turns drag mode on. True when the
+  // mode changed.
+  bool UpdateDragMode();
   void EndDrag();
   void BeginDrag();
   void DragTo(POINT cursor);
@@ -52,6 +53,10 @@ class OverlayWindow {
   void SetVoiceUsers(const std::vector<VoiceUser>& list);
   void AddNotification(const OverlayNotification& record);
   void AddMessageNotification(const std::wstring& sender, const std::wstring& text);
+  // How long the window's picture may stay as it is: 0 when a change waits
+  // to be drawn or something moves (drag mode included), the time to the
+  // next card fade or capture otherwise; kNoChange while hidden or at rest.
+  uint32_t MsUntilPictureChanges(uint32_t now) const;
   // Once per frame, right before Render.
   void Update();
   // Draws and pushes one frame when the picture differs from the one the

@@ -104,6 +104,13 @@ bool PipCapture::Refresh(const std::wstring& titleFilter, float opacity) {
   return pipBitmap != nullptr;
 }
 
+uint32_t PipCapture::MsUntilRefresh(uint32_t now) const {
+  uint32_t last = pipWindow ? lastCaptureTick : lastSearchTick;
+  uint32_t interval = (pipWindow ? kCaptureIntervalMs : kSearchIntervalMs) + 1;
+  uint32_t elapsed = now - last;
+  return elapsed >= interval ? 0 : interval - elapsed;
+}
+
 void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity) const {
   if (!pipBitmap) return;
   std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);

@@ -28,6 +28,9 @@ struct PipCapture {
   // Searches and captures when due; true when there is a picture to draw.
   // titleFilter empty: the built-in screen-share rule.
   bool Refresh(const std::wstring& titleFilter, float opacity);
+  // Time until Refresh has something to do: the next capture while a window
+  // is shown, else the next search.
+  uint32_t MsUntilRefresh(uint32_t now) const;
   // Draws the last capture into frameDc (the renderer's frame), framed.
   void DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity) const;
   // Refresh, then DrawCapture when there is a picture.

@@ -32,6 +32,9 @@ class RpcClient {
   // Handles at most one waiting frame; called on every main-loop pass while
   // connected.
   void Poll();
+  // Interim until Poll learns to wait for the pipe: poll every 10 ms.
+  uint32_t MsUntilPollDue(uint32_t) const { return connected ? 10 : 0xFFFFFFFF; }
+  std::function<void()> onWake;
 
   std::wstring clientSecret;  // copied in before each Connect
   // Both are called on the UI thread from inside Poll. onVoiceUsers gets the

@@ -7,6 +7,7 @@
 
 #include "app/config.h"
 #include "app/text.h"
+#include "app/work_loop.h"
 #include "ui/settings_values.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 HWND g_settingsWindow = nullptr;
 HFONT g_settingsFont = nullptr;
 std::wstring g_settingsConfigPath;
+HWND g_settingsOwner = nullptr;  // woken after a save
 COLORREF g_customColors[16] = {};
 
 constexpr wchar_t kClassName[] = L"VoxmereSettings";
@@ -177,6 +179,8 @@ void SaveSettingsFromControls(HWND window) {
   int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
   g_config.language = IndexToLanguage(language);
   SaveConfig(g_config, g_settingsConfigPath);
+  // The overlay draws from the settings: its owner's work loop redraws it.
+  PostMessageW(g_settingsOwner, WM_APP_WAKE, kWakeRedraw, 0);
 }
 
 void DrawColorSwatch(const DRAWITEMSTRUCT& item) {
@@ -258,6 +262,7 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
   g_settingsConfigPath = configPath;
+  g_settingsOwner = owner;
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);

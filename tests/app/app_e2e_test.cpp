@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/tray.h"
+#include "tests/support/discord_sim_process.h"
 #include "tests/support/message_box_probe.h"
 #include "tests/support/voxmere_instance.h"
 
@@ -73,6 +75,101 @@ TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
     EXPECT_TRUE(first.Process().Running());
     EXPECT_EQ(first.Exit(), 0);
   }
+}
+
+
+// A machine without BetterDiscord: the start-up notice stays open. Hidden for
+// the test, since this prefix otherwise plays a machine that has it.
+class BetterDiscordHidden {
+ public:
+  BetterDiscordHidden() {
+    wchar_t roaming[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"APPDATA", roaming, MAX_PATH);
+    folder_ = std::wstring(roaming) + L"\\BetterDiscord";
+    hidden_ = MoveFileW(folder_.c_str(), (folder_ + L".hidden").c_str()) != 0;
+  }
+  ~BetterDiscordHidden() {
+    if (hidden_) MoveFileW((folder_ + L".hidden").c_str(), folder_.c_str());
+  }
+
+ private:
+  std::wstring folder_;
+  bool hidden_ = false;
+};
+
+bool SendPipeNotification(const std::string& json) {
+  HANDLE pipe = CreateFileW(L"\\\\.\\pipe\\VoxmereNotifications", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool sent = ::WriteFile(pipe, json.data(), static_cast<DWORD>(json.size()), &written, nullptr) != 0;
+  CloseHandle(pipe);
+  return sent && written == json.size();
+}
+
+// Bob's speaking ring, read off the screen: 4 pixels left of his tile, below
+// its centre (the column at 20,20; Alice's tile first).
+bool BobRinged() {
+  HDC screen = GetDC(nullptr);
+  COLORREF pixel = GetPixel(screen, 16, 106);
+  ReleaseDC(nullptr, screen);
+  int r = GetRValue(pixel), g = GetGValue(pixel), b = GetBValue(pixel);
+  return g > 70 && g > r + 30 && g > b + 10;
+}
+
+HWND OpenMenuOf(DWORD processId) {
+  HWND found = nullptr;
+  WaitFor([&] {
+    found = nullptr;
+    for (HWND w = FindWindowW(L"#32768", nullptr); w; w = FindWindowExW(nullptr, w, L"#32768", nullptr)) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == processId && IsWindowVisible(w)) found = w;
+    }
+    return found != nullptr;
+  }, 10000);
+  return found;
+}
+
+// Nothing the user opens stops the overlay: with the start-up notice open,
+// Discord is connected and tracked and a notification is drawn; with the
+// tray menu open, a speaking event is drawn.
+TEST(AppE2eTest, ModalUiStopsNothing) {
+  BetterDiscordHidden noBetterDiscord;
+  VoxmereInstance voxmere(L"voxmere_modal");
+  ASSERT_TRUE(voxmere.Ready());
+  Config config = TestConfig();
+  config.overlay_x = 20;
+  config.overlay_y = 20;
+  ASSERT_TRUE(voxmere.WriteConfig(config));
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", R"(user 100000000000000001 alice global=Alice
+channel 300000000000000001 General
+member 100000000000000001 alice global=Alice
+member 100000000000000002 bob global=Bob
+select 300000000000000001
+timeline
+wait 12000
+speak 100000000000000002 on
+)"));
+  ChildProcess sim;
+  std::string base = StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"");
+  ASSERT_FALSE(base.empty());
+  ASSERT_TRUE(voxmere.Start({{L"VOXMERE_API_BASE", WidenAscii(base)}, {L"VOXMERE_CDN_BASE", WidenAscii(base)}}));
+
+  MessageBoxProbe notice = WaitForMessageBox(voxmere.Process().Id(), 20000);
+  ASSERT_NE(notice.box, nullptr) << "no start-up notice";
+  EXPECT_TRUE(voxmere.WaitLogged("[IPC] Found 2 users in voice channel"));
+  ASSERT_TRUE(SendPipeNotification(R"({"displayName":"Under a notice","content":"still shown"})"));
+  EXPECT_TRUE(voxmere.WaitLogged("[Overlay] Rendering 1 notifications", 1, 5000));
+  EXPECT_TRUE(IsWindow(notice.box)) << "the notice closed by itself";
+  ASSERT_TRUE(PressMessageBoxButton(notice.box, IDOK));
+
+  PostMessageW(voxmere.MessageWindow(), WM_TRAYICON, 1, WM_RBUTTONUP);
+  HWND menu = OpenMenuOf(voxmere.Process().Id());
+  ASSERT_NE(menu, nullptr) << "no tray menu";
+  EXPECT_FALSE(BobRinged());
+  EXPECT_TRUE(WaitFor(BobRinged, 20000)) << "the speaking ring was not drawn under the menu";
+  EXPECT_TRUE(IsWindowVisible(menu));
+  EXPECT_EQ(voxmere.Exit(), 0);
 }
 
 }  // namespace

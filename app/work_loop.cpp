@@ -1,0 +1,158 @@
+#include "app/work_loop.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/app.h"
+#include "app/log.h"
+#include "app/tray.h"
+#include "notify/notification_server.h"
+#include "overlay/overlay_window.h"
+#include "rpc/rpc_client.h"
+
+namespace {
+
+constexpr uint32_t kReconnectIntervalMs = 5000;
+constexpr uint32_t kFrameIntervalMs = 33;
+// Foreground changes re-assert the overlay at once; this only catches a
+// window that made itself topmost without taking the foreground.
+constexpr uint32_t kTopmostSafetyMs = 2000;
+// Without raw input the gesture is looked for at this pace instead.
+constexpr uint32_t kKeyPollMs = 100;
+
+struct WorkLoop {
+  uint32_t lastReconnect = 0;  // 0: a failed first connect is retried at once
+  uint32_t lastTopmost = 0;
+  uint32_t lastFrame = 0;
+  uint32_t lastPush = 0;
+  bool rawKeyboard = false;
+  HWINEVENTHOOK foregroundHook = nullptr;
+  std::atomic<bool> wakePosted{false};
+};
+
+WorkLoop g_workLoop;
+
+uint32_t Remaining(uint32_t interval, uint32_t elapsed) { return elapsed >= interval ? 0 : interval - elapsed; }
+
+void ReassertTopmost(uint32_t now) {
+  if (g_overlay && g_overlay->visible && g_overlay->hwnd)
+    SetWindowPos(g_overlay->hwnd, HWND_TOPMOST, g_overlay->x, g_overlay->y, g_overlay->width, g_overlay->height,
+                 SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  g_workLoop.lastTopmost = now;
+}
+
+void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {
+  ReassertTopmost(GetTickCount());
+}
+
+// News reach an overlay at rest at once; motion keeps the frame cadence;
+// pushes stay 33 ms apart.
+uint32_t MsUntilFrame(uint32_t now) {
+  if (!g_overlay) return kNoChange;
+  uint32_t change = g_overlay->MsUntilPictureChanges(now);
+  if (change == kNoChange) return kNoChange;
+  uint32_t sinceFrame = now - g_workLoop.lastFrame;
+  if (g_overlay->stateChanged)
+    return std::min(Remaining(kFrameIntervalMs, sinceFrame), Remaining(kFrameIntervalMs, now - g_workLoop.lastPush));
+  return std::max(change, Remaining(kFrameIntervalMs, sinceFrame));
+}
+
+void RunFrame(uint32_t now) {
+  g_overlay->Update();
+  if (g_overlay->Render()) g_workLoop.lastPush = now;
+  g_workLoop.lastFrame = now;
+}
+
+void ScheduleNextWork(uint32_t now) {
+  uint32_t wait = std::min(MsUntilFrame(now), Remaining(kTopmostSafetyMs, now - g_workLoop.lastTopmost));
+  if (g_rpcClient) {
+    wait = std::min(wait, g_rpcClient->IsConnected()
+                              ? g_rpcClient->MsUntilPollDue(now)
+                              : Remaining(kReconnectIntervalMs + 1, now - g_workLoop.lastReconnect));
+  }
+  if (!g_workLoop.rawKeyboard) wait = std::min(wait, kKeyPollMs);
+  SetTimer(g_messageWindow, kWorkTimerId, std::max<uint32_t>(wait, USER_TIMER_MINIMUM), nullptr);
+}
+
+}  // namespace
+
+void StartWorkSources() {
+  RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, g_messageWindow};  // generic desktop, keyboard
+  g_workLoop.rawKeyboard = RegisterRawInputDevices(&keyboard, 1, sizeof(keyboard));
+  if (!g_workLoop.rawKeyboard)
+    WriteLogLine(L"ERROR: RegisterRawInputDevices failed (" + std::to_wstring(GetLastError()) +
+                 L"), Ctrl+Alt is checked every 100 ms");
+  g_workLoop.foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
+                                              OnForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT);
+  if (!g_workLoop.foregroundHook)
+    WriteLogLine(L"ERROR: SetWinEventHook failed (" + std::to_wstring(GetLastError()) +
+                 L"), the overlay is kept on top every 2 s only");
+}
+
+void StopWorkSources() {
+  KillTimer(g_messageWindow, kWorkTimerId);
+  if (g_workLoop.foregroundHook) UnhookWinEvent(g_workLoop.foregroundHook);
+  g_workLoop.foregroundHook = nullptr;
+  if (g_workLoop.rawKeyboard) {
+    RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_REMOVE, nullptr};
+    RegisterRawInputDevices(&keyboard, 1, sizeof(keyboard));
+    g_workLoop.rawKeyboard = false;
+  }
+}
+
+void WakeWorkLoop() {
+  if (!g_workLoop.wakePosted.exchange(true)) PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0);
+}
+
+bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_APP_WAKE:
+      // Cleared first: a push after this point posts again.
+      g_workLoop.wakePosted = false;
+      if (wParam == kWakeRedraw && g_overlay) g_overlay->stateChanged = true;
+      RunDueWork();
+      return true;
+    case WM_TIMER:
+      if (wParam != kWorkTimerId) return false;
+      RunDueWork();
+      return true;
+    case WM_INPUT:
+      // The caller still passes it on to DefWindowProc, which frees it.
+      if (g_overlay && g_overlay->UpdateDragMode()) RunDueWork();
+      return false;
+    default:
+      return false;
+  }
+}
+
+void RunDueWork() {
+  uint32_t now = GetTickCount();
+  if (g_rpcClient) {
+    if (g_rpcClient->IsConnected()) {
+      g_rpcClient->Poll();
+    } else if (now - g_workLoop.lastReconnect > kReconnectIntervalMs) {
+      Reconnect();
+      g_workLoop.lastReconnect = now;
+    }
+  }
+  if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
+  if (now - g_workLoop.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
+  if (g_overlay && !g_workLoop.rawKeyboard) g_overlay->UpdateDragMode();
+  if (MsUntilFrame(now) == 0) RunFrame(now);
+  ScheduleNextWork(GetTickCount());
+}
+
+void RunMessageLoop() {
+  MSG msg;
+  while (g_running) {
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) {
+      g_running = false;
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}

@@ -1,0 +1,26 @@
+// The user-interface thread's periodic work (polling Discord, reconnecting,
+// draining notifications, frames, keeping the overlay on top). It runs from
+// the message window's timer and wake-up messages rather than from a loop of
+// its own, so every modal loop (a message box, the tray menu, the colour
+// chooser) keeps it going, and between two pieces of work the thread sleeps.
+#pragma once
+
+#include <windows.h>
+
+constexpr UINT WM_APP_WAKE = WM_APP + 1;
+constexpr UINT_PTR kWorkTimerId = 1;
+// WM_APP_WAKE's wParam when what the overlay draws from has changed (settings).
+constexpr WPARAM kWakeRedraw = 1;
+
+// Raw keyboard input (for the Ctrl+Alt gesture) and the foreground hook (for
+// staying on top); needs g_messageWindow.
+void StartWorkSources();
+void StopWorkSources();
+// Any thread: the work is looked at again soon (one posted message at a time).
+void WakeWorkLoop();
+// The message window's share of the work messages; true when handled.
+bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam);
+// UI thread: whatever is due now, then the timer for the next deadline.
+void RunDueWork();
+// Until WM_QUIT or the Exit command.
+void RunMessageLoop();
