@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,18 @@ bool BobRinged() {
   return g > 70 && g > r + 30 && g > b + 10;
 }
 
+void SendKeys(std::initializer_list<WORD> keys, DWORD flags) {
+  for (WORD key : keys) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+  }
+}
+
+bool TakesTheMouse(HWND overlay) { return !(GetWindowLongPtrW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT); }
+
 HWND OpenMenuOf(DWORD processId) {
   HWND found = nullptr;
   WaitFor([&] {
@@ -160,8 +173,17 @@ speak 100000000000000002 on
   EXPECT_TRUE(voxmere.WaitLogged("[IPC] Found 2 users in voice channel"));
   ASSERT_TRUE(SendPipeNotification(R"({"displayName":"Under a notice","content":"still shown"})"));
   EXPECT_TRUE(voxmere.WaitLogged("[Overlay] Rendering 1 notifications", 1, 5000));
+  // Ctrl+Alt reaches it as raw input, wherever the focus is.
+  HWND overlay = FindWindowW(L"VoxmereClass", nullptr);
+  ASSERT_NE(overlay, nullptr);
+  SendKeys({VK_CONTROL, VK_MENU}, 0);
+  EXPECT_TRUE(WaitFor([&] { return TakesTheMouse(overlay); }, 5000)) << "Ctrl+Alt did not start drag mode";
+  SendKeys({VK_CONTROL, VK_MENU}, KEYEVENTF_KEYUP);  // Alt last: not a lone Alt, no menu mode
+  EXPECT_TRUE(WaitFor([&] { return !TakesTheMouse(overlay); }, 5000)) << "letting go did not end drag mode";
   EXPECT_TRUE(IsWindow(notice.box)) << "the notice closed by itself";
   ASSERT_TRUE(PressMessageBoxButton(notice.box, IDOK));
+  // Its closing would also close a menu opened meanwhile.
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(notice.box); }, 5000));
 
   PostMessageW(voxmere.MessageWindow(), WM_TRAYICON, 1, WM_RBUTTONUP);
   HWND menu = OpenMenuOf(voxmere.Process().Id());
