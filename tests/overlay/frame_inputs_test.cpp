@@ -50,9 +50,7 @@ struct Scene {
 };
 
 // Where each item stands in the unchanged scene: a point inside it.
-struct Point {
-  int x, y;
-};
+struct Point { int x, y; };
 enum Item { kTile0, kTile1, kTile2, kCard0, kCard1, kItems };
 Point Centre(Item item) {
   Config c;
@@ -66,12 +64,7 @@ bool Inside(const PixelRect& r, Point p) { return p.x >= r.left && p.x < r.right
 using Change = std::function<void(Scene&)>;
 enum Expect { kNothing, kWhole, kItemsOnly };
 
-struct Case {
-  const char* name;
-  Change change;
-  Expect expect;
-  std::set<Item> redrawn;  // for kItemsOnly: these and no other
-};
+struct Case { const char* name; Change change; Expect expect; std::set<Item> redrawn; };  // redrawn: these, no other
 
 TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
   auto tile = [](int i) { return [i](Scene& s) -> VoiceUser& { return s.state.users[i]; }; };
@@ -163,12 +156,7 @@ TEST(DirtyRect, CoversWhatIsDrawnAndStartsWhole) {
 }
 
 TEST(MembersOnScreen, SlotsStartingWithinTheFrame) {
-  struct Case {
-    size_t count;
-    int32_t overlayY, avatarSize;
-    int height;
-    size_t shown;
-  };
+  struct Case { size_t count; int32_t overlayY, avatarSize; int height; size_t shown; };
   const Case cases[] = {
       {3, 20, 48, 1080, 3},  {30, 20, 48, 1080, 19},  // 20 + 18 x 56 = 1028 starts inside, 1084 not
       {5, 20, 48, 76, 2},    {5, 20, 48, 75, 1},      // a slot starting on the last row counts

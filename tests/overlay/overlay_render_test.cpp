@@ -14,6 +14,8 @@
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
 #include "tests/support/child_process.h"
+#include "tools/loopback_http/loopback_http_server.h"
+#include "tools/loopback_http/test_png.h"
 
 namespace {
 
@@ -64,8 +66,22 @@ VoiceUser Member(const wchar_t* id) {
 
 class RenderTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(RendererInitialize()); }
-  static void TearDownTestSuite() { RendererShutdown(); }
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(RendererInitialize());
+    cdn_ = new LoopbackHttpServer;
+    cdn_->Route("GET", "/avatars/*", [](const LoopbackHttpRequest&) {
+      LoopbackHttpResponse response;
+      response.body = MakeSolidPng(64, 64, 0xFFFF0000);
+      return response;
+    });
+    ASSERT_TRUE(cdn_->Start());
+    _putenv_s("VOXMERE_CDN_BASE", cdn_->BaseUrl().c_str());
+  }
+  static void TearDownTestSuite() {
+    RendererShutdown();
+    delete cdn_;
+  }
+  static LoopbackHttpServer* cdn_;
   void SetUp() override {
     g_config = Config();
     g_config.overlay_x = kX;
@@ -80,6 +96,7 @@ class RenderTest : public testing::Test {
     GetRenderer().DrawMembers(users, now);
   }
 };
+LoopbackHttpServer* RenderTest::cdn_ = nullptr;
 
 TEST_F(RenderTest, SlotsFiftySixApartAndJustJoinedTileFourteenWide) {
   Draw({Member(L"1"), Member(L"2"), Member(L"3")});
@@ -103,6 +120,26 @@ TEST_F(RenderTest, SlotsFiftySixApartAndJustJoinedTileFourteenWide) {
   EXPECT_NEAR(row.second - row.first + 1, 14, 1);
   EXPECT_NEAR(column.first, kY + 17, 1);
   EXPECT_NEAR(column.second - column.first + 1, 14, 1);
+}
+
+TEST_F(RenderTest, RingOnlyWhileSpeakingAndInactiveAvatarDimmed) {
+  VoiceUser member = Member(L"42");
+  member.avatarHash = L"abc";
+  ASSERT_TRUE(WaitFor([&] { return GetAvatar(member.id, member.avatarHash) != nullptr; }, 10000));
+  const int cx = kX + kSize / 2, cy = kY + kSize / 2;
+  Draw({member});
+  EXPECT_EQ(Count(kX - 8, kY - 8, kX + kSize + 8, kY + kSize + 8, IsRing), 0);
+  EXPECT_NEAR(At(cx, cy).a, 102, 3);  // 0.4 x 255, red premultiplied alike
+  EXPECT_NEAR(At(cx, cy).r, 102, 3);
+
+  member.speaking = true;
+  Draw({member});
+  EXPECT_GT(Count(kX - 8, kY - 8, kX + kSize + 8, kY + kSize + 8, IsRing), 100);
+  EXPECT_TRUE(IsRing(At(cx, kY - 4)));  // outside the tile, straight above it
+  EXPECT_EQ(At(cx, cy).a, 255);
+  EXPECT_GE(At(cx, cy).r, 250);
+  EXPECT_GT(Count(kX + kSize + 12, kY - 4, kSide, kY + kSize + 4, [](const Pixel& p) { return p.a > 0; }), 100)
+      << "the avatar's circular clip is lifted for the label";
 }
 
 TEST_F(RenderTest, BadgeLowerRightDeafenedWinsOverMuted) {
