@@ -26,7 +26,10 @@ struct FrameFigures {
   int width = 0;
   int height = 0;
   Spread floor;            // clear + UpdateLayeredWindow, nothing drawn
-  Spread drawn;            // Update + Render with 8 members and 5 cards
+  Spread drawn;            // Update + Render with 8 members and 5 cards, drawn whole
+  Spread ring;             // one member's speaking ring toggled: the partial frame
+  Spread ringWhole;        // the same change drawn and pushed whole
+  Spread slide;            // the newest card moved by one 33 ms slide step
   Spread unchanged;        // Update + Render when nothing changed since the last push
   Spread latency;          // pipe write to the first pushed frame holding the card
   Spread latencyToDrain;   // of which pipe write to the drain that delivered it
@@ -40,6 +43,7 @@ struct ProcessFigures {
   double toLogStartMs = -1.0;    // CreateProcess to "=== Voxmere Started ==="
   double toFirstFrameMs = -1.0;  // CreateProcess to the first "EndFrame" log line
   double idleCpuPercent = -1.0;  // of one core, unchanging channel, no cards
+  double idleServerCpuPercent = -1.0;  // of its prefix's wineserver meanwhile (Wine only)
   double cardsCpuPercent = -1.0;  // of one core, five cards standing still
   std::string cpuSource;          // where the CPU times came from
   double startPrivateMb = -1.0;

@@ -30,6 +30,9 @@ constexpr DWORD kFrameIntervalMs = 33;  // the main loop's cadence
 constexpr DWORD kAvatarWaitMs = 10000;
 constexpr DWORD kProbeWaitMs = 2000;
 constexpr int kAvatarSide = 128;
+constexpr size_t kRingMember = 4;  // silent, no badge
+constexpr float kSlideFrom = 0.5f;
+constexpr float kSlideStep = static_cast<float>(kFrameIntervalMs) / static_cast<float>(kSlideInMs);
 
 std::wstring MemberId(size_t i) { return L"2000000000000000" + std::to_wstring(10 + i); }
 std::wstring AvatarHash(size_t i) { return std::wstring(31, L'a') + std::to_wstring(i % 10); }
@@ -125,6 +128,29 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
     overlay.Update();
     overlay.Render();
   });
+  // A member starts or stops speaking, nothing else changes.
+  VoiceUser& talker = overlay.state.users[kRingMember];
+  figures.ring = TimeFrames([&] {
+    talker.speaking = !talker.speaking;
+    overlay.Update();
+    overlay.Render();
+  });
+  figures.ringWhole = TimeFrames([&] {
+    talker.speaking = !talker.speaking;
+    overlay.Update();
+    overlay.Invalidate();
+    overlay.Render();
+  });
+  // The newest card one frame further into its slide-in (Update would have
+  // it stand in place, so its progress is set after it).
+  bool later = false;
+  figures.slide = TimeFrames([&] {
+    overlay.Update();
+    later = !later;
+    overlay.state.notifications.back().slideIn = later ? kSlideFrom + kSlideStep : kSlideFrom;
+    overlay.Render();
+  });
+  overlay.Invalidate();
 }
 
 // One pipe client writes the probes one at a time; the main thread runs the

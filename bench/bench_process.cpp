@@ -20,6 +20,7 @@ constexpr int kCards = 5;
 constexpr DWORD kStartWaitMs = 20000;
 constexpr DWORD kSettleMs = 1500;  // entry animations (500 ms) and decodes end
 constexpr DWORD kCpuWindowMs = 10000;
+constexpr DWORD kIdleWindowMs = 30000;
 constexpr const char* kStartLine = "=== Voxmere Started ===";
 constexpr const char* kFirstFrameLine = "[Renderer] EndFrame:";
 
@@ -103,6 +104,36 @@ int LinuxPidOf(const std::wstring& exePath) {
   return found;
 }
 
+// The value of one variable in a /proc environ file (NUL-separated).
+std::string EnvironValue(const std::wstring& environPath, const std::string& name) {
+  std::istringstream entries(ReadWholeFile(environPath));
+  const std::string wanted = name + "=";
+  for (std::string entry; std::getline(entries, entry, '\0');)
+    if (entry.compare(0, wanted.size(), wanted) == 0) return entry.substr(wanted.size());
+  return std::string();
+}
+
+// The Linux pid of the wineserver of this process's Wine prefix (the one
+// Voxmere.exe, started from here, talks to); 0 when not found.
+int LinuxWineserverPid() {
+  const std::string prefix = EnvironValue(L"Z:\\proc\\self\\environ", "WINEPREFIX");
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int found = 0;
+  do {
+    if (!std::iswdigit(entry.cFileName[0])) continue;
+    const std::wstring dir = L"Z:\\proc\\" + std::wstring(entry.cFileName);
+    std::string line = ReadWholeFile(dir + L"\\cmdline");
+    std::string program(line.c_str());
+    size_t slash = program.rfind('/');
+    if (program.substr(slash == std::string::npos ? 0 : slash + 1) != "wineserver") continue;
+    if (EnvironValue(dir + L"\\environ", "WINEPREFIX") == prefix) found = _wtoi(entry.cFileName);
+  } while (!found && FindNextFileW(search, &entry));
+  FindClose(search);
+  return found;
+}
+
 // User plus system time in 100 ns units: from Linux's /proc when the process
 // runs under Wine (Wine 8 gives no CPU times for another process), else from
 // GetProcessTimes. -1 when neither answers.
@@ -125,14 +156,19 @@ double CpuTime100ns(HANDLE process, int linuxPid) {
 }
 
 // CPU time over the window as a percentage of one core; -1 when unmeasured.
-double CpuPercent(HANDLE process, int linuxPid, DWORD windowMs) {
+// With serverPid, the wineserver's share over the same window goes to serverPercent.
+double CpuPercent(HANDLE process, int linuxPid, DWORD windowMs, int serverPid = 0, double* serverPercent = nullptr) {
   double before = CpuTime100ns(process, linuxPid);
+  double serverBefore = serverPid ? CpuTime100ns(nullptr, serverPid) : -1.0;
   double start = NowMs();
   Sleep(windowMs);
   double after = CpuTime100ns(process, linuxPid);
+  double serverAfter = serverPid ? CpuTime100ns(nullptr, serverPid) : -1.0;
   double wallMs = NowMs() - start;
+  auto percent = [wallMs](double from, double to) { return (to - from) / 10000.0 / wallMs * 100.0; };
+  if (serverPercent && serverBefore >= 0 && serverAfter >= 0) *serverPercent = percent(serverBefore, serverAfter);
   if (before < 0 || after < 0) return -1.0;
-  return (after - before) / 10000.0 / wallMs * 100.0;
+  return percent(before, after);
 }
 
 // Milliseconds after `startMs` at which each marker first shows in the log,
@@ -206,7 +242,8 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
   figures.avatarsServed = static_cast<int>(sim.Lines("HTTP GET /avatars/").size());
   if (figures.failure.empty()) {
     Sleep(kSettleMs);
-    figures.idleCpuPercent = CpuPercent(process, linuxPid, kCpuWindowMs);
+    figures.idleCpuPercent =
+        CpuPercent(process, linuxPid, kIdleWindowMs, LinuxWineserverPid(), &figures.idleServerCpuPercent);
     for (int i = 0; i < kCards && figures.failure.empty(); ++i)
       if (!SendCard(i)) figures.failure = "notify_send failed";
     if (figures.failure.empty() && !instance.WaitLogged("Added notification", kCards, 10000))

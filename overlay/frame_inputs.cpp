@@ -1,15 +1,25 @@
 #include "overlay/frame_inputs.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "overlay/card_geometry.h"
+
 namespace {
+
+// Beyond a tile's diameter: the outer halo ellipse lies 8 pixels out with a
+// 5-pixel pen, plus a pixel of anti-aliasing.
+constexpr int kTileReach = 12;
+// Around texts, pills and cards: shadows (1 or 4 pixels), pens and anti-aliasing.
+constexpr int kEdgeReach = 3;
+constexpr int kPipReach = 3 + 2 + 1;  // frame inset, outline pen, anti-aliasing
 
 // Appends values as 32-bit words; floats by their bits, so equal settings
 // always compare equal (NaN included), strings with their length first, so
 // neighbouring strings cannot run into each other.
 class SignatureWriter {
  public:
-  explicit SignatureWriter(FrameSignature& out) : out_(out) {}
+  explicit SignatureWriter(Signature& out) : out_(out) {}
   void Add(uint32_t value) { out_.push_back(value); }
   void Add(int32_t value) { out_.push_back(static_cast<uint32_t>(value)); }
   void Add(bool value) { out_.push_back(value ? 1u : 0u); }
@@ -24,10 +34,18 @@ class SignatureWriter {
   }
 
  private:
-  FrameSignature& out_;
+  Signature& out_;
 };
 
-void AddSettings(SignatureWriter& w, const Config& c) {
+// Settings that move or recolour everything, and the view.
+Signature SignLayout(const Config& c, const FrameView& v) {
+  Signature layout;
+  SignatureWriter w(layout);
+  w.Add(v.x);
+  w.Add(v.y);
+  w.Add(v.width);
+  w.Add(v.height);
+  w.Add(v.dragMode);
   w.Add(c.avatar_size);
   w.Add(c.overlay_x);
   w.Add(c.overlay_y);
@@ -46,19 +64,99 @@ void AddSettings(SignatureWriter& w, const Config& c) {
   w.Add(c.pip_width);
   w.Add(c.pip_height);
   w.Add(c.pip_opacity);
+  return layout;
 }
 
-void AddView(SignatureWriter& w, const FrameView& v) {
-  w.Add(v.x);
-  w.Add(v.y);
-  w.Add(v.width);
-  w.Add(v.height);
-  w.Add(v.dragMode);
-  w.Add(v.pipShown);
-  w.Add(v.pipShown ? v.pipGeneration : 0u);
+PixelRect Box(int x, int y, int width, int height, int reach) {
+  return {x - reach, y - reach, x + width + reach, y + height + reach};
 }
+
+PixelRect TextBox(int x, int y, const TextExtent& extent) {
+  return Box(x, y, static_cast<int>(extent.width) + 1, static_cast<int>(extent.height) + 1, kEdgeReach);
+}
+
+FrameItem MemberItem(size_t slot, const VoiceUser& m, const Config& config, uint32_t now, bool avatar,
+                     const TextSize& textSize) {
+  FrameItem item;
+  item.kind = FrameItemKind::kMember;
+  item.index = slot;
+  TilePlace tile = PlaceTile(slot, m, config, now);
+  const std::wstring& name = m.displayName.empty() ? m.username : m.displayName;
+  SignatureWriter w(item.signature);
+  w.Add(m.id);
+  w.Add(name);
+  w.Add(m.speaking);
+  w.Add(m.muted);
+  w.Add(m.deafened);
+  w.Add(m.bot);
+  w.Add(tile.scale);
+  w.Add(avatar);
+  if (tile.size < 1) return item;  // drawn as nothing
+  item.rect = Box(tile.x, tile.y, tile.size, tile.size, kTileReach);
+  if (config.show_names && !name.empty()) {
+    int tx = 0, ty = 0;
+    LabelOrigin(tile, config.username_font_size, tx, ty);
+    TextExtent text = textSize(LabelText(m), LabelPoints(config.username_font_size, tile.scale), true);
+    int w8 = static_cast<int>(text.width), h8 = static_cast<int>(text.height);
+    item.rect = Enclose(item.rect, Box(tx - 8, ty - 4, w8 + 16, h8 + 8, kEdgeReach));
+  }
+  return item;
+}
+
+FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& config, int frameWidth,
+                   int frameHeight, bool avatar, const TextSize& textSize) {
+  FrameItem item;
+  item.kind = FrameItemKind::kCard;
+  item.index = slot;
+  SignatureWriter w(item.signature);
+  w.Add(card.displayName);
+  w.Add(card.content);
+  w.Add(card.channelName);
+  w.Add(card.serverName);
+  w.Add(card.userId);
+  w.Add(card.alpha);
+  w.Add(card.slideIn);
+  w.Add(avatar);
+
+  int fs = config.notification_font_size;
+  int position = config.notification_position;
+  CardLayout c = PlaceCard(position, frameWidth, CardSlotY(position, frameHeight, fs, slot), fs, card.slideIn);
+  item.rect = Box(c.x, c.y, kCardWidth + kCardShadowOffset, c.height + kCardShadowOffset, kEdgeReach);
+  // The name and the channel line are not cut to the card; a long one runs past it.
+  auto fsf = static_cast<float>(fs);
+  item.rect = Enclose(item.rect, TextBox(c.textX, c.nameY, textSize(card.displayName, fsf + 4.0f, true)));
+  std::wstring channel = CardChannelLine(card.channelName, card.serverName);
+  if (!channel.empty()) item.rect = Enclose(item.rect, TextBox(c.textX, c.channelY, textSize(channel, fsf - 2.0f, false)));
+  // A content of three units or fewer is never cut, however wide.
+  if (card.content.size() <= 3)
+    item.rect = Enclose(item.rect, TextBox(c.textX, c.contentY, textSize(card.content, fsf, true)));
+  return item;
+}
+
+FrameItem PipItem(const Config& c, uint32_t generation) {
+  FrameItem item;
+  item.kind = FrameItemKind::kPip;
+  item.rect = Box(c.pip_x, c.pip_y, std::max(0, c.pip_width), std::max(0, c.pip_height), kPipReach);
+  SignatureWriter(item.signature).Add(generation);
+  return item;
+}
+
+bool SameItem(const FrameItem& a, const FrameItem& b) { return a.kind == b.kind && a.index == b.index; }
 
 }  // namespace
+
+PixelRect Enclose(const PixelRect& a, const PixelRect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+          std::max(a.bottom, b.bottom)};
+}
+
+PixelRect Overlap(const PixelRect& a, const PixelRect& b) {
+  PixelRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+              std::min(a.bottom, b.bottom)};
+  return r.Empty() ? PixelRect() : r;
+}
 
 size_t MembersOnScreen(size_t count, int32_t overlayY, int32_t avatarSize, int frameHeight) {
   int64_t top = overlayY;
@@ -70,38 +168,74 @@ size_t MembersOnScreen(size_t count, int32_t overlayY, int32_t avatarSize, int f
   return shown;
 }
 
-FrameSignature SignFrame(const OverlayState& state, const Config& config, const FrameView& view, uint32_t now,
-                         const AvatarShown& avatarShown) {
-  FrameSignature signature;
-  signature.reserve(256);
-  SignatureWriter w(signature);
-  AddView(w, view);
-  AddSettings(w, config);
+TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, uint32_t now) {
+  TilePlace tile;
+  int s = config.avatar_size;
+  tile.scale = JoinScale(member, now);
+  tile.size = static_cast<int>(static_cast<float>(s) * tile.scale);
+  int offset = (s - tile.size) / 2;
+  int64_t top = config.overlay_y + static_cast<int64_t>(slot) * (static_cast<int64_t>(s) + kMemberColumnGap);
+  tile.x = config.overlay_x + offset;
+  tile.y = static_cast<int>(top) + offset;
+  if (tile.size < 1) tile.size = 0;
+  return tile;
+}
 
+void LabelOrigin(const TilePlace& tile, int fontSize, int& tx, int& ty) {
+  tx = tile.x + tile.size + 10;
+  ty = tile.y + tile.size / 2 - (2 * fontSize) / 3;
+}
+
+std::wstring LabelText(const VoiceUser& member) {
+  const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
+  return member.bot ? name + L" [BOT]" : name;
+}
+
+float LabelPoints(int fontSize, float scale) { return std::max(1.0f, static_cast<float>(fontSize) * scale); }
+
+FrameSignature SignFrame(const OverlayState& state, const Config& config, const FrameView& view, uint32_t now,
+                         const AvatarShown& avatarShown, const TextSize& textSize) {
+  FrameSignature frame;
+  frame.valid = true;
+  frame.layout = SignLayout(config, view);
   size_t members = MembersOnScreen(state.users.size(), config.overlay_y, config.avatar_size, view.height);
-  w.Add(static_cast<uint32_t>(members));
   for (size_t i = 0; i < members; ++i) {
     const VoiceUser& m = state.users[i];
-    w.Add(m.id);
-    w.Add(m.displayName.empty() ? m.username : m.displayName);
-    w.Add(m.speaking);
-    w.Add(m.muted);
-    w.Add(m.deafened);
-    w.Add(m.bot);
-    w.Add(JoinScale(m, now));
-    w.Add(avatarShown(m.id, m.avatarHash));
+    frame.items.push_back(MemberItem(i, m, config, now, avatarShown(m.id, m.avatarHash), textSize));
   }
+  for (size_t i = 0; i < state.notifications.size(); ++i) {
+    const OverlayNotification& card = state.notifications[i];
+    frame.items.push_back(CardItem(i, card, config, view.width, view.height, avatarShown(card.userId, card.avatarHash),
+                                   textSize));
+  }
+  if (view.pipShown) frame.items.push_back(PipItem(config, view.pipGeneration));
+  return frame;
+}
 
-  w.Add(static_cast<uint32_t>(state.notifications.size()));
-  for (const OverlayNotification& card : state.notifications) {
-    w.Add(card.displayName);
-    w.Add(card.content);
-    w.Add(card.channelName);
-    w.Add(card.serverName);
-    w.Add(card.userId);
-    w.Add(card.alpha);
-    w.Add(card.slideIn);
-    w.Add(avatarShown(card.userId, card.avatarHash));
+PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, int frameWidth, int frameHeight) {
+  const PixelRect whole{0, 0, frameWidth, frameHeight};
+  if (!pushed.valid || pushed.layout != next.layout) return whole;
+  PixelRect dirty;
+  // Items keep their drawing order (members, cards, picture), each kind by slot.
+  auto comesFirst = [](const FrameItem& a, const FrameItem& b) {
+    return a.kind != b.kind ? a.kind < b.kind : a.index < b.index;
+  };
+  size_t i = 0, j = 0;
+  while (i < pushed.items.size() || j < next.items.size()) {
+    const FrameItem* old = i < pushed.items.size() ? &pushed.items[i] : nullptr;
+    const FrameItem* now = j < next.items.size() ? &next.items[j] : nullptr;
+    if (old && now && SameItem(*old, *now)) {
+      if (old->signature != now->signature || !(old->rect == now->rect))
+        dirty = Enclose(dirty, Enclose(old->rect, now->rect));
+      ++i;
+      ++j;
+    } else if (old && (!now || comesFirst(*old, *now))) {
+      dirty = Enclose(dirty, old->rect);  // gone
+      ++i;
+    } else {
+      dirty = Enclose(dirty, now->rect);  // new
+      ++j;
+    }
   }
-  return signature;
+  return Overlap(dirty, whole);
 }

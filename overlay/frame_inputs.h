@@ -1,7 +1,9 @@
-// Everything that decides the pixels of an overlay frame, flattened into one
-// comparable signature: when the next frame's signature equals the one of the
-// frame last pushed, the window already shows that picture and the frame can
-// be skipped. No platform calls; the caller says which avatars are loaded.
+// Everything that decides the pixels of an overlay frame, flattened per drawn
+// item (member tile, card, picture-in-picture) into comparable signatures
+// with the rectangle each item may touch. Comparing the next frame with the
+// one last pushed gives the rectangle to redraw: nothing when the window
+// already shows that picture. No platform calls; the caller says which
+// avatars are loaded and how wide texts are.
 #pragma once
 
 #include <cstddef>
@@ -26,17 +28,74 @@ struct FrameView {
   uint32_t pipGeneration = 0;   // changes with every new capture
 };
 
+// Half-open pixel rectangle in window coordinates.
+struct PixelRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  bool Empty() const { return right <= left || bottom <= top; }
+  bool operator==(const PixelRect& o) const {
+    return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+  }
+};
+PixelRect Enclose(const PixelRect& a, const PixelRect& b);  // bounding box; an empty side is ignored
+PixelRect Overlap(const PixelRect& a, const PixelRect& b);
+
 // True when the user's avatar image would be drawn (the query may start its
 // download, as drawing would).
 using AvatarShown = std::function<bool(const std::wstring& userId, const std::wstring& avatarHash)>;
+// Width and height of a text in the label family at that size.
+struct TextExtent {
+  float width = 0.0f;
+  float height = 0.0f;
+};
+using TextSize = std::function<TextExtent(const std::wstring& text, float points, bool bold)>;
 
-using FrameSignature = std::vector<uint32_t>;
+using Signature = std::vector<uint32_t>;
 
-// Members, cards with their animation state, the settings drawing reads and
-// the view. Members whose slot starts below the frame are left out: they are
-// not drawn.
+enum class FrameItemKind : uint32_t { kMember, kCard, kPip };
+
+struct FrameItem {
+  FrameItemKind kind = FrameItemKind::kMember;
+  size_t index = 0;     // slot of the member or card
+  PixelRect rect;       // every pixel its drawing may touch, anti-aliasing included
+  Signature signature;  // its drawn inputs
+};
+
+struct FrameSignature {
+  bool valid = false;     // false: no picture pushed, the next frame is whole
+  Signature layout;       // view and settings: a change redraws everything
+  std::vector<FrameItem> items;  // in drawing order
+};
+
+// Members, cards with their animation state, the picture, the settings
+// drawing reads and the view. Members whose slot starts below the frame are
+// left out: they are not drawn.
 FrameSignature SignFrame(const OverlayState& state, const Config& config, const FrameView& view, uint32_t now,
-                         const AvatarShown& avatarShown);
+                         const AvatarShown& avatarShown, const TextSize& textSize);
+
+// What to redraw to go from the pushed picture to the next: the union of the
+// old and new rectangles of every item that changed, came or went, kept to
+// the frame; the whole frame when nothing valid was pushed or the layout
+// changed; empty when the pictures are the same.
+PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, int frameWidth, int frameHeight);
 
 // How many members of the column have their slot start within the frame.
 size_t MembersOnScreen(size_t count, int32_t overlayY, int32_t avatarSize, int frameHeight);
+
+// Where a member's tile is drawn in its slot: a growing tile stays centred
+// in the full-size slot; size 0 draws nothing.
+struct TilePlace {
+  int x = 0;
+  int y = 0;
+  int size = 0;
+  float scale = 1.0f;
+};
+TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, uint32_t now);
+// The name label's text origin beside a tile; it uses the configured font
+// size, not the scaled one.
+void LabelOrigin(const TilePlace& tile, int fontSize, int& tx, int& ty);
+// The label as drawn: the shown name, " [BOT]" appended for a bot.
+std::wstring LabelText(const VoiceUser& member);
+float LabelPoints(int fontSize, float scale);

@@ -57,14 +57,15 @@ void DrawAvatarImage(Graphics& g, Gdiplus::Image& image, const Gdiplus::Rect& ci
   Gdiplus::GraphicsPath clipPath;
   clipPath.AddEllipse(circle);
   Gdiplus::Region clip(&clipPath);
-  g.SetClip(&clip, Gdiplus::CombineModeReplace);
+  Gdiplus::GraphicsState outer = g.Save();  // keeps the frame's own clip
+  g.SetClip(&clip, Gdiplus::CombineModeIntersect);
   Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
   matrix.m[3][3] = alpha;
   Gdiplus::ImageAttributes attributes;
   attributes.SetColorMatrix(&matrix);
   g.DrawImage(&image, circle, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()),
               Gdiplus::UnitPixel, &attributes);
-  g.ResetClip();
+  g.Restore(outer);
 }
 
 void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::wstring& displayName, float alpha) {
@@ -139,14 +140,16 @@ void DrawTextLines(Graphics& g, const CardLayout& card, int fontSize, const std:
 
 void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,
                            const std::vector<OverlayNotification>& notifications) {
-  int position = g_config.notification_position;
-  int fontSize = g_config.notification_font_size;
-  for (size_t i = 0; i < notifications.size(); ++i) {
-    const OverlayNotification& card = notifications[i];
-    DrawNotificationEx(frameDc, CardSlotY(position, windowHeight, fontSize, i), windowWidth, card.displayName,
-                       card.content, CardChannelLine(card.channelName, card.serverName), card.userId, card.avatarHash,
-                       card.alpha, card.slideIn);
-  }
+  for (size_t i = 0; i < notifications.size(); ++i)
+    DrawNotificationCard(frameDc, windowWidth, windowHeight, notifications[i], i);
+}
+
+void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
+                          size_t slot) {
+  int y = CardSlotY(g_config.notification_position, windowHeight, g_config.notification_font_size, slot);
+  DrawNotificationEx(frameDc, y, windowWidth, card.displayName, card.content,
+                     CardChannelLine(card.channelName, card.serverName), card.userId, card.avatarHash, card.alpha,
+                     card.slideIn);
 }
 
 void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring& displayName,

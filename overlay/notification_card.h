@@ -21,6 +21,9 @@ struct CardTextCache {
 // Stacks and draws every held card (oldest nearest the screen edge).
 void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,
                            const std::vector<OverlayNotification>& notifications);
+// The card of that slot of the stack (0: oldest, nearest the edge).
+void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
+                          size_t slot);
 
 void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring& displayName,
                         const std::wstring& content, const std::wstring& channelLine, const std::wstring& userId,

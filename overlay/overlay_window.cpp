@@ -203,16 +203,34 @@ bool OverlayWindow::Render() {
   if (g_config.pip_enabled) view.pipShown = renderer.pip.Refresh(g_config.pip_window_title, g_config.pip_opacity);
   view.pipGeneration = renderer.pip.captureCount;
   auto avatarShown = [](const std::wstring& id, const std::wstring& hash) { return GetAvatar(id, hash) != nullptr; };
-  FrameSignature signature = SignFrame(state, g_config, view, now, avatarShown);
-  if (signature == pushedSignature) return false;  // the window shows this picture already
+  auto textSize = [&renderer](const std::wstring& text, float points, bool bold) {
+    return renderer.MeasureText(text, points, bold);
+  };
+  renderer.PrepareFrame(width, height);  // texts are measured on it
+  FrameSignature signature = SignFrame(state, g_config, view, now, avatarShown, textSize);
+  PixelRect dirty = DirtyRect(pushedSignature, signature, width, height);
+  if (dirty.Empty()) return false;  // the window shows this picture already
 
-  renderer.BeginFrame(width, height);
-  renderer.DrawMembers(state.users, now);
-  if (!state.notifications.empty()) DrawNotificationCards(renderer.frameDc, width, height, state.notifications);
-  if (view.pipShown)
-    renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
-  // A frame the window refused is drawn again next time.
-  if (renderer.EndFrame(hwnd, x, y))
+  renderer.BeginPartialFrame(dirty);
+  for (const FrameItem& item : signature.items) {
+    if (Overlap(item.rect, dirty).Empty()) continue;  // its pixels are kept as pushed
+    switch (item.kind) {
+      case FrameItemKind::kMember:
+        renderer.DrawMember(item.index, state.users[item.index], now);
+        break;
+      case FrameItemKind::kCard:
+        DrawNotificationCard(renderer.frameDc, width, height, state.notifications[item.index], item.index);
+        break;
+      case FrameItemKind::kPip:
+        renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height,
+                         g_config.pip_opacity);
+        break;
+    }
+  }
+  bool pushed = renderer.EndFrame(hwnd, x, y, &dirty);
+  renderer.clip = PixelRect();
+  // A frame the window refused is drawn whole next time.
+  if (pushed)
     pushedSignature = std::move(signature);
   else
     Invalidate();

@@ -32,7 +32,7 @@ class OverlayWindow {
   // Set when the members or the cards were replaced or added to, cleared by
   // Render: the main loop draws such a change without waiting for its cadence.
   bool stateChanged = false;
-  FrameSignature pushedSignature;  // of the picture the window holds; empty: none
+  FrameSignature pushedSignature;  // of the picture the window holds; not valid: none
 
   OverlayWindow();
   ~OverlayWindow();
@@ -59,11 +59,11 @@ class OverlayWindow {
   uint32_t MsUntilPictureChanges(uint32_t now) const;
   // Once per frame, right before Render.
   void Update();
-  // Draws and pushes one frame when the picture differs from the one the
-  // window holds; nothing while hidden. True when it drew and pushed.
+  // Draws and pushes the part of the frame whose picture differs from the
+  // one the window holds; nothing while hidden. True when it drew and pushed.
   bool Render();
   // The next Render draws and pushes even if nothing changed.
-  void Invalidate() { pushedSignature.clear(); }
+  void Invalidate() { pushedSignature = FrameSignature(); }
 };
 
 // Set at WM_CREATE; the window procedure finds its object through it.

@@ -58,7 +58,8 @@ void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
   Gdiplus::GraphicsPath circle;
   circle.AddEllipse(t.x, t.y, t.size, t.size);
   Gdiplus::Region clip(&circle);
-  t.g.SetClip(&clip, Gdiplus::CombineModeReplace);
+  Gdiplus::GraphicsState outer = t.g.Save();  // keeps the frame's own clip
+  t.g.SetClip(&clip, Gdiplus::CombineModeIntersect);
   Gdiplus::Rect target(t.x, t.y, t.size, t.size);
   if (t.member.speaking) {
     t.g.DrawImage(&image, target);
@@ -70,7 +71,7 @@ void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
     t.g.DrawImage(&image, target, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()),
                   Gdiplus::UnitPixel, &attributes);
   }
-  t.g.ResetClip();
+  t.g.Restore(outer);
 }
 
 void DrawPlaceholder(const Tile& t, const std::wstring& name) {
@@ -95,33 +96,21 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   t.g.DrawString(initial.c_str(), length, font, box, &format, &letter);
 }
 
-Gdiplus::SizeF MeasureLabel(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::Font& font, float points) {
-  auto& sizes = GetRenderer().labelSizes;
-  auto key = std::make_pair(text, points);
-  auto found = sizes.find(key);
-  if (found != sizes.end()) return found->second;
-  Gdiplus::RectF bounds;
-  g.MeasureString(text.c_str(), static_cast<INT>(text.size()), &font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
-  Gdiplus::SizeF size(bounds.Width, bounds.Height);
-  sizes[key] = size;
-  return size;
-}
-
-void DrawLabel(const Tile& t, const std::wstring& name, float scale) {
-  std::wstring text = t.member.bot ? name + L" [BOT]" : name;
+void DrawLabel(const Tile& t, float scale) {
+  std::wstring text = LabelText(t.member);
   float lo = g_config.username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
   int fontSize = g_config.username_font_size;
-  float points = std::max(1.0f, static_cast<float>(fontSize) * scale);
+  float points = LabelPoints(fontSize, scale);
   const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, Gdiplus::FontStyleBold);
   if (!font) return;
-  int tx = t.x + t.size + 10;
-  int ty = t.y + t.size / 2 - (2 * fontSize) / 3;
+  int tx = 0, ty = 0;
+  LabelOrigin(TilePlace{t.x, t.y, t.size, scale}, fontSize, tx, ty);
   auto length = static_cast<INT>(text.size());
   Gdiplus::PointF origin(static_cast<float>(tx), static_cast<float>(ty));
-  Gdiplus::SizeF measured = MeasureLabel(t.g, text, *font, points);
-  auto w = static_cast<int>(measured.Width);
-  auto h = static_cast<int>(measured.Height);
+  TextExtent measured = GetRenderer().MeasureText(text, points, true);
+  auto w = static_cast<int>(measured.width);
+  auto h = static_cast<int>(measured.height);
   DrawRoundedRect(t.g, static_cast<float>(tx - 8), static_cast<float>(ty - 4), static_cast<float>(w + 16),
                   static_cast<float>(h + 8), static_cast<float>((h + 8) / 2), MakeArgb(t.dim * 120.0f * lo, kBlackRgb),
                   0);
@@ -202,14 +191,25 @@ void Renderer::ReleaseFrame() {
 }
 
 void Renderer::BeginFrame(int width, int height) {
+  PrepareFrame(width, height);
+  BeginPartialFrame(PixelRect{0, 0, static_cast<int>(frameWidth), static_cast<int>(frameHeight)});
+  clip = PixelRect();
+}
+
+void Renderer::BeginPartialFrame(const PixelRect& dirty) {
   fonts.Trim();
   if (labelSizes.size() > kKeptLabelSizes) labelSizes.clear();
-  size_t bytes = static_cast<size_t>(frameWidth) * frameHeight * 4;
+  clip = Overlap(dirty, PixelRect{0, 0, static_cast<int>(frameWidth), static_cast<int>(frameHeight)});
+  if (!framePixels || clip.Empty()) return;
+  size_t rowBytes = static_cast<size_t>(clip.right - clip.left) * 4;
+  for (int row = clip.top; row < clip.bottom; ++row)
+    ZeroMemory(static_cast<BYTE*>(framePixels) + (static_cast<size_t>(row) * frameWidth + clip.left) * 4, rowBytes);
+}
+
+void Renderer::PrepareFrame(int width, int height) {
   if (frameDc && width >= 0 && height >= 0 && static_cast<uint32_t>(width) == frameWidth &&
-      static_cast<uint32_t>(height) == frameHeight) {
-    if (framePixels) ZeroMemory(framePixels, bytes);
+      static_cast<uint32_t>(height) == frameHeight)
     return;
-  }
   ReleaseFrame();
   if (width <= 0 || height <= 0) return;
 
@@ -234,20 +234,27 @@ void Renderer::BeginFrame(int width, int height) {
 }
 
 void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
-  int s = g_config.avatar_size;
-  int64_t top = g_config.overlay_y;
-  size_t shown = MembersOnScreen(users.size(), g_config.overlay_y, s, static_cast<int>(frameHeight));
-  for (size_t i = 0; i < shown; ++i) {  // the rest is below the screen
-    const VoiceUser& member = users[i];
-    float scale = JoinScale(member, now);
-    int size = static_cast<int>(static_cast<float>(s) * scale);
-    if (size >= 1) {
-      int offset = (s - size) / 2;  // a growing tile stays centred in its slot
-      const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
-      DrawUser(g_config.overlay_x + offset, static_cast<int>(top) + offset, size, member, name, scale);
-    }
-    top += static_cast<int64_t>(s) + kMemberColumnGap;
-  }
+  size_t shown = MembersOnScreen(users.size(), g_config.overlay_y, g_config.avatar_size, static_cast<int>(frameHeight));
+  for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is below the screen
+}
+
+void Renderer::DrawMember(size_t slot, const VoiceUser& member, uint32_t now) {
+  TilePlace tile = PlaceTile(slot, member, g_config, now);
+  if (tile.size < 1) return;
+  const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
+  DrawUser(tile.x, tile.y, tile.size, member, name, tile.scale);
+}
+
+TextExtent Renderer::MeasureText(const std::wstring& text, float points, bool bold) {
+  auto key = std::make_tuple(text, points, bold);
+  auto found = labelSizes.find(key);
+  if (found != labelSizes.end()) return found->second;
+  const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular);
+  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);
+  if (!font || !graphics) return TextExtent();
+  Gdiplus::RectF bounds;
+  graphics->MeasureString(text.c_str(), static_cast<INT>(text.size()), font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
+  return labelSizes[key] = TextExtent{bounds.Width, bounds.Height};
 }
 
 void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale) {
@@ -259,18 +266,31 @@ void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const s
     DrawAvatarImage(tile, *image);
   else
     DrawPlaceholder(tile, name);
-  if (g_config.show_names && !name.empty()) DrawLabel(tile, name, scale);
+  if (g_config.show_names && !name.empty()) DrawLabel(tile, scale);
   if (member.deafened || member.muted) DrawBadge(tile);
 }
 
-bool Renderer::EndFrame(HWND window, int x, int y) {
+bool Renderer::EndFrame(HWND window, int x, int y, const PixelRect* dirty) {
   if (!frameDc || !window) return false;
   GdiFlush();
   POINT destination = {x, y};
   SIZE size = {static_cast<LONG>(frameWidth), static_cast<LONG>(frameHeight)};
   POINT source = {0, 0};
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  BOOL result = UpdateLayeredWindow(window, nullptr, &destination, &size, frameDc, &source, 0, &blend, ULW_ALPHA);
+  RECT part = {};
+  UPDATELAYEREDWINDOWINFO info = {};
+  info.cbSize = sizeof(info);
+  info.pptDst = &destination;
+  info.psize = &size;
+  info.hdcSrc = frameDc;
+  info.pptSrc = &source;
+  info.pblend = &blend;
+  info.dwFlags = ULW_ALPHA;
+  if (dirty) {
+    part = {dirty->left, dirty->top, dirty->right, dirty->bottom};
+    info.prcDirty = &part;
+  }
+  BOOL result = UpdateLayeredWindowIndirect(window, &info);
   DWORD error = GetLastError();
   if (++endFrameCount <= kLoggedFrames)
     WriteLogLine(L"[Renderer] EndFrame: UpdateLayeredWindow result=" + std::to_wstring(result) +
@@ -319,6 +339,8 @@ std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
   graphics->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
   graphics->SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
   graphics->SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+  if (frameDc == r.frameDc && !r.clip.Empty())
+    graphics->SetClip(Gdiplus::Rect(r.clip.left, r.clip.top, r.clip.right - r.clip.left, r.clip.bottom - r.clip.top));
   return graphics;
 }
 

@@ -6,11 +6,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "overlay/avatar_cache.h"
 #include "overlay/font_cache.h"
+#include "overlay/frame_inputs.h"
 #include "overlay/gdiplus_headers.h"
 #include "overlay/notification_card.h"
 #include "overlay/pip_capture.h"
@@ -32,16 +34,30 @@ struct Renderer {
   PipCapture pip;
   FontCache fonts;
   CardTextCache cardText;
-  // Measured label sizes by text and font size: measuring costs as much as
-  // drawing the text, and the same text at the same size measures the same.
-  std::map<std::pair<std::wstring, float>, Gdiplus::SizeF> labelSizes;
+  // Measured label-family text sizes by text, font size and weight:
+  // measuring costs as much as drawing the text, and the same text at the
+  // same size measures the same.
+  std::map<std::tuple<std::wstring, float, bool>, TextExtent> labelSizes;
+  // Drawing is kept to this part of the frame (every graphics object from
+  // CreateFrameGraphics is clipped to it); empty: the whole frame.
+  PixelRect clip;
 
+  // Makes sure the frame bitmap has that size (a new one starts cleared).
+  void PrepareFrame(int width, int height);
+  // The whole frame cleared, drawing unclipped.
   void BeginFrame(int width, int height);
+  // Only that part cleared, and drawing clipped to it; the rest of the frame
+  // keeps the picture last drawn.
+  void BeginPartialFrame(const PixelRect& dirty);
   // The member column at overlay_x, overlay_y; now drives the entry animation.
   void DrawMembers(const std::vector<VoiceUser>& users, uint32_t now);
+  void DrawMember(size_t slot, const VoiceUser& member, uint32_t now);
   void DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale);
-  // True when the window took the frame.
-  bool EndFrame(HWND window, int x, int y);
+  // Size of a text in the label family (cached); zero without a frame or font.
+  TextExtent MeasureText(const std::wstring& text, float points, bool bold);
+  // True when the window took the frame. With dirty, only that part of the
+  // window's picture is replaced.
+  bool EndFrame(HWND window, int x, int y, const PixelRect* dirty = nullptr);
   // The last picture-in-picture capture (PipCapture::Refresh ran this frame).
   void DrawPip(int x, int y, int width, int height, float opacity);
   void ReleaseFrame();

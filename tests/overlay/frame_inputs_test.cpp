@@ -5,9 +5,12 @@
 #include <functional>
 #include <set>
 
+#include "overlay/card_geometry.h"
+
 namespace {
 
 constexpr uint32_t kNow = 10000;
+constexpr int kW = 1920, kH = 1080;
 
 struct Scene {
   OverlayState state;
@@ -17,158 +20,147 @@ struct Scene {
   std::set<std::wstring> loadedAvatars;
 
   Scene() {
-    view.width = 1920;
-    view.height = 1080;
-    VoiceUser ann;
-    ann.id = L"1";
-    ann.username = L"ann";
-    ann.avatarHash = L"a1";
-    VoiceUser bob = ann;
-    bob.id = L"2";
-    bob.username = L"bob";
-    state.users = {ann, bob};
-    OverlayNotification card;
-    card.displayName = L"Cy";
-    card.content = L"hello";
-    card.userId = L"3";
-    card.avatarHash = L"c3";
-    card.slideIn = 1.0f;
-    state.notifications = {card};
+    view.width = kW;
+    view.height = kH;
+    for (const wchar_t* id : {L"1", L"2", L"3"}) {
+      VoiceUser user;
+      user.id = id;
+      user.username = std::wstring(L"user") + id;
+      user.avatarHash = L"a";
+      state.users.push_back(user);
+    }
+    for (const wchar_t* id : {L"7", L"8"}) {
+      OverlayNotification card;
+      card.displayName = std::wstring(L"Cy") + id;
+      card.content = L"hello";
+      card.userId = id;
+      card.slideIn = 1.0f;
+      state.notifications.push_back(card);
+    }
   }
 
   FrameSignature Sign() const {
-    return SignFrame(state, config, view, now, [this](const std::wstring& id, const std::wstring&) {
-      return loadedAvatars.count(id) != 0;
-    });
+    auto avatar = [this](const std::wstring& id, const std::wstring&) { return loadedAvatars.count(id) != 0; };
+    // About 7 pixels a character at 12 points.
+    auto text = [](const std::wstring& s, float points, bool) {
+      return TextExtent{static_cast<float>(s.size()) * points * 0.6f, points * 1.5f};
+    };
+    return SignFrame(state, config, view, now, avatar, text);
   }
 };
 
-using Change = std::function<void(Scene&)>;
+// Where each item stands in the unchanged scene: a point inside it.
+struct Point { int x, y; };
+enum Item { kTile0, kTile1, kTile2, kCard0, kCard1, kItems };
+Point Centre(Item item) {
+  Config c;
+  if (item <= kTile2) return {c.overlay_x + 24, c.overlay_y + 56 * item + 24};
+  CardLayout card = PlaceCard(c.notification_position, kW, CardSlotY(c.notification_position, kH, 12, item - kCard0),
+                              12, 1.0f);
+  return {card.x + kCardWidth / 2, card.y + card.height / 2};
+}
+bool Inside(const PixelRect& r, Point p) { return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom; }
 
-TEST(FrameSignature, EveryDrawnInputChangesIt) {
-  const std::pair<const char*, Change> cases[] = {
-      {"speaking", [](Scene& s) { s.state.users[0].speaking = true; }},
-      {"muted", [](Scene& s) { s.state.users[1].muted = true; }},
-      {"deafened", [](Scene& s) { s.state.users[1].deafened = true; }},
-      {"bot", [](Scene& s) { s.state.users[0].bot = true; }},
-      {"shown name", [](Scene& s) { s.state.users[0].displayName = L"Ann"; }},
-      {"member order", [](Scene& s) { std::swap(s.state.users[0], s.state.users[1]); }},
-      {"member left", [](Scene& s) { s.state.users.pop_back(); }},
-      {"member avatar arrived", [](Scene& s) { s.loadedAvatars.insert(L"2"); }},
-      {"card avatar arrived", [](Scene& s) { s.loadedAvatars.insert(L"3"); }},
-      {"card slides", [](Scene& s) { s.state.notifications[0].slideIn = 0.5f; }},
-      {"card fades", [](Scene& s) { s.state.notifications[0].alpha = 0.99f; }},
-      {"card content", [](Scene& s) { s.state.notifications[0].content = L"hello!"; }},
-      {"card channel", [](Scene& s) { s.state.notifications[0].channelName = L"general"; }},
-      {"card server", [](Scene& s) { s.state.notifications[0].serverName = L"home"; }},
-      {"card expired", [](Scene& s) { s.state.notifications.clear(); }},
+using Change = std::function<void(Scene&)>;
+enum Expect { kNothing, kWhole, kItemsOnly };
+
+struct Case { const char* name; Change change; Expect expect; std::set<Item> redrawn; };  // redrawn: these, no other
+
+TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
+  auto tile = [](int i) { return [i](Scene& s) -> VoiceUser& { return s.state.users[i]; }; };
+  const Case cases[] = {
+      {"speaking", [&](Scene& s) { tile(1)(s).speaking = true; }, kItemsOnly, {kTile1}},
+      {"muted", [&](Scene& s) { tile(0)(s).muted = true; }, kItemsOnly, {kTile0}},
+      {"deafened", [&](Scene& s) { tile(2)(s).deafened = true; }, kItemsOnly, {kTile2}},
+      {"bot", [&](Scene& s) { tile(1)(s).bot = true; }, kItemsOnly, {kTile1}},
+      {"shown name", [&](Scene& s) { tile(1)(s).displayName = L"A much longer name"; }, kItemsOnly, {kTile1}},
+      {"member avatar arrived", [](Scene& s) { s.loadedAvatars.insert(L"3"); }, kItemsOnly, {kTile2}},
+      {"entry animation", [&](Scene& s) { tile(1)(s).joinTick = kNow - 100; }, kItemsOnly, {kTile1}},
+      {"member order", [](Scene& s) { std::swap(s.state.users[0], s.state.users[1]); }, kItemsOnly, {kTile0, kTile1}},
+      {"member left", [](Scene& s) { s.state.users.pop_back(); }, kItemsOnly, {kTile2}},
+      {"card avatar arrived", [](Scene& s) { s.loadedAvatars.insert(L"8"); }, kItemsOnly, {kCard1}},
+      {"card slides", [](Scene& s) { s.state.notifications[1].slideIn = 0.9f; }, kItemsOnly, {kCard1}},
+      {"card fades", [](Scene& s) { s.state.notifications[0].alpha = 0.5f; }, kItemsOnly, {kCard0}},
+      {"card channel", [](Scene& s) { s.state.notifications[0].channelName = L"general"; }, kItemsOnly, {kCard0}},
+      {"oldest card expired, the other moves down",
+       [](Scene& s) { s.state.notifications.erase(s.state.notifications.begin()); }, kItemsOnly, {kCard0, kCard1}},
       {"strings do not run together",
        [](Scene& s) {
-         s.state.notifications[0].displayName = L"Cyh";
+         s.state.notifications[0].displayName = L"Cy7h";
          s.state.notifications[0].content = L"ello";
-       }},
-      {"avatar_size", [](Scene& s) { s.config.avatar_size = 40; }},
-      {"overlay_x", [](Scene& s) { s.config.overlay_x = 21; }},
-      {"overlay_y", [](Scene& s) { s.config.overlay_y = 21; }},
-      {"inactive_opacity", [](Scene& s) { s.config.inactive_opacity = 0.5f; }},
-      {"username_label_opacity", [](Scene& s) { s.config.username_label_opacity = 0.5f; }},
-      {"username_font_size", [](Scene& s) { s.config.username_font_size = 14; }},
-      {"show_names", [](Scene& s) { s.config.show_names = false; }},
-      {"speaking colour", [](Scene& s) { s.config.speaking_color = MakeConfigColor(1, 2, 3); }},
-      {"muted colour", [](Scene& s) { s.config.muted_color = MakeConfigColor(1, 2, 3); }},
-      {"deafened colour", [](Scene& s) { s.config.deafened_color = MakeConfigColor(1, 2, 3); }},
-      {"notification_position", [](Scene& s) { s.config.notification_position = 3; }},
-      {"notification_font_size", [](Scene& s) { s.config.notification_font_size = 14; }},
-      {"pip_enabled", [](Scene& s) { s.config.pip_enabled = true; }},
-      {"pip rectangle", [](Scene& s) { s.config.pip_height = 200; }},
-      {"pip_opacity", [](Scene& s) { s.config.pip_opacity = 0.5f; }},
-      {"picture shown", [](Scene& s) { s.view.pipShown = true; }},
-      {"drag mode", [](Scene& s) { s.view.dragMode = true; }},
-      {"window size", [](Scene& s) { s.view.height = 1200; }},
+       },
+       kItemsOnly, {kCard0}},
+      {"overlay_x moves the column", [](Scene& s) { s.config.overlay_x = 21; }, kWhole, {}},
+      {"avatar_size", [](Scene& s) { s.config.avatar_size = 40; }, kWhole, {}},
+      {"speaking colour", [](Scene& s) { s.config.speaking_color = MakeConfigColor(1, 2, 3); }, kWhole, {}},
+      {"notification_position", [](Scene& s) { s.config.notification_position = 3; }, kWhole, {}},
+      {"pip rectangle", [](Scene& s) { s.config.pip_height = 200; }, kWhole, {}},
+      {"drag mode", [](Scene& s) { s.view.dragMode = true; }, kWhole, {}},
+      {"window size", [](Scene& s) { s.view.height = 1200; }, kWhole, {}},
+      {"later tick, nothing animating", [](Scene& s) { s.now += 5000; }, kNothing, {}},
+      {"entry animation over, not yet ended by Update", [&](Scene& s) { tile(0)(s).joinTick = kNow - 600; }, kNothing, {}},
+      {"avatar hash only", [&](Scene& s) { tile(0)(s).avatarHash = L"new"; }, kNothing, {}},
+      {"card age alone", [](Scene& s) { s.state.notifications[0].createdTick = 5; }, kNothing, {}},
+      {"duration", [](Scene& s) { s.config.notification_duration = 100; }, kNothing, {}},
+      {"border colour", [](Scene& s) { s.config.border_color = MakeConfigColor(1, 2, 3); }, kNothing, {}},
+      {"new capture while none is shown", [](Scene& s) { s.view.pipGeneration = 7; }, kNothing, {}},
   };
-  const FrameSignature before = Scene().Sign();
-  for (const auto& c : cases) {
-    Scene scene;
-    c.second(scene);
-    EXPECT_NE(scene.Sign(), before) << c.first;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scene before, after;
+    c.change(after);
+    PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), after.view.width, after.view.height);
+    if (c.expect == kNothing) {
+      EXPECT_TRUE(dirty.Empty());
+    } else if (c.expect == kWhole) {
+      EXPECT_EQ(dirty, (PixelRect{0, 0, after.view.width, after.view.height}));
+    } else {
+    for (int item = 0; item < kItems; ++item)
+      EXPECT_EQ(Inside(dirty, Centre(static_cast<Item>(item))), c.redrawn.count(static_cast<Item>(item)) != 0)
+          << "item " << item;
+    }
   }
 }
 
-TEST(FrameSignature, UndrawnInputsAndTimeAtRestLeaveItAlone) {
-  const std::pair<const char*, Change> cases[] = {
-      {"later tick, nothing animating", [](Scene& s) { s.now += 5000; }},
-      {"entry animation over, not yet ended by Update", [](Scene& s) { s.state.users[0].joinTick = kNow - 600; }},
-      {"avatar hash only", [](Scene& s) { s.state.users[0].avatarHash = L"new"; }},
-      {"card avatar url", [](Scene& s) { s.state.notifications[0].avatarUrl = L"https://x"; }},
-      {"card age alone", [](Scene& s) { s.state.notifications[0].createdTick = 5; }},
-      {"duration", [](Scene& s) { s.config.notification_duration = 100; }},
-      {"border colour", [](Scene& s) { s.config.border_color = MakeConfigColor(1, 2, 3); }},
-      {"new capture while none is shown", [](Scene& s) { s.view.pipGeneration = 7; }},
-  };
-  const FrameSignature before = Scene().Sign();
-  for (const auto& c : cases) {
-    Scene scene;
-    c.second(scene);
-    EXPECT_EQ(scene.Sign(), before) << c.first;
-  }
-}
+// The changed tile's whole drawing is redrawn: the speaking ring 4 pixels
+// out, the halo 8 out, and the label to its measured end; the first push,
+// and any after a refused one, is whole; a new capture redraws its picture.
+TEST(DirtyRect, CoversWhatIsDrawnAndStartsWhole) {
+  Scene before, after;
+  after.state.users[1].speaking = true;
+  PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), kW, kH);
+  const int left = 20, top = 20 + 56;
+  EXPECT_LE(dirty.left, left - 11);
+  EXPECT_LE(dirty.top, top - 11);
+  EXPECT_GE(dirty.bottom, top + 48 + 11);
+  EXPECT_GE(dirty.right, left + 48 + 10 + static_cast<int>(5 * 12 * 0.6f) + 8);
+  EXPECT_LT(dirty.right, 300);
 
-TEST(FrameSignature, AnimationsAndCapturesChangeItFrameByFrame) {
-  Scene scene;
-  scene.state.users[1].joinTick = kNow;  // bob just joined
-  FrameSignature previous = scene.Sign();
-  for (uint32_t t = 16; t < kJoinAnimationMs; t += 16) {
-    scene.now = kNow + t;
-    FrameSignature next = scene.Sign();
-    EXPECT_NE(next, previous) << "entry animation at " << t << " ms";
-    previous = next;
-  }
-  scene.state.users[1].joinTick = 0;  // Update ended it
-  scene.now = kNow + 10000;
-  EXPECT_EQ(scene.Sign(), Scene().Sign());
+  EXPECT_EQ(DirtyRect(FrameSignature(), after.Sign(), kW, kH), (PixelRect{0, 0, kW, kH}));
 
-  scene.view.pipShown = true;
-  scene.view.pipGeneration = 1;
-  FrameSignature first = scene.Sign();
-  scene.view.pipGeneration = 2;
-  EXPECT_NE(scene.Sign(), first) << "a new capture is a new picture";
-}
+  before.view.height = after.view.height = 100;  // slots at 20 and 76 only: the third is not drawn
+  after.state.users[1].speaking = false;
+  after.state.users[2].speaking = true;
+  EXPECT_TRUE(DirtyRect(before.Sign(), after.Sign(), kW, 100).Empty());
+  after.state.users[2].speaking = false;
 
-// Members past the bottom edge are not drawn: their changes draw no frame and
-// their avatars are not asked for, so nothing is downloaded for them.
-TEST(FrameSignature, MembersBelowTheFrameAreLeftOut) {
-  Scene scene;
-  scene.view.height = 100;  // slots at 20 and 76; a third would start at 132
-  VoiceUser third = scene.state.users[0];
-  third.id = L"9";
-  scene.state.users.push_back(third);
-  std::set<std::wstring> asked;
-  auto sign = [&] {
-    return SignFrame(scene.state, scene.config, scene.view, scene.now, [&](const std::wstring& id, const std::wstring&) {
-      asked.insert(id);
-      return false;
-    });
-  };
-  FrameSignature before = sign();
-  EXPECT_EQ(asked, (std::set<std::wstring>{L"1", L"2", L"3"}));
-  scene.state.users[2].speaking = true;
-  EXPECT_EQ(sign(), before);
-  scene.state.users[1].speaking = true;
-  EXPECT_NE(sign(), before);
+  before.view.pipShown = after.view.pipShown = true;
+  before.view.height = after.view.height = kH;
+  before.view.pipGeneration = 1;
+  after.view.pipGeneration = 2;
+  dirty = DirtyRect(before.Sign(), after.Sign(), kW, kH);
+  Config c;
+  EXPECT_TRUE(Inside(dirty, Point{c.pip_x - 3, c.pip_y - 3}));
+  EXPECT_TRUE(Inside(dirty, Point{c.pip_x + c.pip_width + 2, c.pip_y + c.pip_height + 2}));
+  EXPECT_FALSE(Inside(dirty, Centre(kCard0)));
 }
 
 TEST(MembersOnScreen, SlotsStartingWithinTheFrame) {
-  struct Case {
-    size_t count;
-    int32_t overlayY, avatarSize;
-    int height;
-    size_t shown;
-  };
+  struct Case { size_t count; int32_t overlayY, avatarSize; int height; size_t shown; };
   const Case cases[] = {
       {3, 20, 48, 1080, 3},  {30, 20, 48, 1080, 19},  // 20 + 18 x 56 = 1028 starts inside, 1084 not
       {5, 20, 48, 76, 2},    {5, 20, 48, 75, 1},      // a slot starting on the last row counts
-      {5, 2000, 48, 1080, 0}, {0, 20, 48, 1080, 0},
-      {3, -100, 48, 1080, 3}, {4, 2147483647, 2147483647, 1080, 0},  // wide arithmetic
+      {5, 2000, 48, 1080, 0}, {3, -100, 48, 1080, 3}, {4, 2147483647, 2147483647, 1080, 0},  // wide arithmetic
   };
   for (const Case& c : cases)
     EXPECT_EQ(MembersOnScreen(c.count, c.overlayY, c.avatarSize, c.height), c.shown)

@@ -4,7 +4,7 @@ start_virtual_display() {
   if [ -n "${DISPLAY:-}" ]; then
     return 0
   fi
-  local number=90
+  local number=${VIRTUAL_DISPLAY_FIRST:-90}  # a helper may be given a range of its own
   while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
     number=$((number + 1))
   done
