@@ -178,7 +178,7 @@ void OverlayWindow::AddMessageNotification(const std::wstring& sender, const std
 uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
   if (!hwnd || !visible) return kNoChange;
   // While dragging, the column follows the cursor frame by frame.
-  if (stateChanged || dragMode || pushedSignature.empty()) return 0;
+  if (stateChanged || dragMode || !pushedSignature.valid) return 0;
   uint32_t wait = state.MsUntilNextChange(now, static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
   if (g_config.pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
   return wait;
