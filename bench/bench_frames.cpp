@@ -10,7 +10,9 @@
 #include <random>
 #include <thread>
 
+#include "app/app.h"
 #include "app/config.h"
+#include "app/work_loop.h"
 #include "bench/bench.h"
 #include "notify/notification_parse.h"
 #include "notify/notification_server.h"
@@ -153,16 +155,20 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
   overlay.Invalidate();
 }
 
-// One pipe client writes the probes one at a time; the main thread runs the
-// main loop's frame rule (the 33 ms cadence, and at once for news at rest)
-// and notes when a pushed frame first holds each card.
+LRESULT CALLBACK BenchWorkWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandleWorkMessage(message, wParam, lParam)) return 0;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// One pipe client writes the probes one at a time; the program's own work
+// loop (woken by the queue, frames at once for news at rest) runs on this
+// thread, and the first frame drawn after a card arrived is when it showed.
 void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   const std::wstring pipeName = L"\\\\.\\pipe\\VoxmereBench_" + std::to_wstring(GetCurrentProcessId());
   std::array<std::atomic<double>, kProbes> sentMs;
   std::array<std::atomic<double>, kProbes> drainedMs;
   std::array<std::atomic<double>, kProbes> shownMs;
-  // A pass drew nothing after a pushed frame had shown the card slid in:
-  // the overlay is at rest, and Wine has taken the last frame to the X server.
+  // Shown slid in with nothing left moving: the overlay is at rest again.
   std::array<std::atomic<bool>, kProbes> settled;
   for (size_t i = 0; i < kProbes; ++i) {
     sentMs[i] = -1.0;
@@ -170,7 +176,16 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     shownMs[i] = -1.0;
     settled[i] = false;
   }
-  NotificationServer server(pipeName, 0);
+  WNDCLASSEXW wc = {sizeof(wc)};
+  wc.lpfnWndProc = BenchWorkWndProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VoxmereBenchWork";
+  RegisterClassExW(&wc);
+  g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                                    nullptr);
+  g_notificationServer = std::make_unique<NotificationServer>(pipeName, 0);
+  NotificationServer& server = *g_notificationServer;
+  server.SetWakeCallback(WakeWorkLoop);
   server.SetCallback([&overlay, &drainedMs](const NotificationData& data) {
     size_t index = ProbeIndex(data.displayName);
     if (index < kProbes) drainedMs[index] = NowMs();
@@ -180,11 +195,8 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     card.content = data.content;
     overlay.AddNotification(card);
   });
-  if (!server.Start()) {
-    figures.failure = "the notification server did not start";
-    return;
-  }
-  std::atomic<bool> writerDone{false};
+  if (!server.Start()) figures.failure = "the notification server did not start";
+  std::atomic<bool> writerDone{!figures.failure.empty()};
   std::thread writer([&] {
     HANDLE pipe = INVALID_HANDLE_VALUE;
     ULONGLONG deadline = GetTickCount64() + 5000;
@@ -213,35 +225,28 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     writerDone = true;
   });
 
-  DWORD lastFrame = 0;
-  DWORD lastPush = 0;
-  size_t slidIn = kProbes;  // the probe a pushed frame last showed slid in
+  StartWorkSources();
   while (!writerDone) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    server.ProcessPendingNotifications();
-    DWORD now = GetTickCount();
-    bool newsAtRest = overlay.stateChanged && now - lastPush >= kFrameIntervalMs;
-    if (now - lastFrame >= kFrameIntervalMs || newsAtRest) {
-      overlay.Update();
-      if (!overlay.Render()) {
-        if (slidIn < kProbes) settled[slidIn] = true;
-      } else {
-        lastPush = now;
-        double at = NowMs();
-        for (const OverlayNotification& card : overlay.state.notifications) {
-          size_t index = ProbeIndex(card.displayName);
-          if (index >= kProbes) continue;
-          if (shownMs[index] < 0.0) shownMs[index] = at;
-          if (card.slideIn >= 1.0f) slidIn = index;
-        }
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageW(&msg);
+      if (overlay.stateChanged) continue;  // what arrived is not drawn yet
+      double at = NowMs();
+      bool atRest = overlay.MsUntilPictureChanges(GetTickCount()) != 0;
+      for (const OverlayNotification& card : overlay.state.notifications) {
+        size_t index = ProbeIndex(card.displayName);
+        if (index >= kProbes) continue;
+        if (shownMs[index] < 0.0) shownMs[index] = at;
+        if (card.slideIn >= 1.0f && atRest) settled[index] = true;
       }
-      lastFrame = now;
     }
-    Sleep(1);
   }
+  StopWorkSources();
   writer.join();
-  server.Stop();
+  g_notificationServer.reset();
+  DestroyWindow(g_messageWindow);
+  g_messageWindow = nullptr;
 
   std::vector<double> latencies, toDrain;
   for (size_t i = 0; i < kProbes; ++i) {
@@ -281,7 +286,9 @@ FrameFigures MeasureFrames() {
     return figures;
   }
   {
-    OverlayWindow overlay;
+    // The work loop draws g_overlay.
+    g_overlay = std::make_unique<OverlayWindow>();
+    OverlayWindow& overlay = *g_overlay;
     if (!overlay.Create(GetModuleHandleW(nullptr))) {
       figures.failure = "the overlay window was not created";
     } else {
@@ -293,6 +300,7 @@ FrameFigures MeasureFrames() {
         MeasureLatency(overlay, figures);
       }
     }
+    g_overlay.reset();
   }
   RendererShutdown();
   cdn.Stop();

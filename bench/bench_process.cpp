@@ -127,7 +127,8 @@ int LinuxWineserverPid() {
     std::string line = ReadWholeFile(dir + L"\\cmdline");
     std::string program(line.c_str());
     size_t slash = program.rfind('/');
-    if (program.substr(slash == std::string::npos ? 0 : slash + 1) != "wineserver") continue;
+    // Debian names it wineserver64.
+    if (program.compare(slash == std::string::npos ? 0 : slash + 1, 10, "wineserver") != 0) continue;
     if (EnvironValue(dir + L"\\environ", "WINEPREFIX") == prefix) found = _wtoi(entry.cFileName);
   } while (!found && FindNextFileW(search, &entry));
   FindClose(search);
