@@ -78,10 +78,10 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   AddView(w, view);
   AddSettings(w, config);
 
-  size_t members = MembersOnScreen(state.users.size(), config.overlay_y, config.avatar_size, view.height);
+  size_t members = MembersOnScreen(state.shown.size(), config.overlay_y, config.avatar_size, view.height);
   w.Add(static_cast<uint32_t>(members));
   for (size_t i = 0; i < members; ++i) {
-    const VoiceUser& m = state.users[i];
+    const VoiceUser& m = state.shown[i];
     w.Add(m.id);
     w.Add(m.displayName.empty() ? m.username : m.displayName);
     w.Add(m.speaking);

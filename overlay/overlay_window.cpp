@@ -160,6 +160,7 @@ void OverlayWindow::EndDrag() {
 
 void OverlayWindow::SetVoiceUsers(const std::vector<VoiceUser>& list) {
   stateChanged = true;
+  state.filter = MemberFilterFromConfig(g_config);
   LogOverlay(DescribeMemberCounts(state.SetVoiceUsers(list, GetTickCount())));
 }
 
@@ -175,6 +176,7 @@ void OverlayWindow::AddMessageNotification(const std::wstring& sender, const std
 }
 
 void OverlayWindow::Update() {
+  state.filter = MemberFilterFromConfig(g_config);  // the settings and the tray change it at once
   // A negative duration is read as 0 rather than as about 49 days.
   state.Update(GetTickCount(), static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
 }
@@ -197,7 +199,7 @@ bool OverlayWindow::Render() {
   if (signature == pushedSignature) return false;  // the window shows this picture already
 
   renderer.BeginFrame(width, height);
-  renderer.DrawMembers(state.users, now);
+  renderer.DrawMembers(state.shown, now);
   if (!state.notifications.empty()) DrawNotificationCards(renderer.frameDc, width, height, state.notifications);
   if (view.pipShown)
     renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
