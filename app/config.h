@@ -50,6 +50,10 @@ struct Config {
   int32_t pip_width = 320;
   int32_t pip_height = 180;
   float pip_opacity = 0.9f;
+  bool show_only_speaking = false;
+  bool always_show_self = true;       // matters only with show_only_speaking
+  std::wstring hidden_users;          // comma-separated user ids
+  int32_t max_name_length = 0;        // 0: no limit, else 4 to 64
   std::string language;
 };
 
@@ -60,6 +64,10 @@ std::string FindConfigValue(const std::string& text, const std::string& key);
 int32_t ReadConfigInt(const std::string& text, const std::string& key, int32_t fallback);
 float ReadConfigFloat(const std::string& text, const std::string& key, float fallback);
 bool ReadConfigBool(const std::string& text, const std::string& key, bool fallback);
+// hidden_users: whether the list names the id, and the list with the id
+// added or taken out (pieces trimmed of spaces, empty ones dropped).
+bool IdListContains(const std::wstring& list, const std::wstring& id);
+std::wstring ToggleIdInList(const std::wstring& list, const std::wstring& id);
 // Fills the record from the text of a config.json (LF line ends).
 void ApplyConfigText(Config& config, const std::string& text);
 // The whole file as SaveConfig writes it, with LF line ends.

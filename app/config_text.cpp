@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/config.h"
 #include "app/text_convert.h"
@@ -57,6 +58,21 @@ bool ReadConfigBool(const std::string& text, const std::string& key, bool fallba
 
 namespace {
 
+// Spaces are dropped: ids have none, and hand-edited lists often do.
+std::vector<std::wstring> SplitIdList(const std::wstring& list) {
+  std::vector<std::wstring> ids;
+  std::wstring piece;
+  for (size_t i = 0; i <= list.size(); ++i) {
+    if (i < list.size() && list[i] != L',') {
+      if (list[i] != L' ') piece += list[i];
+      continue;
+    }
+    if (!piece.empty()) ids.push_back(piece);
+    piece.clear();
+  }
+  return ids;
+}
+
 void ReadWide(const std::string& text, const char* key, std::wstring& field) {
   // Bytes that convert to nothing (a leading NUL) leave the field as well.
   std::wstring value = Utf8ToWide(FindConfigValue(text, key));
@@ -79,6 +95,27 @@ std::string FormatFloat(float f) {
 const char* FormatBool(bool b) { return b ? "true" : "false"; }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+bool IdListContains(const std::wstring& list, const std::wstring& id) {
+  std::vector<std::wstring> ids = SplitIdList(list);
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+std::wstring ToggleIdInList(const std::wstring& list, const std::wstring& id) {
+  std::vector<std::wstring> ids = SplitIdList(list);
+  auto at = std::find(ids.begin(), ids.end(), id);
+  if (at != ids.end()) ids.erase(at);
+  else ids.push_back(id);
+  std::wstring joined;
+  for (const std::wstring& each : ids) joined += (joined.empty() ? L"" : L",") + each;
+  return joined;
+}
+
+namespace {
+
+int32_t ClampNameLength(int32_t n) { return n <= 0 ? 0 : std::clamp(n, 4, 64); }
 
 }  // namespace
 
@@ -114,6 +151,10 @@ void ApplyConfigText(Config& c, const std::string& text) {
   c.pip_width = ReadConfigInt(text, "pip_width", c.pip_width);
   c.pip_height = ReadConfigInt(text, "pip_height", c.pip_height);
   c.pip_opacity = ReadConfigFloat(text, "pip_opacity", c.pip_opacity);
+  c.show_only_speaking = ReadConfigBool(text, "show_only_speaking", c.show_only_speaking);
+  c.always_show_self = ReadConfigBool(text, "always_show_self", c.always_show_self);
+  ReadWide(text, "hidden_users", c.hidden_users);
+  c.max_name_length = ClampNameLength(ReadConfigInt(text, "max_name_length", c.max_name_length));
   c.language = FindConfigValue(text, "language");
 }
 
@@ -153,6 +194,10 @@ std::string FormatConfigText(const Config& c) {
   line("pip_width", std::to_string(c.pip_width));
   line("pip_height", std::to_string(c.pip_height));
   line("pip_opacity", FormatFloat(c.pip_opacity));
+  line("show_only_speaking", FormatBool(c.show_only_speaking));
+  line("always_show_self", FormatBool(c.always_show_self));
+  line("hidden_users", Quoted(WideToUtf8(c.hidden_users)));
+  line("max_name_length", std::to_string(c.max_name_length));
   // Keys the settings never change: written only when set by hand, so such a
   // value survives a save and stays in force at the next start.
   const Config defaults;

@@ -66,6 +66,11 @@ const TextEntry kTexts[kTextCount] = {
     {L"Notification Font Size:", L"通知フォント:"},
     {L"Enable PiP (Picture-in-Picture)", L"PiPを有効にする"},
     {L"Voxmere", L"Voxmere"},
+    {L"Members", L"メンバー"},
+    {L"Show Only Speaking Members", L"発言中のメンバーのみ表示"},
+    {L"Always Show Myself", L"自分を常に表示"},
+    {L"Name Length Limit:", L"名前の最大文字数:"},
+    {L"None", L"なし"},
 };
 
 }  // namespace

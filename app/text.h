@@ -51,6 +51,11 @@ enum TextId : int {
   kTextNotificationFontSize,
   kTextEnablePip,
   kTextOverlayTitle,
+  kTextMembersMenu,
+  kTextShowOnlySpeaking,
+  kTextAlwaysShowSelf,
+  kTextMaxNameLength,
+  kTextNoNameLimit,
   kTextCount
 };
 

@@ -17,6 +17,24 @@ HICON g_customIcon = nullptr;
 
 namespace {
 
+// The ids behind the "Members" items of the menu last shown: the channel may
+// change between the choice and its command.
+std::vector<std::wstring> g_menuMemberIds;
+
+const std::wstring& ShownName(const VoiceUser& member) {
+  return member.displayName.empty() ? member.username : member.displayName;
+}
+
+HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
+  HMENU submenu = CreatePopupMenu();
+  if (!submenu) return nullptr;
+  for (size_t i = 0; i < members.size() && i < MENU_MEMBER_LIMIT; ++i) {
+    UINT check = IdListContains(g_config.hidden_users, members[i].id) ? MF_UNCHECKED : MF_CHECKED;
+    AppendMenuW(submenu, MF_STRING | check, MENU_MEMBER_FIRST + i, ShownName(members[i]).c_str());
+  }
+  return submenu;
+}
+
 void SetTip(const wchar_t* text) { lstrcpynW(g_trayIcon.szTip, text, ARRAYSIZE(g_trayIcon.szTip)); }
 
 HICON LoadPngIcon(const std::wstring& path) {
@@ -77,7 +95,7 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           EndMenu();  // a menu's own loop would outlive the quit message
           PostQuitMessage(0);
           break;
-        default: break;
+        default: ToggleMemberShown(LOWORD(wParam)); break;
       }
       WakeWorkLoop();  // a shown overlay or a new connection wants its frame
       return 0;
@@ -89,7 +107,7 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   }
 }
 
-HMENU BuildTrayMenu(bool overlayVisible, bool connected) {
+HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members) {
   HMENU menu = CreatePopupMenu();
   if (!menu) return nullptr;
   AppendMenuW(menu, MF_STRING, MENU_TOGGLE_OVERLAY, Text(overlayVisible ? kTextHideOverlay : kTextShowOverlay));
@@ -97,6 +115,10 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected) {
     AppendMenuW(menu, MF_STRING | MF_GRAYED, MENU_RECONNECT, Text(kTextConnected));
   else
     AppendMenuW(menu, MF_STRING, MENU_RECONNECT, Text(kTextReconnect));
+  // Owned by the menu once appended; destroyed with it.
+  if (HMENU submenu = BuildMembersMenu(members))
+    AppendMenuW(menu, MF_POPUP | (members.empty() ? MF_GRAYED : 0u), reinterpret_cast<UINT_PTR>(submenu),
+                Text(kTextMembersMenu));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -107,11 +129,24 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected) {
 void ShowTrayMenu(HWND window) {
   POINT cursor = {};
   GetCursorPos(&cursor);
-  HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible, g_rpcClient && g_rpcClient->IsConnected());
+  std::vector<VoiceUser> members = g_overlay ? g_overlay->state.users : std::vector<VoiceUser>{};
+  HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible, g_rpcClient && g_rpcClient->IsConnected(), members);
   if (!menu) return;
+  g_menuMemberIds.clear();
+  for (const VoiceUser& member : members) g_menuMemberIds.push_back(member.id);
   SetForegroundWindow(window);
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
   DestroyMenu(menu);
+}
+
+void ToggleMemberShown(UINT command) {
+  if (command < MENU_MEMBER_FIRST || command - MENU_MEMBER_FIRST >= g_menuMemberIds.size()) return;
+  const std::wstring& id = g_menuMemberIds[command - MENU_MEMBER_FIRST];
+  g_config.hidden_users = ToggleIdInList(g_config.hidden_users, id);
+  bool hidden = IdListContains(g_config.hidden_users, id);
+  WriteLogLine(std::wstring(L"[Tray] ") + (hidden ? L"Hiding member " : L"Showing member ") + id);
+  if (!SaveConfig(g_config, GetConfigPath())) WriteLogLine(L"[Tray] ERROR: Could not save the member list");
+  if (g_overlay) g_overlay->stateChanged = true;
 }
 
 void Reconnect() {

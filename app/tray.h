@@ -5,12 +5,19 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <vector>
+
+#include "rpc/voice_user.h"
+
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 
 constexpr UINT MENU_TOGGLE_OVERLAY = 1001;
 constexpr UINT MENU_RECONNECT = 1002;
 constexpr UINT MENU_SETTINGS = 1003;
 constexpr UINT MENU_EXIT = 1004;
+// The "Members" submenu: one item per member, in list order.
+constexpr UINT MENU_MEMBER_FIRST = 1100;
+constexpr UINT MENU_MEMBER_LIMIT = 100;
 
 extern NOTIFYICONDATAW g_trayIcon;
 extern HICON g_customIcon;
@@ -18,6 +25,9 @@ extern HICON g_customIcon;
 void CreateTrayIcon();
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowTrayMenu(HWND window);
-// The popup menu for the given state; the caller destroys it.
-HMENU BuildTrayMenu(bool overlayVisible, bool connected);
+// The popup menu for the given state; members fill the "Members" submenu,
+// checked unless g_config.hidden_users names them. The caller destroys it.
+HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members = {});
+// A "Members" item chosen: hides or shows that member and saves config.json.
+void ToggleMemberShown(UINT command);
 void Reconnect();

@@ -198,9 +198,9 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   FrameSignature frame;
   frame.valid = true;
   frame.layout = SignLayout(config, view);
-  size_t members = MembersOnScreen(state.users.size(), config.overlay_y, config.avatar_size, view.height);
+  size_t members = MembersOnScreen(state.shown.size(), config.overlay_y, config.avatar_size, view.height);
   for (size_t i = 0; i < members; ++i) {
-    const VoiceUser& m = state.users[i];
+    const VoiceUser& m = state.shown[i];
     frame.items.push_back(MemberItem(i, m, config, now, avatarShown(m.id, m.avatarHash), textSize));
   }
   for (size_t i = 0; i < state.notifications.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/config.h"
 #include "app/text_convert.h"
 
 namespace {
@@ -33,12 +34,71 @@ MemberCounts OverlayState::SetVoiceUsers(const std::vector<VoiceUser>& list, uin
   for (const VoiceUser& user : list)
     if (user.bot) ordered.push_back(user);
 
+  std::vector<Stop> stillStopped;
   for (VoiceUser& user : ordered) {
     const VoiceUser* known = FindById(users, user.id);
     user.joinTick = known ? known->joinTick : now;
+    if (user.speaking) continue;
+    auto stop = std::find_if(stops.begin(), stops.end(), [&](const Stop& s) { return s.id == user.id; });
+    if (known && known->speaking) stillStopped.push_back({user.id, now});
+    else if (stop != stops.end()) stillStopped.push_back(*stop);
   }
+  stops = std::move(stillStopped);
   users = std::move(ordered);
+  RefreshShown(now);
   return counts;
+}
+
+uint32_t OverlayState::LingerLeft(const VoiceUser& user, uint32_t now) const {
+  for (const Stop& stop : stops) {
+    if (stop.id != user.id) continue;
+    uint32_t since = now - stop.tick;
+    return since < kSpeakingLingerMs ? kSpeakingLingerMs - since : 0;
+  }
+  return 0;
+}
+
+bool OverlayState::Passes(const VoiceUser& user, uint32_t now) const {
+  if (IdListContains(filter.hiddenIds, user.id)) return false;
+  if (!filter.showOnlySpeaking || user.speaking) return true;
+  if (filter.alwaysShowSelf && !selfId.empty() && user.id == selfId) return true;
+  return LingerLeft(user, now) > 0;
+}
+
+void OverlayState::RefreshShown(uint32_t now) {
+  std::vector<VoiceUser> next;
+  for (const VoiceUser& user : users) {
+    if (!Passes(user, now)) continue;
+    VoiceUser tile = user;
+    const VoiceUser* known = FindById(shown, user.id);
+    // A member let through mid-way keeps its own running animation; one let
+    // through later starts one now.
+    bool joining = user.joinTick != 0 && static_cast<uint32_t>(now - user.joinTick) < kJoinAnimationMs;
+    tile.joinTick = known ? known->joinTick : joining ? user.joinTick : now;
+    tile.displayName = CutName(user.displayName.empty() ? user.username : user.displayName, filter.maxNameLength);
+    next.push_back(std::move(tile));
+  }
+  shown = std::move(next);
+}
+
+uint32_t OverlayState::MsUntilLingerEnds(uint32_t now) const {
+  uint32_t soonest = kNoLinger;
+  if (!filter.showOnlySpeaking) return soonest;
+  for (const VoiceUser& user : shown) {
+    uint32_t left = user.speaking ? 0 : LingerLeft(user, now);
+    bool kept = filter.alwaysShowSelf && !selfId.empty() && user.id == selfId;
+    if (left > 0 && !kept) soonest = std::min(soonest, left);
+  }
+  return soonest;
+}
+
+MemberFilter MemberFilterFromConfig(const Config& c) {
+  return {c.show_only_speaking, c.always_show_self, c.hidden_users, c.max_name_length};
+}
+
+std::wstring CutName(const std::wstring& name, int32_t maxLength) {
+  if (maxLength <= 0 || name.size() <= static_cast<size_t>(maxLength)) return name;
+  return name.substr(0, SafeUtf16Prefix(name, static_cast<size_t>(maxLength) - 1)) + L"\u2026";
 }
 
 size_t OverlayState::AddNotification(const OverlayNotification& record, uint32_t now) {
@@ -72,14 +132,16 @@ void OverlayState::Update(uint32_t now, uint32_t durationMs) {
     uint32_t fadeStart = durationMs - kFadeOutMs;
     card.alpha = age > fadeStart ? static_cast<float>(durationMs - age) / static_cast<float>(kFadeOutMs) : 1.0f;
   }
-  for (VoiceUser& user : users)
-    if (user.joinTick != 0 && static_cast<uint32_t>(now - user.joinTick) >= kJoinAnimationMs) user.joinTick = 0;
+  RefreshShown(now);
+  for (std::vector<VoiceUser>* list : {&users, &shown})
+    for (VoiceUser& user : *list)
+      if (user.joinTick != 0 && static_cast<uint32_t>(now - user.joinTick) >= kJoinAnimationMs) user.joinTick = 0;
 }
 
 uint32_t OverlayState::MsUntilNextChange(uint32_t now, uint32_t durationMs) const {
-  for (const VoiceUser& user : users)
+  for (const VoiceUser& user : shown)
     if (user.joinTick != 0) return 0;
-  uint32_t wait = kNoChange;
+  uint32_t wait = MsUntilLingerEnds(now);  // kNoLinger is kNoChange
   // Once a card's age passes this it fades or goes. Same wrap as in Update:
   // below 500 ms of duration a card never fades, it only goes.
   const uint32_t fadeStart = durationMs - kFadeOutMs;

@@ -18,6 +18,16 @@ constexpr uint32_t kSlideInMs = 300;
 constexpr uint32_t kFadeOutMs = 500;
 constexpr uint32_t kJoinAnimationMs = 500;
 constexpr size_t kLogExcerptUnits = 50;
+constexpr uint32_t kSpeakingLingerMs = 1500;
+constexpr uint32_t kNoLinger = 0xFFFFFFFFu;
+
+// Which members get a tile, and how long a shown name may be.
+struct MemberFilter {
+  bool showOnlySpeaking = false;
+  bool alwaysShowSelf = true;
+  std::wstring hiddenIds;     // comma-separated
+  int32_t maxNameLength = 0;  // UTF-16 units, the ellipsis included; 0: no limit
+};
 
 struct MemberCounts {
   size_t total = 0;
@@ -28,6 +38,16 @@ struct MemberCounts {
 struct OverlayState {
   std::vector<VoiceUser> users;                      // humans first, then bots
   std::vector<OverlayNotification> notifications;  // oldest first
+  // What is drawn: the members the filter lets through, names cut, each
+  // with an entry animation of its own from the moment it is let through.
+  std::vector<VoiceUser> shown;
+  MemberFilter filter;  // the owner sets it before Update
+  std::wstring selfId;  // the user's own id, from READY or AUTHENTICATE
+  struct Stop {
+    std::wstring id;
+    uint32_t tick;
+  };
+  std::vector<Stop> stops;  // members that stopped speaking, and when
 
   // Replaces the members; a member already known by id keeps its join tick,
   // a new one starts its entry animation at now.
@@ -39,13 +59,29 @@ struct OverlayState {
   // Expires cards older than durationMs, advances slide-in and fade, ends
   // finished entry animations.
   void Update(uint32_t now, uint32_t durationMs);
+  // Rebuilds `shown` from `users` and `filter`.
+  void RefreshShown(uint32_t now);
+  // Time until the next tile kept by the speaking linger leaves; kNoLinger
+  // when none is lingering.
+  uint32_t MsUntilLingerEnds(uint32_t now) const;
   // How long the picture stays as it is without new input: 0 while a tile
   // grows or a card slides, fades or is due to go; kNoChange when nothing
-  // would ever change by itself.
+  // would ever change by itself (the speaking linger included).
   uint32_t MsUntilNextChange(uint32_t now, uint32_t durationMs) const;
+
+ private:
+  uint32_t LingerLeft(const VoiceUser& user, uint32_t now) const;
+  bool Passes(const VoiceUser& user, uint32_t now) const;
 };
 
-constexpr uint32_t kNoChange = 0xFFFFFFFF;
+constexpr uint32_t kNoChange = kNoLinger;
+
+struct Config;
+MemberFilter MemberFilterFromConfig(const Config& config);
+
+// The name cut to maxLength UTF-16 units, the last being "…", without
+// splitting a surrogate pair; unchanged when it fits or maxLength is 0.
+std::wstring CutName(const std::wstring& name, int32_t maxLength);
 
 // Size factor of a member's tile: 0.3 at the join tick, 1.0 from 500 ms on,
 // with a quick rise and a short hesitation between.

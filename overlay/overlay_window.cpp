@@ -161,6 +161,7 @@ void OverlayWindow::EndDrag() {
 
 void OverlayWindow::SetVoiceUsers(const std::vector<VoiceUser>& list) {
   stateChanged = true;
+  state.filter = MemberFilterFromConfig(g_config);
   LogOverlay(DescribeMemberCounts(state.SetVoiceUsers(list, GetTickCount())));
 }
 
@@ -185,6 +186,7 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
 }
 
 void OverlayWindow::Update() {
+  state.filter = MemberFilterFromConfig(g_config);  // the settings and the tray change it at once
   // A negative duration is read as 0 rather than as about 49 days.
   state.Update(GetTickCount(), static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
 }
@@ -216,7 +218,7 @@ bool OverlayWindow::Render() {
     if (Overlap(item.rect, dirty).Empty()) continue;  // its pixels are kept as pushed
     switch (item.kind) {
       case FrameItemKind::kMember:
-        renderer.DrawMember(item.index, state.users[item.index], now);
+        renderer.DrawMember(item.index, state.shown[item.index], now);
         break;
       case FrameItemKind::kCard:
         DrawNotificationCard(renderer.frameDc, width, height, state.notifications[item.index], item.index);

@@ -134,7 +134,15 @@ bool RpcClient::PerformHandshake(const std::wstring& id) {
   if (!SendFrame(kOpHandshake, HandshakeText(WideToBytes(id)))) return false;
   RpcFrame answer;
   if (!ReadFrame(answer)) return false;
-  return ContainsText(answer.payload, "\"evt\":\"READY\"") || ContainsText(answer.payload, "\"cmd\":\"DISPATCH\"");
+  if (!ContainsText(answer.payload, "\"evt\":\"READY\"") && !ContainsText(answer.payload, "\"cmd\":\"DISPATCH\""))
+    return false;
+  ReportSelfId(answer.payload);
+  return true;
+}
+
+void RpcClient::ReportSelfId(const std::string& payload) {
+  std::string id = ExtractJsonValue(ExtractJsonObject(payload, "\"user\""), "id");
+  if (!id.empty() && onSelfId) onSelfId(Utf8ToWide(id));
 }
 
 void RpcClient::Poll() {
@@ -290,6 +298,7 @@ void RpcClient::HandleAuthenticateResponse(const std::string& payload) {
   if (ExtractJsonValue(payload, "cmd") != "AUTHENTICATE" || !ContainsText(payload, "\"user\"")) return;
   authenticated = true;
   LogIpc("Authentication successful!");
+  ReportSelfId(payload);
   SubscribeVoiceChannelSelect();
   RequestSelectedVoiceChannel();
 }

@@ -41,6 +41,8 @@ class RpcClient {
   // list itself, under its lock: copy what you keep, do not call back in.
   std::function<void(const std::vector<VoiceUser>&)> onVoiceUsers;
   std::function<void(const std::wstring&, const std::wstring&)> onMessage;
+  // The user's own id, from READY and from AUTHENTICATE's answer.
+  std::function<void(const std::wstring&)> onSelfId;
 
  private:
   // Transport.
@@ -51,6 +53,7 @@ class RpcClient {
   bool PerformHandshake(const std::wstring& id);
   void HandleFrame(const RpcFrame& frame);
   void ClosePipe();
+  void ReportSelfId(const std::string& payload);
   void LogIpc(const std::string& message);
   void LogExcerpt(const char* label, const std::string& text, size_t maxBytes);
   int32_t NextNonce() { return ++nonce; }

@@ -27,7 +27,8 @@ done
 
 if [ $build -eq 1 ]; then
   "$here/dev/install-deps.sh"
-  build_windows
+  # Only what this run starts, so the first picture does not wait for the tests.
+  build_windows Voxmere tallybell_plugin discord_sim notify_send
 fi
 
 bin="$VOXMERE_BUILD/bin"

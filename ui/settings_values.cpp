@@ -11,6 +11,12 @@ int OpacityToSlider(float opacity) {
 
 float SliderToOpacity(int position) { return static_cast<float>(position) / 100.0f; }
 
+int NameLengthToSlider(int32_t maxNameLength) {
+  return maxNameLength <= 0 ? kNameLengthSliderMin : maxNameLength;
+}
+
+int32_t SliderToNameLength(int position) { return position <= kNameLengthSliderMin ? 0 : position; }
+
 int LanguageToIndex(const std::string& language) {
   if (language == "en") return 1;
   if (language == "ja") return 2;

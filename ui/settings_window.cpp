@@ -67,27 +67,48 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextLanguage, nullptr, 20, 417, 150, 20, kChild},
     {L"COMBOBOX", kIdLanguage, kNoText, L"", 170, 415, 190, 150, kDropDown},
     {L"STATIC", kIdLanguageNote, kTextLanguageRestartNote, nullptr, 170, 443, 210, 20, kChild},
-    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 478, 80, 30, kPushButton},
-    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 478, 80, 30, kPushButton},
+    {L"BUTTON", kIdShowOnlySpeaking, kTextShowOnlySpeaking, nullptr, 20, 478, 300, 24, kCheckBox},
+    {L"BUTTON", kIdAlwaysShowSelf, kTextAlwaysShowSelf, nullptr, 20, 508, 300, 24, kCheckBox},
+    {L"STATIC", 0, kTextMaxNameLength, nullptr, 20, 543, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdMaxNameLength, kNoText, L"", 170, 543, 130, 30, kTrackbar},
+    {L"STATIC", kIdMaxNameLengthValue, kNoText, L"", 310, 543, 50, 20, kChild},
+    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 588, 80, 30, kPushButton},
+    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 588, 80, 30, kPushButton},
 };
 
 const TextId kPositionItems[] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
                                  kTextBottomLeft, kTextTopCenter, kTextBottomCenter};
 const TextId kLanguageItems[] = {kTextLanguageAuto, kTextLanguageEnglish, kTextLanguageJapanese};
 
+enum class SliderKind { kOpacity, kFontSize, kNameLength };
+
 // A slider, the label beside it and the config value it edits.
 struct SliderBinding {
   int sliderId;
   int labelId;
   int minimum, maximum, tickEvery;
-  bool isOpacity;  // else a font size in points
+  SliderKind kind;
 };
 
 const SliderBinding kSliders[] = {
-    {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, true},
-    {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, true},
-    {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, false},
-    {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, false},
+    {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, SliderKind::kOpacity},
+    {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, SliderKind::kOpacity},
+    {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
+    {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
+    {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength},
+};
+
+// The check boxes that map one to one onto a flag.
+struct CheckBinding {
+  int id;
+  bool Config::*field;
+};
+
+const CheckBinding kChecks[] = {
+    {kIdPipEnabled, &Config::pip_enabled},
+    {kIdAllowMultiInstance, &Config::allow_multi_instance},
+    {kIdShowOnlySpeaking, &Config::show_only_speaking},
+    {kIdAlwaysShowSelf, &Config::always_show_self},
 };
 
 float* OpacityField(int sliderId) {
@@ -115,8 +136,25 @@ const SliderBinding* FindSlider(HWND window, HWND slider) {
 }
 
 void ShowSliderValue(HWND window, const SliderBinding& binding, int value) {
-  std::wstring label = binding.isOpacity ? PercentLabel(value) : PointLabel(value);
+  std::wstring label;
+  switch (binding.kind) {
+    case SliderKind::kOpacity: label = PercentLabel(value); break;
+    case SliderKind::kFontSize: label = PointLabel(value); break;
+    case SliderKind::kNameLength:
+      label = SliderToNameLength(value) == 0 ? Text(kTextNoNameLimit) : std::to_wstring(value);
+      break;
+  }
   SetDlgItemTextW(window, binding.labelId, label.c_str());
+}
+
+// The stored value in slider units (it may lie outside the slider's range).
+int StoredSliderValue(const SliderBinding& binding) {
+  switch (binding.kind) {
+    case SliderKind::kOpacity: return OpacityToSlider(*OpacityField(binding.sliderId));
+    case SliderKind::kFontSize: return *FontSizeField(binding.sliderId);
+    case SliderKind::kNameLength: return NameLengthToSlider(g_config.max_name_length);
+  }
+  return 0;
 }
 
 int SliderPosition(HWND window, int sliderId) {
@@ -125,8 +163,11 @@ int SliderPosition(HWND window, int sliderId) {
 
 void StoreSliderValue(HWND window, const SliderBinding& binding) {
   int position = SliderPosition(window, binding.sliderId);
-  if (binding.isOpacity) *OpacityField(binding.sliderId) = SliderToOpacity(position);
-  else *FontSizeField(binding.sliderId) = position;
+  switch (binding.kind) {
+    case SliderKind::kOpacity: *OpacityField(binding.sliderId) = SliderToOpacity(position); break;
+    case SliderKind::kFontSize: *FontSizeField(binding.sliderId) = position; break;
+    case SliderKind::kNameLength: g_config.max_name_length = SliderToNameLength(position); break;
+  }
 }
 
 void FillComboBox(HWND window, int id, const TextId* items, size_t count) {
@@ -160,22 +201,22 @@ void CreateSettingsControls(HWND window) {
 void LoadSettingsToControls(HWND window) {
   // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
-    int value = binding.isOpacity ? OpacityToSlider(*OpacityField(binding.sliderId)) : *FontSizeField(binding.sliderId);
+    int value = StoredSliderValue(binding);
     SendDlgItemMessageW(window, binding.sliderId, TBM_SETPOS, TRUE, value);
     ShowSliderValue(window, binding, value);
   }
   SendDlgItemMessageW(window, kIdNotificationPosition, CB_SETCURSEL, g_config.notification_position, 0);
   SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(g_config.language), 0);
-  CheckDlgButton(window, kIdPipEnabled, g_config.pip_enabled ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(window, kIdAllowMultiInstance, g_config.allow_multi_instance ? BST_CHECKED : BST_UNCHECKED);
+  for (const CheckBinding& check : kChecks)
+    CheckDlgButton(window, check.id, g_config.*check.field ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void SaveSettingsFromControls(HWND window) {
   for (const SliderBinding& binding : kSliders) StoreSliderValue(window, binding);
   LRESULT position = SendDlgItemMessageW(window, kIdNotificationPosition, CB_GETCURSEL, 0, 0);
   if (position != CB_ERR) g_config.notification_position = static_cast<int32_t>(position);
-  g_config.pip_enabled = IsDlgButtonChecked(window, kIdPipEnabled) == BST_CHECKED;
-  g_config.allow_multi_instance = IsDlgButtonChecked(window, kIdAllowMultiInstance) == BST_CHECKED;
+  for (const CheckBinding& check : kChecks)
+    g_config.*check.field = IsDlgButtonChecked(window, check.id) == BST_CHECKED;
   int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
   g_config.language = IndexToLanguage(language);
   SaveConfig(g_config, g_settingsConfigPath);

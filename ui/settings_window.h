@@ -27,6 +27,10 @@ enum SettingsControlId : int {
   kIdPipEnabled = 1017,
   kIdLabelOpacity = 1018,
   kIdLabelOpacityValue = 1019,
+  kIdShowOnlySpeaking = 1020,
+  kIdAlwaysShowSelf = 1021,
+  kIdMaxNameLength = 1022,
+  kIdMaxNameLengthValue = 1023,
 };
 
 // Saves to config.json beside the executable.

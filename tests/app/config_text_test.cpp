@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <tuple>
+
 #include "app/config.h"
 
 namespace {
@@ -11,144 +14,105 @@ Config Load(const std::string& text) {
 }
 
 TEST(FindConfigValue, QuotingAndTerminators) {
-  struct Case {
-    const char* text;
-    const char* key;
-    const char* expected;
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"x": "64"})", "64"},
+      {R"({"x": 123,})", "123"},
+      {"{\"x\": true\n}", "true\n"},       // last value keeps its line break
+      {R"({"x":   "  lead"})", "lead\""},  // a space inside the quotes unquotes it
+      {"{\"x\":\t1}", "\t1"},               // tabs are not passed over
+      {R"({"x" 5})", ""},                   // no colon
+      {R"({"y": 1})", ""},                  // no key
+      {R"({"x": 7)", "7"},                  // runs to the end
+      {R"({"x": ""})", ""},                 // empty quoted value
+      {R"({"o": {"x": 1}, "x": 9})", "1"},  // first occurrence wins, nested or not
   };
-  const Case cases[] = {
-      {R"({"avatar_size": "64"})", "avatar_size", "64"},
-      {R"({"client_id": 123,})", "client_id", "123"},
-      {"{\"show_names\": true\n}", "show_names", "true\n"},  // last value keeps its line break
-      {R"({"x":   "  lead"})", "x", "lead\""},              // a space inside the quotes unquotes it
-      {"{\"x\":\t1}", "x", "\t1"},                            // tabs are not passed over
-      {R"({"x" 5})", "x", ""},                                // no colon
-      {R"({"y": 1})", "x", ""},                               // no key
-      {R"({"x": 7)", "x", "7"},                               // runs to the end
-      {R"({"language": ""})", "language", ""},                // empty quoted value
-      {R"({"o": {"x": 1}, "x": 9})", "x", "1"},              // first occurrence wins, nested or not
-  };
-  for (const Case& c : cases) EXPECT_EQ(FindConfigValue(c.text, c.key), c.expected) << c.text;
+  for (const auto& [text, expected] : cases) EXPECT_EQ(FindConfigValue(text, "x"), expected) << text;
 }
 
 TEST(ReadConfig, TypedReadersFallBack) {
-  EXPECT_EQ(ReadConfigInt(R"({"n": 48abc})", "n", 1), 48);
-  EXPECT_EQ(ReadConfigInt(R"({"n": 4.5})", "n", 1), 4);
-  EXPECT_EQ(ReadConfigInt(R"({"n": abc})", "n", 7), 7);
-  EXPECT_EQ(ReadConfigInt(R"({"n": 99999999999})", "n", 7), 7);
-  EXPECT_EQ(ReadConfigInt(R"({"n": -12})", "n", 7), -12);
-  EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": "0.25"})", "f", 1.0f), 0.25f);
-  EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": x})", "f", 0.5f), 0.5f);
-  EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": nan})", "f", 0.5f), 0.5f);
-  EXPECT_FLOAT_EQ(ReadConfigFloat(R"({"f": -inf})", "f", 0.5f), 0.5f);
-  EXPECT_TRUE(ReadConfigBool(R"({"b": TRUE})", "b", true));
-  EXPECT_FALSE(ReadConfigBool(R"({"b": TRUE})", "b", false));
-  EXPECT_FALSE(ReadConfigBool(R"({"b": false,})", "b", true));
-  EXPECT_TRUE(ReadConfigBool(R"({"b": 0})", "b", true));
-  EXPECT_TRUE(ReadConfigBool("{\"b\": false\n}", "b", true));  // trailing line break is not "false"
+  const std::pair<const char*, int32_t> ints[] = {{"48abc", 48}, {"4.5", 4}, {"abc", 7}, {"99999999999", 7}, {"-12", -12}};
+  for (const auto& [value, expected] : ints)
+    EXPECT_EQ(ReadConfigInt(std::string("{\"n\": ") + value + "}", "n", 7), expected) << value;
+  const std::pair<const char*, float> floats[] = {{"\"0.25\"", 0.25f}, {"x", 0.5f}, {"nan", 0.5f}, {"-inf", 0.5f}};
+  for (const auto& [value, expected] : floats)
+    EXPECT_FLOAT_EQ(ReadConfigFloat(std::string("{\"f\": ") + value + "}", "f", 0.5f), expected) << value;
+  const std::tuple<const char*, bool, bool> bools[] = {
+      {"TRUE}", true, true}, {"TRUE}", false, false}, {"false,}", true, false}, {"0}", true, true},
+      {"false\n}", true, true}};  // a trailing line break is not "false"
+  for (const auto& [value, fallback, expected] : bools)
+    EXPECT_EQ(ReadConfigBool(std::string("{\"b\": ") + value, "b", fallback), expected) << value;
 }
 
-TEST(ApplyConfigText, EmptyOrUnknownTextKeepsDefaults) {
-  Config defaults;
-  Config loaded = Load("");
-  EXPECT_EQ(FormatConfigText(loaded), FormatConfigText(defaults));
-  loaded = Load(R"({"unknown": 5})");
-  EXPECT_EQ(FormatConfigText(loaded), FormatConfigText(defaults));
+// Each row: a file text and what must be true of the record loaded from it.
+TEST(ApplyConfigText, ValuesClampsAndDefaults) {
+  const Config d;
+  const std::pair<std::string, std::function<bool(const Config&)>> rows[] = {
+      {"", [&](const Config& c) { return FormatConfigText(c) == FormatConfigText(d); }},
+      {R"({"unknown": 5})", [&](const Config& c) { return FormatConfigText(c) == FormatConfigText(d); }},
+      {R"({"username_font_size": 30, "notification_font_size": 3})",
+       [](const Config& c) { return c.username_font_size == 24 && c.notification_font_size == 8; }},
+      {R"({"username_label_opacity": 1.5, "inactive_opacity": 1.5})",
+       [](const Config& c) { return c.username_label_opacity == 1.0f && c.inactive_opacity == 1.5f; }},
+      {R"({"username_label_opacity": -0.2})", [](const Config& c) { return c.username_label_opacity == 0.0f; }},
+      {R"({"notification_position": 6})", [](const Config& c) { return c.notification_position == 0; }},
+      {R"({"notification_position": -1})", [](const Config& c) { return c.notification_position == 0; }},
+      {R"({"speaking_color_r": 256, "muted_color_g": 300, "deafened_color_b": -1})",
+       [](const Config& c) {
+         return c.speaking_color == MakeConfigColor(0, 181, 129) && ColorGreen(c.muted_color) == 44 &&
+                ColorBlue(c.deafened_color) == 255;
+       }},
+      {R"({"client_id": 123, "pip_window_title": "画面共有", "language": "ja"})",
+       [](const Config& c) { return c.client_id == L"123" && c.pip_window_title == L"画面共有" && c.language == "ja"; }},
+      {R"({"client_id": "", "x": 1})", [&](const Config& c) { return c.client_id == d.client_id; }},
+      {std::string("{\"client_id\":\0" "1}", 16), [&](const Config& c) { return c.client_id == d.client_id; }},
+      {R"({"max_name_length": 2})", [](const Config& c) { return c.max_name_length == 4; }},
+      {R"({"max_name_length": 100})", [](const Config& c) { return c.max_name_length == 64; }},
+      {R"({"max_name_length": -5})", [](const Config& c) { return c.max_name_length == 0; }},
+      {R"({"hidden_users": "12 , ,34"})",
+       [](const Config& c) { return IdListContains(c.hidden_users, L"12") && IdListContains(c.hidden_users, L"34"); }},
+  };
+  for (const auto& [text, holds] : rows) EXPECT_TRUE(holds(Load(text))) << text;
 }
 
-TEST(ApplyConfigText, ClampsAndReplacements) {
-  EXPECT_EQ(Load(R"({"username_font_size": 30})").username_font_size, 24);
-  EXPECT_EQ(Load(R"({"username_font_size": 3})").username_font_size, 8);
-  EXPECT_EQ(Load(R"({"notification_font_size": 99})").notification_font_size, 24);
-  EXPECT_FLOAT_EQ(Load(R"({"username_label_opacity": 1.5})").username_label_opacity, 1.0f);
-  EXPECT_FLOAT_EQ(Load(R"({"username_label_opacity": -0.2})").username_label_opacity, 0.0f);
-  EXPECT_FLOAT_EQ(Load(R"({"inactive_opacity": 1.5})").inactive_opacity, 1.5f);
-  EXPECT_EQ(Load(R"({"notification_position": 6})").notification_position, 0);
-  EXPECT_EQ(Load(R"({"notification_position": -1})").notification_position, 0);
-  EXPECT_EQ(Load(R"({"notification_position": 5})").notification_position, 5);
-}
-
-TEST(ApplyConfigText, ColourComponentsKeepLowBytes) {
-  Config c = Load(R"({"speaking_color_r": 256, "muted_color_g": 300, "deafened_color_b": -1})");
-  EXPECT_EQ(ColorRed(c.speaking_color), 0);
-  EXPECT_EQ(ColorGreen(c.speaking_color), 181);
-  EXPECT_EQ(ColorBlue(c.speaking_color), 129);
-  EXPECT_EQ(ColorGreen(c.muted_color), 44);
-  EXPECT_EQ(ColorBlue(c.deafened_color), 255);
-}
-
-TEST(ApplyConfigText, StringsAndLanguage) {
-  Config c = Load(R"({"client_id": 123, "pip_window_title": "Go Live", "language": "ja"})");
-  EXPECT_EQ(c.client_id, L"123");
-  EXPECT_EQ(c.pip_window_title, L"Go Live");
-  EXPECT_EQ(c.language, "ja");
-  // An empty value leaves a wide-string field at its default.
-  EXPECT_EQ(Load(R"({"client_id": "", "x": 1})").client_id, Config().client_id);
-  EXPECT_EQ(Load(std::string("{\"client_id\":") + '\0' + "1}").client_id, Config().client_id);
-  EXPECT_EQ(Load(R"({"pip_window_title": "画面共有"})").pip_window_title, L"画面共有");
-}
-
-TEST(FormatConfigText, DefaultsInFileOrder) {
-  const std::wstring id = Config().client_id;
-  std::string expected = "{\n  \"client_id\": \"" + std::string(id.begin(), id.end()) + "\",\n";
-  const char* lines[] = {"show_avatars\": true",    "show_names\": true",   "avatar_size\": 48",
-                         "margin\": 20",             "monitor\": 0",         "overlay_x\": 20",
-                         "overlay_y\": 20",          "inactive_opacity\": 0.4", "username_label_opacity\": 1",
-                         "speaking_color_r\": 67",   "speaking_color_g\": 181", "speaking_color_b\": 129",
-                         "muted_color_r\": 237",     "muted_color_g\": 66",  "muted_color_b\": 69",
-                         "deafened_color_r\": 250",  "deafened_color_g\": 166", "deafened_color_b\": 26",
-                         "border_color_r\": 255",    "border_color_g\": 255", "border_color_b\": 255",
-                         "notification_position\": 0", "allow_multi_instance\": false",
-                         "username_font_size\": 12", "notification_font_size\": 12", "pip_enabled\": false",
-                         "pip_x\": 50",              "pip_y\": 50",          "pip_width\": 320",
-                         "pip_height\": 180",        "pip_opacity\": 0.9"};
-  for (const char* line : lines) expected += std::string("  \"") + line + ",\n";
-  expected += "  \"language\": \"\"\n}\n";
-  EXPECT_EQ(FormatConfigText(Config()), expected);
-}
-
-TEST(FormatConfigText, FloatsAsShortestG) {
+TEST(FormatConfigText, RoundTripsEveryWrittenFieldAndHandSetKeys) {
   Config c;
-  c.inactive_opacity = 0.00001f;
-  c.pip_opacity = 1000000.0f;
-  c.username_label_opacity = 0.75f;
-  std::string text = FormatConfigText(c);
-  EXPECT_NE(text.find("\"inactive_opacity\": 1e-05,"), std::string::npos);
-  EXPECT_NE(text.find("\"pip_opacity\": 1e+06,"), std::string::npos);
-  EXPECT_NE(text.find("\"username_label_opacity\": 0.75,"), std::string::npos);
-}
-
-TEST(FormatConfigText, RoundTripKeepsEveryFieldAndHandSetKeys) {
-  Config c;
+  EXPECT_EQ(FormatConfigText(c).find("client_secret"), std::string::npos);  // unchanged hidden keys stay out
+  EXPECT_EQ(FormatConfigText(c).find("notification_duration"), std::string::npos);
   c.client_id = L"42";
   c.show_avatars = false;
-  c.avatar_size = 64;
   c.monitor = -1;
   c.overlay_x = -300;
   c.inactive_opacity = 0.123456789f;
+  c.pip_opacity = 1000000.0f;
+  c.username_label_opacity = 0.00001f;
   c.speaking_color = MakeConfigColor(1, 2, 3);
   c.notification_position = 4;
-  c.allow_multi_instance = true;
-  c.pip_enabled = true;
-  c.pip_height = 99;
+  c.allow_multi_instance = c.pip_enabled = c.show_only_speaking = true;
+  c.always_show_self = false;
+  c.hidden_users = L"100000000000000002,100000000000000005";
+  c.max_name_length = 12;
   c.language = "ja";
   c.notification_duration = 8000;
   c.client_secret = L"handset";
   c.pip_window_title = L"Screen";
   std::string text = FormatConfigText(c);
+  for (const char* line : {"\"pip_opacity\": 1e+06,", "\"username_label_opacity\": 1e-05,",
+                           "\"hidden_users\": \"100000000000000002,100000000000000005\",",
+                           "\"max_name_length\": 12,", "\"always_show_self\": false,"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
   EXPECT_EQ(text.substr(text.size() - 21), "  \"language\": \"ja\"\n}\n");
   Config back = Load(text);
   EXPECT_EQ(FormatConfigText(back), text);
   EXPECT_EQ(back.notification_duration, 8000);
-  EXPECT_EQ(back.client_secret, L"handset");
-  EXPECT_EQ(back.pip_window_title, L"Screen");
+  EXPECT_EQ(back.client_secret + back.pip_window_title, L"handsetScreen");
   EXPECT_FLOAT_EQ(back.inactive_opacity, 0.123457f);
 }
 
-TEST(FormatConfigText, UnchangedHiddenKeysAreNotWritten) {
-  std::string text = FormatConfigText(Config());
-  EXPECT_EQ(text.find("client_secret"), std::string::npos);
-  EXPECT_EQ(text.find("notification_duration"), std::string::npos);
+TEST(HiddenUsers, ToggleAddsAndRemovesWholeIds) {
+  EXPECT_EQ(ToggleIdInList(L"", L"7"), L"7");
+  EXPECT_EQ(ToggleIdInList(L"7, 77", L"7"), L"77");
+  EXPECT_EQ(ToggleIdInList(L"77", L"7"), L"77,7");
+  EXPECT_FALSE(IdListContains(L"77,777", L"7"));
 }
 
 }  // namespace

@@ -44,54 +44,56 @@ std::vector<MenuItem> ReadMenu(HMENU menu) {
   return items;
 }
 
-TEST(TrayMenuTest, ItemsFollowOverlayAndConnection) {
+VoiceUser Member(const wchar_t* id, const wchar_t* name) {
+  VoiceUser user;
+  user.id = id;
+  user.displayName = name;
+  return user;
+}
+
+// Each row: language, overlay visible, connected, the members, and the texts
+// expected (a submenu's items after "|", checked ones marked "+").
+TEST(TrayMenuTest, ItemsFollowOverlayConnectionLanguageAndMembers) {
   struct Row {
+    int language;
     bool visible, connected;
-    const wchar_t* toggle;
-    const wchar_t* second;
+    std::vector<VoiceUser> members;
+    std::vector<std::wstring> texts;
   };
-  const Row rows[] = {{true, false, L"Hide Overlay", L"Reconnect"},
-                      {false, false, L"Show Overlay", L"Reconnect"},
-                      {true, true, L"Hide Overlay", L"Connected"},
-                      {false, true, L"Show Overlay", L"Connected"}};
-  g_language = 0;
+  const Row rows[] = {
+      {0, true, false, {}, {L"Hide Overlay", L"Reconnect", L"Members|", L"", L"Settings...", L"", L"Exit"}},
+      {0, false, true, {Member(L"1", L"Ann"), Member(L"2", L"Bob")},
+       {L"Show Overlay", L"Connected", L"Members|+Ann|Bob", L"", L"Settings...", L"", L"Exit"}},
+      {1, true, true, {Member(L"3", L"エリン")},
+       {L"オーバーレイを隠す", L"接続済み", L"メンバー|+エリン", L"", L"設定...", L"", L"終了"}},
+      {1, false, false, {}, {L"オーバーレイを表示", L"再接続", L"メンバー|", L"", L"設定...", L"", L"終了"}},
+  };
+  g_config.hidden_users = L"2";
   for (const Row& row : rows) {
-    HMENU menu = BuildTrayMenu(row.visible, row.connected);
+    g_language = row.language;
+    HMENU menu = BuildTrayMenu(row.visible, row.connected, row.members);
     ASSERT_NE(menu, nullptr);
-    const std::vector<MenuItem> expected = {{MENU_TOGGLE_OVERLAY, row.toggle, false},
-                                            {MENU_RECONNECT, row.second, row.connected},
-                                            {0, L"", false},
-                                            {MENU_SETTINGS, L"Settings...", false},
-                                            {0, L"", false},
-                                            {MENU_EXIT, L"Exit", false}};
     std::vector<MenuItem> items = ReadMenu(menu);
-    ASSERT_EQ(items.size(), expected.size());
+    ASSERT_EQ(items.size(), row.texts.size());
     for (size_t i = 0; i < items.size(); ++i) {
-      EXPECT_EQ(items[i].id, expected[i].id) << i;
-      EXPECT_EQ(items[i].text, expected[i].text) << i;
-      EXPECT_EQ(items[i].greyed, expected[i].greyed) << i;
+      std::wstring text = items[i].text;
+      if (HMENU submenu = GetSubMenu(menu, static_cast<int>(i))) {
+        text += L"|";
+        for (int k = 0; k < GetMenuItemCount(submenu); ++k) {
+          if (k > 0) text += L"|";
+          if (GetMenuState(submenu, k, MF_BYPOSITION) & MF_CHECKED) text += L"+";
+          text += ReadMenu(submenu)[k].text;
+        }
+        EXPECT_EQ(items[i].greyed, row.members.empty());
+      } else {
+        EXPECT_EQ(items[i].greyed, i == 1 && row.connected) << i;
+      }
+      EXPECT_EQ(text, row.texts[i]) << i;
     }
     DestroyMenu(menu);
   }
-}
-
-TEST(TrayMenuTest, JapaneseTexts) {
-  g_language = 1;
-  const std::pair<bool, std::vector<std::wstring>> rows[] = {
-      {false, {L"オーバーレイを隠す", L"再接続", L"", L"設定...", L"", L"終了"}},
-      {true, {L"オーバーレイを隠す", L"接続済み", L"", L"設定...", L"", L"終了"}}};
-  for (const auto& [connected, texts] : rows) {
-    HMENU menu = BuildTrayMenu(true, connected);
-    ASSERT_NE(menu, nullptr);
-    std::vector<MenuItem> items = ReadMenu(menu);
-    ASSERT_EQ(items.size(), texts.size());
-    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].text, texts[i]) << i;
-    DestroyMenu(menu);
-  }
-  HMENU hidden = BuildTrayMenu(false, false);
-  EXPECT_EQ(ReadMenu(hidden)[0].text, L"オーバーレイを表示");
-  DestroyMenu(hidden);
   g_language = 0;
+  g_config = Config();
 }
 
 // A message-only window on TrayWndProc standing in for start-up's, with a
@@ -161,12 +163,12 @@ TEST_F(TrayWindowTest, DoubleClickAndToggleCommandShowAndHideSingleClicksDoNothi
   EXPECT_TRUE(g_overlay->visible);
 }
 
-// Waits for this process's popup menu, reads its items and chooses the
-// first one with the keyboard, as a user would.
+// Waits for this process's popup menu, reads its items and chooses one
+// with the keyboard, as a user would (by default the first).
 class MenuChooser {
  public:
-  MenuChooser()
-      : thread_([this] {
+  explicit MenuChooser(std::vector<WPARAM> keys = {VK_DOWN, VK_RETURN})
+      : thread_([this, keys] {
           HWND popup = nullptr;
           WaitFor([&] {
             while ((popup = FindWindowExW(nullptr, popup, L"#32768", nullptr)) != nullptr) {
@@ -178,7 +180,7 @@ class MenuChooser {
           }, 10000);
           if (!popup) return;
           items_ = ReadMenu(reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0)));
-          for (WPARAM key : {VK_DOWN, VK_RETURN}) {
+          for (WPARAM key : keys) {
             PostMessageW(popup, WM_KEYDOWN, key, 0);
             PostMessageW(popup, WM_KEYUP, key, 0);
           }
@@ -201,12 +203,29 @@ TEST_F(TrayWindowTest, RightClickWhileHiddenOffersShowOverlayAndChoosingItShowsI
   MenuChooser chooser;
   EXPECT_EQ(Tray(WM_RBUTTONUP), 0);
   std::vector<MenuItem> items = chooser.Items();
-  ASSERT_EQ(items.size(), 6u);
-  EXPECT_EQ(items[0].text, L"Show Overlay");
-  EXPECT_EQ(items[1].text, L"Reconnect");
+  ASSERT_EQ(items.size(), 7u);
+  EXPECT_EQ(items[0].text + L"," + items[1].text, L"Show Overlay,Reconnect");
   EXPECT_FALSE(items[1].greyed);
   DrainQueue();
   EXPECT_TRUE(g_overlay->visible);
+}
+
+// Choosing a member in the submenu hides it and saves the list; choosing it
+// again shows it.
+TEST_F(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
+  g_overlay->SetVoiceUsers({Member(L"100000000000000002", L"Bobby"), Member(L"100000000000000003", L"Carol")});
+  const std::wstring path = GetConfigPath();
+  for (const wchar_t* expected : {L"100000000000000002", L""}) {
+    MenuChooser chooser({VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT, VK_RETURN});
+    Tray(WM_RBUTTONUP);
+    chooser.Items();
+    DrainQueue();
+    EXPECT_EQ(g_config.hidden_users, expected);
+    Config saved;
+    ASSERT_TRUE(LoadConfig(saved, path));
+    EXPECT_EQ(saved.hidden_users, expected);
+  }
+  DeleteFileW(path.c_str());
 }
 
 TEST_F(TrayWindowTest, SettingsTwiceGivesOneWindow) {

@@ -2,14 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
-VoiceUser Member(const wchar_t* id, bool bot = false) {
+VoiceUser Member(const wchar_t* id, bool bot = false, bool speaking = false) {
   VoiceUser user;
   user.id = id;
+  user.username = id;
   user.bot = bot;
+  user.speaking = speaking;
   user.joinTick = 5;  // the RPC client's value is never trusted
   return user;
+}
+
+std::wstring ShownIds(const OverlayState& state) {
+  std::wstring ids;
+  for (const VoiceUser& user : state.shown) ids += user.id;
+  return ids;
 }
 
 OverlayNotification Card(const wchar_t* name) {
@@ -110,13 +120,6 @@ TEST(OverlayStateCards, SlideFadeAndExpiry) {
   EXPECT_NEAR(state.notifications[0].alpha, 0.5f, 1e-4f);
 }
 
-TEST(OverlayStateCards, AddLogLineCutsContentWithoutSplittingAPair) {
-  OverlayNotification card = Card(L"Ann");
-  card.content = std::wstring(49, L'a') + L"\xD83D\xDE00tail";
-  EXPECT_EQ(DescribeAddedCard(card, 6),
-            L"Added notification - displayName: Ann, content: " + std::wstring(49, L'a') + L", total count: 6");
-}
-
 TEST(OverlayDrag, ColumnOffsetStaysOnScreen) {
   struct Case {
     int32_t start, travel, extent, expected;  // avatar 48, margin 20
@@ -125,4 +128,59 @@ TEST(OverlayDrag, ColumnOffsetStaysOnScreen) {
                         {20, 10, 50, 0},       {INT32_MAX, INT32_MAX, 1080, 1012}, {INT32_MIN, INT32_MIN, 1080, 0}};
   for (const Case& c : cases)
     EXPECT_EQ(ClampColumnOffset(c.start, c.travel, c.extent, 48, 20), c.expected) << c.start << " " << c.travel;
+}
+
+// Speaking-only display: a tile from SPEAKING_START, kept 1.5 s after the
+// stop (so the gaps between words do not flicker), the user's own tile
+// always; hidden ids never, whatever the mode.
+TEST(OverlayStateShown, SpeakingLingerSelfAndHidden) {
+  OverlayState state;
+  state.filter.showOnlySpeaking = true;
+  state.filter.hiddenIds = L"h";
+  state.selfId = L"s";
+  const uint32_t t = kNearWrap;
+  state.SetVoiceUsers({Member(L"a"), Member(L"s"), Member(L"h", false, true)}, t);
+  EXPECT_EQ(ShownIds(state), L"s");
+  EXPECT_EQ(state.MsUntilLingerEnds(t), kNoLinger);
+  state.SetVoiceUsers({Member(L"a", false, true), Member(L"s"), Member(L"h")}, t + 600u);
+  EXPECT_EQ(ShownIds(state), L"as");
+  EXPECT_EQ(state.shown[0].joinTick, t + 600u);  // it enters with the entry animation
+  state.SetVoiceUsers({Member(L"a"), Member(L"s"), Member(L"h")}, t + 1000u);  // stops
+  EXPECT_EQ(state.MsUntilLingerEnds(t + 1200u), 1300u);
+  state.SetVoiceUsers({Member(L"a", false, true), Member(L"s"), Member(L"h")}, t + 2000u);  // between words
+  state.SetVoiceUsers({Member(L"a"), Member(L"s"), Member(L"h")}, t + 2100u);
+  state.Update(t + 3599u, 5000);
+  EXPECT_EQ(ShownIds(state), L"as");
+  EXPECT_EQ(state.shown[0].joinTick, 0u);  // no second entry animation
+  EXPECT_EQ(state.MsUntilLingerEnds(t + 3599u), 1u);
+  state.Update(t + 3600u, 5000);
+  EXPECT_EQ(ShownIds(state), L"s");
+  EXPECT_EQ(state.MsUntilLingerEnds(t + 3600u), kNoLinger);
+
+  state.filter.alwaysShowSelf = false;
+  state.Update(t + 3700u, 5000);
+  EXPECT_EQ(ShownIds(state), L"");
+  state.filter.showOnlySpeaking = false;  // every member but the hidden one
+  state.Update(t + 3800u, 5000);
+  EXPECT_EQ(ShownIds(state), L"as");
+  EXPECT_EQ(state.shown[0].joinTick, t + 3800u);
+}
+
+TEST(OverlayStateShown, NamesCutWithoutSplittingAPair) {
+  const std::tuple<std::wstring, int32_t, std::wstring> rows[] = {
+      {std::wstring(40, L'n'), 12, std::wstring(11, L'n') + L"\u2026"},
+      {L"abc\xD83D\xDE00" L"def", 5, L"abc\u2026"},  // the pair would straddle the cut
+      {L"abcd\xD83D\xDE00", 6, L"abcd\xD83D\xDE00"},
+      {std::wstring(64, L'n'), 0, std::wstring(64, L'n')},
+  };
+  for (const auto& [name, limit, expected] : rows) {
+    OverlayState state;
+    state.filter.maxNameLength = limit;
+    VoiceUser user = Member(L"a");
+    user.displayName = name;
+    state.SetVoiceUsers({user}, 1);
+    ASSERT_EQ(state.shown.size(), 1u);
+    EXPECT_EQ(state.shown[0].displayName, expected) << limit;
+    EXPECT_EQ(state.users[0].displayName, name);  // the tray lists the whole name
+  }
 }

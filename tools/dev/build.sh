@@ -5,10 +5,11 @@ VOXMERE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # VOXMERE_BUILD_DIR points the scripts at another build tree (tests do).
 VOXMERE_BUILD="${VOXMERE_BUILD_DIR:-$VOXMERE_ROOT/build}"
 
+# build_windows [TARGET...]: every target when none is named.
 build_windows() {
   cmake -S "$VOXMERE_ROOT" -B "$VOXMERE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$VOXMERE_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$VOXMERE_BUILD"
+  cmake --build "$VOXMERE_BUILD" ${1:+--target "$@"}
 }
 
 build_host() {
