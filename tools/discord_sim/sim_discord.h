@@ -34,6 +34,8 @@ struct SimReply {
   std::string bytes;   // written as they are, after the frames
   bool close = false;  // end the connection once these are written and read
   bool drop = false;   // end it at once, as a crash would
+  bool restart = false;  // end it and take the pipe away for a while
+  uint32_t stallMs = 0;  // stop reading for this long
 };
 
 class SimDiscord {
