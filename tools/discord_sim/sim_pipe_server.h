@@ -68,6 +68,7 @@ class SimPipeServer {
   // Set by a step's reply on the serving thread.
   bool restartRequested_ = false;
   ULONGLONG stallEnd_ = 0;
+  bool cutOff_ = false;  // a frame was cut: nothing more is written on this connection
   HANDLE stopEvent_ = nullptr;
   HANDLE actionEvent_ = nullptr;
   HANDLE ioEvent_ = nullptr;     // connect and read
