@@ -25,6 +25,8 @@ std::string FindConfigValue(const std::string& text, const std::string& key) {
   bool quoted = start > 0 && text[start - 1] == '"';
   size_t end = quoted ? text.find('"', start) : text.find_first_of(",}", start);
   if (end == std::string::npos) end = text.size();
+  // A hand-written file's last unquoted value is followed by its line break.
+  if (!quoted) end = std::max(start, text.find_last_not_of(" \t\r\n", end - 1) + 1);
   return text.substr(start, end - start);
 }
 

@@ -2,6 +2,31 @@
 
 #include <cstdlib>
 
+namespace {
+
+// Plain HTTP carries the client secret and the code as they are, so it may
+// only name this machine.
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "[::1]") return true;
+  if (host.rfind("127.", 0) != 0) return false;
+  int parts = 0, digits = 0, value = 0;
+  for (size_t i = 0; i <= host.size(); ++i) {
+    if (i == host.size() || host[i] == '.') {
+      if (digits == 0 || value > 255) return false;
+      ++parts;
+      digits = value = 0;
+    } else if (host[i] >= '0' && host[i] <= '9' && digits < 3) {
+      value = value * 10 + (host[i] - '0');
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return parts == 4;
+}
+
+}  // namespace
+
 std::optional<HttpEndpoint> ParseHttpBase(const std::string& base) {
   HttpEndpoint endpoint;
   std::string rest;
@@ -15,9 +40,11 @@ std::optional<HttpEndpoint> ParseHttpBase(const std::string& base) {
     return std::nullopt;
   }
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
-  size_t colon = rest.find(':');
+  // A bracketed IPv6 literal holds colons of its own.
+  size_t colon = rest.find(':', !rest.empty() && rest[0] == '[' ? rest.find(']') : 0);
   std::string host = rest.substr(0, colon);
   if (host.empty() || host.find_first_of("/?#@ ") != std::string::npos) return std::nullopt;
+  if (!endpoint.secure && !IsLoopbackHost(host)) return std::nullopt;
   if (colon != std::string::npos) {
     std::string port = rest.substr(colon + 1);
     if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)

@@ -15,7 +15,8 @@ struct HttpEndpoint {
 constexpr const wchar_t* kDiscordApiHost = L"discord.com";
 constexpr const wchar_t* kDiscordCdnHost = L"cdn.discordapp.com";
 
-// "http://host[:port][/]" or "https://host[:port][/]"; none when malformed.
+// "http://host[:port][/]" or "https://host[:port][/]"; none when malformed,
+// and for http:// to a host other than 127.0.0.0/8, localhost or [::1].
 std::optional<HttpEndpoint> ParseHttpBase(const std::string& base);
 // The override named by envName when set and well formed, else defaultHost.
 HttpEndpoint ResolveHttpEndpoint(const char* envName, const wchar_t* defaultHost);

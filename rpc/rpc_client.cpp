@@ -13,14 +13,25 @@
 namespace {
 
 constexpr int kPipeCount = 10;
-// The handshake's answer, and every frame once its first byte is waiting,
+// The handshake's answer, and every frame once its first byte is here,
 // must be complete within this; Discord answers in milliseconds.
 constexpr DWORD kFrameWaitMs = 2000;
+// A healthy Discord takes a write at once; one that does not is hung, and
+// the user-interface thread must not wait for it any longer than this.
+constexpr DWORD kWriteWaitMs = 500;
+// The events carry every change; the snapshot only resynchronises.
+constexpr uint32_t kSnapshotIntervalMs = 1000;
+constexpr DWORD kReadBufferBytes = 64 * 1024;
+constexpr uint32_t kNeverDue = 0xFFFFFFFF;
 constexpr size_t kSpeakingExcerptBytes = 800;
 constexpr size_t kResponseExcerptBytes = 500;
 constexpr size_t kTokenExcerptBytes = 200;
 constexpr int kLoggedResponseLimit = 20;
 constexpr size_t kCodeExcerptBytes = 10;
+
+const char* const kNoCompleteFrame = "ERROR: No complete frame within 2000 ms, disconnecting";
+const char* const kClosedMidFrame = "ERROR: Pipe closed while reading a frame, disconnecting";
+const char* const kClosedBetweenFrames = "Pipe closed by Discord, disconnected";
 
 std::wstring PipeName(int n) { return L"\\\\.\\pipe\\discord-ipc-" + std::to_wstring(n); }
 
@@ -31,16 +42,52 @@ bool IsVoiceEvent(const std::string& evt) {
 
 }  // namespace
 
-RpcClient::~RpcClient() { Disconnect(); }
+struct RpcClient::WakeLink {
+  std::mutex mutex;
+  std::function<void()> wake;
+
+  void Set(std::function<void()> fn) {
+    std::lock_guard<std::mutex> lock(mutex);
+    wake = std::move(fn);
+  }
+  void Wake() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (wake) wake();
+  }
+};
+
+RpcClient::RpcClient() : readBuffer(kReadBufferBytes), wakeLink(std::make_shared<WakeLink>()) {
+  readEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  syncEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!readEvent || !syncEvent ||
+      !RegisterWaitForSingleObject(&readWait, readEvent, OnReadSignalled, this, INFINITE, WT_EXECUTEDEFAULT)) {
+    readWait = nullptr;
+    LogIpc("ERROR: Cannot set up pipe events (error " + std::to_string(GetLastError()) + ")");
+  }
+}
+
+RpcClient::~RpcClient() {
+  // Not Disconnect: the overlay that onVoiceUsers reaches may be gone.
+  connected = false;
+  ClosePipe();
+  if (readWait) UnregisterWaitEx(readWait, INVALID_HANDLE_VALUE);  // waits for a running callback
+  wakeLink->Set(nullptr);  // an abandoned token worker wakes no one
+  if (syncEvent) CloseHandle(syncEvent);
+  if (readEvent) CloseHandle(readEvent);
+}
+
+void CALLBACK RpcClient::OnReadSignalled(void* self, BOOLEAN) { static_cast<RpcClient*>(self)->wakeLink->Wake(); }
 
 // ---- Transport ----
 
 bool RpcClient::Connect(const std::wstring& id) {
   Disconnect();  // never leak an open pipe
   clientId = id;
+  wakeLink->Set(onWake);
   LogIpc("Connecting to Discord...");
   for (int n = 0; n < kPipeCount && pipe == INVALID_HANDLE_VALUE; ++n)
-    pipe = CreateFileW(PipeName(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    pipe = CreateFileW(PipeName(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) {
     LogIpc("ERROR: Failed to open pipe");
     return false;
@@ -55,7 +102,15 @@ bool RpcClient::Connect(const std::wstring& id) {
   }
   LogIpc("Handshake successful");
   ++connectionSerial;
+  if (!StartRead(readEvent)) {
+    LogIpc(kClosedBetweenFrames);
+    ClosePipe();
+    return false;
+  }
+  // Bytes that came with the handshake's answer are Poll's to handle.
+  if (!inbox.empty()) SetEvent(readEvent);
   SendAuthorize();
+  if (pipe == INVALID_HANDLE_VALUE) return false;  // the write failed and said so
   connected = true;
   return true;
 }
@@ -63,77 +118,120 @@ bool RpcClient::Connect(const std::wstring& id) {
 void RpcClient::Disconnect() {
   connected = false;
   ClosePipe();
+  // Discord forgets a connection's subscriptions, and no SPEAKING_STOP will
+  // come for the speakers it announced.
+  currentChannelId.clear();
+  std::lock_guard<std::mutex> lock(voiceUsersMutex);
+  if (ClearSpeakingFlags(voiceUsers)) PublishVoiceUsers();
+}
+
+void RpcClient::LoseConnection(const std::string& why) {
+  LogIpc(why);
+  Disconnect();
 }
 
 void RpcClient::ClosePipe() {
   if (pipe != INVALID_HANDLE_VALUE) {
+    if (readPending) {
+      CancelIoEx(pipe, &readOverlapped);
+      DWORD ignored = 0;
+      GetOverlappedResult(pipe, &readOverlapped, &ignored, TRUE);
+    }
     CloseHandle(pipe);
     pipe = INVALID_HANDLE_VALUE;
   }
+  readPending = false;
+  inbox.clear();
   // An AUTHORIZE dies with its pipe; the next connection must ask again.
   authorizing = false;
 }
 
+// A write that Discord does not take within kWriteWaitMs, or that fails,
+// loses the connection; the reconnect rule takes over.
 bool RpcClient::SendFrame(uint32_t opcode, const std::string& payload) {
   if (pipe == INVALID_HANDLE_VALUE) return false;
-  std::string buffer = EncodeRpcFrame(opcode, payload);
+  const std::string buffer = EncodeRpcFrame(opcode, payload);
+  const DWORD size = static_cast<DWORD>(buffer.size());
+  OVERLAPPED write = {};
+  write.hEvent = syncEvent;
   DWORD written = 0;
-  return WriteFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &written, nullptr) != FALSE;
+  bool done = WriteFile(pipe, buffer.data(), size, nullptr, &write) != FALSE;
+  DWORD error = done ? 0 : GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    const bool finished = WaitForSingleObject(syncEvent, kWriteWaitMs) == WAIT_OBJECT_0;
+    if (!finished) CancelIoEx(pipe, &write);
+    done = GetOverlappedResult(pipe, &write, &written, TRUE) != FALSE && written == size;
+    error = done ? 0 : GetLastError();
+    if (!done && !finished) {
+      LoseConnection("ERROR: Write of " + std::to_string(size) + " bytes to Discord stalled for " +
+                     std::to_string(kWriteWaitMs) + " ms, disconnecting");
+      return false;
+    }
+  }
+  if (!done) LoseConnection("ERROR: Write to Discord failed (error " + std::to_string(error) + "), disconnecting");
+  return done;
 }
 
 bool RpcClient::SendCommand(const std::string& text) { return SendFrame(kOpFrame, text); }
 
-// Reads until size bytes are in, or kFrameWaitMs after start. Each ReadFile
-// asks only for what PeekNamedPipe shows waiting: a blocking read would hold
-// the user-interface thread for as long as a silent peer likes.
-bool RpcClient::ReadExact(char* buffer, size_t size, DWORD start) {
-  size_t got = 0;
-  while (got < size) {
-    DWORD available = 0;
-    DWORD read = 0;
-    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;
-    if (available == 0) {
-      if (GetTickCount() - start >= kFrameWaitMs) {
-        LogIpc("ERROR: No complete frame within " + std::to_string(kFrameWaitMs) + " ms, disconnecting");
-        return false;
-      }
-      Sleep(1);
-      continue;
-    }
-    DWORD wanted = static_cast<DWORD>(std::min<size_t>(available, size - got));
-    if (!ReadFile(pipe, buffer + got, wanted, &read, nullptr) || read == 0) break;
-    got += read;
-  }
-  if (got == size) return true;
-  LogIpc("ERROR: Pipe closed while reading a frame, disconnecting");
-  return false;
+bool RpcClient::StartRead(HANDLE event) {
+  readOverlapped = {};
+  readOverlapped.hEvent = event;
+  if (!ReadFile(pipe, readBuffer.data(), kReadBufferBytes, nullptr, &readOverlapped) &&
+      GetLastError() != ERROR_IO_PENDING)
+    return false;
+  readPending = true;
+  return true;
 }
 
-// A failure leaves the stream out of step, or the peer gone: the caller
-// disconnects.
-bool RpcClient::ReadFrame(RpcFrame& frame) {
-  if (pipe == INVALID_HANDLE_VALUE) return false;
-  const DWORD start = GetTickCount();
-  char header[kRpcFrameHeaderSize];
-  if (!ReadExact(header, sizeof(header), start)) return false;
-  RpcFrameHeader decoded = DecodeRpcFrameHeader(header);
-  if (decoded.opcode > kOpPong) {
-    LogIpc("ERROR: Unknown frame opcode " + std::to_string(decoded.opcode) + ", disconnecting");
-    return false;
-  }
-  if (decoded.length > kMaxRpcPayloadBytes) {
-    LogIpc("ERROR: Frame payload too large (" + std::to_string(decoded.length) + " bytes), disconnecting");
-    return false;
-  }
-  frame.opcode = decoded.opcode;
-  frame.payload.assign(decoded.length, '\0');
-  return decoded.length == 0 || ReadExact(&frame.payload[0], decoded.length, start);
+// Moves the pending read's bytes to the inbox; wait after a cancel. False
+// when the pipe broke.
+bool RpcClient::FinishRead(bool wait) {
+  DWORD got = 0;
+  readPending = false;
+  if (!GetOverlappedResult(pipe, &readOverlapped, &got, wait ? TRUE : FALSE))
+    return GetLastError() == ERROR_OPERATION_ABORTED;
+  if (inbox.empty() && got > 0) inboxSince = GetTickCount();
+  inbox.append(readBuffer.data(), got);
+  return true;
 }
+
+// No system call: Poll runs on every pass of the caller's loop.
+bool RpcClient::ReadArrived() const { return readPending && HasOverlappedIoCompleted(&readOverlapped); }
+
+// Takes in every completed read and keeps one pending; false when the
+// pipe broke.
+bool RpcClient::ReceiveNow() {
+  while (ReadArrived())
+    if (!FinishRead(false) || !StartRead(readEvent)) return false;
+  return true;
+}
+
+// The inbox's next whole frame, passing over opcodes no Discord sends. A
+// length beyond the bound loses the connection: the stream cannot be
+// followed past it.
+bool RpcClient::TakeFrame(RpcFrame& frame) {
+  for (;;) {
+    const RpcFrameCut cut = CutRpcFrame(inbox, frame);
+    if (cut == RpcFrameCut::TooLarge) {
+      LoseConnection("ERROR: Frame payload too large (" + std::to_string(DecodeRpcFrameHeader(inbox.data()).length) +
+                     " bytes), disconnecting");
+      return false;
+    }
+    if (cut == RpcFrameCut::Incomplete) return false;
+    inboxSince = GetTickCount();  // the rest began arriving by now at the latest
+    if (frame.opcode <= kOpPong) return true;
+    LogIpc("Unknown frame opcode " + std::to_string(frame.opcode) + " (" + std::to_string(frame.payload.size()) +
+           " bytes), ignored");
+  }
+}
+
+bool RpcClient::FrameOverdue(uint32_t now) const { return !inbox.empty() && now - inboxSince >= kFrameWaitMs; }
 
 bool RpcClient::PerformHandshake(const std::wstring& id) {
   if (!SendFrame(kOpHandshake, HandshakeText(WideToBytes(id)))) return false;
   RpcFrame answer;
-  if (!ReadFrame(answer)) return false;
+  if (!AwaitHandshakeAnswer(answer)) return false;
   if (!ContainsText(answer.payload, "\"evt\":\"READY\"") && !ContainsText(answer.payload, "\"cmd\":\"DISPATCH\""))
     return false;
   ReportSelfId(answer.payload);
@@ -145,21 +243,56 @@ void RpcClient::ReportSelfId(const std::string& payload) {
   if (!id.empty() && onSelfId) onSelfId(Utf8ToWide(id));
 }
 
-void RpcClient::Poll() {
-  if (!connected || pipe == INVALID_HANDLE_VALUE) return;
-  ++pollCount;
-  if (authenticated && SnapshotDue(pollCount)) RequestSelectedVoiceChannel();
-  PickUpTokenResponse();
-  DWORD available = 0;
-  if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
-    LogIpc("Pipe closed by Discord, disconnected");
-    Disconnect();
-    return;
+// The one wait on Discord's side, bounded like any frame.
+bool RpcClient::AwaitHandshakeAnswer(RpcFrame& answer) {
+  const DWORD start = GetTickCount();
+  while (!TakeFrame(answer)) {
+    if (pipe == INVALID_HANDLE_VALUE) return false;
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= kFrameWaitMs) {
+      LogIpc(kNoCompleteFrame);
+      return false;
+    }
+    if (!StartRead(syncEvent)) {
+      LogIpc(kClosedMidFrame);
+      return false;
+    }
+    const bool arrived = WaitForSingleObject(syncEvent, kFrameWaitMs - elapsed) == WAIT_OBJECT_0;
+    if (!arrived) CancelIoEx(pipe, &readOverlapped);
+    if (!FinishRead(!arrived)) {
+      LogIpc(kClosedMidFrame);
+      return false;
+    }
   }
-  if (available == 0) return;
+  return true;
+}
+
+void RpcClient::Poll() {
+  if (!connected) return;
+  PickUpTokenResponse();
+  if (!connected) return;
+  // Frames that came before a break are still Discord's last words.
+  const bool broken = !ReceiveNow();
   RpcFrame frame;
-  if (ReadFrame(frame)) HandleFrame(frame);
-  else Disconnect();
+  while (connected && TakeFrame(frame)) HandleFrame(frame);
+  if (!connected) return;
+  if (broken) return LoseConnection(inbox.empty() ? kClosedBetweenFrames : kClosedMidFrame);
+  const uint32_t now = GetTickCount();
+  if (FrameOverdue(now)) return LoseConnection(kNoCompleteFrame);
+  if (authenticated && now - lastSnapshotRequest >= kSnapshotIntervalMs) RequestSelectedVoiceChannel();
+}
+
+uint32_t RpcClient::MsUntilPollDue(uint32_t now) const {
+  if (!connected) return kNeverDue;
+  if (ReadArrived()) return 0;
+  uint32_t due = kNeverDue;
+  auto until = [&](uint32_t since, uint32_t interval) {
+    const uint32_t elapsed = now - since;
+    due = std::min(due, elapsed >= interval ? 0 : interval - elapsed);
+  };
+  if (authenticated) until(lastSnapshotRequest, kSnapshotIntervalMs);
+  if (!inbox.empty()) until(inboxSince, kFrameWaitMs);
+  return due;
 }
 
 void RpcClient::HandleFrame(const RpcFrame& frame) {
@@ -248,7 +381,7 @@ void RpcClient::ExchangeCodeForToken(const std::string& code) {
   request.body = TokenRequestBody(WideToBytes(clientId), WideToBytes(clientSecret), code);
   request.maxBodyBytes = 64 * 1024;
   HttpEndpoint endpoint = ResolveHttpEndpoint("VOXMERE_API_BASE", kDiscordApiHost);
-  if (!tokenExchange.Start(endpoint, request, connectionSerial))
+  if (!tokenExchange.Start(endpoint, request, connectionSerial, [link = wakeLink] { link->Wake(); }))
     LogIpc("ERROR: Could not start the token exchange thread");
 }
 
@@ -313,6 +446,7 @@ void RpcClient::SubscribeVoiceChannelSelect() {
 
 void RpcClient::RequestSelectedVoiceChannel() {
   std::string text = GetSelectedVoiceChannelText(NextNonce());
+  lastSnapshotRequest = GetTickCount();
   LogIpc("Requesting voice channel...");
   SendCommand(text);
 }

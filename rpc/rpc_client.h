@@ -1,7 +1,9 @@
 // The connection to the Discord desktop client's local RPC pipe: handshake,
 // authorization (AUTHORIZE, token exchange, AUTHENTICATE), and tracking of the
 // selected voice channel. Everything runs on the UI thread except the token
-// request, which a worker performs and Poll picks up.
+// request, which a worker performs and Poll picks up. The pipe is read with
+// one overlapped read kept pending, so Poll never waits for Discord; every
+// write is bounded.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,22 +22,24 @@
 
 class RpcClient {
  public:
-  RpcClient() = default;
+  RpcClient();
   ~RpcClient();
   RpcClient(const RpcClient&) = delete;
   RpcClient& operator=(const RpcClient&) = delete;
 
   // Opens the first of "\\.\pipe\discord-ipc-0".."9" that exists, performs
-  // the handshake and sends AUTHORIZE.
+  // the handshake (waiting at most 2 s for its answer) and sends AUTHORIZE.
   bool Connect(const std::wstring& clientId);
+  // Also ends every speaking flag: no ring outlives its connection.
   void Disconnect();
   bool IsConnected() const { return connected; }
-  // Handles at most one waiting frame; called on every main-loop pass while
-  // connected.
+  // Never waits on the pipe: handles every whole frame received so far,
+  // picks up the token result and sends the periodic snapshot request.
   void Poll();
-  // Interim until Poll learns to wait for the pipe: poll every 10 ms.
-  uint32_t MsUntilPollDue(uint32_t) const { return connected ? 10 : 0xFFFFFFFF; }
-  std::function<void()> onWake;
+  // How long the caller may wait for onWake before Poll is due anyway (the
+  // next snapshot request, a started frame's deadline); 0xFFFFFFFF when
+  // disconnected or when nothing is due.
+  uint32_t MsUntilPollDue(uint32_t now) const;
 
   std::wstring clientSecret;  // copied in before each Connect
   // Both are called on the UI thread from inside Poll. onVoiceUsers gets the
@@ -43,17 +48,27 @@ class RpcClient {
   std::function<void(const std::wstring&, const std::wstring&)> onMessage;
   // The user's own id, from READY and from AUTHENTICATE's answer.
   std::function<void(const std::wstring&)> onSelfId;
+  // Set before Connect. Called on another thread whenever Poll has work
+  // (bytes arrived, the pipe broke, the token request finished); never after
+  // the destructor has returned.
+  std::function<void()> onWake;
 
  private:
   // Transport.
   bool SendFrame(uint32_t opcode, const std::string& payload);
   bool SendCommand(const std::string& text);
-  bool ReadExact(char* buffer, size_t size, DWORD start);
-  bool ReadFrame(RpcFrame& frame);
+  bool StartRead(HANDLE event);
+  bool FinishRead(bool wait);
+  bool ReadArrived() const;
+  bool ReceiveNow();
+  bool TakeFrame(RpcFrame& frame);
+  bool FrameOverdue(uint32_t now) const;
   bool PerformHandshake(const std::wstring& id);
+  bool AwaitHandshakeAnswer(RpcFrame& answer);
   void HandleFrame(const RpcFrame& frame);
   void ClosePipe();
   void ReportSelfId(const std::string& payload);
+  void LoseConnection(const std::string& why);
   void LogIpc(const std::string& message);
   void LogExcerpt(const char* label, const std::string& text, size_t maxBytes);
   int32_t NextNonce() { return ++nonce; }
@@ -76,6 +91,10 @@ class RpcClient {
   void HandleMessageCreate(const std::string& payload);
   void PublishVoiceUsers();
 
+  // Shared with the token worker, which may outlive this object.
+  struct WakeLink;
+  static void CALLBACK OnReadSignalled(void* self, BOOLEAN timedOut);
+
   HANDLE pipe = INVALID_HANDLE_VALUE;
   std::atomic<bool> connected{false};
   std::atomic<bool> authenticated{false};
@@ -86,8 +105,18 @@ class RpcClient {
   std::string currentChannelId;
   std::string accessToken;
   int32_t nonce = 0;
-  uint64_t pollCount = 0;
   int loggedResponses = 0;
+  uint32_t lastSnapshotRequest = 0;
+  // Transport state: received bytes not yet a whole frame, and since when.
+  std::string inbox;
+  uint32_t inboxSince = 0;
+  std::vector<char> readBuffer;
+  OVERLAPPED readOverlapped = {};
+  bool readPending = false;
+  HANDLE readEvent = nullptr;   // auto-reset; signalled when the read completes
+  HANDLE syncEvent = nullptr;   // manual-reset; the UI thread's own waits (writes, handshake)
+  HANDLE readWait = nullptr;    // the thread-pool wait that calls onWake
+  std::shared_ptr<WakeLink> wakeLink;
   // Counts successful connects, so a token that arrives after its
   // connection was lost is not sent down a newer one.
   uint32_t connectionSerial = 0;

@@ -29,3 +29,14 @@ RpcFrameHeader DecodeRpcFrameHeader(const char* header) {
   decoded.length = ReadLe32(header + 4);
   return decoded;
 }
+
+RpcFrameCut CutRpcFrame(std::string& stream, RpcFrame& frame) {
+  if (stream.size() < kRpcFrameHeaderSize) return RpcFrameCut::Incomplete;
+  RpcFrameHeader header = DecodeRpcFrameHeader(stream.data());
+  if (header.length > kMaxRpcPayloadBytes) return RpcFrameCut::TooLarge;
+  if (stream.size() - kRpcFrameHeaderSize < header.length) return RpcFrameCut::Incomplete;
+  frame.opcode = header.opcode;
+  frame.payload = stream.substr(kRpcFrameHeaderSize, header.length);
+  stream.erase(0, kRpcFrameHeaderSize + header.length);
+  return RpcFrameCut::Frame;
+}

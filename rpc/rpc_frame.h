@@ -33,3 +33,11 @@ constexpr uint32_t kMaxRpcPayloadBytes = 16u * 1024 * 1024;
 std::string EncodeRpcFrame(uint32_t opcode, const std::string& payload);
 // Reads the first kRpcFrameHeaderSize bytes at header.
 RpcFrameHeader DecodeRpcFrameHeader(const char* header);
+
+enum class RpcFrameCut {
+  Incomplete,  // the stream holds no whole frame yet
+  Frame,       // frame holds the first one, taken off the stream
+  TooLarge,    // the declared length is beyond kMaxRpcPayloadBytes
+};
+// Takes the first whole frame off the front of a received byte stream.
+RpcFrameCut CutRpcFrame(std::string& stream, RpcFrame& frame);

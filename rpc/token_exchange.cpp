@@ -33,18 +33,22 @@ void TokenExchange::ReleaseWorker(uint32_t waitMs) {
   else worker_.detach();
 }
 
-bool TokenExchange::Start(const HttpEndpoint& endpoint, const HttpRequestSpec& request, uint32_t tag) {
+bool TokenExchange::Start(const HttpEndpoint& endpoint, const HttpRequestSpec& request, uint32_t tag,
+                          std::function<void()> onFinished) {
   ReleaseWorker(0);
   auto job = std::make_shared<Job>();
   job->result.tag = tag;
   job_ = job;
   try {
-    worker_ = std::thread([job, endpoint, request] {
+    worker_ = std::thread([job, endpoint, request, onFinished] {
       HttpResult http = HttpFetch(endpoint, request);
-      std::lock_guard<std::mutex> lock(job->mutex);
-      job->result.http = std::move(http);
-      job->done = true;
-      job->finished.notify_all();
+      {
+        std::lock_guard<std::mutex> lock(job->mutex);
+        job->result.http = std::move(http);
+        job->done = true;
+        job->finished.notify_all();
+      }
+      if (onFinished) onFinished();
     });
   } catch (const std::system_error&) {
     job_.reset();

@@ -140,6 +140,15 @@ void CarrySpeakingFlags(const std::vector<VoiceUser>& previous, std::vector<Voic
   }
 }
 
+bool ClearSpeakingFlags(std::vector<VoiceUser>& users) {
+  bool any = false;
+  for (VoiceUser& user : users) {
+    any = any || user.speaking;
+    user.speaking = false;
+  }
+  return any;
+}
+
 bool ApplyVoiceEvent(const std::string& payload, std::vector<VoiceUser>& users, const VoiceLog& log) {
   std::string evt = ExtractJsonValue(payload, "evt");
   std::string data = ExtractJsonObject(payload, "\"data\"");
@@ -158,9 +167,4 @@ std::optional<ChatMessage> ParseMessageCreate(const std::string& payload) {
   message.author = ExtractJsonValue(ExtractJsonObject(data, "\"author\""), "username");
   if (message.text.empty() || message.author.empty()) return std::nullopt;
   return message;
-}
-
-bool SnapshotDue(uint64_t pollCount) {
-  uint64_t interval = pollCount < 300 ? 30 : 150;
-  return pollCount % interval == 0;
 }

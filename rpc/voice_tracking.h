@@ -38,6 +38,9 @@ std::string AddedUserMessage(const VoiceUser& user);
 // A snapshot knows nothing of speaking: each member keeps the flag of the
 // first old entry with its id; new members start silent.
 void CarrySpeakingFlags(const std::vector<VoiceUser>& previous, std::vector<VoiceUser>& fresh);
+// A lost connection ends every SPEAKING_START it delivered. Returns whether
+// any flag was set.
+bool ClearSpeakingFlags(std::vector<VoiceUser>& users);
 
 // Applies one VOICE_STATE_* or SPEAKING_* event to users, logging as it goes.
 // Returns whether the list must be handed to the callback.
@@ -49,7 +52,3 @@ struct ChatMessage {
 };
 // A MESSAGE_CREATE event with both an author name and a text.
 std::optional<ChatMessage> ParseMessageCreate(const std::string& payload);
-
-// Whether the poll numbered pollCount (from 1) asks for a fresh snapshot:
-// every 30th poll below 300, every 150th from then on.
-bool SnapshotDue(uint64_t pollCount);

@@ -17,7 +17,8 @@ TEST(FindConfigValue, QuotingAndTerminators) {
   const std::pair<const char*, const char*> cases[] = {
       {R"({"x": "64"})", "64"},
       {R"({"x": 123,})", "123"},
-      {"{\"x\": true\n}", "true\n"},       // last value keeps its line break
+      {"{\"x\": true \t\r\n}", "true"},   // a hand-written last value
+      {"{\"x\": \"a \t\"}", "a \t"},       // quoted: kept as written
       {R"({"x":   "  lead"})", "lead\""},  // a space inside the quotes unquotes it
       {"{\"x\":\t1}", "\t1"},               // tabs are not passed over
       {R"({"x" 5})", ""},                   // no colon
@@ -38,7 +39,7 @@ TEST(ReadConfig, TypedReadersFallBack) {
     EXPECT_FLOAT_EQ(ReadConfigFloat(std::string("{\"f\": ") + value + "}", "f", 0.5f), expected) << value;
   const std::tuple<const char*, bool, bool> bools[] = {
       {"TRUE}", true, true}, {"TRUE}", false, false}, {"false,}", true, false}, {"0}", true, true},
-      {"false\n}", true, true}};  // a trailing line break is not "false"
+      {"false \t\r\n}", true, false}};  // a hand-written last value
   for (const auto& [value, fallback, expected] : bools)
     EXPECT_EQ(ReadConfigBool(std::string("{\"b\": ") + value, "b", fallback), expected) << value;
 }

@@ -14,7 +14,12 @@ TEST(HttpEndpoint, ParsesOverrides) {
   ASSERT_TRUE(e);
   EXPECT_TRUE(e->secure);
   EXPECT_EQ(e->port, 443);
-  for (const char* bad : {"", "ftp://x", "http://", "http://h:", "http://h:99999", "http://h:1x", "http://h/path"})
+  // Plain HTTP only to this machine.
+  for (const char* good : {"http://localhost:1/", "http://[::1]:8080", "http://127.255.0.9", "https://10.0.0.1"})
+    EXPECT_TRUE(ParseHttpBase(good)) << good;
+  for (const char* bad : {"", "ftp://x", "http://", "http://127.0.0.1:", "http://localhost:99999", "http://[::1]:1x",
+                          "http://127.0.0.1/path", "http://example.test:8765", "http://10.0.0.1", "http://127.0.0.1.evil.test",
+                          "http://127.256.0.1", "http://127.0.1", "http://[::2]", "http://localhost.evil.test"})
     EXPECT_FALSE(ParseHttpBase(bad)) << bad;
 }
 

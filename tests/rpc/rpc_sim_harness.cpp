@@ -1,5 +1,6 @@
 #include "tests/rpc/rpc_sim_harness.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -43,6 +44,8 @@ void RpcSimTest::SetUp() {
 }
 
 void RpcSimTest::TearDown() {
+  if (HasFailure())
+    for (const std::string& line : LogLines()) std::printf("LOG %s\n", line.c_str());
   client.reset();
   if (sim) sim->Stop();
   http.Stop();

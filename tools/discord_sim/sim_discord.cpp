@@ -1,6 +1,7 @@
 #include "tools/discord_sim/sim_discord.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "rpc/json_scan.h"
 
@@ -120,7 +121,9 @@ SimReply SimDiscord::HandleCommand(const std::string& payload) {
   auto answer = [&](const std::string& data, bool error = false) {
     reply.frames.push_back(Frame(kOpFrame, Answer(cmd, data, nonce, error)));
   };
-  if (cmd == "AUTHORIZE") {
+  if (!authenticated_ && cmd != "AUTHORIZE" && cmd != "AUTHENTICATE") {
+    answer(kNotAuthenticated, true);
+  } else if (cmd == "AUTHORIZE") {
     std::string args = ExtractJsonObject(payload, "\"args\"");
     if (ExtractJsonValue(args, "client_id") != clientId_ || !ContainsText(args, "\"rpc.voice.read\""))
       answer(R"({"code":4000,"message":"Invalid client id or scopes"})", true);
@@ -142,15 +145,10 @@ SimReply SimDiscord::HandleCommand(const std::string& payload) {
     }
   } else if (cmd == "SUBSCRIBE") {
     std::string evt = ExtractJsonValue(payload, "evt");
-    if (authenticated_) {
-      subscriptions_.insert({evt, ExtractJsonValue(ExtractJsonObject(payload, "\"args\""), "channel_id")});
-      answer("{\"evt\":" + JsonQuote(evt) + "}");
-    } else {
-      answer(kNotAuthenticated, true);
-    }
+    subscriptions_.insert({evt, ExtractJsonValue(ExtractJsonObject(payload, "\"args\""), "channel_id")});
+    answer("{\"evt\":" + JsonQuote(evt) + "}");
   } else if (cmd == "GET_SELECTED_VOICE_CHANNEL") {
-    if (!authenticated_) answer(kNotAuthenticated, true);
-    else reply.frames.push_back(Frame(kOpFrame, SnapshotJson(nonce)));
+    reply.frames.push_back(Frame(kOpFrame, SnapshotJson(nonce)));
   } else {
     answer("{\"code\":4002,\"message\":" + JsonQuote("Invalid command: " + cmd) + "}", true);
   }
@@ -248,9 +246,12 @@ SimReply SimDiscord::RunStep(const SimStep& step) {
     case SimStepKind::Raw: reply.frames.push_back(Frame(kOpFrame, step.target)); break;
     case SimStepKind::CutFrame:
       reply.bytes = EncodeRpcFrame(kOpFrame, step.target).substr(0, kRpcFrameHeaderSize + step.target.size() / 2);
+      reply.cut = true;
       break;
     case SimStepKind::Bytes: reply.bytes = step.target; break;
     case SimStepKind::Drop: reply.drop = true; break;
+    case SimStepKind::Restart: reply.restart = true; break;
+    case SimStepKind::Stall: reply.stallMs = static_cast<uint32_t>(std::strtoul(step.target.c_str(), nullptr, 10)); break;
     case SimStepKind::Message:
       reply.frames.push_back(Frame(
           kOpFrame, Dispatch("MESSAGE_CREATE", "{\"channel_id\":" + NullOr(scenario_.selectedChannel) +

@@ -32,8 +32,11 @@ class SimAuthRegistry {
 struct SimReply {
   std::vector<RpcFrame> frames;
   std::string bytes;   // written as they are, after the frames
+  bool cut = false;    // bytes end inside a frame: nothing can follow them
   bool close = false;  // end the connection once these are written and read
   bool drop = false;   // end it at once, as a crash would
+  bool restart = false;  // end it and take the pipe away for a while
+  uint32_t stallMs = 0;  // stop reading for this long
 };
 
 class SimDiscord {

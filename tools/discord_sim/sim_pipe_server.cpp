@@ -1,10 +1,16 @@
 #include "tools/discord_sim/sim_pipe_server.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
 
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
+// What the client may write before we read it; a hung Discord's buffer
+// fills, and the client's writes stop completing.
+constexpr DWORD kInboundQuotaBytes = 1024;
+// How long a restarting Discord client has no pipe.
+constexpr DWORD kRestartDowntimeMs = 2000;
 // After a Close frame the client gets this long to read it and go; closing
 // our end sooner would discard the frame unread.
 constexpr DWORD kCloseGraceMs = 2000;
@@ -24,11 +30,15 @@ SimPipeServer::SimPipeServer(SimScenario scenario, SimAuthRegistry& auth) : sim_
 
 SimPipeServer::~SimPipeServer() { Stop(); }
 
+HANDLE SimPipeServer::CreateInstance() {
+  return CreateNamedPipeW(pipeName_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBufferBytes, kInboundQuotaBytes, 0,
+                          nullptr);
+}
+
 bool SimPipeServer::Start(int pipeIndex) {
-  std::wstring name = L"\\\\.\\pipe\\discord-ipc-" + std::to_wstring(pipeIndex);
-  pipe_ = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBufferBytes, kPipeBufferBytes, 0,
-                           nullptr);
+  pipeName_ = L"\\\\.\\pipe\\discord-ipc-" + std::to_wstring(pipeIndex);
+  pipe_ = CreateInstance();
   if (pipe_ == INVALID_HANDLE_VALUE) return false;
   stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   actionEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -75,8 +85,26 @@ void SimPipeServer::Run() {
     if (!connected) continue;
     Serve();
     DisconnectNamedPipe(pipe_);
+    if (restartRequested_ && !Restart()) return;
     if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return;
   }
+}
+
+// The pipe's name is gone while the client is down, as when Discord
+// restarts; false when stopped meanwhile or the name cannot be taken back.
+bool SimPipeServer::Restart() {
+  restartRequested_ = false;
+  CloseHandle(pipe_);
+  pipe_ = INVALID_HANDLE_VALUE;
+  AddLine("RESTARTING");
+  if (WaitForSingleObject(stopEvent_, kRestartDowntimeMs) == WAIT_OBJECT_0) return false;
+  pipe_ = CreateInstance();
+  if (pipe_ == INVALID_HANDLE_VALUE) {
+    AddLine("ERROR cannot create the pipe again");
+    return false;
+  }
+  AddLine("RESTARTED");
+  return true;
 }
 
 void SimPipeServer::Serve() {
@@ -95,23 +123,31 @@ void SimPipeServer::Serve() {
   bool closeRequested = false;
   bool timelineRunning = false;
   ULONGLONG lastStep = 0;
+  stallEnd_ = 0;
+  cutOff_ = false;
   for (;;) {
-    if (!readPending) {
+    const ULONGLONG now = GetTickCount64();
+    const bool stalled = now < stallEnd_;
+    if (stalled && readPending) {
+      StopReading(read, buffer.data(), inbox, &closeRequested);
+      readPending = false;
+    }
+    if (!readPending && !stalled) {
       ResetEvent(ioEvent_);
       if (!ReadFile(pipe_, buffer.data(), kPipeBufferBytes, nullptr, &read) && GetLastError() != ERROR_IO_PENDING)
         break;
       readPending = true;
     }
-    DWORD timeout = INFINITE;
+    ULONGLONG stepDue = ~0ull;
     if (sim_.TimelineActive()) {
-      ULONGLONG now = GetTickCount64();
       if (!timelineRunning) lastStep = now;
       timelineRunning = true;
-      ULONGLONG due = lastStep + sim_.NextStepDelayMs();
-      timeout = due > now ? static_cast<DWORD>(due - now) : 0;
+      stepDue = lastStep + sim_.NextStepDelayMs();
     } else {
       timelineRunning = false;
     }
+    const ULONGLONG wakeAt = std::min(stepDue, stalled ? stallEnd_ : ~0ull);
+    const DWORD timeout = wakeAt == ~0ull ? INFINITE : static_cast<DWORD>(wakeAt > now ? wakeAt - now : 0);
     HANDLE waits[] = {ioEvent_, stopEvent_, actionEvent_};
     DWORD woke = WaitForMultipleObjects(3, waits, FALSE, timeout);
     if (woke == WAIT_OBJECT_0) {
@@ -132,6 +168,7 @@ void SimPipeServer::Serve() {
       for (const SimStep& step : pending) keep = keep && Deliver(sim_.RunStep(step), &closeRequested);
       if (!keep) break;
     } else if (woke == WAIT_TIMEOUT) {
+      if (GetTickCount64() < stepDue) continue;  // a stall ended
       SimReply reply = sim_.RunNextStep();
       lastStep = GetTickCount64();
       if (!Deliver(reply, &closeRequested)) break;
@@ -156,6 +193,17 @@ void SimPipeServer::Serve() {
   AddLine("DISCONNECTED");
 }
 
+// Takes in what the cancelled read got and reads no more until the stall
+// ends.
+void SimPipeServer::StopReading(OVERLAPPED& read, const char* buffer, std::string& inbox, bool* closeRequested) {
+  CancelIoEx(pipe_, &read);
+  DWORD got = 0;
+  if (GetOverlappedResult(pipe_, &read, &got, TRUE)) inbox.append(buffer, got);
+  ResetEvent(ioEvent_);
+  AddLine("STALLED");
+  DrainInbox(inbox, closeRequested);
+}
+
 // Reads and discards until the client closes its end, the grace time ends
 // or the server stops.
 void SimPipeServer::AwaitClientGone(OVERLAPPED& read, char* buffer, DWORD size) {
@@ -177,15 +225,14 @@ void SimPipeServer::AwaitClientGone(OVERLAPPED& read, char* buffer, DWORD size) 
 }
 
 bool SimPipeServer::DrainInbox(std::string& inbox, bool* closeRequested) {
-  while (inbox.size() >= kRpcFrameHeaderSize) {
-    RpcFrameHeader header = DecodeRpcFrameHeader(inbox.data());
-    if (header.length > kMaxRpcPayloadBytes) {
-      AddLine("ERROR frame length " + std::to_string(header.length) + " too large, dropping the client");
+  for (;;) {
+    RpcFrame frame;
+    RpcFrameCut cut = CutRpcFrame(inbox, frame);
+    if (cut == RpcFrameCut::TooLarge) {
+      AddLine("ERROR frame length too large, dropping the client");
       return false;
     }
-    if (inbox.size() < kRpcFrameHeaderSize + header.length) break;
-    RpcFrame frame{header.opcode, inbox.substr(kRpcFrameHeaderSize, header.length)};
-    inbox.erase(0, kRpcFrameHeaderSize + header.length);
+    if (cut == RpcFrameCut::Incomplete) break;
     AddLine(Describe("RECV", frame));
     SimReply reply = sim_.HandleFrame(frame);
     if (!SendReply(reply)) return false;
@@ -198,12 +245,15 @@ bool SimPipeServer::DrainInbox(std::string& inbox, bool* closeRequested) {
 }
 
 bool SimPipeServer::SendReply(const SimReply& reply) {
+  // A Discord that died in the middle of a frame writes nothing after it.
+  if (cutOff_) return true;
   for (const RpcFrame& frame : reply.frames) {
     AddLine(Describe("SEND", frame));
     if (!WriteBytes(EncodeRpcFrame(frame.opcode, frame.payload))) return false;
   }
   if (reply.bytes.empty()) return true;
   AddLine("SEND raw " + std::to_string(reply.bytes.size()) + " bytes");
+  cutOff_ = reply.cut;
   return WriteBytes(reply.bytes);
 }
 
@@ -211,7 +261,9 @@ bool SimPipeServer::SendReply(const SimReply& reply) {
 // is gone). A close waits for the client to read it.
 bool SimPipeServer::Deliver(const SimReply& reply, bool* closeRequested) {
   *closeRequested = *closeRequested || reply.close;
-  return SendReply(reply) && !reply.drop;
+  restartRequested_ = restartRequested_ || reply.restart;
+  if (reply.stallMs) stallEnd_ = GetTickCount64() + reply.stallMs;
+  return SendReply(reply) && !reply.drop && !reply.restart;
 }
 
 bool SimPipeServer::WriteBytes(const std::string& bytes) {

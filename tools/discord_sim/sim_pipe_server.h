@@ -2,7 +2,8 @@
 // client at a time, overlapped I/O on one thread, the scenario's timeline
 // run between reads. Every connection, received and sent frame becomes a
 // text line ("CONNECTED", "RECV op=1 {...}", "SEND op=3 ...",
-// "DISCONNECTED") that tests wait for and the console program prints.
+// "DISCONNECTED", "RESTARTING", "RESTARTED") that tests wait for and the
+// console program prints.
 #pragma once
 
 #include <windows.h>
@@ -48,8 +49,11 @@ class SimPipeServer {
   bool WaitForLines(const std::string& fragment, size_t count, uint32_t timeoutMs) const;
 
  private:
+  HANDLE CreateInstance();
   void Run();
+  bool Restart();
   void Serve();
+  void StopReading(OVERLAPPED& read, const char* buffer, std::string& inbox, bool* closeRequested);
   bool WriteBytes(const std::string& bytes);
   bool SendReply(const SimReply& reply);
   bool Deliver(const SimReply& reply, bool* closeRequested);
@@ -59,7 +63,12 @@ class SimPipeServer {
   void AddLine(const std::string& line);
 
   SimDiscord sim_;
+  std::wstring pipeName_;
   HANDLE pipe_ = INVALID_HANDLE_VALUE;
+  // Set by a step's reply on the serving thread.
+  bool restartRequested_ = false;
+  ULONGLONG stallEnd_ = 0;
+  bool cutOff_ = false;  // a frame was cut: nothing more is written on this connection
   HANDLE stopEvent_ = nullptr;
   HANDLE actionEvent_ = nullptr;
   HANDLE ioEvent_ = nullptr;     // connect and read

@@ -115,9 +115,16 @@ std::optional<SimStep> ParseScenarioStep(const std::string& line, std::string* e
     step.kind = verb == "leave" ? SimStepKind::Leave : SimStepKind::Switch;
     ok = w.size() == 2;
     if (ok) step.target = w[1];
-  } else if (verb == "leave_channel" || verb == "close" || verb == "drop") {
-    step.kind = verb == "close" ? SimStepKind::Close : verb == "drop" ? SimStepKind::Drop : SimStepKind::LeaveChannel;
+  } else if (verb == "leave_channel" || verb == "close" || verb == "drop" || verb == "restart") {
+    step.kind = verb == "close"     ? SimStepKind::Close
+                : verb == "drop"    ? SimStepKind::Drop
+                : verb == "restart" ? SimStepKind::Restart
+                                    : SimStepKind::LeaveChannel;
     ok = w.size() == 1;
+  } else if (verb == "stall") {
+    step.kind = SimStepKind::Stall;
+    ok = w.size() == 2 && w[1].find_first_not_of("0123456789") == std::string::npos;
+    if (ok) step.target = w[1];
   } else if (verb == "ping" || verb == "raw" || verb == "cut_frame") {
     step.kind = verb == "ping" ? SimStepKind::Ping : verb == "raw" ? SimStepKind::Raw : SimStepKind::CutFrame;
     step.target = RestOfLine(line, 1);

@@ -47,12 +47,14 @@ enum class SimStepKind {
   CutFrame,      // payload: the header and the first half only; the rest never comes
   Bytes,         // hex: bytes written as they are (broken headers, garbage)
   Drop,          // the connection ends at once, as when Discord crashes
+  Restart,       // the Discord client restarts: the pipe is gone for a while, then back with a fresh state
+  Stall,         // ms: the Discord client stops reading for that long (hung)
 };
 
 struct SimStep {
   SimStepKind kind = SimStepKind::Ping;
   uint32_t delayMs = 0;  // waited before the step
-  std::string target;    // member or channel id; ping, raw or cut payload; author; bytes
+  std::string target;    // member or channel id; ping, raw or cut payload; author; bytes; stall ms
   bool on = false;
   std::string text;      // message text
   SimMember member;      // join
