@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "app/http_endpoint.h"
 
 TEST(HttpEndpoint, ParsesOverrides) {
@@ -16,11 +14,4 @@ TEST(HttpEndpoint, ParsesOverrides) {
   EXPECT_EQ(e->port, 443);
   for (const char* bad : {"", "ftp://x", "http://", "http://h:", "http://h:99999", "http://h:1x", "http://h/path"})
     EXPECT_FALSE(ParseHttpBase(bad)) << bad;
-}
-
-TEST(HttpEndpoint, DefaultIsTheBuiltInHostOverHttps) {
-  HttpEndpoint e = ResolveHttpEndpoint("VOXMERE_TEST_UNSET_BASE", kDiscordApiHost);
-  EXPECT_TRUE(e.secure);
-  EXPECT_EQ(e.host, L"discord.com");
-  EXPECT_EQ(e.port, 443);
 }

@@ -52,10 +52,3 @@ TEST(IsAllowedWebSocketOrigin, OnlyLocalToolsAndDiscord) {
   std::string refused;
   EXPECT_TRUE(IsAllowedWebSocketOrigin(Request("") + "Origin: null\r\n", refused));
 }
-
-TEST(Base64Encode, PaddingAndHighBytes) {
-  const uint8_t bytes[] = {'f', 'o', 'o', 'b', 0xFF, 0xFE};
-  EXPECT_EQ(Base64Encode(bytes, 4), "Zm9vYg==");
-  EXPECT_EQ(Base64Encode(bytes, 5), "Zm9vYv8=");
-  EXPECT_EQ(Base64Encode(bytes, 6), "Zm9vYv/+");
-}
