@@ -8,11 +8,14 @@ const { WebSocket, WebSocketServer } = require("ws");
 const ME = { id: "100", username: "me_user", global_name: "Me", avatar: "abc123" };
 const FRIEND = { id: "200", username: "friend", global_name: "Friend", avatar: "f00d" };
 
-// The renderer's WebSocket: masked frames, and the Origin of the Discord client.
+// The renderer's WebSocket: masked frames, and the Origin of the Discord client; it notes when
+// each frame was handed to it, which arrival times at the server blur under load.
 class BrowserLikeWebSocket extends WebSocket {
   constructor(url) {
     super(url, { origin: "https://discord.com", closeTimeout: 2000 });
+    this.sentAt = [];
   }
+  send(data) { this.sentAt.push(Date.now()); super.send(data); }
 }
 
 // Notification levels as UserGuildSettingsStore resolves them: the channel's, its parent's, the server's.
@@ -90,13 +93,8 @@ function search(modules, filter, { searchExports = false } = {}) {
   return undefined;
 }
 
-function element(tag) {
-  return {
-    tag, style: {}, children: [], on: {}, textContent: "",
-    appendChild(child) { this.children.push(child); return child; },
-    addEventListener(type, listener) { this.on[type] = listener; },
-  };
-}
+const element = (tag) => ({ tag, style: {}, children: [], on: {}, textContent: "",
+  appendChild(child) { this.children.push(child); return child; }, addEventListener(type, listener) { this.on[type] = listener; } });
 const findElement = (root, match) => (match(root) ? root : (root.children || []).map((c) => findElement(c, match)).find(Boolean));
 // The checkbox whose label contains the words.
 const findCheckbox = (panel, words) => findElement(panel, (e) => e.tag === "label" &&
@@ -144,7 +142,7 @@ async function startServer(port = 0) {
     server.origins.push(request.headers.origin);
     server.clients.add(socket);
     socket.on("close", () => server.clients.delete(socket));
-    socket.on("message", (bytes, isBinary) => server.frames.push({ bytes, isBinary, at: Date.now() }));
+    socket.on("message", (bytes, isBinary) => server.frames.push({ bytes, isBinary }));
   });
   await new Promise((resolve, reject) => wss.on("listening", resolve).on("error", reject));
   server.port = wss.address().port;
