@@ -24,6 +24,13 @@ const MAX_WAITING_SENDS = 10;
 
 const CHANNEL_DM = 1;
 const CHANNEL_GROUP_DM = 3;
+// Text chat inside voice and stage channels.
+const VOICE_CHANNEL_TYPES = new Set([2, 13]);
+const THREAD_TYPES = new Set([10, 11, 12]);
+const FLAG_EPHEMERAL = 64;
+const FLAG_SILENT = 4096;
+const FLAG_VOICE_MESSAGE = 8192;
+const REFERENCE_FORWARD = 1;
 // Ordinary messages, replies and slash-command answers; joins, pins and calls are not worth a card.
 const CHAT_MESSAGE_TYPES = new Set([0, 19, 20, 23]);
 
@@ -32,11 +39,20 @@ const DEFAULT_SETTINGS = {
   mentions: true,
   // Messages of the channel on screen while Discord has focus: the user is already reading them.
   focusedChannel: false,
+  // Discord itself stays silent in these cases; each can be overridden.
+  whileDoNotDisturb: false,
+  whileStreaming: false,
+  mentionsWhenMuted: false,
   // Guild ids whose every message is forwarded.
   allMessagesServers: [],
   // Not in the panel: Voxmere listens on the default; tests move it.
   port: DEFAULT_PORT,
 };
+
+const BOOLEAN_SETTINGS = Object.keys(DEFAULT_SETTINGS).filter((key) => typeof DEFAULT_SETTINGS[key] === "boolean");
+
+const NO_DISPATCHER = "Discord's message events were not found, so no notifications can be forwarded; " +
+  "Tallybell needs an update for this Discord version.";
 
 const encoder = new TextEncoder();
 const utf8Length = (text) => encoder.encode(text).length;
@@ -224,42 +240,53 @@ class VoxmereLink {
 
 // ---- Discord side --------------------------------------------------------------------------
 
-function findModuleByKeys(...keys) {
-  const webpack = BdApi.Webpack;
-  if (typeof webpack.getByKeys === "function") {
-    const found = webpack.getByKeys(...keys);
-    if (found) return found;
+// The stores the plugin reads, by the names BetterDiscord's getStore knows them by.
+const STORE_NAMES = {
+  users: "UserStore",
+  channels: "ChannelStore",
+  guilds: "GuildStore",
+  members: "GuildMemberStore",
+  roles: "GuildRoleStore",
+  selectedChannel: "SelectedChannelStore",
+  guildSettings: "UserGuildSettingsStore",
+  relationships: "RelationshipStore",
+  presence: "SelfPresenceStore",
+  streamerMode: "StreamerModeStore",
+  messageRequests: "MessageRequestStore",
+  spamRequests: "SpamMessageRequestStore",
+  threads: "JoinedThreadsStore",
+};
+
+// Discord's UI event bus also has subscribe, unsubscribe and dispatch, but never carries
+// MESSAGE_CREATE; only the Flux dispatcher has stores `register` with it.
+const DISPATCHER_METHODS = ["subscribe", "unsubscribe", "dispatch", "register"];
+
+function isFluxDispatcher(candidate) {
+  try {
+    return !!candidate && DISPATCHER_METHODS.every((key) => typeof candidate[key] === "function");
+  } catch (error) {
+    return false; // some exports are proxies that throw on unknown keys
   }
-  if (typeof webpack.getModule === "function") {
-    const hasKeys = (m) => {
-      try {
-        return m != null && keys.every((k) => m[k] !== undefined);
-      } catch (error) {
-        return false; // some exports are proxies that throw on unknown keys
-      }
-    };
-    return webpack.getModule(hasKeys, { searchExports: true }) || null;
-  }
-  return null;
 }
 
-function findStore(name, ...fallbackKeys) {
+// Every Flux store holds the dispatcher it registered with; a search of every export by the
+// dispatcher's own keys is the way when no store is at hand.
+function findDispatcher(stores) {
+  const fromStore = Object.values(stores).map((store) => store && store._dispatcher).find(isFluxDispatcher);
+  if (fromStore) return fromStore;
   const webpack = BdApi.Webpack;
-  const store = typeof webpack.getStore === "function" ? webpack.getStore(name) : null;
-  return store || findModuleByKeys(...fallbackKeys);
+  if (typeof webpack.getByKeys !== "function") return null;
+  const found = webpack.getByKeys("dispatch", "subscribe", "register", { searchExports: true });
+  return isFluxDispatcher(found) ? found : null;
 }
 
 function loadDiscordModules() {
-  return {
-    dispatcher: findModuleByKeys("subscribe", "unsubscribe", "dispatch"),
-    users: findStore("UserStore", "getCurrentUser", "getUser"),
-    channels: findStore("ChannelStore", "getChannel", "getDMFromUserId"),
-    guilds: findStore("GuildStore", "getGuild", "getGuilds"),
-    members: findStore("GuildMemberStore", "getMember", "getNick"),
-    selectedChannel: findStore("SelectedChannelStore", "getChannelId", "getVoiceChannelId"),
-    guildSettings: findStore("UserGuildSettingsStore", "isMuted", "isChannelMuted"),
-    relationships: findStore("RelationshipStore", "isBlocked", "getFriendIDs"),
-  };
+  const webpack = BdApi.Webpack;
+  const stores = {};
+  for (const [key, name] of Object.entries(STORE_NAMES)) {
+    stores[key] = (typeof webpack.getStore === "function" && webpack.getStore(name)) || null;
+  }
+  return { ...stores, dispatcher: findDispatcher(stores) };
 }
 
 function call(store, method, ...args) {
@@ -271,7 +298,11 @@ function discordWindowHasFocus() {
   return !!(doc && typeof doc.hasFocus === "function" && doc.hasFocus());
 }
 
-function avatarUrlOf(author) {
+// The member's picture for this server when they set one, else their own.
+function avatarUrlOf(author, guildId, member) {
+  if (guildId && member && member.avatar) {
+    return `https://cdn.discordapp.com/guilds/${guildId}/users/${author.id}/avatars/${member.avatar}.png`;
+  }
   if (author.avatar) return `https://cdn.discordapp.com/avatars/${author.id}/${author.avatar}.png`;
   let index = 0;
   try {
@@ -308,10 +339,9 @@ module.exports = class Tallybell {
     if (this.discord.dispatcher) {
       this.discord.dispatcher.subscribe("MESSAGE_CREATE", this.onMessageCreate);
     } else {
-      logInfo("Discord's dispatcher was not found; messages cannot be forwarded");
+      logInfo(NO_DISPATCHER);
     }
-    this.link = new VoxmereLink(`ws://127.0.0.1:${this.settings.port}`,
-      (up) => this.showStatus && this.showStatus(up));
+    this.link = new VoxmereLink(`ws://127.0.0.1:${this.settings.port}`, () => this.showStatus && this.showStatus());
     this.link.start();
   }
 
@@ -336,7 +366,7 @@ module.exports = class Tallybell {
     }
     const settings = { ...DEFAULT_SETTINGS, allMessagesServers: [] };
     if (!stored || typeof stored !== "object") return settings;
-    for (const key of ["directMessages", "mentions", "focusedChannel"]) {
+    for (const key of BOOLEAN_SETTINGS) {
       if (typeof stored[key] === "boolean") settings[key] = stored[key];
     }
     if (Array.isArray(stored.allMessagesServers)) {
@@ -370,12 +400,13 @@ module.exports = class Tallybell {
     const author = message && message.author;
     if (!author || !author.id || action.optimistic) return false;
     if (message.type !== undefined && !CHAT_MESSAGE_TYPES.has(message.type)) return false;
+    if ((message.flags || 0) & (FLAG_SILENT | FLAG_EPHEMERAL)) return false;
     const d = this.discord;
     const me = call(d.users, "getCurrentUser");
-    if (!me || author.id === me.id) return false;
-    if (call(d.relationships, "isBlocked", author.id)) return false;
+    if (!me || author.id === me.id || this.silencedByStatus()) return false;
 
     const { channelId, channel, guildId } = this.whereOf(action);
+    if (this.isUnwanted(message, channelId)) return false;
     const reading = call(d.selectedChannel, "getChannelId") === channelId && discordWindowHasFocus();
     if (reading && !this.settings.focusedChannel) return false;
 
@@ -383,29 +414,49 @@ module.exports = class Tallybell {
     if (isDirect) {
       return this.settings.directMessages && !call(d.guildSettings, "isChannelMuted", null, channelId);
     }
-    const mention = this.mentionOf(message, guildId, me.id);
-    if (this.isMuted(guildId, channel, channelId)) {
-      // As in Discord itself: muting silences everything but mentions of you by name or role.
-      return this.settings.mentions && mention === "personal";
-    }
-    if (this.settings.mentions && mention) return true;
-    return this.settings.allMessagesServers.includes(guildId);
+    return this.serverChannelAllows(message, { channelId, channel, guildId }, me.id);
   }
 
-  isMuted(guildId, channel, channelId) {
-    const settings = this.discord.guildSettings;
-    if (call(settings, "isMuted", guildId)) return true;
-    if (call(settings, "isChannelMuted", guildId, channelId)) return true;
-    // A muted category mutes its channels; a thread belongs to its parent channel.
-    const parentId = channel && channel.parent_id;
-    return !!(parentId && call(settings, "isChannelMuted", guildId, parentId));
+  // Do Not Disturb, and Streamer Mode with notifications off, keep Discord itself quiet.
+  silencedByStatus() {
+    const d = this.discord;
+    if (call(d.presence, "getStatus") === "dnd" && !this.settings.whileDoNotDisturb) return true;
+    return !!(d.streamerMode && d.streamerMode.disableNotifications) && !this.settings.whileStreaming;
+  }
+
+  // Blocked or ignored authors, message requests and spam never make a notification in Discord.
+  isUnwanted(message, channelId) {
+    const d = this.discord;
+    return !!(call(d.relationships, "isBlockedOrIgnored", message.author.id) ||
+      call(d.relationships, "isBlockedOrIgnoredForMessage", message) ||
+      call(d.messageRequests, "isMessageRequest", channelId) || call(d.spamRequests, "isSpam", channelId));
+  }
+
+  // The server's and channel's notification settings as Discord applies them.
+  serverChannelAllows(message, { channelId, channel, guildId }, myId) {
+    const d = this.discord;
+    const isThread = !!channel && THREAD_TYPES.has(channel.type);
+    if (isThread && !call(d.threads, "hasJoined", channelId)) return false;
+    // A thread follows the notification level and mutes of the channel it belongs to.
+    const ruling = (isThread && call(d.channels, "getChannel", channel.parent_id)) || channel;
+    const mention = this.mentionOf(message, guildId, myId);
+    const muted = call(d.guildSettings, "isGuildOrCategoryOrChannelMuted", guildId, ruling ? ruling.id : channelId) ||
+      (isThread && call(d.threads, "isMuted", channelId));
+    if (muted) return this.settings.mentionsWhenMuted && this.settings.mentions && mention === "personal";
+    if (ruling && call(d.guildSettings, "allowNoMessages", ruling)) return false;
+    if (this.settings.mentions && mention) return true;
+    // Chat of a voice channel is worth a card only while the user is in that channel.
+    if (channel && VOICE_CHANNEL_TYPES.has(channel.type) && call(d.selectedChannel, "getVoiceChannelId") !== channelId) {
+      return false;
+    }
+    return !!(ruling && call(d.guildSettings, "allowAllMessages", ruling)) || this.settings.allMessagesServers.includes(guildId);
   }
 
   // "personal" (you by name or one of your roles), "everyone" (@everyone / @here), or "".
   mentionOf(message, guildId, myId) {
     const d = this.discord;
     if ((message.mentions || []).some((user) => user && (user.id || user) === myId)) return "personal";
-    const member = call(d.members, "getMember", guildId, myId);
+    const member = this.memberOf(guildId, myId);
     const myRoles = (member && member.roles) || [];
     if ((message.mention_roles || []).some((role) => myRoles.includes(role)) &&
         !call(d.guildSettings, "isSuppressRolesEnabled", guildId)) {
@@ -421,35 +472,60 @@ module.exports = class Tallybell {
 
   describe(message, { channel, guildId }) {
     const author = message.author;
-    const guild = guildId ? call(this.discord.guilds, "getGuild", guildId) : null;
+    const d = this.discord;
+    const guild = guildId ? call(d.guilds, "getGuild", guildId) : null;
+    const member = message.member || this.memberOf(guildId, author.id);
     return {
       username: author.username || "",
-      displayName: this.nameOf(author, guildId, message.member),
+      displayName: this.nameOf(author, guildId, member),
       content: this.readableContent(message, guildId),
-      avatarUrl: avatarUrlOf(author),
-      // Direct messages have no channel line on the card.
-      channelName: guildId && channel && channel.name ? channel.name : "",
+      avatarUrl: avatarUrlOf(author, guildId, member),
+      // A group's name, or the server channel's; a direct message has no channel line.
+      channelName: (channel && (guildId || channel.type === CHANNEL_GROUP_DM) && channel.name) || "",
       serverName: (guild && guild.name) || "",
+      // Voxmere fetches a picture by user id and this hash, so it stays the user's own.
       avatarHash: author.avatar || "",
       userId: String(author.id),
     };
   }
 
-  nameOf(user, guildId, member) {
-    const nick = (member && member.nick) || (guildId ? call(this.discord.members, "getNick", guildId, user.id) : "");
-    return nick || user.global_name || user.username || "";
+  memberOf(guildId, userId) {
+    return guildId ? call(this.discord.members, "getMember", guildId, userId) : null;
+  }
+
+  nameOf(user, guildId, member = this.memberOf(guildId, user.id)) {
+    return (member && member.nick) || user.global_name || user.username || "";
+  }
+
+  // What the chat would show in place of the message: Discord's markup made readable, and a
+  // short description of messages that carry no text of their own.
+  readableContent(message, guildId) {
+    const reference = message.message_reference;
+    const snapshot = reference && reference.type === REFERENCE_FORWARD && ((message.message_snapshots || [])[0] || {}).message;
+    if (snapshot) return "Forwarded: " + this.readableContent(snapshot, guildId);
+    const stickers = (message.sticker_items || message.stickers || []).map((s) => s && s.name).filter(Boolean);
+    if (stickers.length) return "Sticker: " + stickers.join(", ");
+    if (message.poll) return "Poll: " + ((message.poll.question && message.poll.question.text) || "");
+    let text = this.unmarkup(message.content || "", message.mentions, guildId);
+    if (!text) {
+      const embed = (message.embeds || []).find((e) => e && (e.title || e.description));
+      text = embed ? embed.title || embed.description : "";
+    }
+    if (!text && ((message.flags || 0) & FLAG_VOICE_MESSAGE)) text = "Voice message";
+    if (!text) text = (message.attachments || []).map((a) => a && a.filename).filter(Boolean).join(", ");
+    return text;
   }
 
   // Discord's markup for mentions, channels, emoji and times, as the chat shows them.
-  readableContent(message, guildId) {
+  unmarkup(content, mentions, guildId) {
     const d = this.discord;
-    const mentioned = new Map((message.mentions || []).filter((u) => u && u.id).map((u) => [u.id, u]));
-    let text = (message.content || "")
+    const mentioned = new Map((mentions || []).filter((u) => u && u.id).map((u) => [u.id, u]));
+    return content
       .replace(/<@!?(\d+)>/g, (whole, id) => {
         const user = mentioned.get(id) || call(d.users, "getUser", id);
         return user ? "@" + this.nameOf(user, guildId) : whole;
       })
-      .replace(/<@&(\d+)>/g, (whole, id) => "@" + (this.roleName(guildId, id) || "role"))
+      .replace(/<@&(\d+)>/g, (whole, id) => "@" + ((call(d.roles, "getRole", guildId, id) || {}).name || "role"))
       .replace(/<#(\d+)>/g, (whole, id) => {
         const channel = call(d.channels, "getChannel", id);
         return "#" + ((channel && channel.name) || "channel");
@@ -458,20 +534,6 @@ module.exports = class Tallybell {
       // A card over a game must not give away what the sender hid.
       .replace(/\|\|[\s\S]+?\|\|/g, "[spoiler]")
       .replace(/<t:(-?\d+)(?::[tTdDfFR])?>/g, (whole, seconds) => new Date(Number(seconds) * 1000).toLocaleString());
-    if (!text) text = (message.attachments || []).map((a) => a && a.filename).filter(Boolean).join(", ");
-    if (!text) text = (message.sticker_items || message.stickers || []).map((s) => s && s.name).filter(Boolean).join(", ");
-    if (!text) {
-      const embed = (message.embeds || []).find((e) => e && (e.title || e.description));
-      text = embed ? embed.title || embed.description : "";
-    }
-    return text;
-  }
-
-  roleName(guildId, roleId) {
-    const guilds = this.discord.guilds;
-    const roles = call(guilds, "getRoles", guildId) || ((call(guilds, "getGuild", guildId) || {}).roles);
-    const role = roles && roles[roleId];
-    return role && role.name;
   }
 
   // ---- Test notification ----
@@ -504,15 +566,18 @@ module.exports = class Tallybell {
     panel.style.color = "var(--text-normal, #dcddde)";
 
     const status = document.createElement("p");
-    this.showStatus = (up) => {
-      status.textContent = up ? "Connected to Voxmere." : "Voxmere is not connected (it may not be running).";
+    this.showStatus = () => {
+      status.textContent = this.statusText();
     };
-    this.showStatus(!!(this.link && this.link.connected));
+    this.showStatus();
     panel.appendChild(status);
 
     panel.appendChild(this.checkbox("Direct messages and group messages", "directMessages"));
     panel.appendChild(this.checkbox("Mentions of you, your roles, @everyone and @here", "mentions"));
     panel.appendChild(this.checkbox("Messages in the channel you are reading while Discord has focus", "focusedChannel"));
+    panel.appendChild(this.checkbox("Also while Do Not Disturb", "whileDoNotDisturb"));
+    panel.appendChild(this.checkbox("Also while streaming", "whileStreaming"));
+    panel.appendChild(this.checkbox("Mentions even when muted", "mentionsWhenMuted"));
     panel.appendChild(this.serverList());
 
     const button = document.createElement("button");
@@ -520,6 +585,12 @@ module.exports = class Tallybell {
     button.addEventListener("click", () => this.sendTestNotification());
     panel.appendChild(button);
     return panel;
+  }
+
+  // A missing dispatcher outweighs the link: nothing would reach Voxmere even when connected.
+  statusText() {
+    if (this.discord && !this.discord.dispatcher) return NO_DISPATCHER;
+    return this.link && this.link.connected ? "Connected to Voxmere." : "Voxmere is not connected (it may not be running).";
   }
 
   checkbox(label, key) {

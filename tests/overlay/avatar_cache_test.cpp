@@ -7,8 +7,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "app/log.h"
 #include "overlay/renderer.h"
@@ -51,11 +49,7 @@ class AvatarCacheTest : public testing::Test {
     ASSERT_TRUE(cdn_.Start());
     _putenv_s("VOXMERE_CDN_BASE", cdn_.BaseUrl().c_str());
   }
-  std::string Log() const {
-    std::stringstream text;
-    text << std::ifstream(log_.c_str()).rdbuf();
-    return text.str();
-  }
+  bool Logged(const std::string& line) const { return !ReadLogLines(log_, line).empty(); }
   std::wstring log_;
   LoopbackHttpServer cdn_;
 };
@@ -102,7 +96,7 @@ TEST_F(AvatarCacheTest, NotFoundRetriedLaterNeverTwiceAtOnce) {
   ASSERT_TRUE(WaitFor([] { return !Downloading(L"104"); }, 10000));
   EXPECT_EQ(most.load(), 1);
   EXPECT_EQ(GetAvatar(L"104", L"gone"), nullptr);
-  EXPECT_NE(Log().find("[Overlay] Avatar download failed for user 104: not an image"), std::string::npos) << Log();
+  EXPECT_TRUE(Logged("[Overlay] Avatar download failed for user 104: not an image"));
 }
 
 TEST_F(AvatarCacheTest, BodyOverTheCapFails) {
@@ -115,7 +109,7 @@ TEST_F(AvatarCacheTest, BodyOverTheCapFails) {
   GetAvatar(L"106", L"h");
   ASSERT_TRUE(WaitFor([] { return !Downloading(L"106"); }, 20000));
   EXPECT_EQ(GetAvatar(L"106", L"h"), nullptr);
-  EXPECT_NE(Log().find("user 106: body larger than 8388608 bytes"), std::string::npos) << Log();
+  EXPECT_TRUE(Logged("user 106: body larger than 8388608 bytes"));
 }
 
 TEST_F(AvatarCacheTest, ShutdownDoesNotWaitForTransfersAndTheyEndHarmlessly) {

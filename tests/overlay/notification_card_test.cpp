@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +16,7 @@
 #include "tools/loopback_http/loopback_http_server.h"
 #include "tools/loopback_http/test_png.h"
 #include "tests/overlay/pixel_probe.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -27,15 +26,6 @@ constexpr uint32_t kBody = 0x2F3136;
 constexpr uint32_t kAccent = 0x5865F2;
 constexpr uint32_t kAvatarRed = 0xFF0000;
 const Pixel kClear = {0, 0, 0, 0};
-
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!done()) {
-    if (GetTickCount64() > deadline) return false;
-    Sleep(20);
-  }
-  return true;
-}
 
 OverlayNotification Card(const wchar_t* name, const wchar_t* content = L"hello") {
   OverlayNotification card;
@@ -135,28 +125,10 @@ class CardTest : public testing::Test {
 
 LoopbackHttpServer* CardTest::cdn_ = nullptr;
 
-std::vector<std::string> NotifRenderLines() {
-  std::string text;
-  if (FILE* file = _wfopen(g_logPath.c_str(), L"rb")) {
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-    fclose(file);
-  }
-  std::istringstream stream(text);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("[NotifRender] ", 0) == 0) lines.push_back(line);
-  }
-  return lines;
-}
-
 // First in this file: the log counts draws from the start of the process.
 TEST_F(CardTest, OnlyTheFirstFiveDrawsAreLogged) {
   for (int i = 0; i < 7; ++i) DrawOne(20, L"x", L"", 1.0f - i * 0.125f, i * 0.25f);
-  std::vector<std::string> lines = NotifRenderLines();
+  const std::vector<std::string> lines = ReadLogLines(g_logPath, "[NotifRender] ");
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], "[NotifRender] DrawNotificationEx: screenWidth=1920 alpha=1.000000 slideIn=0.000000");
   EXPECT_EQ(lines[4], "[NotifRender] DrawNotificationEx: screenWidth=1920 alpha=0.500000 slideIn=1.000000");
@@ -184,34 +156,6 @@ TEST_F(CardTest, SixPositionsAtRestAndStacked) {
     int gapTop = std::min(c.firstY, c.secondY) + 96 + 4;
     EXPECT_EQ(CountDrawn(c.x, gapTop, c.x + 390, gapTop + 6), 0);
   }
-}
-
-TEST_F(CardTest, SlidesInFromItsEdge) {
-  // Top right half way: the left edge is at 1735.
-  DrawOne(20, L"x", L"", 1.0f, 0.5f);
-  EXPECT_TRUE(Near(At(1735 + 100, 22), Premul(230, kBody)));
-  EXPECT_TRUE(Near(At(1733, 68), kClear));
-
-  // At slideIn 0 nothing of the card reaches the screen, from any side.
-  for (int position = 0; position < 6; ++position) {
-    SCOPED_TRACE(position);
-    g_config.notification_position = position;
-    NewFrame();
-    DrawCards({[] {
-      OverlayNotification card = Card(L"a");
-      card.slideIn = 0.0f;
-      return card;
-    }()});
-    EXPECT_EQ(CountDrawn(0, 0, kW, kH), 0);
-  }
-
-  // Top centre half way: y = 20 - 73, so only the lower part shows.
-  g_config.notification_position = 4;
-  NewFrame();
-  DrawOne(20, L"x", L"", 1.0f, 0.5f);
-  EXPECT_TRUE(Near(At(770 + 200, 30), Over(Premul(230, kBody), Premul(80, 0))));
-  EXPECT_TRUE(Near(At(770 + 200, 45), Premul(80, 0)));
-  EXPECT_EQ(CountDrawn(0, 48, kW, kH), 0);
 }
 
 TEST_F(CardTest, FadingCardDrawsEverythingAtItsAlpha) {

@@ -1,10 +1,8 @@
 #include "tests/reliability/peer_clients.h"
 
 #include <psapi.h>
-#include <winternl.h>
 
-#include <vector>
-
+#include "app/log.h"
 #include "notify/notification_parse.h"
 #include "notify/websocket_frame.h"
 #include "tests/support/child_process.h"
@@ -24,6 +22,12 @@ bool ParseTag(const std::wstring& content, std::string& sender, int& sequence) {
   return true;
 }
 
+std::string UpgradeRequest(const std::string& extraHeaders) {
+  return "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+         extraHeaders + "\r\n";
+}
+
 bool WebSocketPeer::Connect(uint16_t port) {
   Close();
   socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -38,18 +42,21 @@ bool WebSocketPeer::Connect(uint16_t port) {
 }
 
 bool WebSocketPeer::Upgrade(uint16_t port) {
-  if (!Connect(port) ||
-      !SendRaw("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"))
-    return false;
+  return Connect(port) && SendRaw(UpgradeRequest()) && Response().rfind("HTTP/1.1 101 ", 0) == 0;
+}
+
+std::string WebSocketPeer::Response() {
   std::string answer;
   char chunk[512];
-  while (answer.find("\r\n\r\n") == std::string::npos) {
-    int n = recv(socket_, chunk, sizeof(chunk), 0);
-    if (n <= 0) return false;
+  for (int n; answer.find("\r\n\r\n") == std::string::npos && (n = recv(socket_, chunk, sizeof(chunk), 0)) > 0;)
     answer.append(chunk, static_cast<size_t>(n));
-  }
-  return answer.rfind("HTTP/1.1 101 ", 0) == 0;
+  return answer;
+}
+
+bool WebSocketPeer::ClosedByPeer() {
+  char byte;
+  int n = recv(socket_, &byte, 1, 0);
+  return n == 0 || (n < 0 && WSAGetLastError() != WSAETIMEDOUT);
 }
 
 bool WebSocketPeer::SendText(const std::string& payload) {
@@ -103,19 +110,58 @@ void PipePeer::Close() {
   pipe_ = INVALID_HANDLE_VALUE;
 }
 
-namespace {
+ServerUnderTest::ServerUnderTest() {
+  static int serial = 0;
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  const std::wstring id = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++serial);
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  g_logPath = std::wstring(temp) + L"notify_server_" + id + L".log";
+  DeleteFileW(g_logPath.c_str());
+  pipeName = L"\\\\.\\pipe\\VoxmereNotifyTest_" + id;
+  server = std::make_unique<NotificationServer>(pipeName, 0);
+  server->SetCallback([this](const NotificationData& data) { received.push_back(data); });
+}
+
+ServerUnderTest::~ServerUnderTest() {
+  server.reset();
+  DeleteFileW(g_logPath.c_str());
+  g_logPath.clear();
+  WSACleanup();
+}
+
+bool ServerUnderTest::Start() {
+  if (!server->Start() || !WaitFor([this] { return server->BoundPort() != 0; }, 5000)) return false;
+  port = server->BoundPort();
+  return true;
+}
+
+bool ServerUnderTest::DrainUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  for (const ULONGLONG deadline = GetTickCount64() + timeoutMs;; Sleep(1)) {
+    server->ProcessPendingNotifications();
+    if (done()) return true;
+    if (GetTickCount64() > deadline) return false;
+  }
+}
+
+std::vector<std::string> ServerUnderTest::Log(const std::string& fragment) const {
+  return ReadLogLines(g_logPath, fragment);
+}
+
+bool ServerUnderTest::WaitLogged(const std::string& fragment, size_t count) const {
+  return WaitFor([&] { return Log(fragment).size() >= count; }, 5000);
+}
 
 // Wine answers GetProcessHandleCount with 0: count the values that name a
 // handle instead. Wine hands them out densely from 4 upwards, so the first
 // 4096 values see any leak long before it reaches them.
-DWORD ProbeHandleCount(HANDLE process) {
-  constexpr ULONG_PTR kHighestProbed = 0x4000;
+static DWORD ProbeHandleCount(HANDLE process) {
   const bool own = GetProcessId(process) == GetCurrentProcessId();
   DWORD count = 0;
-  for (ULONG_PTR value = 4; value < kHighestProbed; value += 4) {
-    HANDLE handle = reinterpret_cast<HANDLE>(value);
+  for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+    HANDLE handle = reinterpret_cast<HANDLE>(value), copy = nullptr;
     DWORD flags = 0;
-    HANDLE copy = nullptr;
     if (own ? GetHandleInformation(handle, &flags) != 0
             : DuplicateHandle(process, handle, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) != 0)
       ++count;
@@ -124,79 +170,11 @@ DWORD ProbeHandleCount(HANDLE process) {
   return count;
 }
 
-// Wine's GetGuiResources is a stub, but Wine keeps each process's GDI handle
-// table where Windows keeps the shared one: PEB.GdiSharedHandleTable. A used
-// entry has a type; the count includes the stock objects, which stay put.
-// 0 when the table cannot be read.
-DWORD ProbeGdiObjectCount(HANDLE process) {
-  struct GdiHandleEntry {
-    UINT64 object;
-    ULONG owner;
-    USHORT unique;
-    UCHAR type;
-    UCHAR flags;
-    UINT64 user;
-  };
-  constexpr size_t kEntries = 0x10000;
-  constexpr size_t kPebGdiTableOffset = 0xF8;  // x64 layout
-  PROCESS_BASIC_INFORMATION basic = {};
-  ULONG length = 0;
-  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic), &length) != 0) return 0;
-  UINT64 table = 0;
-  SIZE_T read = 0;
-  if (!ReadProcessMemory(process, static_cast<char*>(static_cast<void*>(basic.PebBaseAddress)) + kPebGdiTableOffset,
-                         &table, sizeof(table), &read) ||
-      table == 0)
-    return 0;
-  std::vector<GdiHandleEntry> entries(kEntries);
-  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(),
-                         entries.size() * sizeof(GdiHandleEntry), &read))
-    return 0;
-  DWORD used = 0;
-  for (const GdiHandleEntry& entry : entries) used += entry.type != 0 ? 1 : 0;
-  return used;
-}
-
-// The windows a process owns, message-only ones included: the USER objects
-// that a leak of this program would pile up.
-DWORD CountProcessWindows(HANDLE process) {
-  struct Search {
-    DWORD processId;
-    DWORD count = 0;
-  } search{GetProcessId(process)};
-  auto countWithChildren = [](HWND window, LPARAM context) -> BOOL {
-    auto* s = reinterpret_cast<Search*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != s->processId) return TRUE;
-    ++s->count;
-    auto countChild = [](HWND, LPARAM c) -> BOOL {
-      ++reinterpret_cast<Search*>(c)->count;
-      return TRUE;
-    };
-    EnumChildWindows(window, countChild, context);
-    return TRUE;
-  };
-  EnumWindows(countWithChildren, reinterpret_cast<LPARAM>(&search));
-  for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr));)
-    countWithChildren(window, reinterpret_cast<LPARAM>(&search));
-  return search.count;
-}
-
-}  // namespace
-
 ProcessFigures MeasureProcess(HANDLE process) {
   ProcessFigures figures;
   if (!GetProcessHandleCount(process, &figures.handles) || figures.handles == 0) {
     figures.handles = ProbeHandleCount(process);
     figures.handlesProbed = true;
-  }
-  figures.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
-  figures.userObjects = GetGuiResources(process, GR_USEROBJECTS);
-  if (figures.gdiObjects == 0 && figures.userObjects == 0) {
-    figures.gdiObjects = ProbeGdiObjectCount(process);
-    figures.userObjects = CountProcessWindows(process);
-    figures.guiObjectsProbed = true;
   }
   PROCESS_MEMORY_COUNTERS_EX memory = {};
   memory.cb = sizeof(memory);

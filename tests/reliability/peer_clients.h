@@ -1,21 +1,27 @@
-// Reliability tests: the plugin's side of both notification endpoints, as
-// blocking clients with bounded waits, and the process figures the tests
-// compare before and after a load.
+// The plugin's side of both notification endpoints as blocking clients with
+// bounded waits, an in-process server to aim them at, and the process
+// figures a leak shows in.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "notify/notification_data.h"
+#include "notify/notification_server.h"
 
 // A notification whose content carries "<sender>#<sequence>", the tag the
 // load tests check order and loss by.
 std::string TaggedNotification(const std::string& sender, int sequence);
 // Splits a tag back; false for content that is not one.
 bool ParseTag(const std::wstring& content, std::string& sender, int& sequence);
+
+// An upgrade request with the RFC 6455 sample key and the extra header lines.
+std::string UpgradeRequest(const std::string& extraHeaders = "");
 
 class WebSocketPeer {
  public:
@@ -29,6 +35,9 @@ class WebSocketPeer {
   bool Upgrade(uint16_t port);
   bool SendText(const std::string& payload);
   bool SendRaw(const std::string& bytes);
+  // Until the header block ends, the server closes, or 3 s pass.
+  std::string Response();
+  bool ClosedByPeer();
   // Abortive close (RST) instead of the orderly FIN of Close.
   void Reset();
   void Close();
@@ -53,14 +62,26 @@ class PipePeer {
   HANDLE pipe_ = INVALID_HANDLE_VALUE;
 };
 
+// A NotificationServer in this process on a pipe name, a port and a
+// debug.log of its own; the test thread drains it as the main loop does.
+struct ServerUnderTest {
+  ServerUnderTest();
+  ~ServerUnderTest();
+  bool Start();
+  // Drains once a millisecond until done() holds or the time is up.
+  bool DrainUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+  std::vector<std::string> Log(const std::string& fragment = "") const;
+  bool WaitLogged(const std::string& fragment, size_t count = 1) const;
+
+  std::wstring pipeName;
+  std::unique_ptr<NotificationServer> server;
+  uint16_t port = 0;
+  std::vector<NotificationData> received;
+};
+
 struct ProcessFigures {
   DWORD handles = 0;
   bool handlesProbed = false;  // counted by probing handle values (Wine)
-  DWORD gdiObjects = 0;
-  DWORD userObjects = 0;
-  // Wine's GetGuiResources is a stub: GDI objects are then counted in the
-  // process's GDI handle table, and USER objects as the windows it owns.
-  bool guiObjectsProbed = false;
   size_t privateBytes = 0;
 };
 // The handle probe takes a few hundred milliseconds.

@@ -24,6 +24,41 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
   return true;
 }
 
+std::vector<std::string> ReadLogLines(const std::wstring& path, const std::string& fragment) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  std::string text;
+  if (file != INVALID_HANDLE_VALUE) {
+    text.resize(GetFileSize(file, nullptr));
+    DWORD n = 0;
+    ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &n, nullptr);
+    text.resize(n);
+    CloseHandle(file);
+  }
+  std::vector<std::string> lines;
+  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    std::string line = text.substr(begin, end - begin);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find(fragment) != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+void DeleteTree(const std::wstring& directory) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName, path = directory + L"\\" + name;
+      if (name == L"." || name == L"..") continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path);
+      else DeleteFileW(path.c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(directory.c_str());
+}
+
 bool ChildProcess::Start(const std::wstring& commandLine, const std::wstring& directory, bool captureOutput) {
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   STARTUPINFOW startup = {};

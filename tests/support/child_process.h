@@ -20,6 +20,12 @@ std::wstring WidenAscii(const std::string& text);
 // Polls every 50 ms; false when the condition still fails after timeoutMs.
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs);
 
+// Lines of a log file holding the fragment, without line ends; read with
+// full sharing, so the writer may go on appending.
+std::vector<std::string> ReadLogLines(const std::wstring& path, const std::string& fragment = "");
+// Removes a scratch folder and everything in it.
+void DeleteTree(const std::wstring& directory);
+
 class ChildProcess {
  public:
   ChildProcess() = default;

@@ -3,26 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-
-void DeleteTree(const std::wstring& directory) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = directory + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path);
-      else DeleteFileW(path.c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(directory.c_str());
-}
-
-}  // namespace
-
 Config TestConfig() {
   Config config;
   config.allow_multi_instance = true;
@@ -92,14 +72,7 @@ int VoxmereInstance::Exit(DWORD timeoutMs) {
 }
 
 std::vector<std::string> VoxmereInstance::Log(const std::string& fragment) const {
-  std::istringstream text(ReadFile(L"debug.log"));
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(text, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find(fragment) != std::string::npos) lines.push_back(line);
-  }
-  return lines;
+  return ReadLogLines(PathOf(L"debug.log"), fragment);
 }
 
 bool VoxmereInstance::WaitLogged(const std::string& fragment, size_t count, DWORD timeoutMs) const {

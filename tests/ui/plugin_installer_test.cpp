@@ -7,14 +7,10 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "app/log.h"
 #include "app/text.h"
-#include "app/text_convert.h"
 #include "tests/support/child_process.h"
 #include "tests/support/message_box_probe.h"
 #include "ui/plugin_installer.h"
@@ -23,214 +19,76 @@ namespace {
 
 const char kPluginBody[] = "/** @name Tallybell */\nmodule.exports = class {};\n";
 
-std::wstring In(int language, TextId id) {
-  return language ? TextTable(id).japanese : TextTable(id).english;
-}
-
-struct SeenBox {
-  std::wstring caption;
-  std::wstring text;
-};
-
-// Answers every box the process shows until stopped: Yes or No to the
-// question, OK to the others.
-class BoxAnswerer {
- public:
-  explicit BoxAnswerer(int questionAnswer)
-      : thread_([this, questionAnswer] {
-          while (!stop_) {
-            MessageBoxProbe probe = WaitForMessageBox(GetCurrentProcessId(), 100);
-            if (!probe.box) continue;
-            {
-              std::lock_guard<std::mutex> lock(mutex_);
-              seen_.push_back({probe.caption, probe.text});
-            }
-            if (!PressMessageBoxButton(probe.box, IDOK)) PressMessageBoxButton(probe.box, questionAnswer);
-            WaitFor([&] { return !IsWindow(probe.box); }, 5000);
-          }
-        }) {}
-  ~BoxAnswerer() { Stop(); }
-  std::vector<SeenBox> Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    return seen_;
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<SeenBox> seen_;
-  std::thread thread_;
-};
-
 std::string ReadBytes(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  std::ofstream(path.c_str(), std::ios::binary) << bytes;
-}
+enum Layout { kNoBetterDiscord, kPluginsIsAFile, kNoRoaming, kReady, kNoSource, kSourceHeld, kInstalled };
 
-void DeleteTree(const std::wstring& path) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTree(path + L"\\" + name);
-      else DeleteFileW((path + L"\\" + name).c_str());
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryW(path.c_str());
-}
-
-class PluginInstallerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root_ = std::wstring(temp) + L"voxmere_installer_" + std::to_wstring(GetCurrentProcessId());
-    DeleteTree(root_);
-    roaming_ = root_ + L"\\Roaming";
-    exe_ = root_ + L"\\Voxmere";
-    for (const std::wstring& folder : {root_, roaming_, exe_}) CreateDirectoryW(folder.c_str(), nullptr);
-    plugins_ = roaming_ + L"\\BetterDiscord\\plugins";
-    installed_ = plugins_ + L"\\Tallybell.plugin.js";
-    source_ = exe_ + L"\\Tallybell.plugin.js";
-    g_logPath = root_ + L"\\debug.log";
-    g_language = 0;
-  }
-  void TearDown() override {
-    g_language = 0;
-    g_logPath.clear();
-    DeleteTree(root_);
-  }
-
-  void MakeBetterDiscord() {
-    CreateDirectoryW((roaming_ + L"\\BetterDiscord").c_str(), nullptr);
-    CreateDirectoryW(plugins_.c_str(), nullptr);
-  }
-  // Runs the check with its boxes answered; the boxes it showed, in order.
-  std::vector<SeenBox> Check(int questionAnswer, int expectedResult) {
-    BoxAnswerer answerer(questionAnswer);
-    EXPECT_EQ(CheckPluginInstallationIn(nullptr, roaming_, exe_), expectedResult);
-    return answerer.Stop();
-  }
-  std::vector<std::string> LogLines() const {
-    std::vector<std::string> lines;
-    std::string text = ReadBytes(g_logPath);
-    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-      lines.push_back(text.substr(start, end - start));
-    return lines;
-  }
-  std::string Narrow(const std::wstring& text) const { return WideToBytes(text); }
-
-  std::wstring root_, roaming_, exe_, plugins_, installed_, source_;
-};
-
-TEST_F(PluginInstallerTest, WithoutBetterDiscordOnlyTheWarningIsShown) {
-  struct Case {
-    const char* name;
-    bool pluginsIsFile;
+// Each row starts from empty folders; the boxes are answered with `answer`
+// (OK where that is the only button).
+TEST(PluginInstaller, BoxesLogAndCopyFollowTheFoldersAndAnswers) {
+  const struct {
+    Layout layout;
+    int language, answer, result;
+    size_t boxes;
+    const wchar_t* lastCaption;
+    TextId lastText;
+    const char* lastLog;  // a part of the log's last line; nullptr: no log at all
+    const char* installedAfter;
+  } cases[] = {
+      {kNoBetterDiscord, 0, IDYES, 2, 1, L"Voxmere - BetterDiscord Not Found", kTextBetterDiscordMissing, " exists: false", ""},
+      {kPluginsIsAFile, 0, IDYES, 2, 1, L"Voxmere - BetterDiscord Not Found", kTextBetterDiscordMissing, " exists: false", ""},
+      {kNoRoaming, 1, IDYES, 2, 1, L"Voxmere - BetterDiscord未検出", kTextBetterDiscordMissing, nullptr, ""},
+      {kReady, 0, IDNO, 0, 1, L"Voxmere - Plugin Installation", kTextPluginInstallQuestion, " exists: false", ""},
+      {kReady, 0, IDYES, 1, 2, L"Voxmere - Installation Complete", kTextPluginInstalled, "Plugin installed successfully", kPluginBody},
+      {kInstalled, 0, IDYES, 0, 0, nullptr, kTextPluginInstalled, "Tallybell plugin already installed", "user's own copy"},
+      {kNoSource, 1, IDYES, 0, 2, L"Voxmere - エラー", kTextPluginFileNotFound, "ERROR: Source plugin file not found: ", ""},
+      // Another program holds the source without sharing it.
+      {kSourceHeld, 0, IDYES, 0, 2, L"Voxmere - Error", kTextPluginCopyFailed, "ERROR: Failed to copy plugin, error: 32", ""},
   };
-  for (const Case& c : {Case{"no folder", false}, Case{"plugins is a file", true}}) {
-    SCOPED_TRACE(c.name);
-    DeleteFileW(g_logPath.c_str());
-    if (c.pluginsIsFile) {
-      CreateDirectoryW((roaming_ + L"\\BetterDiscord").c_str(), nullptr);
-      WriteBytes(plugins_, "not a folder");
-    }
-    WriteBytes(source_, kPluginBody);
-    std::vector<SeenBox> boxes = Check(IDYES, 2);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, L"Voxmere - BetterDiscord Not Found");
-    EXPECT_EQ(boxes[0].text, Text(kTextBetterDiscordMissing));
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"[BDInstaller] BD plugins path: " + Narrow(plugins_) +
-                                                   " exists: false"});
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring root = std::wstring(temp) + L"voxmere_installer_" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring roaming = root + L"\\Roaming", exe = root + L"\\Voxmere", bd = roaming + L"\\BetterDiscord";
+  const std::wstring plugins = bd + L"\\plugins", source = exe + L"\\Tallybell.plugin.js";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "layout " << c.layout << " answer " << c.answer);
+    DeleteTree(root);
+    for (const std::wstring& folder : {root, roaming, exe}) CreateDirectoryW(folder.c_str(), nullptr);
+    if (c.layout != kNoBetterDiscord) CreateDirectoryW(bd.c_str(), nullptr);
+    if (c.layout == kPluginsIsAFile) std::ofstream(plugins.c_str()) << "not a folder";
+    if (c.layout >= kReady) CreateDirectoryW(plugins.c_str(), nullptr);
+    if (c.layout != kNoSource) std::ofstream(source.c_str(), std::ios::binary) << kPluginBody;
+    if (c.layout == kInstalled) std::ofstream((plugins + L"\\Tallybell.plugin.js").c_str()) << c.installedAfter;
+    HANDLE held = CreateFileW(source.c_str(), GENERIC_READ, c.layout == kSourceHeld ? 0 : 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    g_logPath = root + L"\\debug.log", g_language = c.language;
+
+    std::atomic<bool> stop{false};
+    std::vector<MessageBoxProbe> seen;
+    std::thread answerer([&] {
+      while (!stop) {
+        MessageBoxProbe probe = WaitForMessageBox(GetCurrentProcessId(), 100);
+        if (!probe.box) continue;
+        seen.push_back(probe);
+        if (!PressMessageBoxButton(probe.box, IDOK)) PressMessageBoxButton(probe.box, c.answer);
+        WaitFor([&] { return !IsWindow(probe.box); }, 5000);
+      }
+    });
+    EXPECT_EQ(CheckPluginInstallationIn(nullptr, c.layout == kNoRoaming ? L"" : roaming, exe), c.result);
+    stop = true, answerer.join();
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+
+    ASSERT_EQ(seen.size(), c.boxes);
+    const std::wstring text = c.language ? TextTable(c.lastText).japanese : TextTable(c.lastText).english;
+    if (c.boxes) EXPECT_EQ(seen.back().caption + L"|" + seen.back().text.substr(0, text.find(L'\n')),
+                           c.lastCaption + (L"|" + text.substr(0, text.find(L'\n'))));
+    const std::vector<std::string> log = ReadLogLines(g_logPath);
+    EXPECT_EQ(log.empty() ? !c.lastLog : c.lastLog && log.back().find(c.lastLog) != std::string::npos, true);
+    EXPECT_EQ(ReadBytes(plugins + L"\\Tallybell.plugin.js"), c.installedAfter);
   }
-
-  // An unresolvable roaming folder: the same box, no log line.
-  DeleteFileW(g_logPath.c_str());
-  BoxAnswerer answerer(IDYES);
-  EXPECT_EQ(CheckPluginInstallationIn(nullptr, L"", exe_), 2);
-  EXPECT_EQ(answerer.Stop().size(), 1u);
-  EXPECT_TRUE(LogLines().empty());
-}
-
-TEST_F(PluginInstallerTest, PresentPluginIsLeftAloneSilently) {
-  MakeBetterDiscord();
-  WriteBytes(installed_, "user's own copy");
-  WriteBytes(source_, kPluginBody);
-  EXPECT_TRUE(Check(IDYES, 0).empty());
-  const std::vector<std::string> expected = {
-      "[BDInstaller] BD plugins path: " + Narrow(plugins_) + " exists: true",
-      "[BDInstaller] Plugin path: " + Narrow(installed_) + " exists: true",
-      "[BDInstaller] Tallybell plugin already installed",
-  };
-  EXPECT_EQ(LogLines(), expected);
-  EXPECT_EQ(ReadBytes(installed_), "user's own copy");
-}
-
-TEST_F(PluginInstallerTest, AnswersDecideTheCopy) {
-  MakeBetterDiscord();
-  WriteBytes(source_, kPluginBody);
-  std::vector<SeenBox> declined = Check(IDNO, 0);
-  ASSERT_EQ(declined.size(), 1u);
-  EXPECT_EQ(declined[0].caption, L"Voxmere - Plugin Installation");
-  EXPECT_EQ(declined[0].text, Text(kTextPluginInstallQuestion));
-  EXPECT_EQ(GetFileAttributesW(installed_.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(LogLines().size(), 2u);
-
-  DeleteFileW(g_logPath.c_str());
-  std::vector<SeenBox> accepted = Check(IDYES, 1);
-  ASSERT_EQ(accepted.size(), 2u);
-  EXPECT_EQ(accepted[1].caption, L"Voxmere - Installation Complete");
-  EXPECT_EQ(accepted[1].text, Text(kTextPluginInstalled));
-  EXPECT_EQ(ReadBytes(installed_), kPluginBody);
-  const std::vector<std::string> expected = {
-      "[BDInstaller] BD plugins path: " + Narrow(plugins_) + " exists: true",
-      "[BDInstaller] Plugin path: " + Narrow(installed_) + " exists: false",
-      "[BDInstaller] Installing plugin: " + Narrow(source_) + " -> " + Narrow(installed_),
-      "[BDInstaller] Plugin installed successfully",
-  };
-  EXPECT_EQ(LogLines(), expected);
-}
-
-TEST_F(PluginInstallerTest, FailuresShowTheirErrorInBothLanguages) {
-  MakeBetterDiscord();
-  for (int language : {0, 1}) {
-    SCOPED_TRACE(language);
-    g_language = language;
-    DeleteFileW(source_.c_str());
-    DeleteFileW(g_logPath.c_str());
-    std::vector<SeenBox> missing = Check(IDYES, 0);
-    ASSERT_EQ(missing.size(), 2u);
-    EXPECT_EQ(missing[0].text, In(language, kTextPluginInstallQuestion));
-    EXPECT_EQ(missing[1].caption, language ? L"Voxmere - エラー" : L"Voxmere - Error");
-    const std::wstring firstLine = language ? L"プラグインファイルが見つかりません:\n" : L"Plugin file not found:\n";
-    EXPECT_EQ(missing[1].text.substr(0, firstLine.size() + source_.size() + 2), firstLine + source_ + L"\n\n");
-    EXPECT_EQ(LogLines().back(), "[BDInstaller] ERROR: Source plugin file not found: " + Narrow(source_));
-
-    // A source another program holds without sharing cannot be copied.
-    WriteBytes(source_, kPluginBody);
-    HANDLE held = CreateFileW(source_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    std::vector<SeenBox> failed = Check(IDYES, 0);
-    CloseHandle(held);
-    ASSERT_EQ(failed.size(), 2u);
-    EXPECT_EQ(failed[1].text, In(language, kTextPluginCopyFailed));
-    EXPECT_EQ(LogLines().back(), "[BDInstaller] ERROR: Failed to copy plugin, error: 32");
-    EXPECT_EQ(GetFileAttributesW(installed_.c_str()), INVALID_FILE_ATTRIBUTES);
-  }
-  g_language = 1;
-  RemoveDirectoryW(plugins_.c_str());
-  std::vector<SeenBox> warning = Check(IDYES, 2);
-  ASSERT_EQ(warning.size(), 1u);
-  EXPECT_EQ(warning[0].caption, L"Voxmere - BetterDiscord未検出");
-  EXPECT_EQ(warning[0].text, In(1, kTextBetterDiscordMissing));
+  g_language = 0, g_logPath.clear(), DeleteTree(root);
 }
 
 }  // namespace

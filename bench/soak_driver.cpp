@@ -8,6 +8,7 @@
 // Prints one CSV line per sample and a summary; exit code 0 when flat.
 #include <winsock2.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +25,86 @@
 
 namespace {
 
+// Wine's GetGuiResources is a stub, but Wine keeps each process's GDI handle
+// table where Windows keeps the shared one: PEB.GdiSharedHandleTable. A used
+// entry has a type; the count includes the stock objects, which stay put.
+// 0 when the table cannot be read.
+DWORD ProbeGdiObjectCount(HANDLE process) {
+  struct GdiHandleEntry {
+    UINT64 object;
+    ULONG owner;
+    USHORT unique;
+    UCHAR type;
+    UCHAR flags;
+    UINT64 user;
+  };
+  constexpr size_t kEntries = 0x10000;
+  constexpr size_t kPebGdiTableOffset = 0xF8;  // x64 layout
+  PROCESS_BASIC_INFORMATION basic = {};
+  ULONG length = 0;
+  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic), &length) != 0) return 0;
+  UINT64 table = 0;
+  SIZE_T read = 0;
+  if (!ReadProcessMemory(process, static_cast<char*>(static_cast<void*>(basic.PebBaseAddress)) + kPebGdiTableOffset,
+                         &table, sizeof(table), &read) ||
+      table == 0)
+    return 0;
+  std::vector<GdiHandleEntry> entries(kEntries);
+  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(),
+                         entries.size() * sizeof(GdiHandleEntry), &read))
+    return 0;
+  DWORD used = 0;
+  for (const GdiHandleEntry& entry : entries) used += entry.type != 0 ? 1 : 0;
+  return used;
+}
+
+// The windows a process owns, message-only ones included: the USER objects
+// that a leak of this program would pile up.
+DWORD CountProcessWindows(HANDLE process) {
+  struct Search {
+    DWORD processId;
+    DWORD count = 0;
+  } search{GetProcessId(process)};
+  auto countWithChildren = [](HWND window, LPARAM context) -> BOOL {
+    auto* s = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != s->processId) return TRUE;
+    ++s->count;
+    auto countChild = [](HWND, LPARAM c) -> BOOL {
+      ++reinterpret_cast<Search*>(c)->count;
+      return TRUE;
+    };
+    EnumChildWindows(window, countChild, context);
+    return TRUE;
+  };
+  EnumWindows(countWithChildren, reinterpret_cast<LPARAM>(&search));
+  for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr));)
+    countWithChildren(window, reinterpret_cast<LPARAM>(&search));
+  return search.count;
+}
+
+struct SoakFigures : ProcessFigures {
+  DWORD gdiObjects = 0;
+  DWORD userObjects = 0;
+  // Wine's GetGuiResources is a stub: GDI objects are then counted in the
+  // process's GDI handle table, and USER objects as the windows it owns.
+  bool guiObjectsProbed = false;
+};
+
+SoakFigures Measure(HANDLE process) {
+  SoakFigures figures;
+  static_cast<ProcessFigures&>(figures) = MeasureProcess(process);
+  figures.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
+  figures.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+  if (figures.gdiObjects == 0 && figures.userObjects == 0) {
+    figures.gdiObjects = ProbeGdiObjectCount(process);
+    figures.userObjects = CountProcessWindows(process);
+    figures.guiObjectsProbed = true;
+  }
+  return figures;
+}
+
 // Growth between the first and the last fifth of the run that still counts as
 // flat: a leak of one handle a minute, or of a few bytes an event, crosses it
 // within ten minutes.
@@ -34,7 +115,7 @@ constexpr DWORD kWarmUpMs = 20000;
 
 struct Sample {
   ULONGLONG ms = 0;
-  ProcessFigures figures;
+  SoakFigures figures;
   size_t speakingEvents = 0;
   int notifications = 0;
 };
@@ -55,10 +136,10 @@ Growth Compare(const std::vector<Sample>& samples) {
   };
   const size_t last = samples.size() - fifth;
   auto delta = [&](auto field) { return floorOf(last, field) - floorOf(0, field); };
-  return {delta([](const ProcessFigures& f) { return double(f.handles); }),
-          delta([](const ProcessFigures& f) { return double(f.gdiObjects); }),
-          delta([](const ProcessFigures& f) { return double(f.userObjects); }),
-          delta([](const ProcessFigures& f) { return double(f.privateBytes); })};
+  return {delta([](const SoakFigures& f) { return double(f.handles); }),
+          delta([](const SoakFigures& f) { return double(f.gdiObjects); }),
+          delta([](const SoakFigures& f) { return double(f.userObjects); }),
+          delta([](const SoakFigures& f) { return double(f.privateBytes); })};
 }
 
 std::string SimBaseUrl(const ChildProcess& sim) {
@@ -125,7 +206,7 @@ int main(int argc, char** argv) {
     if (next > now) Sleep(static_cast<DWORD>(next - now));
     Sample s;
     s.ms = GetTickCount64() - start;
-    s.figures = MeasureProcess(process);
+    s.figures = Measure(process);
     s.speakingEvents = sim.Lines("SPEAKING_").size();
     s.notifications = notifications;
     samples.push_back(s);

@@ -3,7 +3,7 @@
 # events a second from the Discord simulator and a notification a second,
 # sampling handles, GDI and USER objects and private memory every 5 seconds.
 #
-#   tests/reliability/soak.sh [MINUTES]
+#   bench/soak.sh [MINUTES]
 #
 # Builds what it needs in the Windows build tree (build/, or
 # VOXMERE_BUILD_DIR) and writes the samples and the verdict to
@@ -20,7 +20,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${VOXMERE_SOAK_INNER:-}" ] && unshare -n true 2>/dev/null; then
   exec env VOXMERE_SOAK_INNER=1 unshare -n bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
 fi
-source "$here/../../tools/dev/build.sh"
+source "$here/../tools/dev/build.sh"
 
 minutes=${1:-10}
 screen=${SOAK_SCREEN:-1024x768x24}
