@@ -28,6 +28,8 @@ struct WorkLoop {
   uint32_t lastFrame = 0;
   uint32_t lastPush = 0;
   bool rawKeyboard = false;
+  bool ctrlHeld = false;  // as raw input reported them
+  bool altHeld = false;
   HWINEVENTHOOK foregroundHook = nullptr;
   std::atomic<bool> wakePosted{false};
 };
@@ -76,6 +78,22 @@ void ScheduleNextWork(uint32_t now) {
   SetTimer(g_messageWindow, kWorkTimerId, std::max<uint32_t>(wait, USER_TIMER_MINIMUM), nullptr);
 }
 
+// The keys come from the event itself: GetAsyncKeyState may still answer
+// from before it (Wine keeps its answers for a while). True for Ctrl or Alt.
+bool TrackModifierKeys(HRAWINPUT input) {
+  RAWINPUT data = {};
+  UINT size = sizeof(data);
+  if (GetRawInputData(input, RID_INPUT, &data, &size, sizeof(RAWINPUTHEADER)) == static_cast<UINT>(-1) ||
+      data.header.dwType != RIM_TYPEKEYBOARD)
+    return false;
+  bool down = !(data.data.keyboard.Flags & RI_KEY_BREAK);
+  switch (data.data.keyboard.VKey) {
+    case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL: g_workLoop.ctrlHeld = down; return true;
+    case VK_MENU: case VK_LMENU: case VK_RMENU: g_workLoop.altHeld = down; return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 void StartWorkSources() {
@@ -106,7 +124,7 @@ void WakeWorkLoop() {
   if (!g_workLoop.wakePosted.exchange(true)) PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0);
 }
 
-bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM) {
+bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_APP_WAKE:
       // Cleared first: a push after this point posts again.
@@ -120,7 +138,9 @@ bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM) {
       return true;
     case WM_INPUT:
       // The caller still passes it on to DefWindowProc, which frees it.
-      if (g_overlay && g_overlay->UpdateDragMode()) RunDueWork();
+      if (TrackModifierKeys(reinterpret_cast<HRAWINPUT>(lParam)) && g_overlay &&
+          g_overlay->SetDragMode(g_workLoop.ctrlHeld && g_workLoop.altHeld))
+        RunDueWork();
       return false;
     default:
       return false;

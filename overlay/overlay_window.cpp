@@ -118,8 +118,9 @@ void OverlayWindow::Toggle() {
   }
 }
 
-bool OverlayWindow::UpdateDragMode() {
-  bool mode = KeyHeld(VK_CONTROL) && KeyHeld(VK_MENU);
+bool OverlayWindow::UpdateDragMode() { return SetDragMode(KeyHeld(VK_CONTROL) && KeyHeld(VK_MENU)); }
+
+bool OverlayWindow::SetDragMode(bool mode) {
   if (mode == dragMode) return false;
   dragMode = mode;
   if (!hwnd) return true;

@@ -46,6 +46,8 @@ class OverlayWindow {
   // On every key change: Ctrl+Alt held turns drag mode on. True when the
   // mode changed.
   bool UpdateDragMode();
+  // The same from key states the caller tracks (raw input).
+  bool SetDragMode(bool mode);
   void EndDrag();
   void BeginDrag();
   void DragTo(POINT cursor);
