@@ -58,6 +58,13 @@ if ! grep -q '"ShowSystray"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v ShowSystray /d N /f >/dev/null 2>&1
   /usr/lib/wine/wineserver -w
 fi
+# Wine has no Segoe UI, and its GDI+ draws a string in one font without
+# falling back per glyph: Noto Sans CJK takes its place, so Japanese names
+# and messages show as text rather than boxes.
+if fc-list -q 'Noto Sans CJK JP' && ! grep -q '"Segoe UI"="Noto Sans CJK JP"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Segoe UI' /d 'Noto Sans CJK JP' /f >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
+fi
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$bin/Voxmere.exe" "$demo/"

@@ -19,11 +19,11 @@ send() {
 
 sleep 5
 while true; do
-  send pipe 100000000000000002 b0b0b0b0c1c1c1c1d2d2d2d2e3e3e3e3 Bobby general "gg, that boss fight was close"
-  sleep 4
-  send websocket 100000000000000003 c4a7015e2b8d9f3e6c1a4d7b0e9f8a21 Carol raids "Starting the raid in 5 minutes, grab your gear!"
-  sleep 4
   send pipe 100000000000000006 e1e1e1e1f2f2f2f2a3a3a3a3b4b4b4b4 Erin "日本語" "ラスボスまであと少し！🎮"
+  sleep 4
+  send websocket 100000000000000002 b0b0b0b0c1c1c1c1d2d2d2d2e3e3e3e3 Bobby general "gg, that boss fight was close 🔥"
+  sleep 4
+  send pipe 100000000000000003 c4a7015e2b8d9f3e6c1a4d7b0e9f8a21 Carol raids "Starting the raid in 5 minutes, grab your gear!"
   sleep 4
   send websocket 100000000000000004 d4e5f6a7b8c9d0e1f2a3b4c5d6e7f8a9 dave_the_tank general "brb, pizza 🍕"
   sleep 6
