@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Voxmere.exe with the Discord simulator as its peer, on CTest's display: a
-# screenshot shows the member column with the speaker ringed only while the
-# simulator says it speaks.   overlay_e2e_test.sh BUILD_DIR
+# Voxmere.exe with the Discord simulator as its peer, on CTest's display:
+# screenshots show the member column with the speaker ringed only while the
+# simulator says it speaks, then the display options (only speakers, oneself
+# always, a hidden member, cut names).   overlay_e2e_test.sh BUILD_DIR
 set -euo pipefail
 build=${1:?build directory}
 : "${DISPLAY:?needs an X display}"
 work=$(mktemp -d)
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+stop_all() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done; pids=(); }
+trap 'stop_all; rm -rf "$work"' EXIT
 
 fail() {
   echo "FAIL: $1" >&2
@@ -34,16 +36,20 @@ speak 100000000000000002 on
 wait 5000
 speak 100000000000000002 off
 SCENARIO
-echo '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}' >"$work/config.json"
-cp "$build/bin/Voxmere.exe" "$work/"
-
-"$build/wine-run.sh" "$build/bin/discord_sim.exe" --pipe 0 --scenario "$work/scenario.txt" --http-port 0 \
-  --duration 60 >"$work/sim.log" 2>&1 &
-pids+=($!)
-wait_for '^LISTENING' 20 "$work/sim.log" || fail "the simulator did not start"
-base=$(tr -d '\r' <"$work/sim.log" | sed -n 's/^HTTP \(http:[^ ]*\)$/\1/p' | head -1)
-(cd "$work" && VOXMERE_API_BASE=$base VOXMERE_CDN_BASE=$base exec "$build/wine-run.sh" "$work/Voxmere.exe") &
-pids+=($!)
+# start_run CONFIG_JSON: the simulator on $work/scenario.txt, then Voxmere.
+start_run() {
+  rm -f "$work/debug.log" "$work/sim.log"
+  echo "$1" >"$work/config.json"
+  cp "$build/bin/Voxmere.exe" "$work/"
+  "$build/wine-run.sh" "$build/bin/discord_sim.exe" --pipe 0 --scenario "$work/scenario.txt" --http-port 0 \
+    --duration 60 >"$work/sim.log" 2>&1 &
+  pids+=($!)
+  wait_for '^LISTENING' 20 "$work/sim.log" || fail "the simulator did not start"
+  base=$(tr -d '\r' <"$work/sim.log" | sed -n 's/^HTTP \(http:[^ ]*\)$/\1/p' | head -1)
+  (cd "$work" && VOXMERE_API_BASE=$base VOXMERE_CDN_BASE=$base exec "$build/wine-run.sh" "$work/Voxmere.exe") &
+  pids+=($!)
+}
+start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}'
 wait_for 'SetVoiceUsers: 3 users (2 users, 1 bots)' 30 "$work/debug.log" || fail "no members reached the overlay"
 wait_for 'HTTP GET /avatars/100000000000000002/' 15 "$work/sim.log" || fail "no avatar request reached the CDN"
 
@@ -70,3 +76,68 @@ import -display "$DISPLAY" -window root "$work/overlay_e2e_stopped.png"
 ringed "$work/overlay_e2e_stopped.png" 106 && fail "bob still ringed after SPEAKING_STOP"
 drawn "$work/overlay_e2e_stopped.png" 100 || fail "bob's tile vanished"
 echo "overlay end to end: three tiles, the speaker ringed only while speaking"
+stop_all
+
+# Display options: only speakers get a tile, Alice (the user) always; Carol is
+# hidden; a 40-character name is cut at 12 characters.
+long=Abcdefghijklmnopqrstuvwxyzabcdefghijklmn
+cat >"$work/scenario.txt" <<SCENARIO
+user 100000000000000001 alice global=Alice
+channel 300000000000000001 General
+member 100000000000000001 alice global=Alice
+member 100000000000000002 bob global=Bob
+member 100000000000000003 carol global=Carol
+member 100000000000000004 longname global=$long
+select 300000000000000001
+timeline
+wait 3000
+speak 100000000000000003 on
+speak 100000000000000002 on
+wait 4000
+speak 100000000000000002 off
+speak 100000000000000003 off
+wait 4000
+speak 100000000000000004 on
+SCENARIO
+start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20,
+  "show_only_speaking": true, "always_show_self": true, "hidden_users": "100000000000000003", "max_name_length": 12}'
+shot() { import -display "$DISPLAY" -window root "$work/$1.png"; echo "$work/$1.png"; }
+# The brightest pixel of a rectangle, 0 to 255.
+brightest() { convert "$1" -crop "$4x$5+$2+$3" -colorspace gray -format '%[fx:int(255*maxima)]' info:; }
+
+wait_for 'SetVoiceUsers: 4 users' 30 "$work/debug.log" || fail "no members reached the overlay"
+sleep 1
+img=$(shot options_quiet)
+drawn "$img" 44 || fail "the user's own tile is not shown"
+drawn "$img" 100 && fail "a tile for someone who does not speak"
+
+wait_for '"user_id":"100000000000000002"},"evt":"SPEAKING_START"' 30 "$work/sim.log" || fail "no SPEAKING_START sent"
+sleep 1
+img=$(shot options_speaking)
+drawn "$img" 100 || fail "no tile for the speaker"
+ringed "$img" 106 || fail "the speaker is not ringed"
+drawn "$img" 156 && fail "the hidden member was drawn"
+
+wait_for '"user_id":"100000000000000002"},"evt":"SPEAKING_STOP"' 30 "$work/sim.log" || fail "no SPEAKING_STOP sent"
+stopped=$(date +%s%N)
+img=$(shot options_lingering)
+elapsed=$((($(date +%s%N) - stopped) / 1000000))
+[ "$elapsed" -lt 1200 ] && { drawn "$img" 100 || fail "the tile left at once (${elapsed} ms after the stop)"; }
+gone=0
+for _ in $(seq 20); do
+  img=$(shot options_stopped)
+  drawn "$img" 100 || { gone=1; break; }
+  sleep 0.2
+done
+[ $gone -eq 1 ] || fail "the tile stayed after its speaker stopped"
+elapsed=$((($(date +%s%N) - stopped) / 1000000))
+[ "$elapsed" -ge 1300 ] || fail "the tile left ${elapsed} ms after the stop, before the 1.5 s linger"
+
+wait_for '"user_id":"100000000000000004"},"evt":"SPEAKING_START"' 30 "$work/sim.log" || fail "no SPEAKING_START for the long name"
+sleep 1
+img=$(shot options_long_name)
+# The label starts 10 pixels right of the tile (x 78); twelve bold 12-point
+# characters end well before x 260, forty would reach past x 330.
+[ "$(brightest "$img" 78 88 150 24)" -gt 150 ] || fail "no label beside the long-named tile"
+[ "$(brightest "$img" 260 88 200 24)" -lt 40 ] || fail "the long name was not cut"
+echo "display options: only speakers and oneself shown, the hidden member never, the speaker kept 1.5 s, names cut"
