@@ -14,14 +14,6 @@ std::string TaggedNotification(const std::string& sender, int sequence) {
   return FormatNotification(data);
 }
 
-bool ParseTag(const std::wstring& content, std::string& sender, int& sequence) {
-  const size_t hash = content.rfind(L'#');
-  if (hash == std::wstring::npos || hash + 1 >= content.size()) return false;
-  sender = NarrowAscii(content.substr(0, hash));
-  sequence = std::stoi(content.substr(hash + 1));
-  return true;
-}
-
 std::string UpgradeRequest(const std::string& extraHeaders) {
   return "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
@@ -31,14 +23,13 @@ std::string UpgradeRequest(const std::string& extraHeaders) {
 bool WebSocketPeer::Connect(uint16_t port) {
   Close();
   socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket_ == INVALID_SOCKET) return false;
   DWORD timeout = 3000;
   setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(port);
-  return connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  return socket_ != INVALID_SOCKET && connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
 }
 
 bool WebSocketPeer::Upgrade(uint16_t port) {
@@ -55,7 +46,7 @@ std::string WebSocketPeer::Response() {
 
 bool WebSocketPeer::ClosedByPeer() {
   char byte;
-  int n = recv(socket_, &byte, 1, 0);
+  const int n = recv(socket_, &byte, 1, 0);
   return n == 0 || (n < 0 && WSAGetLastError() != WSAETIMEDOUT);
 }
 
@@ -64,17 +55,12 @@ bool WebSocketPeer::SendText(const std::string& payload) {
 }
 
 bool WebSocketPeer::SendRaw(const std::string& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    int n = send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
+  for (size_t sent = 0, n; sent < bytes.size(); sent += n)
+    if (int(n = size_t(send(socket_, bytes.data() + sent, int(bytes.size() - sent), 0))) <= 0) return false;
   return true;
 }
 
 void WebSocketPeer::Reset() {
-  if (socket_ == INVALID_SOCKET) return;
   linger abort = {1, 0};
   setsockopt(socket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof(abort));
   Close();
@@ -87,22 +73,16 @@ void WebSocketPeer::Close() {
 
 bool PipePeer::Open(const std::wstring& pipeName, DWORD timeoutMs) {
   Close();
-  WaitFor(
-      [&] {
-        pipe_ = CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        return pipe_ != INVALID_HANDLE_VALUE;
-      },
-      timeoutMs);
-  if (pipe_ == INVALID_HANDLE_VALUE) return false;
   DWORD mode = PIPE_READMODE_MESSAGE;
-  SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
-  return true;
+  return WaitFor([&] {
+    pipe_ = CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return pipe_ != INVALID_HANDLE_VALUE;
+  }, timeoutMs) && SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
 }
 
 bool PipePeer::Send(const std::string& message) {
   DWORD written = 0;
-  return WriteFile(pipe_, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) &&
-         written == message.size();
+  return WriteFile(pipe_, message.data(), DWORD(message.size()), &written, nullptr) && written == message.size();
 }
 
 void PipePeer::Close() {
@@ -132,9 +112,7 @@ ServerUnderTest::~ServerUnderTest() {
 }
 
 bool ServerUnderTest::Start() {
-  if (!server->Start() || !WaitFor([this] { return server->BoundPort() != 0; }, 5000)) return false;
-  port = server->BoundPort();
-  return true;
+  return server->Start() && WaitFor([this] { return (port = server->BoundPort()) != 0; }, 5000);
 }
 
 bool ServerUnderTest::DrainUntil(const std::function<bool()>& done, DWORD timeoutMs) {
@@ -153,34 +131,26 @@ bool ServerUnderTest::WaitLogged(const std::string& fragment, size_t count) cons
   return WaitFor([&] { return Log(fragment).size() >= count; }, 5000);
 }
 
-// Wine answers GetProcessHandleCount with 0: count the values that name a
-// handle instead. Wine hands them out densely from 4 upwards, so the first
-// 4096 values see any leak long before it reaches them.
-static DWORD ProbeHandleCount(HANDLE process) {
-  const bool own = GetProcessId(process) == GetCurrentProcessId();
-  DWORD count = 0;
-  for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
-    HANDLE handle = reinterpret_cast<HANDLE>(value), copy = nullptr;
-    DWORD flags = 0;
-    if (own ? GetHandleInformation(handle, &flags) != 0
-            : DuplicateHandle(process, handle, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) != 0)
-      ++count;
-    if (copy) CloseHandle(copy);
-  }
-  return count;
-}
-
 ProcessFigures MeasureProcess(HANDLE process) {
   ProcessFigures figures;
+  // Wine answers GetProcessHandleCount with 0: count the values that name a
+  // handle instead. Wine hands them out densely from 4 upwards, so the first
+  // 4096 values see any leak long before it reaches them.
   if (!GetProcessHandleCount(process, &figures.handles) || figures.handles == 0) {
-    figures.handles = ProbeHandleCount(process);
+    const bool own = GetProcessId(process) == GetCurrentProcessId();
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+      HANDLE handle = reinterpret_cast<HANDLE>(value), copy = nullptr;
+      DWORD flags = 0;
+      figures.handles += own ? GetHandleInformation(handle, &flags) != 0
+                             : DuplicateHandle(process, handle, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) != 0;
+      if (copy) CloseHandle(copy);
+    }
     figures.handlesProbed = true;
   }
   PROCESS_MEMORY_COUNTERS_EX memory = {};
   memory.cb = sizeof(memory);
+  // Wine leaves PrivateUsage at 0 but fills the commit charge, the same figure on Windows.
   if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))
-    // Wine leaves PrivateUsage at 0 but fills the commit charge, which is the
-    // same figure on Windows.
     figures.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
   return figures;
 }

@@ -14,12 +14,8 @@
 
 #include "notify/notification_server.h"
 
-// A notification whose content carries "<sender>#<sequence>", the tag the
-// load tests check order and loss by.
+// A notification from the sender whose content is "<sender>#<sequence>".
 std::string TaggedNotification(const std::string& sender, int sequence);
-// Splits a tag back; false for content that is not one.
-bool ParseTag(const std::wstring& content, std::string& sender, int& sequence);
-
 // An upgrade request with the RFC 6455 sample key and the extra header lines.
 std::string UpgradeRequest(const std::string& extraHeaders = "");
 
@@ -29,17 +25,13 @@ class WebSocketPeer {
   ~WebSocketPeer() { Close(); }
   WebSocketPeer(const WebSocketPeer&) = delete;
   WebSocketPeer& operator=(const WebSocketPeer&) = delete;
-
-  bool Connect(uint16_t port);
-  // Connect plus the upgrade; true once the 101 answer arrived (3 s bound).
-  bool Upgrade(uint16_t port);
+  bool Connect(uint16_t port);  // receives time out after 3 s
+  bool Upgrade(uint16_t port);  // Connect, request, and a 101 answer
   bool SendText(const std::string& payload);
   bool SendRaw(const std::string& bytes);
-  // Until the header block ends, the server closes, or 3 s pass.
-  std::string Response();
+  std::string Response();  // until the header block ends, the server closes, or 3 s pass
   bool ClosedByPeer();
-  // Abortive close (RST) instead of the orderly FIN of Close.
-  void Reset();
+  void Reset();  // abortive close (RST) instead of the orderly FIN of Close
   void Close();
 
  private:
@@ -52,9 +44,7 @@ class PipePeer {
   ~PipePeer() { Close(); }
   PipePeer(const PipePeer&) = delete;
   PipePeer& operator=(const PipePeer&) = delete;
-
-  // Retries while the single instance is busy or between instances.
-  bool Open(const std::wstring& pipeName, DWORD timeoutMs);
+  bool Open(const std::wstring& pipeName, DWORD timeoutMs);  // retries while the instance is busy
   bool Send(const std::string& message);
   void Close();
 

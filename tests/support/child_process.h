@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Directory of the running test executable: the build's bin directory, where
@@ -53,5 +54,5 @@ class ChildProcess {
   HANDLE stdinWrite_ = nullptr;
   std::thread reader_;
   mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
+  std::string output_;  // all it wrote so far
 };
