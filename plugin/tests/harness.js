@@ -7,14 +7,12 @@ const { WebSocket, WebSocketServer } = require("ws");
 
 const ME = { id: "100", username: "me_user", global_name: "Me", avatar: "abc123" };
 const FRIEND = { id: "200", username: "friend", global_name: "Friend", avatar: "f00d" };
+const sockets = [];
 
-// The renderer's WebSocket: masked frames, and the Origin of the Discord client; it notes when
-// each frame was handed to it, which arrival times at the server blur under load.
+// The renderer's WebSocket: masked frames, the Origin of the Discord client; it notes when each
+// frame was handed to it, which arrival times at the server blur under load.
 class BrowserLikeWebSocket extends WebSocket {
-  constructor(url) {
-    super(url, { origin: "https://discord.com", closeTimeout: 2000 });
-    this.sentAt = [];
-  }
+  constructor(url) { super(url, { origin: "https://discord.com", closeTimeout: 2000 }); this.sentAt = []; sockets.push(this); }
   send(data) { this.sentAt.push(Date.now()); super.send(data); }
 }
 
@@ -27,27 +25,20 @@ const ALL = 0, MENTIONS = 1, NOTHING = 2;
 function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true } = {}) {
   const state = { focused: false, selected: null, voice: "v-in", status: "online", streaming: false };
   const handlers = new Set();
-  const channels = {
-    "dm-1": { type: 1 }, "dm-muted": { type: 1 }, "dm-request": { type: 1 }, "dm-spam": { type: 1 },
-    "gdm-1": { type: 3, name: "weekend" },
-    "c-general": { guild_id: "g1", name: "general" }, "c-chosen": { guild_id: "g2", name: "lobby" },
+  const channels = { "dm-1": { type: 1 }, "dm-muted": { type: 1 }, "dm-request": { type: 1 }, "dm-spam": { type: 1 },
+    "gdm-1": { type: 3, name: "weekend" }, "c-general": { guild_id: "g1", name: "general" }, "c-chosen": { guild_id: "g2", name: "lobby" },
     "c-muted": { guild_id: "g2", name: "spam" }, "c-in-cat": { guild_id: "g2", name: "quiet", parent_id: "cat-muted" },
-    "c-mg": { guild_id: "g-muted", name: "chatter" }, "c-all": { guild_id: "g3", name: "chat" },
-    "c-nothing": { guild_id: "g3", name: "news" }, "v-in": { guild_id: "g3", type: 2, name: "Voice A" },
-    "v-out": { guild_id: "g3", type: 2, name: "Voice B" },
-    ...Object.fromEntries(["t-joined", "t-unjoined", "t-muted"].map((id) => [id, { guild_id: "g3", type: 11, parent_id: "c-all" }])),
-  };
-  const guilds = { g1: { id: "g1", name: "Raid Night" }, g2: { id: "g2", name: "ゲーム部" }, g3: { id: "g3", name: "Small" },
-    "g-muted": { id: "g-muted", name: "Loud" } };
+    "c-mg": { guild_id: "g-muted", name: "chatter" }, "c-all": { guild_id: "g3", name: "chat" }, "c-nothing": { guild_id: "g3", name: "news" },
+    "v-in": { guild_id: "g3", type: 2, name: "Voice A" }, "v-out": { guild_id: "g3", type: 2, name: "Voice B" },
+    ...Object.fromEntries(["t-joined", "t-unjoined", "t-muted"].map((id) => [id, { guild_id: "g3", type: 11, parent_id: "c-all" }])) };
+  const guilds = Object.fromEntries([["g1", "Raid Night"], ["g2", "ゲーム部"], ["g3", "Small"], ["g-muted", "Loud"]].map(([id, name]) => [id, { id, name }]));
   const levels = { g1: MENTIONS, g2: MENTIONS, g3: ALL, "g-muted": ALL, "c-nothing": NOTHING };
   const muted = new Set(["g-muted", "c-muted", "cat-muted", "dm-muted"]);
-  const getChannel = (id) => channels[id] && { id, type: 0, ...channels[id] };
   const level = (c) => levels[c.id] ?? levels[c.parent_id] ?? levels[c.guild_id];
   const anyMuted = (guildId, channelId) => muted.has(guildId) || muted.has(channelId) || muted.has((channels[channelId] || {}).parent_id);
   const blocked = (id) => id === "666";
   const methods = {
-    UserStore: { getCurrentUser: () => ME, getUser: () => undefined },
-    ChannelStore: { getChannel },
+    UserStore: { getCurrentUser: () => ME }, ChannelStore: { getChannel: (id) => channels[id] && { id, type: 0, ...channels[id] } },
     GuildStore: { getGuild: (id) => guilds[id], getGuilds: () => guilds },
     GuildMemberStore: { getMember: (guildId, userId) => (userId === ME.id ? { roles: ["501"] }
       : guildId === "g1" && userId === FRIEND.id ? { nick: "Captain", avatar: "9a1d" } : null) },
@@ -58,19 +49,12 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true } =
       allowNoMessages: (c) => anyMuted(c.guild_id, c.id) || level(c) === NOTHING,
       allowAllMessages: (c) => !anyMuted(c.guild_id, c.id) && level(c) === ALL },
     RelationshipStore: { isBlockedOrIgnored: blocked, isBlockedOrIgnoredForMessage: (m) => blocked(m.author.id) },
-    SelfPresenceStore: { getStatus: () => state.status },
-    StreamerModeStore: { get disableNotifications() { return state.streaming; } },
-    MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" },
-    SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
+    SelfPresenceStore: { getStatus: () => state.status }, StreamerModeStore: { get disableNotifications() { return state.streaming; } },
+    MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" }, SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
     JoinedThreadsStore: { hasJoined: (id) => id !== "t-unjoined", isMuted: (id) => id === "t-muted" },
   };
-  const dispatcher = {
-    subscribe: (type, handler) => type === "MESSAGE_CREATE" && handlers.add(handler),
-    unsubscribe: (type, handler) => handlers.delete(handler),
-    dispatch: (action) => action.type === "MESSAGE_CREATE" && handlers.forEach((handler) => handler(action)),
-    register: () => "token",
-    handlers,
-  };
+  const dispatcher = { handlers, register: () => "token", subscribe: (type, handler) => type === "MESSAGE_CREATE" && handlers.add(handler),
+    unsubscribe: (type, handler) => handlers.delete(handler), dispatch: (action) => action.type === "MESSAGE_CREATE" && handlers.forEach((handler) => handler(action)) };
   // Discord's UI event bus: the same three methods, and no message ever passes through it.
   const eventBus = { subscribe() {}, unsubscribe() {}, dispatch() {}, dispatchToLastSubscribed() {} };
   const stores = Object.entries(methods).map(([name, store]) => Object.assign(store, { getName: () => name,
@@ -78,89 +62,60 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true } =
   // Webpack's modules in id order; the dispatcher is a named export beside an enum.
   const modules = [{ A: eventBus }, ...stores.map((store) => ({ A: store })),
     ...(dispatcherModule ? [{ A: Object.freeze({ MESSAGE_CREATE: 0, TYPING_START: 1 }), h: dispatcher }] : [])];
-  return { state, modules, dispatcher, eventBus };
+  return { state, modules, dispatcher, channels };
 }
 
 // BetterDiscord's search: modules in id order, each one's exports object, then only its default
 // export unless every export is to be searched.
-function search(modules, filter, { searchExports = false } = {}) {
-  for (const exports of modules) {
-    if (filter(exports)) return exports;
-    const keys = searchExports ? Object.keys(exports) : ["A", "Ay", "default"].filter((key) => key in exports).slice(0, 1);
-    const found = keys.map((key) => exports[key]).find((value) => value && typeof value === "object" && filter(value));
-    if (found) return found;
-  }
-  return undefined;
-}
+const search = (modules, filter, { searchExports = false } = {}) => modules.map((exports) => (filter(exports) ? exports
+  : (searchExports ? Object.keys(exports) : ["A", "Ay", "default"].filter((key) => key in exports).slice(0, 1))
+    .map((key) => exports[key]).find((value) => value && typeof value === "object" && filter(value)))).find(Boolean);
 
 const element = (tag) => ({ tag, style: {}, children: [], on: {}, textContent: "",
   appendChild(child) { this.children.push(child); return child; }, addEventListener(type, listener) { this.on[type] = listener; } });
 const findElement = (root, match) => (match(root) ? root : (root.children || []).map((c) => findElement(c, match)).find(Boolean));
-// The checkbox whose label contains the words.
-const findCheckbox = (panel, words) => findElement(panel, (e) => e.tag === "label" &&
-  e.children.some((c) => (c.textContent || "").includes(words))).children[0];
 
 // Installs the stand-ins as the renderer's globals and loads a fresh copy of the plugin.
 function loadPlugin({ settings, layout } = {}) {
-  const discord = makeDiscord(layout);
-  const data = new Map(settings ? [["settings", settings]] : []);
-  const toasts = [];
-  globalThis.BdApi = {
-    Webpack: {
-      getByKeys: (...keys) => {
-        const options = typeof keys.at(-1) === "object" ? keys.pop() : {};
-        return search(discord.modules, (m) => keys.every((key) => key in m), options);
-      },
-      getStore: (name) => search(discord.modules, (m) => !!m._dispatchToken && m.getName() === name),
-    },
-    Data: { load: (name, key) => data.get(key), save: (name, key, value) => data.set(key, structuredClone(value)) },
-    UI: { showToast: (text, options) => toasts.push(options.type) },
-  };
+  const discord = makeDiscord(layout), toasts = [];
+  globalThis.BdApi = { Webpack: {
+    getByKeys: (...keys) => search(discord.modules, (m) => keys.every((key) => typeof key !== "string" || key in m),
+      typeof keys.at(-1) === "object" ? keys.at(-1) : {}),
+    getStore: (name) => search(discord.modules, (m) => !!m._dispatchToken && m.getName() === name) },
+  Data: { load: (name, key) => (key === "settings" ? settings : undefined), save() {} }, UI: { showToast: (text, options) => toasts.push(options.type) } };
   globalThis.WebSocket = BrowserLikeWebSocket;
   globalThis.document = { createElement: element, createTextNode: (text) => ({ textContent: text }), hasFocus: () => discord.state.focused };
-  const file = path.join(__dirname, "..", "Tallybell.plugin.js");
-  delete require.cache[require.resolve(file)];
+  const file = require.resolve(path.join(__dirname, "..", "Tallybell.plugin.js"));
+  delete require.cache[file];
   const Plugin = require(file);
-  return { plugin: new Plugin({ name: "Tallybell" }), Plugin, discord, data, toasts };
+  return { plugin: new Plugin({ name: "Tallybell" }), Plugin, discord, toasts };
 }
 
-function waitUntil(condition, timeoutMs, what) {
-  const deadline = Date.now() + timeoutMs;
-  return new Promise((resolve, reject) => {
-    const poll = () => (condition() ? resolve() : Date.now() > deadline
-      ? reject(new Error(`timed out waiting for ${what}`)) : setTimeout(poll, 20));
-    poll();
-  });
-}
+const waitUntil = (condition, timeoutMs, what, deadline = Date.now() + timeoutMs) => new Promise((resolve, reject) => {
+  const poll = () => (condition() ? resolve() : Date.now() > deadline ? reject(new Error(`timed out waiting for ${what}`)) : setTimeout(poll, 20));
+  poll();
+});
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// A WebSocket server on a loopback port (ephemeral unless given) that records every frame.
+// A WebSocket server on a loopback port (ephemeral unless given) that records every frame; close drops
+// every connection at once, as a program that quits, and stops listening.
 async function startServer(port = 0) {
   const wss = new WebSocketServer({ host: "127.0.0.1", port });
   const server = { frames: [], origins: [], clients: new Set() };
   wss.on("connection", (socket, request) => {
-    server.origins.push(request.headers.origin);
-    server.clients.add(socket);
-    socket.on("close", () => server.clients.delete(socket));
-    socket.on("message", (bytes, isBinary) => server.frames.push({ bytes, isBinary }));
+    server.origins.push(request.headers.origin) && server.clients.add(socket);
+    socket.on("close", () => server.clients.delete(socket)).on("message", (bytes, isBinary) => server.frames.push({ bytes, isBinary }));
   });
   await new Promise((resolve, reject) => wss.on("listening", resolve).on("error", reject));
   server.port = wss.address().port;
   server.waitFrames = (count, timeoutMs = 5000) => waitUntil(() => server.frames.length >= count, timeoutMs, `${count} frame(s)`);
-  server.contents = () => server.frames.map((f) => JSON.parse(f.bytes).content);
-  // Drops every connection at once, as a program that quits, and stops listening.
-  server.close = () => new Promise((resolve) => {
-    server.clients.forEach((client) => client.terminate());
-    wss.close(resolve);
-  });
+  server.close = () => new Promise((resolve) => { server.clients.forEach((client) => client.terminate()); wss.close(resolve); });
   return server;
 }
 
 // A MESSAGE_CREATE action as Discord's dispatcher delivers it; `extra` adds fields to the message.
-function messageAction({ channelId, guildId, author = FRIEND, content = "hello", mentions = [], mentionRoles = [],
-  everyone = false, optimistic = false, type = 0, flags = 0, extra = {} }) {
-  return { type: "MESSAGE_CREATE", channelId, guildId, optimistic, message: { id: "1", channel_id: channelId, type,
-    author, content, mentions, mention_roles: mentionRoles, mention_everyone: everyone, flags, ...extra } };
-}
+const messageAction = ({ channelId = "dm-1", guildId, author = FRIEND, content = "hello", mentions = [], mentionRoles = [], everyone = false,
+  optimistic = false, type = 0, flags = 0, extra = {} }) => ({ type: "MESSAGE_CREATE", channelId, guildId, optimistic, message: { id: "1",
+  channel_id: channelId, type, author, content, mentions, mention_roles: mentionRoles, mention_everyone: everyone, flags, ...extra } });
 
-module.exports = { ME, FRIEND, BrowserLikeWebSocket, loadPlugin, startServer, waitUntil, sleep, messageAction, findElement, findCheckbox };
+module.exports = { ME, sockets, loadPlugin, startServer, waitUntil, sleep, messageAction, findElement };

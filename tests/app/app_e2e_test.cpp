@@ -1,6 +1,6 @@
 // Voxmere.exe started as a user starts it: start-up lines, the first-run
-// defaults, the tray's Exit command and the single-instance guard. No Discord
-// client runs, so the program stays disconnected throughout.
+// defaults, the tray's Exit command and the single-instance guard; with the
+// simulator, nothing the user opens stops the overlay.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,58 +19,40 @@ namespace {
 
 TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
   VoxmereInstance voxmere(L"voxmere_first_run");
-  ASSERT_TRUE(voxmere.Ready());
-  ASSERT_TRUE(voxmere.WriteFile(L"debug.log", "line of an earlier run\r\n"));
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteFile(L"debug.log", "line of an earlier run\r\n"));
   ASSERT_TRUE(voxmere.Start({{L"VOXMERE_API_BASE", L"http//127.0.0.1:9"}}));  // a developer's typo
   ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
-
   std::vector<std::string> log = voxmere.Log();
-  const std::vector<std::string> expected = {
-      "=== Voxmere Started ===", "Config loaded: 0", "Monitor: 0", "Allow multi-instance: 0",
-  };
-  ASSERT_GE(log.size(), expected.size() + 1);
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(log[i], expected[i]);
+  ASSERT_GE(log.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4),
+            (std::vector<std::string>{"=== Voxmere Started ===", "Config loaded: 0", "Monitor: 0", "Allow multi-instance: 0"}));
   EXPECT_TRUE(log[4] == "Language: 0" || log[4] == "Language: 1") << log[4];
-  for (const char* line : {"GDI+ initialized", "Message window created", "Tray icon created",
-                           "Overlay window created", "Notification server started on \\\\.\\pipe\\VoxmereNotifications"})
+  for (const char* line : {"GDI+ initialized", "Message window created", "Tray icon created", "Overlay window created",
+                           "Notification server started on \\\\.\\pipe\\VoxmereNotifications",
+                           "ERROR: Ignoring malformed VOXMERE_API_BASE=\"http//127.0.0.1:9\", using discord.com"})
     EXPECT_EQ(voxmere.Log(line).size(), 1u) << line;
   EXPECT_TRUE(voxmere.Log("line of an earlier run").empty());
-  EXPECT_EQ(voxmere.Log("ERROR: Ignoring malformed VOXMERE_API_BASE=\"http//127.0.0.1:9\", using discord.com").size(),
-            1u);
-
   EXPECT_EQ(voxmere.Exit(), 0);
   EXPECT_FALSE(voxmere.FileExists(L"config.json"));
 }
 
 TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
-  const std::pair<const char*, std::wstring> languages[] = {
-      {"en", L"Voxmere is already running.\nMultiple instances are disabled."},
-      {"ja", L"Voxmere\x306F\x65E2\x306B\x5B9F\x884C\x4E2D\x3067\x3059"},
-  };
-  for (const auto& [language, message] : languages) {
+  for (const auto& [language, message] : {std::pair<const char*, std::wstring>{"en", L"Voxmere is already running.\nMultiple instances are disabled."},
+                                          {"ja", L"Voxmere\x306F\x65E2\x306B\x5B9F\x884C\x4E2D\x3067\x3059"}}) {
     SCOPED_TRACE(language);
     VoxmereInstance first(L"voxmere_single");
-    ASSERT_TRUE(first.Ready());
     Config config = TestConfig();
     config.allow_multi_instance = false;
     config.language = language;
-    ASSERT_TRUE(first.WriteConfig(config));
-    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(first.Ready() && first.WriteConfig(config) && first.Start());
     ASSERT_TRUE(first.WaitLogged("Checking BetterDiscord installation..."));
     std::string firstLog = first.ReadFile(L"debug.log");
-
-    // Started from the same folder, as a second double-click would.
-    ChildProcess second;
+    ChildProcess second;  // started from the same folder, as a second double-click would
     ASSERT_TRUE(second.Start(L"\"" + first.PathOf(L"Voxmere.exe") + L"\"", first.Directory(), false));
     MessageBoxProbe box = WaitForMessageBox(second.Id(), 15000);
-    ASSERT_NE(box.box, nullptr) << "no message box from the second start";
-    EXPECT_EQ(box.caption, L"Voxmere");
-    EXPECT_EQ(box.text.find(message), 0u);
-    ASSERT_TRUE(PressMessageBoxButton(box.box, IDOK));
-    EXPECT_EQ(second.WaitExit(10000), 0);
-
-    // The running instance keeps writing; the second start must not have
-    // restarted or added to its log.
+    EXPECT_TRUE(box.caption == L"Voxmere" && box.text.find(message) == 0) << "no box, or a wrong one, from the second start";
+    EXPECT_TRUE(PressMessageBoxButton(box.box, IDOK) && second.WaitExit(10000) == 0);
+    // The running instance keeps writing; the second start must not have restarted or added to its log.
     EXPECT_EQ(first.ReadFile(L"debug.log").rfind(firstLog, 0), 0u);
     EXPECT_EQ(first.Log("=== Voxmere Started ===").size(), 1u);
     EXPECT_TRUE(first.Process().Running());
@@ -78,32 +60,19 @@ TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
   }
 }
 
-
 // A machine without BetterDiscord: the start-up notice stays open. Hidden for
 // the test, since this prefix otherwise plays a machine that has it.
-class BetterDiscordHidden {
- public:
-  BetterDiscordHidden() {
-    wchar_t roaming[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"APPDATA", roaming, MAX_PATH);
-    folder_ = std::wstring(roaming) + L"\\BetterDiscord";
-    hidden_ = MoveFileW(folder_.c_str(), (folder_ + L".hidden").c_str()) != 0;
-  }
-  ~BetterDiscordHidden() {
-    if (hidden_) MoveFileW((folder_ + L".hidden").c_str(), folder_.c_str());
-  }
-
- private:
-  std::wstring folder_;
-  bool hidden_ = false;
+struct BetterDiscordHidden {
+  std::wstring folder = std::wstring(_wgetenv(L"APPDATA")) + L"\\BetterDiscord";
+  bool hidden = MoveFileW(folder.c_str(), (folder + L".hidden").c_str()) != 0;
+  ~BetterDiscordHidden() { if (hidden) MoveFileW((folder + L".hidden").c_str(), folder.c_str()); }
 };
 
 bool SendPipeNotification(const std::string& json) {
   HANDLE pipe = CreateFileW(L"\\\\.\\pipe\\VoxmereNotifications", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (pipe == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  bool sent = ::WriteFile(pipe, json.data(), static_cast<DWORD>(json.size()), &written, nullptr) != 0;
-  CloseHandle(pipe);
+  bool sent = pipe != INVALID_HANDLE_VALUE && ::WriteFile(pipe, json.data(), DWORD(json.size()), &written, nullptr);
+  if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
   return sent && written == json.size();
 }
 
@@ -113,56 +82,39 @@ bool BobRinged() {
   HDC screen = GetDC(nullptr);
   COLORREF pixel = GetPixel(screen, 16, 106);
   ReleaseDC(nullptr, screen);
-  int r = GetRValue(pixel), g = GetGValue(pixel), b = GetBValue(pixel);
-  return g > 70 && g > r + 30 && g > b + 10;
+  return GetGValue(pixel) > 70 && GetGValue(pixel) > GetRValue(pixel) + 30 && GetGValue(pixel) > GetBValue(pixel) + 10;
 }
 
 void SendKeys(std::initializer_list<WORD> keys, DWORD flags) {
   for (WORD key : keys) {
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.dwFlags = flags;
+    input.ki = {key, 0, flags, 0, 0};
     SendInput(1, &input, sizeof(input));
   }
 }
 
 bool TakesTheMouse(HWND overlay) { return !(GetWindowLongPtrW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT); }
 
-HWND OpenMenuOf(DWORD processId) {
-  HWND found = nullptr;
-  WaitFor([&] {
-    found = nullptr;
-    for (HWND w = FindWindowW(L"#32768", nullptr); w; w = FindWindowExW(nullptr, w, L"#32768", nullptr)) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == processId && IsWindowVisible(w)) found = w;
-    }
-    return found != nullptr;
-  }, 10000);
-  return found;
+bool MenuOpen(DWORD processId) {
+  DWORD owner = 0;
+  for (HWND w = FindWindowW(L"#32768", nullptr); w; w = FindWindowExW(nullptr, w, L"#32768", nullptr))
+    if (GetWindowThreadProcessId(w, &owner) && owner == processId && IsWindowVisible(w)) return true;
+  return false;
 }
 
-// Nothing the user opens stops the overlay: with the start-up notice open,
-// Discord is connected and tracked and a notification is drawn; with the
-// tray menu open, a speaking event is drawn.
+// With the start-up notice open, Discord is connected and tracked, a
+// notification is drawn and Ctrl+Alt arrives; with the tray menu open, a
+// speaking event is drawn.
 TEST(AppE2eTest, ModalUiStopsNothing) {
   BetterDiscordHidden noBetterDiscord;
   VoxmereInstance voxmere(L"voxmere_modal");
-  ASSERT_TRUE(voxmere.Ready());
   Config config = TestConfig();
-  config.overlay_x = 20;
-  config.overlay_y = 20;
-  ASSERT_TRUE(voxmere.WriteConfig(config));
-  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", R"(user 100000000000000001 alice global=Alice
-channel 300000000000000001 General
-member 100000000000000001 alice global=Alice
-member 100000000000000002 bob global=Bob
-select 300000000000000001
-timeline
-wait 12000
-speak 100000000000000002 on
-)"));
+  config.overlay_x = config.overlay_y = 20;
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "user 100000000000000001 alice global=Alice\nchannel 300000000000000001 General\n"
+      "member 100000000000000001 alice global=Alice\nmember 100000000000000002 bob global=Bob\n"
+      "select 300000000000000001\ntimeline\nwait 12000\nspeak 100000000000000002 on\n"));
   ChildProcess sim;
   std::string base = StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"");
   ASSERT_FALSE(base.empty());
@@ -181,16 +133,14 @@ speak 100000000000000002 on
   SendKeys({VK_CONTROL, VK_MENU}, KEYEVENTF_KEYUP);  // Alt last: not a lone Alt, no menu mode
   EXPECT_TRUE(WaitFor([&] { return !TakesTheMouse(overlay); }, 5000)) << "letting go did not end drag mode";
   EXPECT_TRUE(IsWindow(notice.box)) << "the notice closed by itself";
-  ASSERT_TRUE(PressMessageBoxButton(notice.box, IDOK));
   // Its closing would also close a menu opened meanwhile.
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(notice.box); }, 5000));
+  ASSERT_TRUE(PressMessageBoxButton(notice.box, IDOK) && WaitFor([&] { return !IsWindow(notice.box); }, 5000));
 
   PostMessageW(voxmere.MessageWindow(), WM_TRAYICON, 1, WM_RBUTTONUP);
-  HWND menu = OpenMenuOf(voxmere.Process().Id());
-  ASSERT_NE(menu, nullptr) << "no tray menu";
+  ASSERT_TRUE(WaitFor([&] { return MenuOpen(voxmere.Process().Id()); }, 10000)) << "no tray menu";
   EXPECT_FALSE(BobRinged());
   EXPECT_TRUE(WaitFor(BobRinged, 20000)) << "the speaking ring was not drawn under the menu";
-  EXPECT_TRUE(IsWindowVisible(menu));
+  EXPECT_TRUE(MenuOpen(voxmere.Process().Id()));
   EXPECT_EQ(voxmere.Exit(), 0);
 }
 
@@ -205,40 +155,30 @@ TEST(AppExecutableTest, CarriesIconAndVersionRecordButNoManifest) {
   EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON), nullptr);
   bool anyManifest = false;
   EnumResourceNamesW(image, RT_MANIFEST, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
-    *reinterpret_cast<bool*>(found) = true;
-    return FALSE;
+    return *reinterpret_cast<bool*>(found) = true, FALSE;
   }, reinterpret_cast<LONG_PTR>(&anyManifest));
   EXPECT_FALSE(anyManifest);
   FreeLibrary(image);
 
-  DWORD ignored = 0;
-  std::vector<char> record(GetFileVersionInfoSizeW(path.c_str(), &ignored));
-  ASSERT_FALSE(record.empty());
-  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(record.size()), record.data()));
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
+  std::vector<char> record(GetFileVersionInfoSizeW(path.c_str(), nullptr));
+  ASSERT_TRUE(!record.empty() && GetFileVersionInfoW(path.c_str(), 0, DWORD(record.size()), record.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr; UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-  const std::pair<const wchar_t*, const wchar_t*> strings[] = {
-      {L"ProductName", L"Voxmere"}, {L"FileDescription", L"Voxmere"}, {L"OriginalFilename", L"Voxmere.exe"},
-      {L"FileVersion", L"1.1.0.0"}, {L"ProductVersion", L"1.1.0.0"}};
-  for (const auto& [key, expected] : strings) {
+  EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
+            std::vector<DWORD>({0x00010001u, 0u, 0x00010001u, 0u}));
+  for (const auto& [key, expected] : {std::pair<const wchar_t*, const wchar_t*>{L"ProductName", L"Voxmere"}, {L"FileDescription", L"Voxmere"},
+                                      {L"OriginalFilename", L"Voxmere.exe"}, {L"FileVersion", L"1.1.0.0"}, {L"ProductVersion", L"1.1.0.0"}}) {
     wchar_t* value = nullptr;
     ASSERT_TRUE(VerQueryValueW(record.data(), (std::wstring(L"\\StringFileInfo\\040904b0\\") + key).c_str(),
                                reinterpret_cast<void**>(&value), &length)) << NarrowAscii(key);
     EXPECT_STREQ(value, expected);
   }
 
-  std::ifstream file(NarrowAscii(path), std::ios::binary);
   std::vector<char> head(4096);
-  ASSERT_TRUE(file.read(head.data(), head.size()));
+  ASSERT_TRUE(std::ifstream(NarrowAscii(path), std::ios::binary).read(head.data(), head.size()));
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
-  ASSERT_EQ(dos->e_magic, IMAGE_DOS_SIGNATURE);
-  ASSERT_LT(dos->e_lfanew + sizeof(IMAGE_NT_HEADERS64), head.size());
+  ASSERT_TRUE(dos->e_magic == IMAGE_DOS_SIGNATURE && dos->e_lfanew + sizeof(IMAGE_NT_HEADERS64) < head.size());
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(head.data() + dos->e_lfanew);
-  EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-  EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  EXPECT_EQ(std::make_pair(nt->FileHeader.Machine, nt->OptionalHeader.Subsystem),
+            std::make_pair(WORD(IMAGE_FILE_MACHINE_AMD64), WORD(IMAGE_SUBSYSTEM_WINDOWS_GUI)));
 }
