@@ -1,6 +1,5 @@
 #include "tests/reliability/peer_clients.h"
 
-#include <psapi.h>
 
 #include "app/log.h"
 #include "notify/notification_parse.h"
@@ -129,28 +128,4 @@ std::vector<std::string> ServerUnderTest::Log(const std::string& fragment) const
 
 bool ServerUnderTest::WaitLogged(const std::string& fragment, size_t count) const {
   return WaitFor([&] { return Log(fragment).size() >= count; }, 5000);
-}
-
-ProcessFigures MeasureProcess(HANDLE process) {
-  ProcessFigures figures;
-  // Wine answers GetProcessHandleCount with 0: count the values that name a
-  // handle instead. Wine hands them out densely from 4 upwards, so the first
-  // 4096 values see any leak long before it reaches them.
-  if (!GetProcessHandleCount(process, &figures.handles) || figures.handles == 0) {
-    const bool own = GetProcessId(process) == GetCurrentProcessId();
-    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
-      HANDLE handle = reinterpret_cast<HANDLE>(value), copy = nullptr;
-      DWORD flags = 0;
-      figures.handles += own ? GetHandleInformation(handle, &flags) != 0
-                             : DuplicateHandle(process, handle, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) != 0;
-      if (copy) CloseHandle(copy);
-    }
-    figures.handlesProbed = true;
-  }
-  PROCESS_MEMORY_COUNTERS_EX memory = {};
-  memory.cb = sizeof(memory);
-  // Wine leaves PrivateUsage at 0 but fills the commit charge, the same figure on Windows.
-  if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))
-    figures.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
-  return figures;
 }

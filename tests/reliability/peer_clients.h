@@ -1,6 +1,5 @@
 // The plugin's side of both notification endpoints as blocking clients with
-// bounded waits, an in-process server to aim them at, and the process
-// figures a leak shows in.
+// bounded waits, and an in-process server to aim them at.
 #pragma once
 
 #include <winsock2.h>
@@ -68,11 +67,3 @@ struct ServerUnderTest {
   uint16_t port = 0;
   std::vector<NotificationData> received;
 };
-
-struct ProcessFigures {
-  DWORD handles = 0;
-  bool handlesProbed = false;  // counted by probing handle values (Wine)
-  size_t privateBytes = 0;
-};
-// The handle probe takes a few hundred milliseconds.
-ProcessFigures MeasureProcess(HANDLE process);
