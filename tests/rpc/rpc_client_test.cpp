@@ -120,8 +120,8 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
   StartSim();
   ConnectAndAuthenticate();
   EXPECT_EQ(sim->CountLines("RECV op=0 {\"v\":1,\"client_id\":\"1180000000000000000\"}"), 1u);
-  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\",\"args\":{\"client_id\":\"1180000000000000000\",\"scopes\":[\"rpc\","
-            "\"rpc.voice.read\"]},\"nonce\":\"1\"}"), 1u);
+  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\",\"args\":{\"client_id\":\"1180000000000000000\","
+                            "\"scopes\":[\"rpc\",\"rpc.voice.read\"]},\"nonce\":\"1\"}"), 1u);
   ASSERT_EQ(http.RequestCount(), 1);
   EXPECT_EQ(http.Requests()[0].body.rfind("client_id=1180000000000000000&client_secret=TestSecret123"
                                    "&grant_type=authorization_code&code=SimCode", 0), 0u);

@@ -39,12 +39,12 @@ TEST(ParseVoiceSnapshot, StatusAndMembersByAnswerShape) {
     std::vector<std::wstring> users;
   };
   const Case cases[] = {
-      {R"({"cmd":"GET_SELECTED_VOICE_CHANNEL","data":null,"evt":null,"nonce":"4"})", SnapshotStatus::NotInChannel},
+      {R"({"cmd":"GET_SELECTED_VOICE_CHANNEL","data":null,"evt":null})", SnapshotStatus::NotInChannel, "", {}},
       {R"({"cmd":"GET_SELECTED_VOICE_CHANNEL","data":{"code":4006,"message":"Not authenticated"},"evt":"ERROR"})",
-       SnapshotStatus::ErrorCode, "4006"},
-      {R"({"cmd":"GET_SELECTED_VOICE_CHANNEL","evt":null,"nonce":"4"})", SnapshotStatus::NoData},
-      {head + R"("Lobby"},"evt":null})", SnapshotStatus::NoVoiceStates},
-      {head + R"("Lobby","voice_states":null},"evt":null})", SnapshotStatus::NoMemberArray},
+       SnapshotStatus::ErrorCode, "4006", {}},
+      {R"({"cmd":"GET_SELECTED_VOICE_CHANNEL","evt":null,"nonce":"4"})", SnapshotStatus::NoData, "", {}},
+      {head + R"("Lobby"},"evt":null})", SnapshotStatus::NoVoiceStates, "", {}},
+      {head + R"("Lobby","voice_states":null},"evt":null})", SnapshotStatus::NoMemberArray, "", {}},
       // A channel and a member named "code" are no error answer; elements
       // without an id are skipped, duplicates stay, a nick beats the global name.
       {head + R"("code","voice_states":[)" + Element("1", R"("code")") + "," +
@@ -87,7 +87,7 @@ TEST(ApplyVoiceEvent, ChangesTheList) {
       {Event("VOICE_STATE_UPDATE", Element("5", R"("eve")", deafMuted)), true,
        {L"1=n/D", L"2+=n/D", L"3=n/D", L"5md=eve/"}},
       // Events fill only what they carry: names from a snapshot stay.
-      {Event("VOICE_STATE_UPDATE", Element("1", R"("a2")", deafMuted)), true, {L"1md=n/D", L"2+=n/D", L"3=n/D"}},
+      {Event("VOICE_STATE_UPDATE", Element("1", R"("a2")", deafMuted)), true, {L"1md=a2/D", L"2+=n/D", L"3=n/D"}},
       // Without the nested user the data's own user_id names the member.
       {Event("VOICE_STATE_UPDATE", R"({"user_id":"3","self_mute":true})"), true, {L"1=n/D", L"2+=n/D", L"3m=n/D"}},
   };
