@@ -1,7 +1,6 @@
 // In a file of their own, so the replacements are never inlined into a
 // caller (GCC then takes free() after operator new for a mismatch).
-#include "tests/rpc/largest_allocation.h"
-
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
