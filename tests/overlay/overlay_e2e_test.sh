@@ -33,7 +33,11 @@ select 300000000000000001
 timeline
 wait 2500
 speak 100000000000000002 on
-wait 5000
+wait 4000
+restart
+wait 3000
+speak 100000000000000002 on
+wait 4000
 speak 100000000000000002 off
 SCENARIO
 # start_run CONFIG_JSON: the simulator on $work/scenario.txt, then Voxmere.
@@ -70,12 +74,30 @@ ringed "$work/overlay_e2e_speaking.png" 106 || fail "bob not ringed while speaki
 ringed "$work/overlay_e2e_speaking.png" 50 && fail "alice ringed without speaking"
 ringed "$work/overlay_e2e_speaking.png" 162 && fail "the bot ringed without speaking"
 
+# Discord restarts while bob speaks: it forgets the subscriptions and never
+# says he stopped.
+for _ in $(seq 100); do [ "$(grep -c '^CONNECTED' "$work/sim.log")" -ge 2 ] && break; sleep 0.2; done
+[ "$(grep -c '^CONNECTED' "$work/sim.log")" -ge 2 ] || fail "no reconnection after Discord restarted"
+for _ in $(seq 50); do
+  [ "$(grep -c 'RECV op=1 .*"cmd":"SUBSCRIBE".*"evt":"SPEAKING_STOP"' "$work/sim.log")" -ge 2 ] && break; sleep 0.2
+done
+for evt in VOICE_STATE_CREATE VOICE_STATE_UPDATE VOICE_STATE_DELETE SPEAKING_START SPEAKING_STOP; do
+  [ "$(grep -c "RECV op=1 .*\"cmd\":\"SUBSCRIBE\".*\"evt\":\"$evt\"" "$work/sim.log")" -eq 2 ] ||
+    fail "$evt not subscribed again on the new connection"
+done
+import -display "$DISPLAY" -window root "$work/overlay_e2e_restarted.png"
+ringed "$work/overlay_e2e_restarted.png" 106 && fail "bob still ringed after Discord restarted"
+for _ in $(seq 50); do [ "$(grep -c '"evt":"SPEAKING_START","nonce":null' "$work/sim.log")" -ge 2 ] && break; sleep 0.2; done
+sleep 1
+import -display "$DISPLAY" -window root "$work/overlay_e2e_again.png"
+ringed "$work/overlay_e2e_again.png" 106 || fail "bob not ringed when speaking after the restart"
+
 wait_for '"cmd":"DISPATCH".*"evt":"SPEAKING_STOP"' 30 "$work/sim.log" || fail "no SPEAKING_STOP sent"
 sleep 1
 import -display "$DISPLAY" -window root "$work/overlay_e2e_stopped.png"
 ringed "$work/overlay_e2e_stopped.png" 106 && fail "bob still ringed after SPEAKING_STOP"
 drawn "$work/overlay_e2e_stopped.png" 100 || fail "bob's tile vanished"
-echo "overlay end to end: three tiles, the speaker ringed only while speaking"
+echo "overlay end to end: three tiles, the speaker ringed only while speaking, through a Discord restart"
 stop_all
 
 # Display options: only speakers get a tile, Alice (the user) always; Carol is
