@@ -5,6 +5,8 @@
 #include <psapi.h>
 
 #include <cstring>
+#include <functional>
+#include <string>
 #include <cwctype>
 #include <fstream>
 #include <sstream>
@@ -85,23 +87,31 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
-// Under Wine the process is also a Linux process, whose command line is its
-// Windows path; Linux's /proc shows through the Z: drive. 0 when not found
-// (on Windows there is no such drive).
-int LinuxPidOf(const std::wstring& exePath) {
-  const std::wstring wanted = Lower(exePath);
+// The first Linux process (seen through the Z: drive) whose /proc folder and
+// first command-line word the test accepts; 0 when none (on Windows there is
+// no such drive).
+int FindLinuxProcess(const std::function<bool(const std::wstring& dir, const std::string& program)>& accept) {
   WIN32_FIND_DATAW entry;
   HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
   if (search == INVALID_HANDLE_VALUE) return 0;
   int found = 0;
   do {
     if (!std::iswdigit(entry.cFileName[0])) continue;
-    std::string line = ReadWholeFile(L"Z:\\proc\\" + std::wstring(entry.cFileName) + L"\\cmdline");
-    std::wstring first(line.c_str(), line.c_str() + std::strlen(line.c_str()));  // ASCII paths
-    if (Lower(first) == wanted) found = _wtoi(entry.cFileName);
+    const std::wstring dir = L"Z:\\proc\\" + std::wstring(entry.cFileName);
+    std::string line = ReadWholeFile(dir + L"\\cmdline");
+    if (accept(dir, std::string(line.c_str()))) found = _wtoi(entry.cFileName);
   } while (!found && FindNextFileW(search, &entry));
   FindClose(search);
   return found;
+}
+
+// Under Wine the process is also a Linux process, whose command line is its
+// Windows path.
+int LinuxPidOf(const std::wstring& exePath) {
+  const std::wstring wanted = Lower(exePath);
+  return FindLinuxProcess([&](const std::wstring&, const std::string& program) {
+    return Lower(std::wstring(program.begin(), program.end())) == wanted;  // ASCII paths
+  });
 }
 
 // The value of one variable in a /proc environ file (NUL-separated).
@@ -117,22 +127,12 @@ std::string EnvironValue(const std::wstring& environPath, const std::string& nam
 // Voxmere.exe, started from here, talks to); 0 when not found.
 int LinuxWineserverPid() {
   const std::string prefix = EnvironValue(L"Z:\\proc\\self\\environ", "WINEPREFIX");
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  int found = 0;
-  do {
-    if (!std::iswdigit(entry.cFileName[0])) continue;
-    const std::wstring dir = L"Z:\\proc\\" + std::wstring(entry.cFileName);
-    std::string line = ReadWholeFile(dir + L"\\cmdline");
-    std::string program(line.c_str());
+  return FindLinuxProcess([&](const std::wstring& dir, const std::string& program) {
     size_t slash = program.rfind('/');
     // Debian names it wineserver64.
-    if (program.compare(slash == std::string::npos ? 0 : slash + 1, 10, "wineserver") != 0) continue;
-    if (EnvironValue(dir + L"\\environ", "WINEPREFIX") == prefix) found = _wtoi(entry.cFileName);
-  } while (!found && FindNextFileW(search, &entry));
-  FindClose(search);
-  return found;
+    return program.compare(slash == std::string::npos ? 0 : slash + 1, 10, "wineserver") == 0 &&
+           EnvironValue(dir + L"\\environ", "WINEPREFIX") == prefix;
+  });
 }
 
 // User plus system time in 100 ns units: from Linux's /proc when the process
