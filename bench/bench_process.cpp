@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <cwctype>
