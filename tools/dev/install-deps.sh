@@ -8,8 +8,8 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 xvfb xauth x11-utils imagemagick
-  chromium unzip
-  fonts-noto-cjk fonts-symbola
+  unzip
+  fonts-noto-cjk
 )
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
