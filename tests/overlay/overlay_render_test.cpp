@@ -1,17 +1,19 @@
-// Pixel probes on rendered frames: the geometry and colours of member tiles,
-// not whole images (anti-aliasing differs between GDI+ builds).
+// Frames drawn by the renderer and checked by pixel probes (not whole images:
+// anti-aliasing differs between GDI+ builds): member tiles, partial frames
+// through the window, a notification card, the picture-in-picture.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
+#include <memory>
 
 #include "app/config.h"
 #include "app/log.h"
+#include "overlay/notification_card.h"
 #include "overlay/overlay_window.h"
+#include "overlay/pip_capture.h"
 #include "overlay/renderer.h"
 #include "tests/support/child_process.h"
 #include "tools/loopback_http/loopback_http_server.h"
@@ -19,42 +21,34 @@
 
 namespace {
 
-constexpr int kSide = 400;  // frame
 constexpr int kX = 20, kY = 20, kSize = 48;
-// Each state colour shows on its own channels.
-constexpr ConfigColor kSpeaking = MakeConfigColor(0, 255, 0);
-constexpr ConfigColor kMuted = MakeConfigColor(255, 0, 255);
-constexpr ConfigColor kDeafened = MakeConfigColor(0, 255, 255);
+constexpr uint32_t kRed = 0xFF0000, kBody = 0x2F3136;
 
-struct Pixel {
-  int b, g, r, a;  // premultiplied
-};
-using Test = std::function<bool(const Pixel&)>;
-
+struct Pixel { int r, g, b, a; };  // premultiplied
 Pixel At(int x, int y) {
   const Renderer& r = GetRenderer();
-  const auto* p = static_cast<const unsigned char*>(r.framePixels) + (y * static_cast<int>(r.frameWidth) + x) * 4;
-  return {p[0], p[1], p[2], p[3]};
+  const auto* p = static_cast<const unsigned char*>(r.framePixels) + (static_cast<size_t>(y) * r.frameWidth + x) * 4;
+  return {p[2], p[1], p[0], p[3]};
 }
-int Count(int x0, int y0, int x1, int y1, const Test& test) {
+int Count(int x0, int y0, int x1, int y1, const std::function<bool(const Pixel&)>& test) {
   int n = 0;
   for (int y = y0; y < y1; ++y)
     for (int x = x0; x < x1; ++x) n += test(At(x, y)) ? 1 : 0;
   return n;
 }
-// The placeholder disc is dark grey; the halo around it is pure black.
-bool IsDisc(const Pixel& p) { return p.a > 0 && p.b > 4; }
+bool Drawn(const Pixel& p) { return p.a > 0; }
 bool IsRing(const Pixel& p) { return p.g > 60 && p.r < p.g / 3 && p.b < p.g / 3; }
-bool Is(const Pixel& p, ConfigColor c) {
-  return p.a == 255 && std::abs(p.r - ColorRed(c)) < 8 && std::abs(p.g - ColorGreen(c)) < 8 &&
-         std::abs(p.b - ColorBlue(c)) < 8;
+Pixel Premul(int alpha, uint32_t rgb) {
+  return {static_cast<int>(rgb >> 16 & 255) * alpha / 255, static_cast<int>(rgb >> 8 & 255) * alpha / 255,
+          static_cast<int>(rgb & 255) * alpha / 255, alpha};
 }
-// First and last index along a row (or column) where the disc shows.
-std::pair<int, int> DiscSpan(bool row, int fixed, int from, int to) {
-  std::pair<int, int> span{-1, -1};
-  for (int i = from; i < to; ++i)
-    if (IsDisc(row ? At(i, fixed) : At(fixed, i))) (span.first < 0 ? span.first : span.second) = i;
-  return span;
+Pixel Over(Pixel s, Pixel d) {
+  auto mix = [&](int sc, int dc) { return sc + dc * (255 - s.a) / 255; };
+  return {mix(s.r, d.r), mix(s.g, d.g), mix(s.b, d.b), mix(s.a, d.a)};
+}
+bool Near(Pixel p, Pixel q, int tolerance = 3) {
+  return std::abs(p.r - q.r) <= tolerance && std::abs(p.g - q.g) <= tolerance && std::abs(p.b - q.b) <= tolerance &&
+         std::abs(p.a - q.a) <= tolerance;
 }
 
 VoiceUser Member(const wchar_t* id) {
@@ -71,7 +65,7 @@ class RenderTest : public testing::Test {
     cdn_ = new LoopbackHttpServer;
     cdn_->Route("GET", "/avatars/*", [](const LoopbackHttpRequest&) {
       LoopbackHttpResponse response;
-      response.body = MakeSolidPng(64, 64, 0xFFFF0000);
+      response.body = MakeSolidPng(64, 64, 0xFF000000 | kRed);
       return response;
     });
     ASSERT_TRUE(cdn_->Start());
@@ -81,162 +75,147 @@ class RenderTest : public testing::Test {
     RendererShutdown();
     delete cdn_;
   }
-  static LoopbackHttpServer* cdn_;
   void SetUp() override {
     g_config = Config();
-    g_config.overlay_x = kX;
-    g_config.overlay_y = kY;
-    g_config.speaking_color = kSpeaking;
-    g_config.muted_color = kMuted;
-    g_config.deafened_color = kDeafened;
+    g_config.speaking_color = MakeConfigColor(0, 255, 0);
   }
-  static void Draw(const std::vector<VoiceUser>& users, uint32_t now = 1000) {
-    GetRenderer().BeginFrame(kSide, kSide);
+  static void Frame(int width, int height) {
+    GetRenderer().BeginFrame(width, height);
     ASSERT_NE(GetRenderer().framePixels, nullptr);
-    GetRenderer().DrawMembers(users, now);
   }
+  static LoopbackHttpServer* cdn_;
 };
 LoopbackHttpServer* RenderTest::cdn_ = nullptr;
 
-TEST_F(RenderTest, SlotsFiftySixApartAndJustJoinedTileFourteenWide) {
-  Draw({Member(L"1"), Member(L"2"), Member(L"3")});
-  for (int slot = 0; slot < 3; ++slot) {
-    int top = kY + slot * (kSize + 8);
-    auto column = DiscSpan(false, kX + kSize / 2, top - 6, top + kSize + 4);
-    auto row = DiscSpan(true, top + kSize / 2, 0, kX + kSize + 6);
-    EXPECT_NEAR(column.first, top, 1) << slot;
-    EXPECT_NEAR(column.second, top + kSize - 1, 1) << slot;
-    EXPECT_NEAR(row.first, kX, 1) << slot;
-    EXPECT_NEAR(row.second, kX + kSize - 1, 1) << slot;
-  }
-  EXPECT_EQ(Count(0, kY + 2 * 56 + kSize + 11, kSide, kSide, [](const Pixel& p) { return p.a > 0; }), 0);
-
-  VoiceUser joined = Member(L"1");
-  joined.joinTick = 5000;
-  Draw({joined}, 5000);
-  auto row = DiscSpan(true, kY + 17 + 7, 0, kX + kSize);
-  auto column = DiscSpan(false, kX + 17 + 7, 0, kY + kSize + 20);
-  EXPECT_NEAR(row.first, kX + 17, 1);
-  EXPECT_NEAR(row.second - row.first + 1, 14, 1);
-  EXPECT_NEAR(column.first, kY + 17, 1);
-  EXPECT_NEAR(column.second - column.first + 1, 14, 1);
-}
-
-TEST_F(RenderTest, RingOnlyWhileSpeakingAndInactiveAvatarDimmed) {
+TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
   VoiceUser member = Member(L"42");
   member.avatarHash = L"abc";
   ASSERT_TRUE(WaitFor([&] { return GetAvatar(member.id, member.avatarHash) != nullptr; }, 10000));
   const int cx = kX + kSize / 2, cy = kY + kSize / 2;
-  Draw({member});
+  auto draw = [&] { Frame(400, 400), GetRenderer().DrawMembers({member}, 1000); };
+  draw();
   EXPECT_EQ(Count(kX - 8, kY - 8, kX + kSize + 8, kY + kSize + 8, IsRing), 0);
   EXPECT_NEAR(At(cx, cy).a, 102, 3);  // 0.4 x 255, red premultiplied alike
   EXPECT_NEAR(At(cx, cy).r, 102, 3);
 
   member.speaking = true;
-  Draw({member});
-  EXPECT_GT(Count(kX - 8, kY - 8, kX + kSize + 8, kY + kSize + 8, IsRing), 100);
+  draw();
   EXPECT_TRUE(IsRing(At(cx, kY - 4)));  // outside the tile, straight above it
   EXPECT_EQ(At(cx, cy).a, 255);
-  EXPECT_GE(At(cx, cy).r, 250);
-  EXPECT_GT(Count(kX + kSize + 12, kY - 4, kSide, kY + kSize + 4, [](const Pixel& p) { return p.a > 0; }), 100)
+  EXPECT_GT(Count(kX + kSize + 12, kY - 4, 400, kY + kSize + 4, Drawn), 100)
       << "the avatar's circular clip is lifted for the label";
 }
 
-TEST_F(RenderTest, BadgeLowerRightDeafenedWinsOverMuted) {
-  struct Case {
-    bool muted, deafened;
-    ConfigColor shown;  // 0: none
-  };
-  const Case cases[] = {{false, false, 0}, {true, false, kMuted}, {false, true, kDeafened}, {true, true, kDeafened}};
-  const int bx = kX + 34, by = kY + 34;  // d = 16; probes clear of glyph and slash
-  const POINT probes[] = {{bx + 8, by + 2}, {bx + 2, by + 8}};
-  for (const Case& c : cases) {
-    VoiceUser member = Member(L"1");
-    member.muted = c.muted;
-    member.deafened = c.deafened;
-    Draw({member});
-    for (POINT probe : probes) {
-      SCOPED_TRACE(testing::Message() << c.muted << c.deafened << " at " << probe.x << "," << probe.y);
-      EXPECT_EQ(Is(At(probe.x, probe.y), kMuted), c.shown == kMuted);
-      EXPECT_EQ(Is(At(probe.x, probe.y), kDeafened), c.shown == kDeafened);
-    }
-  }
-}
-
-TEST_F(RenderTest, LabelOnlyWithShowNamesBotInBlurple) {
-  // Right of the tile, past its halo, only the label and its pill draw.
-  const int x0 = kX + kSize + 12, y0 = kY - 4, y1 = kY + kSize + 4;
-  auto any = [](const Pixel& p) { return p.a > 0; };
-  auto blurple = [](const Pixel& p) { return p.b > p.r + 40 && p.b > p.g + 30; };
-  VoiceUser human = Member(L"1");
-  human.muted = true;
-  Draw({human});
-  EXPECT_GT(Count(x0, y0, kSide, y1, any), 100) << "no label: no usable font family";
-  EXPECT_EQ(Count(x0, y0, kSide, y1, blurple), 0);
-
-  VoiceUser bot = Member(L"2");
-  bot.bot = true;
-  Draw({bot});
-  EXPECT_GT(Count(x0, y0, kSide, y1, blurple), 5);
-  EXPECT_GT(Count(x0 + 60, y0, kSide, y1, any), 0);  // " [BOT]" lengthens it
-
-  g_config.show_names = false;
-  Draw({human});
-  EXPECT_EQ(Count(x0, y0, kSide, y1, any), 0);
-  EXPECT_TRUE(Is(At(kX + 42, kY + 36), kMuted));  // the badge still draws
-}
-
-// Partial frames: a changed tile is cleared, redrawn and pushed alone, and
-// the window keeps the rest of the picture it holds (Wine honours prcDirty).
-// Nothing is pushed while nothing changed or while hidden; only the first
-// three pushes are logged.
+// A changed tile is cleared, redrawn and pushed alone, and the window keeps
+// the rest of the picture it holds (Wine honours prcDirty). Nothing is pushed
+// while nothing changed or while hidden; only the first three pushes are logged.
 TEST_F(RenderTest, PartialFramesReplaceOnlyTheChangedPart) {
-  const std::wstring log = TestBinDirectory() + L"\\overlay_render_test.log";
-  DeleteFileW(log.c_str());
-  g_logPath = log;
+  DeleteFileW((g_logPath = TestBinDirectory() + L"\\overlay_render_test.log").c_str());
   OverlayWindow overlay;
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
-  overlay.state.users = {Member(L"1"), Member(L"2")};
-  const uint32_t& pushed = GetRenderer().endFrameCount;
+  overlay.state.shown = {Member(L"1"), Member(L"2")};
   ASSERT_TRUE(overlay.Render());
   EXPECT_FALSE(overlay.Render()) << "nothing changed";
   overlay.Toggle();
   EXPECT_FALSE(overlay.Render()) << "hidden";
   overlay.Toggle();
   EXPECT_TRUE(overlay.Render()) << "shown again: a fresh frame";
-  EXPECT_EQ(pushed, 2u);
+  EXPECT_EQ(GetRenderer().endFrameCount, 2u);
 
   const int cx = kX + kSize / 2, ringY = kY + 56 - 4, spot = 300;  // spot: no item reaches it
-  auto* pixels = static_cast<uint32_t*>(GetRenderer().framePixels);
-  pixels[spot * GetRenderer().frameWidth + spot] = 0xFFFFFFFF;  // drawn into the frame, not pushed
-  const Pixel firstTile = At(cx, kY + kSize / 2);
-  overlay.state.users[1].speaking = true;
+  static_cast<uint32_t*>(GetRenderer().framePixels)[spot * GetRenderer().frameWidth + spot] = 0xFFFFFFFF;
+  overlay.state.shown[1].speaking = true;
   ASSERT_TRUE(overlay.Render());
   EXPECT_TRUE(IsRing(At(cx, ringY)));
   EXPECT_EQ(At(spot, spot).a, 255) << "the frame is cleared only where it changed";
-  EXPECT_EQ(At(cx, kY + kSize / 2).b, firstTile.b);
 
   HDC screen = GetDC(nullptr);
   auto shown = [&](int x, int y) { return GetPixel(screen, overlay.x + x, overlay.y + y); };
   // Without a compositing manager the screen shows the premultiplied colours over black.
   const Pixel ring = At(cx, ringY);
-  EXPECT_TRUE(WaitFor([&] { return shown(cx, ringY) == RGB(ring.r, ring.g, ring.b); }, 5000))
-      << "the ring reaches the screen: " << std::hex << shown(cx, ringY);
+  EXPECT_TRUE(WaitFor([&] { return shown(cx, ringY) == RGB(ring.r, ring.g, ring.b); }, 5000));
   EXPECT_EQ(shown(spot, spot), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
   ASSERT_TRUE(GetRenderer().EndFrame(overlay.hwnd, overlay.x, overlay.y));  // the whole frame
   EXPECT_TRUE(WaitFor([&] { return shown(spot, spot) == RGB(255, 255, 255); }, 5000));
   ReleaseDC(nullptr, screen);
-
+  EXPECT_EQ(ReadLogLines(g_logPath, "[Renderer] EndFrame: UpdateLayeredWindow result=1 ").size(), 3u);
   g_logPath.clear();
-  std::stringstream text;
-  text << std::ifstream(log.c_str()).rdbuf();
-  std::string lines = text.str();
-  int logged = 0;
-  for (size_t at = 0; (at = lines.find("[Renderer] EndFrame: UpdateLayeredWindow result=1 ", at)) != std::string::npos;
-       ++at)
-    ++logged;
-  EXPECT_EQ(logged, 3) << lines;
-  DeleteFileW(log.c_str());
+}
+
+// A fading card draws its avatar image at its alpha, clipped to the circle;
+// long content, cut even between emoji halves, ends inside the card.
+TEST_F(RenderTest, CardAtItsAlphaWithLongContentCutInsideIt) {
+  g_config.notification_position = 1;  // top left: the card at (20, 20)
+  auto draw = [](const std::wstring& content, float alpha) {
+    Frame(1920, 1080);
+    DrawNotificationEx(GetRenderer().frameDc, 20, 1920, L"alice", content, L"", L"42", L"abc", alpha, 1.0f);
+  };
+  const Pixel red = Premul(255, kRed), under = Over(Premul(115, kBody), Premul(40, 0));
+  ASSERT_TRUE(WaitFor([&] { return draw(L"x", 1.0f), Near(At(60, 68), red); }, 10000));
+  draw(L"x", 0.5f);
+  EXPECT_TRUE(Near(At(60, 68), Over(Premul(127, kRed), under)));
+  EXPECT_TRUE(Near(At(38, 46), under)) << "the image's square corner shows the body";
+  EXPECT_EQ(At(18, 68).a, 0) << "left of the card";
+
+  const Pixel body = Over(Premul(230, kBody), Premul(80, 0));
+  auto marked = [&](const Pixel& p) { return !Near(p, body, 6); };
+  const int top = 20 + 30;  // the content line
+  std::wstring wide, emoji;
+  for (int i = 0; i < 60; ++i) wide += L"WM";
+  for (int i = 0; i < 40; ++i) emoji += std::wstring(L"a") + static_cast<wchar_t>(0xD83D) + static_cast<wchar_t>(0xDE00);
+  for (const std::wstring& content : {wide, emoji}) {
+    draw(content, 1.0f);
+    EXPECT_GT(Count(96, top, 296, top + 16, marked), 50);
+    EXPECT_EQ(Count(380, top, 396, top + 18, marked), 0) << "nothing past the 282-pixel column";
+    EXPECT_EQ(Count(406, top, 1020, top + 18, Drawn), 0);
+  }
+}
+
+const wchar_t kChrome[] = L"Chrome_WidgetWin_1", kOther[] = L"VoxmerePipProbeClass";
+using Window = std::unique_ptr<HWND__, decltype(&DestroyWindow)>;
+Window Open(const wchar_t* className, const wchar_t* title, int show) {
+  Window window(CreateWindowExW(0, className, title, WS_POPUP, 700, 100, 160, 120, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr),
+                DestroyWindow);
+  // Never activated: without a window manager Wine waits 2 s whenever an active window is hidden or destroyed.
+  if (show != SW_HIDE) ShowWindow(window.get(), SW_SHOWNA);
+  if (show == SW_MINIMIZE) ShowWindow(window.get(), SW_MINIMIZE);
+  return window;
+}
+
+TEST_F(RenderTest, PipPicksOnlyShownDiscordScreenShareWindowsOrTheConfiguredTitle) {
+  for (const wchar_t* name : {kChrome, kOther}) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;  // PrintWindow's erase fills the client white
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = name;
+    RegisterClassW(&wc);
+  }
+  struct Case { const wchar_t* className; const wchar_t* title; int show; const wchar_t* filter; bool picked; };
+  const Case cases[] = {
+      {kChrome, L"Go Live - Voxmere Test", SW_SHOWNA, L"", true},
+      {kChrome, L"\u753B\u9762\u5171\u6709", SW_SHOWNA, L"", true},
+      {kChrome, L"screen share", SW_SHOWNA, L"", false},
+      {kChrome, L"Discord", SW_SHOWNA, L"", false},
+      {kOther, L"Screen Share", SW_SHOWNA, L"", false},
+      {kChrome, L"Screen Share", SW_HIDE, L"", false},
+      {kChrome, L"Screen Share", SW_MINIMIZE, L"", false},
+      // A filter replaces the built-in rule (a "Screen Share" window is up too) and is case-sensitive.
+      {kOther, L"Voxmere PiP Probe view", SW_SHOWNA, L"PiP Probe", true},
+      {kOther, L"Voxmere PiP Probe view", SW_SHOWNA, L"pip probe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    Window share = *c.filter ? Open(kChrome, L"Screen Share", SW_SHOWNA) : Window(nullptr, DestroyWindow);
+    Window window = Open(c.className, c.title, c.show);
+    PipCapture pip;
+    Frame(640, 400);
+    pip.Draw(GetRenderer().frameDc, 50, 50, 320, 180, 0.9f, c.filter);
+    EXPECT_EQ(pip.pipWindow, c.picked ? window.get() : nullptr);
+    int drawn = Count(40, 40, 380, 240, [](const Pixel& p) { return p.a > 200; });
+    EXPECT_TRUE(c.picked ? drawn > 300 * 160 : drawn == 0) << drawn;
+  }
 }
 
 }  // namespace
