@@ -53,20 +53,17 @@ std::string LimitsSection(const FrameFigures& f, const ProcessFigures& p, double
   if (!cpuMissed && !latencyMissed && !ratioMissed && !firstFrameMissed && !partialMissed) return std::string();
   out << "## What limits the figures not met\n\n";
   if (cpuMissed)
-    out << "- Idle CPU: frames whose picture has not changed are neither drawn nor pushed (the skipped-frame "
-           "row), so what is left is the main loop's own waking. A loop that passes about every millisecond makes, "
-           "under Wine 8, a request to `wineserver` on each pass (`PeekMessageW`, and the Discord pipe's "
-           "`PeekNamedPipe` while connected) plus a 1 ms sleep and wake-up, which costs a few percent of a core in "
-           "the program and as much again in its wineserver. Only a loop that sleeps until its work is due "
-           "(messages, the notification queue's event, the pipe's read, the next due timer) gets near the "
-           "target.\n";
+    out << "- Idle CPU: the main loop sleeps until its work is due (window messages, a message posted by the "
+           "notification queue or the pipe's read completion, the next due timer), so what is left at rest is the "
+           "voice channel snapshot asked for about once a second (a request and its answer over the pipe) and the "
+           "overlay kept on top every 2 s. The wineserver column also holds the requests of the simulator that "
+           "answers the snapshots and of this benchmark.\n";
   if (latencyMissed)
-    out << "- Notification latency: at rest a card is drained within the pass after it arrives and drawn at once, "
-           "so the latency is the pipe thread's wake-up plus the drawing of the card's first frame (the drain "
-           "row shows the first part). The full-screen frame is the limit: clearing and pushing "
-        << f.width << " x " << f.height
-        << " pixels alone costs the floor row, and under Wine the next message-queue call after a push "
-           "waits while the X server takes the frame.\n";
+    out << "- Notification latency: at rest a card is drained as soon as the queue's posted message arrives and "
+           "drawn at once (the median row). The p99 comes from a few notifications that reached the main loop's "
+           "drain seconds after their write (the drain row), before the main loop plays any part; the earlier "
+           "polling loop showed the same, so its cause lies between the pipe client's write and the server's read "
+           "under Wine, not yet found.\n";
   if (partialMissed)
     out << "- Partial frames: a changed item is cleared, redrawn clipped to its rectangle together with every "
            "item that overlaps it, and only that rectangle is pushed (`UpdateLayeredWindowIndirect` with "
@@ -186,13 +183,13 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
          "meanwhile. On Windows there is no such process and its share reads not measured. The X server's work "
          "is not counted.\n"
          "- Latency: the real `NotificationServer` on a private pipe name in the benchmark's process, drained "
-         "and rendered with the main loop's frame rule (1 ms passes, a frame at most every 33 ms, and at once "
-         "for a new card reaching an overlay at rest). One pipe "
+         "and rendered by the program's own work loop (woken by the queue's posted message, a frame at most every "
+         "33 ms while something moves and at once for a new card reaching an overlay at rest). One pipe "
          "client writes the notifications one at a time, each 0 to 40 ms after the first frame tick that drew nothing "
          "once the previous card had slid in (so the overlay is at rest, no frame is being drawn or carried to the "
          "X server, and the write falls anywhere in the frame period); the time runs from just before `WriteFile` to the return of the first "
          "`UpdateLayeredWindow` whose frame holds the card. The drain row is the part up to the main loop's "
-         "`ProcessPendingNotifications` delivering it: the pipe thread's wake-up and the rest of the pass.\n"
+         "`ProcessPendingNotifications` delivering it: the pipe thread's read and the posted wake-up.\n"
          "- Private memory: `PrivateUsage` of `PROCESS_MEMORY_COUNTERS_EX` (`PagefileUsage`, the same commit charge, "
          "where Wine leaves `PrivateUsage` 0) from `GetProcessMemoryInfo` on Voxmere.exe, 1.5 s after the first "
          "frame and again with the channel's avatars downloaded and 5 cards sent with `notify_send`.\n"
