@@ -82,8 +82,10 @@ TEST(PluginInstaller, BoxesLogAndCopyFollowTheFoldersAndAnswers) {
 
     ASSERT_EQ(seen.size(), c.boxes);
     const std::wstring text = c.language ? TextTable(c.lastText).japanese : TextTable(c.lastText).english;
-    if (c.boxes) EXPECT_EQ(seen.back().caption + L"|" + seen.back().text.substr(0, text.find(L'\n')),
-                           c.lastCaption + (L"|" + text.substr(0, text.find(L'\n'))));
+    if (c.boxes) {
+      EXPECT_EQ(seen.back().caption + L"|" + seen.back().text.substr(0, text.find(L'\n')),
+                c.lastCaption + (L"|" + text.substr(0, text.find(L'\n'))));
+    }
     const std::vector<std::string> log = ReadLogLines(g_logPath);
     EXPECT_EQ(log.empty() ? !c.lastLog : c.lastLog && log.back().find(c.lastLog) != std::string::npos, true);
     EXPECT_EQ(ReadBytes(plugins + L"\\Tallybell.plugin.js"), c.installedAfter);
