@@ -23,8 +23,8 @@ bool CanRoundTrip(const Config& c) {
     all.notification_duration = 1;
     return FormatConfigText(all);
   }();
-  for (const std::string& value : {WideToUtf8(c.client_id), WideToUtf8(c.client_secret),
-                                   WideToUtf8(c.overlay_position), WideToUtf8(c.pip_window_title), c.language})
+  for (const std::string& value : {WideToUtf8(c.client_id), WideToUtf8(c.client_secret), WideToUtf8(c.overlay_position),
+                                   WideToUtf8(c.pip_window_title), WideToUtf8(c.hidden_users), c.language})
     if (IsPartOf("\"", value) || IsPartOf("\"" + value + "\":", everyKey)) return false;
   return IsStable(c.inactive_opacity) && IsStable(c.username_label_opacity) && IsStable(c.pip_opacity);
 }
