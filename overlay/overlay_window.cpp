@@ -44,6 +44,9 @@ BOOL CALLBACK FindMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM record) {
 
 bool KeyHeld(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
 
+// A negative duration is read as 0 rather than as about 49 days.
+uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_config.notification_duration)); }
+
 std::wstring ConfigPathBesideExe() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -181,15 +184,14 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
   if (!hwnd || !visible) return kNoChange;
   // While dragging, the column follows the cursor frame by frame.
   if (stateChanged || dragMode || !pushedSignature.valid) return 0;
-  uint32_t wait = state.MsUntilNextChange(now, static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
+  uint32_t wait = state.MsUntilNextChange(now, CardDurationMs());
   if (g_config.pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
   return wait;
 }
 
 void OverlayWindow::Update() {
   state.filter = MemberFilterFromConfig(g_config);  // the settings and the tray change it at once
-  // A negative duration is read as 0 rather than as about 49 days.
-  state.Update(GetTickCount(), static_cast<uint32_t>(std::max(0, g_config.notification_duration)));
+  state.Update(GetTickCount(), CardDurationMs());
 }
 
 bool OverlayWindow::Render() {
