@@ -30,6 +30,7 @@ struct FrameFigures {
   Spread ring;             // one member's speaking ring toggled: the partial frame
   Spread ringWhole;        // the same change drawn and pushed whole
   Spread slide;            // the newest card moved by one 33 ms slide step
+  Spread smallPush;        // a 100 x 100 rectangle cleared and pushed, nothing drawn
   Spread unchanged;        // Update + Render when nothing changed since the last push
   Spread latency;          // pipe write to the first pushed frame holding the card
   Spread latencyToDrain;   // of which pipe write to the drain that delivered it

@@ -108,6 +108,11 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
     renderer.BeginFrame(overlay.width, overlay.height);
     renderer.EndFrame(overlay.hwnd, overlay.x, overlay.y);
   });
+  const PixelRect small{100, 100, 200, 200};
+  figures.smallPush = TimeFrames([&] {
+    renderer.BeginPartialFrame(small);
+    renderer.EndFrame(overlay.hwnd, overlay.x, overlay.y, &small);
+  });
 
   overlay.SetVoiceUsers(BenchMembers());
   for (VoiceUser& user : overlay.state.users) user.joinTick = 0;  // entry animations over
