@@ -84,10 +84,10 @@ void OverlayState::RefreshShown(uint32_t now) {
 uint32_t OverlayState::MsUntilLingerEnds(uint32_t now) const {
   uint32_t soonest = kNoLinger;
   if (!filter.showOnlySpeaking) return soonest;
+  // A silent tile still shown past its linger is due to leave now.
   for (const VoiceUser& user : shown) {
-    uint32_t left = user.speaking ? 0 : LingerLeft(user, now);
     bool kept = filter.alwaysShowSelf && !selfId.empty() && user.id == selfId;
-    if (left > 0 && !kept) soonest = std::min(soonest, left);
+    if (!user.speaking && !kept) soonest = std::min(soonest, LingerLeft(user, now));
   }
   return soonest;
 }

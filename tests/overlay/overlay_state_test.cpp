@@ -89,6 +89,7 @@ TEST(OverlayStateShown, SpeakingLingerSelfAndHidden) {
   state.SetVoiceUsers({Member(L"a"), Member(L"s"), Member(L"h")}, t + 2100u);
   state.Update(t + 3599u, 5000);
   EXPECT_EQ(ShownIds(state), L"as");
+  EXPECT_EQ(state.MsUntilLingerEnds(t + 3650u), 0u);  // a late timer still finds the tile due
   EXPECT_EQ(state.shown[0].joinTick, 0u);  // no second entry animation
   state.Update(t + 3600u, 5000);
   EXPECT_EQ(ShownIds(state), L"s");
