@@ -279,7 +279,7 @@ void RpcClient::Poll() {
   if (broken) return LoseConnection(inbox.empty() ? kClosedBetweenFrames : kClosedMidFrame);
   const uint32_t now = GetTickCount();
   if (FrameOverdue(now)) return LoseConnection(kNoCompleteFrame);
-  if (authenticated && now - lastSnapshotRequest >= kSnapshotIntervalMs) RequestSelectedVoiceChannel(true);
+  if (authenticated && now - lastSnapshotRequest >= kSnapshotIntervalMs) RequestSelectedVoiceChannel();
 }
 
 uint32_t RpcClient::MsUntilPollDue(uint32_t now) const {
@@ -444,12 +444,10 @@ void RpcClient::SubscribeVoiceChannelSelect() {
   LogIpc("Subscribed to VOICE_CHANNEL_SELECT");
 }
 
-void RpcClient::RequestSelectedVoiceChannel(bool resync) {
+void RpcClient::RequestSelectedVoiceChannel() {
   std::string text = GetSelectedVoiceChannelText(NextNonce());
   lastSnapshotRequest = GetTickCount();
-  resyncPending = resync;
-  // The periodic resync usually finds nothing new; at rest it stays out of the log.
-  if (!resync) LogIpc("Requesting voice channel...");
+  LogIpc("Requesting voice channel...");
   SendCommand(text);
 }
 
@@ -483,13 +481,10 @@ void RpcClient::HandleSelectedVoiceChannel(const std::string& payload) {
   }
   if (snapshot.status == SnapshotStatus::NoVoiceStates) return LogIpc("No voice_states in response");
   if (snapshot.status == SnapshotStatus::NoMemberArray) return;
-  std::lock_guard<std::mutex> lock(voiceUsersMutex);
-  CarrySpeakingFlags(voiceUsers, snapshot.users);
-  const bool quiet = resyncPending && SameMembers(voiceUsers, snapshot.users);
-  resyncPending = false;
-  if (quiet) return;
   for (const VoiceUser& user : snapshot.users) LogIpc(AddedUserMessage(user));
   LogIpc("Found " + std::to_string(snapshot.users.size()) + " users in voice channel");
+  std::lock_guard<std::mutex> lock(voiceUsersMutex);
+  CarrySpeakingFlags(voiceUsers, snapshot.users);
   voiceUsers = std::move(snapshot.users);
   PublishVoiceUsers();
 }

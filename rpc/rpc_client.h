@@ -84,7 +84,7 @@ class RpcClient {
 
   // Voice tracking.
   void SubscribeVoiceChannelSelect();
-  void RequestSelectedVoiceChannel(bool resync = false);
+  void RequestSelectedVoiceChannel();
   void HandleSelectedVoiceChannel(const std::string& payload);
   void SubscribeChannelEvents(const std::string& channelId);
   void HandleVoiceEvent(const std::string& payload);
@@ -107,7 +107,6 @@ class RpcClient {
   int32_t nonce = 0;
   int loggedResponses = 0;
   uint32_t lastSnapshotRequest = 0;
-  bool resyncPending = false;  // the last snapshot asked for is the periodic one
   // Transport state: received bytes not yet a whole frame, and since when.
   std::string inbox;
   uint32_t inboxSince = 0;

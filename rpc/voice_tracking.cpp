@@ -168,12 +168,3 @@ std::optional<ChatMessage> ParseMessageCreate(const std::string& payload) {
   if (message.text.empty() || message.author.empty()) return std::nullopt;
   return message;
 }
-
-bool SameMembers(const std::vector<VoiceUser>& a, const std::vector<VoiceUser>& b) {
-  auto same = [](const VoiceUser& x, const VoiceUser& y) {
-    return x.id == y.id && x.username == y.username && x.displayName == y.displayName &&
-           x.avatarHash == y.avatarHash && x.speaking == y.speaking && x.muted == y.muted &&
-           x.deafened == y.deafened && x.bot == y.bot;
-  };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), same);
-}

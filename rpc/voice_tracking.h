@@ -38,9 +38,6 @@ std::string AddedUserMessage(const VoiceUser& user);
 // A snapshot knows nothing of speaking: each member keeps the flag of the
 // first old entry with its id; new members start silent.
 void CarrySpeakingFlags(const std::vector<VoiceUser>& previous, std::vector<VoiceUser>& fresh);
-
-// Same members in the same order with the same names, pictures and states.
-bool SameMembers(const std::vector<VoiceUser>& a, const std::vector<VoiceUser>& b);
 // A lost connection ends every SPEAKING_START it delivered. Returns whether
 // any flag was set.
 bool ClearSpeakingFlags(std::vector<VoiceUser>& users);
