@@ -4,11 +4,11 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include <functional>
-#include <string>
 #include <cwctype>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <string>
 
 #include "bench/bench.h"
 #include "tests/support/child_process.h"

@@ -91,8 +91,6 @@ struct ProcessFigures {
   size_t privateBytes = 0;
 };
 // The handle probe takes a few hundred milliseconds.
-ProcessFigures MeasureProcess(HANDLE process);
-
 ProcessFigures MeasureProcess(HANDLE process) {
   ProcessFigures figures;
   // Wine answers GetProcessHandleCount with 0: count the values that name a

@@ -61,8 +61,12 @@ uint32_t OverlayState::LingerLeft(const VoiceUser& user, uint32_t now) const {
 bool OverlayState::Passes(const VoiceUser& user, uint32_t now) const {
   if (IdListContains(filter.hiddenIds, user.id)) return false;
   if (!filter.showOnlySpeaking || user.speaking) return true;
-  if (filter.alwaysShowSelf && !selfId.empty() && user.id == selfId) return true;
+  if (KeptAsSelf(user)) return true;
   return LingerLeft(user, now) > 0;
+}
+
+bool OverlayState::KeptAsSelf(const VoiceUser& user) const {
+  return filter.alwaysShowSelf && !selfId.empty() && user.id == selfId;
 }
 
 void OverlayState::RefreshShown(uint32_t now) {
@@ -86,8 +90,7 @@ uint32_t OverlayState::MsUntilLingerEnds(uint32_t now) const {
   if (!filter.showOnlySpeaking) return soonest;
   // A silent tile still shown past its linger is due to leave now.
   for (const VoiceUser& user : shown) {
-    bool kept = filter.alwaysShowSelf && !selfId.empty() && user.id == selfId;
-    if (!user.speaking && !kept) soonest = std::min(soonest, LingerLeft(user, now));
+    if (!user.speaking && !KeptAsSelf(user)) soonest = std::min(soonest, LingerLeft(user, now));
   }
   return soonest;
 }

@@ -72,6 +72,8 @@ struct OverlayState {
  private:
   uint32_t LingerLeft(const VoiceUser& user, uint32_t now) const;
   bool Passes(const VoiceUser& user, uint32_t now) const;
+  // The user's own tile, which "always show self" keeps whether speaking or not.
+  bool KeptAsSelf(const VoiceUser& user) const;
 };
 
 constexpr uint32_t kNoChange = kNoLinger;
