@@ -39,9 +39,7 @@ WorkLoop g_workLoop;
 uint32_t Remaining(uint32_t interval, uint32_t elapsed) { return elapsed >= interval ? 0 : interval - elapsed; }
 
 void ReassertTopmost(uint32_t now) {
-  if (g_overlay && g_overlay->visible && g_overlay->hwnd)
-    SetWindowPos(g_overlay->hwnd, HWND_TOPMOST, g_overlay->x, g_overlay->y, g_overlay->width, g_overlay->height,
-                 SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  if (g_overlay) g_overlay->KeepOnTop();
   g_workLoop.lastTopmost = now;
 }
 

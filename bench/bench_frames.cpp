@@ -102,17 +102,36 @@ Spread TimeFrames(Fn fn) {
   return Summarize(samples);
 }
 
-void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
+// The floor: a frame of the whole monitor, in a layered window as big, shown.
+void MeasureFloor(const OverlayWindow& overlay, FrameFigures& figures) {
+  WNDCLASSEXW wc = {sizeof(wc)};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VoxmereBenchFloor";
+  RegisterClassExW(&wc);
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_LAYERED | WS_EX_NOACTIVATE,
+                                wc.lpszClassName, L"", WS_POPUP, overlay.x, overlay.y, overlay.width, overlay.height,
+                                nullptr, nullptr, wc.hInstance, nullptr);
   Renderer& renderer = GetRenderer();
+  renderer.BeginFrame(overlay.width, overlay.height);
+  renderer.EndFrame(window, overlay.x, overlay.y);
+  ShowWindow(window, SW_SHOWNOACTIVATE);
   figures.floor = TimeFrames([&] {
     renderer.BeginFrame(overlay.width, overlay.height);
-    renderer.EndFrame(overlay.hwnd, overlay.x, overlay.y);
+    renderer.EndFrame(window, overlay.x, overlay.y);
   });
   const PixelRect small{100, 100, 200, 200};
   figures.smallPush = TimeFrames([&] {
     renderer.BeginPartialFrame(small);
-    renderer.EndFrame(overlay.hwnd, overlay.x, overlay.y, &small);
+    renderer.EndFrame(window, overlay.x, overlay.y, &small);
   });
+  DestroyWindow(window);
+  UnregisterClassW(wc.lpszClassName, wc.hInstance);
+  renderer.scratch.Release();
+}
+
+void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
+  MeasureFloor(overlay, figures);
 
   overlay.SetVoiceUsers(BenchMembers());
   for (VoiceUser& user : overlay.state.users) user.joinTick = 0;  // entry animations over

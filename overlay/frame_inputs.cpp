@@ -13,6 +13,11 @@ constexpr int kTileReach = 12;
 // Around texts, pills and cards: shadows (1 or 4 pixels), pens and anti-aliasing.
 constexpr int kEdgeReach = 3;
 constexpr int kPipReach = 3 + 2 + 1;  // frame inset, outline pen, anti-aliasing
+// A kind's window is placed on this grid with this margin, and replaced by a
+// tighter one once it is this many times bigger than what it holds.
+constexpr int kWindowGrid = 32;
+constexpr int kWindowMargin = 32;
+constexpr int64_t kWindowSlack = 4;
 
 // Appends values as 32-bit words; floats by their bits, so equal settings
 // always compare equal (NaN included), strings with their length first, so
@@ -100,6 +105,7 @@ FrameItem MemberItem(size_t slot, const VoiceUser& m, const Config& config, uint
     int w8 = static_cast<int>(text.width), h8 = static_cast<int>(text.height);
     item.rect = Enclose(item.rect, Box(tx - 8, ty - 4, w8 + 16, h8 + 8, kEdgeReach));
   }
+  item.room = item.rect;
   return item;
 }
 
@@ -120,8 +126,10 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
 
   int fs = config.notification_font_size;
   int position = config.notification_position;
-  CardLayout c = PlaceCard(position, frameWidth, CardSlotY(position, frameHeight, fs, slot), fs, card.slideIn);
+  int slotY = CardSlotY(position, frameHeight, fs, slot);
+  CardLayout c = PlaceCard(position, frameWidth, slotY, fs, card.slideIn);
   item.rect = Box(c.x, c.y, kCardWidth + kCardShadowOffset, c.height + kCardShadowOffset, kEdgeReach);
+
   // The name and the channel line are not cut to the card; a long one runs past it.
   auto fsf = static_cast<float>(fs);
   item.rect = Enclose(item.rect, TextBox(c.textX, c.nameY, textSize(card.displayName, fsf + 4.0f, true)));
@@ -130,6 +138,11 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
   // A content of three units or fewer is never cut, however wide.
   if (card.content.size() <= 3)
     item.rect = Enclose(item.rect, TextBox(c.textX, c.contentY, textSize(card.content, fsf, true)));
+  // The slide moves the card and its texts alike.
+  CardLayout end = PlaceCard(position, frameWidth, slotY, fs, 1.0f);
+  const PixelRect& r = item.rect;
+  int dx = end.x - c.x, dy = end.y - c.y;
+  item.room = Enclose(r, PixelRect{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy});
   return item;
 }
 
@@ -137,6 +150,7 @@ FrameItem PipItem(const Config& c, uint32_t generation) {
   FrameItem item;
   item.kind = FrameItemKind::kPip;
   item.rect = Box(c.pip_x, c.pip_y, std::max(0, c.pip_width), std::max(0, c.pip_height), kPipReach);
+  item.room = item.rect;
   SignatureWriter(item.signature).Add(generation);
   return item;
 }
@@ -212,9 +226,8 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   return frame;
 }
 
-PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, int frameWidth, int frameHeight) {
-  const PixelRect whole{0, 0, frameWidth, frameHeight};
-  if (!pushed.valid || pushed.layout != next.layout) return whole;
+PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, const PixelRect& area) {
+  if (!pushed.valid || pushed.layout != next.layout) return area;
   PixelRect dirty;
   // Items keep their drawing order (members, cards, picture), each kind by slot.
   auto comesFirst = [](const FrameItem& a, const FrameItem& b) {
@@ -237,5 +250,32 @@ PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, in
       ++j;
     }
   }
-  return Overlap(dirty, whole);
+  return Overlap(dirty, area);
+}
+
+FrameSignature ItemsOfKind(const FrameSignature& frame, FrameItemKind kind) {
+  FrameSignature part;
+  part.valid = frame.valid;
+  part.layout = frame.layout;
+  for (const FrameItem& item : frame.items)
+    if (item.kind == kind) part.items.push_back(item);
+  return part;
+}
+
+PixelRect RoomOf(const FrameSignature& frame) {
+  PixelRect room;
+  for (const FrameItem& item : frame.items) room = Enclose(room, item.room);
+  return room;
+}
+
+PixelRect WindowPart(const PixelRect& current, const PixelRect& needed, const PixelRect& area) {
+  PixelRect wanted = Overlap(needed, area);
+  if (wanted.Empty()) return PixelRect();
+  auto size = [](const PixelRect& r) { return static_cast<int64_t>(r.right - r.left) * (r.bottom - r.top); };
+  if (Overlap(current, wanted) == wanted && size(current) <= kWindowSlack * size(wanted)) return current;
+  auto down = [](int v) { return v >= 0 ? v / kWindowGrid * kWindowGrid : -((-v + kWindowGrid - 1) / kWindowGrid) * kWindowGrid; };
+  auto up = [&down](int v) { return -down(-v); };
+  PixelRect grown{down(wanted.left - kWindowMargin), down(wanted.top - kWindowMargin),
+                  up(wanted.right + kWindowMargin), up(wanted.bottom + kWindowMargin)};
+  return Overlap(grown, area);
 }

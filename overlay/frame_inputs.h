@@ -60,6 +60,7 @@ struct FrameItem {
   FrameItemKind kind = FrameItemKind::kMember;
   size_t index = 0;     // slot of the member or card
   PixelRect rect;       // every pixel its drawing may touch, anti-aliasing included
+  PixelRect room;       // rect and where its running slide-in takes it
   Signature signature;  // its drawn inputs
 };
 
@@ -77,9 +78,21 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
 
 // What to redraw to go from the pushed picture to the next: the union of the
 // old and new rectangles of every item that changed, came or went, kept to
-// the frame; the whole frame when nothing valid was pushed or the layout
-// changed; empty when the pictures are the same.
-PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, int frameWidth, int frameHeight);
+// area; all of area when nothing valid was pushed or the layout changed;
+// empty when the pictures are the same.
+PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, const PixelRect& area);
+
+// The overlay shows each kind of item in a layered window of its own, sized
+// to what it holds: under Wine a push costs what the whole window surface
+// costs, whatever part of it changed.
+FrameSignature ItemsOfKind(const FrameSignature& frame, FrameItemKind kind);
+// The union of the items' rooms.
+PixelRect RoomOf(const FrameSignature& frame);
+// The part of the window (area) a kind's window covers to hold needed: the
+// current part while it holds needed without being far too big for it, else
+// needed with a margin, on a coarse grid, so that small moves and growth keep
+// the window as it is. Empty when nothing is needed.
+PixelRect WindowPart(const PixelRect& current, const PixelRect& needed, const PixelRect& area);
 
 // How many members of the column have their slot start within the frame.
 size_t MembersOnScreen(size_t count, int32_t overlayY, int32_t avatarSize, int frameHeight);

@@ -62,9 +62,9 @@ OverlayWindow::OverlayWindow()
     : width(GetSystemMetrics(SM_CXSCREEN)), height(GetSystemMetrics(SM_CYSCREEN)) {}
 
 OverlayWindow::~OverlayWindow() {
-  if (hwnd) {
-    DestroyWindow(hwnd);
-    hwnd = nullptr;
+  for (auto pane = panes.rbegin(); pane != panes.rend(); ++pane) {
+    if (pane->hwnd) DestroyWindow(pane->hwnd);
+    pane->hwnd = nullptr;
   }
   UnregisterClassW(kClassName, instance);
   if (g_wndProcOverlay == this) g_wndProcOverlay = nullptr;
@@ -96,29 +96,40 @@ bool OverlayWindow::Create(HINSTANCE moduleInstance) {
   wc.lpszClassName = kClassName;
   if (!RegisterClassExW(&wc)) return false;
 
-  hwnd = CreateWindowExW(kExStyle, kClassName, Text(kTextOverlayTitle), WS_POPUP, x, y, width, height, nullptr,
-                         nullptr, instance, this);
-  if (!hwnd) return false;
+  for (OverlayPane& pane : panes) {
+    // Render gives each window its place and size with its first picture.
+    pane.hwnd = CreateWindowExW(kExStyle, kClassName, Text(kTextOverlayTitle), WS_POPUP, x, y, 1, 1, nullptr,
+                                nullptr, instance, this);
+    if (!pane.hwnd) return false;
+  }
   Show();
   return true;
 }
 
 void OverlayWindow::Show() {
-  if (!hwnd) return;
+  if (!Created()) return;
   Invalidate();  // shown again, it gets a fresh frame
-  SetWindowPos(hwnd, HWND_TOPMOST, x, y, width, height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
-  ShowWindow(hwnd, SW_SHOWNOACTIVATE);
   visible = true;
 }
 
 void OverlayWindow::Toggle() {
-  if (!hwnd) return;
-  if (visible) {
-    ShowWindow(hwnd, SW_HIDE);
-    visible = false;
-  } else {
-    Show();
+  if (!Created()) return;
+  if (!visible) return Show();
+  for (OverlayPane& pane : panes) {
+    if (pane.shown) ShowWindow(pane.hwnd, SW_HIDE);
+    pane.shown = false;
   }
+  visible = false;
+}
+
+void OverlayWindow::KeepOnTop() {
+  for (OverlayPane& pane : panes)
+    if (visible && pane.shown)
+      SetWindowPos(pane.hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void OverlayWindow::Invalidate() {
+  for (OverlayPane& pane : panes) pane.pushed = FrameSignature();
 }
 
 bool OverlayWindow::UpdateDragMode() { return SetDragMode(KeyHeld(VK_CONTROL) && KeyHeld(VK_MENU)); }
@@ -126,6 +137,7 @@ bool OverlayWindow::UpdateDragMode() { return SetDragMode(KeyHeld(VK_CONTROL) &&
 bool OverlayWindow::SetDragMode(bool mode) {
   if (mode == dragMode) return false;
   dragMode = mode;
+  HWND hwnd = MemberWindow();
   if (!hwnd) return true;
   LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
   if (mode) {
@@ -144,7 +156,7 @@ void OverlayWindow::BeginDrag() {
   GetCursorPos(&dragStartCursor);
   dragStartX = g_config.overlay_x;
   dragStartY = g_config.overlay_y;
-  SetCapture(hwnd);
+  SetCapture(MemberWindow());
 }
 
 void OverlayWindow::DragTo(POINT cursor) {
@@ -181,9 +193,11 @@ void OverlayWindow::AddMessageNotification(const std::wstring& sender, const std
 }
 
 uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
-  if (!hwnd || !visible) return kNoChange;
+  if (!Created() || !visible) return kNoChange;
   // While dragging, the column follows the cursor frame by frame.
-  if (stateChanged || dragMode || !pushedSignature.valid) return 0;
+  if (stateChanged || dragMode) return 0;
+  for (const OverlayPane& pane : panes)
+    if (!pane.pushed.valid) return 0;
   uint32_t wait = state.MsUntilNextChange(now, CardDurationMs());
   if (g_config.pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
   return wait;
@@ -196,7 +210,7 @@ void OverlayWindow::Update() {
 
 bool OverlayWindow::Render() {
   stateChanged = false;
-  if (!hwnd || !visible) return false;
+  if (!Created() || !visible) return false;
   Renderer& renderer = GetRenderer();
   uint32_t now = GetTickCount();
   if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
@@ -211,35 +225,64 @@ bool OverlayWindow::Render() {
   auto textSize = [&renderer](const std::wstring& text, float points, bool bold) {
     return renderer.MeasureText(text, points, bold);
   };
-  renderer.PrepareFrame(width, height);  // texts are measured on it
   FrameSignature signature = SignFrame(state, g_config, view, now, avatarShown, textSize);
-  PixelRect dirty = DirtyRect(pushedSignature, signature, width, height);
+  bool changed = false;
+  for (size_t kind = 0; kind < kPaneCount; ++kind)
+    changed |= RenderPane(panes[kind], ItemsOfKind(signature, static_cast<FrameItemKind>(kind)), now);
+  return changed;
+}
+
+bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now) {
+  PixelRect place = WindowPart(pane.part, RoomOf(part), PixelRect{0, 0, width, height});
+  if (place.Empty()) {
+    bool hid = pane.shown;
+    if (pane.shown) ShowWindow(pane.hwnd, SW_HIDE);
+    pane.shown = false;
+    pane.part = PixelRect();
+    pane.frame.Release();
+    pane.pushed = std::move(part);
+    return hid;
+  }
+  if (!(place == pane.part)) {
+    pane.part = place;
+    pane.frame.Prepare(place.right - place.left, place.bottom - place.top);
+    pane.frame.originX = place.left;
+    pane.frame.originY = place.top;
+    pane.pushed = FrameSignature();
+  }
+  PixelRect dirty = DirtyRect(pane.pushed, part, place);
   if (dirty.Empty()) return false;  // the window shows this picture already
 
+  Renderer& renderer = GetRenderer();
+  renderer.frame = &pane.frame;
   renderer.BeginPartialFrame(dirty);
-  for (const FrameItem& item : signature.items) {
-    if (Overlap(item.rect, dirty).Empty()) continue;  // its pixels are kept as pushed
-    switch (item.kind) {
-      case FrameItemKind::kMember:
-        renderer.DrawMember(item.index, state.shown[item.index], now);
-        break;
-      case FrameItemKind::kCard:
-        DrawNotificationCard(renderer.frameDc, width, height, state.notifications[item.index], item.index);
-        break;
-      case FrameItemKind::kPip:
-        renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height,
-                         g_config.pip_opacity);
-        break;
-    }
-  }
-  bool pushed = renderer.EndFrame(hwnd, x, y, &dirty);
+  for (const FrameItem& item : part.items)
+    if (!Overlap(item.rect, dirty).Empty()) DrawItem(item, now);  // else its pixels are kept as pushed
+  bool pushed = renderer.EndFrame(pane.hwnd, x, y, &dirty);
   renderer.clip = PixelRect();
+  renderer.frame = &renderer.scratch;
   // A frame the window refused is drawn whole next time.
-  if (pushed)
-    pushedSignature = std::move(signature);
-  else
-    Invalidate();
+  pane.pushed = pushed ? std::move(part) : FrameSignature();
+  if (pushed && !pane.shown) {
+    ShowWindow(pane.hwnd, SW_SHOWNOACTIVATE);
+    pane.shown = true;
+  }
   return true;
+}
+
+void OverlayWindow::DrawItem(const FrameItem& item, uint32_t now) {
+  Renderer& renderer = GetRenderer();
+  switch (item.kind) {
+    case FrameItemKind::kMember:
+      renderer.DrawMember(item.index, state.shown[item.index], now);
+      break;
+    case FrameItemKind::kCard:
+      DrawNotificationCard(renderer.frame->dc, width, height, state.notifications[item.index], item.index);
+      break;
+    case FrameItemKind::kPip:
+      renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
+      break;
+  }
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,24 +1,38 @@
-// The overlay window: a borderless, topmost, click-through popup with
-// per-pixel alpha over one whole monitor, into which the renderer draws the
-// member column and the notification cards. Holding Ctrl+Alt makes it take
-// the mouse so the member column can be dragged.
+// The overlay: borderless, topmost, click-through popups with per-pixel
+// alpha over one monitor, one for the member column, one for the
+// notification cards and one for the picture-in-picture, each only as big as
+// what it shows and hidden while it shows nothing. Holding Ctrl+Alt makes the
+// member column's window take the mouse so the column can be dragged.
 #pragma once
 
 #include <windows.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
+#include "overlay/frame_buffer.h"
 #include "overlay/frame_inputs.h"
 #include "overlay/overlay_notification.h"
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
 
+// The window of one kind of item (FrameItemKind order).
+struct OverlayPane {
+  HWND hwnd = nullptr;
+  FrameBuffer frame;      // exactly the window's picture
+  PixelRect part;         // of the monitor the window covers; empty: hidden
+  FrameSignature pushed;  // of the picture the window holds; not valid: none
+  bool shown = false;
+};
+constexpr size_t kPaneCount = 3;
+
 class OverlayWindow {
  public:
-  HWND hwnd = nullptr;
+  std::array<OverlayPane, kPaneCount> panes;
   HINSTANCE instance = nullptr;
   bool visible = true;
+  // The monitor; the items' window coordinates count from its corner.
   int x = 0;
   int y = 0;
   int width = 0;   // primary screen until Create picks the monitor
@@ -32,17 +46,20 @@ class OverlayWindow {
   // Set when the members or the cards were replaced or added to, cleared by
   // Render: the main loop draws such a change without waiting for its cadence.
   bool stateChanged = false;
-  FrameSignature pushedSignature;  // of the picture the window holds; not valid: none
 
   OverlayWindow();
   ~OverlayWindow();
   OverlayWindow(const OverlayWindow&) = delete;
   OverlayWindow& operator=(const OverlayWindow&) = delete;
 
-  // True when the window exists and has been shown.
+  // True when the windows exist; each shows once it has something to show.
   bool Create(HINSTANCE moduleInstance);
+  bool Created() const { return panes[0].hwnd != nullptr; }
+  HWND MemberWindow() const { return panes[static_cast<size_t>(FrameItemKind::kMember)].hwnd; }
   void Show();
   void Toggle();
+  // Back above any window that made itself topmost since.
+  void KeepOnTop();
   // On every key change: Ctrl+Alt held turns drag mode on. True when the
   // mode changed.
   bool UpdateDragMode();
@@ -61,11 +78,16 @@ class OverlayWindow {
   uint32_t MsUntilPictureChanges(uint32_t now) const;
   // Once per frame, right before Render.
   void Update();
-  // Draws and pushes the part of the frame whose picture differs from the
-  // one the window holds; nothing while hidden. True when it drew and pushed.
+  // Draws and pushes, window by window, the part whose picture differs from
+  // the one the window holds, and hides a window left empty; nothing while
+  // hidden. True when it drew and pushed or hid a window.
   bool Render();
   // The next Render draws and pushes even if nothing changed.
-  void Invalidate() { pushedSignature = FrameSignature(); }
+  void Invalidate();
+
+ private:
+  bool RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now);
+  void DrawItem(const FrameItem& item, uint32_t now);
 };
 
 // Set at WM_CREATE; the window procedure finds its object through it.

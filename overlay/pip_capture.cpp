@@ -136,5 +136,5 @@ void PipCapture::Draw(HDC frameDc, int x, int y, int width, int height, float op
 }
 
 void Renderer::DrawPip(int x, int y, int width, int height, float opacity) {
-  pip.DrawCapture(frameDc, x, y, width, height, opacity);
+  pip.DrawCapture(frame->dc, x, y, width, height, opacity);
 }

@@ -23,6 +23,12 @@ Gdiplus::ARGB Opaque(ConfigColor c) {
                                   static_cast<BYTE>(ColorBlue(c)));
 }
 
+void ApplyFrameSettings(Gdiplus::Graphics& graphics) {
+  graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+}
+
 float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
 
 // The first letter upper-cased; a surrogate pair is kept whole.
@@ -170,71 +176,31 @@ void RendererShutdown() {
   r.fonts.Release();
   r.cardText.fitted.clear();
   r.labelSizes.clear();
-  r.ReleaseFrame();
+  r.measureSurface.reset();
+  r.frame = &r.scratch;
+  r.scratch.Release();
   if (r.gdiplusToken) {
     Gdiplus::GdiplusShutdown(r.gdiplusToken);
     r.gdiplusToken = 0;
   }
 }
 
-void Renderer::ReleaseFrame() {
-  frameImage.reset();
-  if (frameDc && previousBitmap) SelectObject(frameDc, previousBitmap);
-  previousBitmap = nullptr;
-  if (frameBitmap) DeleteObject(frameBitmap);
-  frameBitmap = nullptr;
-  if (frameDc) DeleteDC(frameDc);
-  frameDc = nullptr;
-  framePixels = nullptr;
-  frameWidth = 0;
-  frameHeight = 0;
-}
-
 void Renderer::BeginFrame(int width, int height) {
-  PrepareFrame(width, height);
-  BeginPartialFrame(PixelRect{0, 0, static_cast<int>(frameWidth), static_cast<int>(frameHeight)});
+  frame->Prepare(width, height);
+  BeginPartialFrame(frame->Covered(PixelRect{frame->originX, frame->originY, frame->originX + width,
+                                             frame->originY + height}));
   clip = PixelRect();
 }
 
 void Renderer::BeginPartialFrame(const PixelRect& dirty) {
   fonts.Trim();
   if (labelSizes.size() > kKeptLabelSizes) labelSizes.clear();
-  clip = Overlap(dirty, PixelRect{0, 0, static_cast<int>(frameWidth), static_cast<int>(frameHeight)});
-  if (!framePixels || clip.Empty()) return;
-  size_t rowBytes = static_cast<size_t>(clip.right - clip.left) * 4;
-  for (int row = clip.top; row < clip.bottom; ++row)
-    ZeroMemory(static_cast<BYTE*>(framePixels) + (static_cast<size_t>(row) * frameWidth + clip.left) * 4, rowBytes);
-}
-
-void Renderer::PrepareFrame(int width, int height) {
-  if (frameDc && width >= 0 && height >= 0 && static_cast<uint32_t>(width) == frameWidth &&
-      static_cast<uint32_t>(height) == frameHeight)
-    return;
-  ReleaseFrame();
-  if (width <= 0 || height <= 0) return;
-
-  HDC screen = GetDC(nullptr);
-  frameDc = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  frameBitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &framePixels, nullptr, 0);
-  if (frameDc && frameBitmap) previousBitmap = SelectObject(frameDc, frameBitmap);
-  ReleaseDC(nullptr, screen);
-  frameWidth = static_cast<uint32_t>(width);
-  frameHeight = static_cast<uint32_t>(height);
-  if (!framePixels) return;
-  ZeroMemory(framePixels, static_cast<size_t>(width) * height * 4);
-  frameImage = std::make_unique<Gdiplus::Bitmap>(width, height, width * 4, PixelFormat32bppPARGB,
-                                                 static_cast<BYTE*>(framePixels));
+  clip = frame->Clear(dirty);
 }
 
 void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
-  size_t shown = MembersOnScreen(users.size(), g_config.overlay_y, g_config.avatar_size, static_cast<int>(frameHeight));
+  size_t shown = MembersOnScreen(users.size(), g_config.overlay_y, g_config.avatar_size,
+                                 frame->originY + static_cast<int>(frame->height));
   for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is below the screen
 }
 
@@ -250,15 +216,17 @@ TextExtent Renderer::MeasureText(const std::wstring& text, float points, bool bo
   auto found = labelSizes.find(key);
   if (found != labelSizes.end()) return found->second;
   const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular);
-  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);
-  if (!font || !graphics) return TextExtent();
+  if (!measureSurface) measureSurface = std::make_unique<Gdiplus::Bitmap>(1, 1, PixelFormat32bppPARGB);
+  if (!font || measureSurface->GetLastStatus() != Gdiplus::Ok) return TextExtent();
+  Gdiplus::Graphics graphics(measureSurface.get());
+  ApplyFrameSettings(graphics);
   Gdiplus::RectF bounds;
-  graphics->MeasureString(text.c_str(), static_cast<INT>(text.size()), font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
+  graphics.MeasureString(text.c_str(), static_cast<INT>(text.size()), font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
   return labelSizes[key] = TextExtent{bounds.Width, bounds.Height};
 }
 
 void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale) {
-  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);
+  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frame->dc);
   if (!graphics) return;
   Tile tile{*graphics, x, y, size, member, member.speaking ? 1.0f : Clamp01(g_config.inactive_opacity)};
   DrawRings(tile);
@@ -271,10 +239,10 @@ void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const s
 }
 
 bool Renderer::EndFrame(HWND window, int x, int y, const PixelRect* dirty) {
-  if (!frameDc || !window) return false;
+  if (!frame->dc || !window) return false;
   GdiFlush();
-  POINT destination = {x, y};
-  SIZE size = {static_cast<LONG>(frameWidth), static_cast<LONG>(frameHeight)};
+  POINT destination = {x + frame->originX, y + frame->originY};
+  SIZE size = {static_cast<LONG>(frame->width), static_cast<LONG>(frame->height)};
   POINT source = {0, 0};
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   RECT part = {};
@@ -282,20 +250,21 @@ bool Renderer::EndFrame(HWND window, int x, int y, const PixelRect* dirty) {
   info.cbSize = sizeof(info);
   info.pptDst = &destination;
   info.psize = &size;
-  info.hdcSrc = frameDc;
+  info.hdcSrc = frame->dc;
   info.pptSrc = &source;
   info.pblend = &blend;
   info.dwFlags = ULW_ALPHA;
   if (dirty) {
-    part = {dirty->left, dirty->top, dirty->right, dirty->bottom};
+    part = {dirty->left - frame->originX, dirty->top - frame->originY, dirty->right - frame->originX,
+            dirty->bottom - frame->originY};
     info.prcDirty = &part;
   }
   BOOL result = UpdateLayeredWindowIndirect(window, &info);
   DWORD error = GetLastError();
   if (++endFrameCount <= kLoggedFrames)
     WriteLogLine(L"[Renderer] EndFrame: UpdateLayeredWindow result=" + std::to_wstring(result) +
-                 L" GetLastError=" + std::to_wstring(error) + L" size=" + std::to_wstring(frameWidth) + L"x" +
-                 std::to_wstring(frameHeight));
+                 L" GetLastError=" + std::to_wstring(error) + L" size=" + std::to_wstring(frame->width) + L"x" +
+                 std::to_wstring(frame->height));
   return result != FALSE;
 }
 
@@ -330,17 +299,15 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
 
 std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
   if (!frameDc) return nullptr;
-  Renderer& r = GetRenderer();
-  std::unique_ptr<Gdiplus::Graphics> graphics;
-  if (frameDc == r.frameDc && r.frameImage)
-    graphics = std::make_unique<Gdiplus::Graphics>(r.frameImage.get());
-  else
-    graphics = std::make_unique<Gdiplus::Graphics>(frameDc);
-  graphics->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-  graphics->SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
-  graphics->SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-  if (frameDc == r.frameDc && !r.clip.Empty())
-    graphics->SetClip(Gdiplus::Rect(r.clip.left, r.clip.top, r.clip.right - r.clip.left, r.clip.bottom - r.clip.top));
+  const FrameBuffer& frame = *GetRenderer().frame;
+  bool ours = frameDc == frame.dc && frame.image;
+  auto graphics = ours ? std::make_unique<Gdiplus::Graphics>(frame.image.get())
+                       : std::make_unique<Gdiplus::Graphics>(frameDc);
+  ApplyFrameSettings(*graphics);
+  if (!ours) return graphics;
+  graphics->TranslateTransform(static_cast<float>(-frame.originX), static_cast<float>(-frame.originY));
+  const PixelRect& clip = GetRenderer().clip;
+  if (!clip.Empty()) graphics->SetClip(Gdiplus::Rect(clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top));
   return graphics;
 }
 

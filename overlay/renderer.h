@@ -1,4 +1,4 @@
-// The frame renderer: GDI+, the reused frame bitmap, the avatar cache and the
+// The frame renderer: GDI+, the frame it draws into, the avatar cache and the
 // picture-in-picture state, one process-wide instance.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "overlay/avatar_cache.h"
+#include "overlay/frame_buffer.h"
 #include "overlay/font_cache.h"
 #include "overlay/frame_inputs.h"
 #include "overlay/gdiplus_headers.h"
@@ -21,14 +22,12 @@ struct VoiceUser;
 
 struct Renderer {
   ULONG_PTR gdiplusToken = 0;
-  HDC frameDc = nullptr;
-  HBITMAP frameBitmap = nullptr;
-  HGDIOBJ previousBitmap = nullptr;
-  uint32_t frameWidth = 0;
-  uint32_t frameHeight = 0;
-  void* framePixels = nullptr;  // top-down, premultiplied BGRA
-  // GDI+ view of framePixels as 32bppPARGB, so every drawing keeps alpha.
-  std::unique_ptr<Gdiplus::Bitmap> frameImage;
+  // Drawing goes to *frame: the overlay points it at the frame of the window
+  // it draws, else it is scratch (tests and benchmarks).
+  FrameBuffer scratch;
+  FrameBuffer* frame = &scratch;
+  // Texts are measured on it, whatever frame is drawn.
+  std::unique_ptr<Gdiplus::Bitmap> measureSurface;
   uint32_t endFrameCount = 0;  // frames pushed since start
   AvatarCache avatars;
   PipCapture pip;
@@ -38,16 +37,15 @@ struct Renderer {
   // measuring costs as much as drawing the text, and the same text at the
   // same size measures the same.
   std::map<std::tuple<std::wstring, float, bool>, TextExtent> labelSizes;
-  // Drawing is kept to this part of the frame (every graphics object from
-  // CreateFrameGraphics is clipped to it); empty: the whole frame.
+  // Drawing is kept to this part of the frame, in window coordinates (every
+  // graphics object from CreateFrameGraphics is clipped to it); empty: the
+  // whole frame.
   PixelRect clip;
 
-  // Makes sure the frame bitmap has that size (a new one starts cleared).
-  void PrepareFrame(int width, int height);
-  // The whole frame cleared, drawing unclipped.
+  // The whole frame, at that size, cleared; drawing unclipped.
   void BeginFrame(int width, int height);
-  // Only that part cleared, and drawing clipped to it; the rest of the frame
-  // keeps the picture last drawn.
+  // Only that part (window coordinates) cleared, and drawing clipped to it;
+  // the rest of the frame keeps the picture last drawn.
   void BeginPartialFrame(const PixelRect& dirty);
   // The member column at overlay_x, overlay_y; now drives the entry animation.
   void DrawMembers(const std::vector<VoiceUser>& users, uint32_t now);
@@ -55,12 +53,12 @@ struct Renderer {
   void DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale);
   // Size of a text in the label family (cached); zero without a frame or font.
   TextExtent MeasureText(const std::wstring& text, float points, bool bold);
-  // True when the window took the frame. With dirty, only that part of the
+  // True when the window took the frame; x, y: the screen position of window
+  // coordinates 0, 0. With dirty (window coordinates), only that part of the
   // window's picture is replaced.
   bool EndFrame(HWND window, int x, int y, const PixelRect* dirty = nullptr);
   // The last picture-in-picture capture (PipCapture::Refresh ran this frame).
   void DrawPip(int x, int y, int width, int height, float opacity);
-  void ReleaseFrame();
 };
 
 Renderer& GetRenderer();
@@ -75,7 +73,8 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
                      Gdiplus::ARGB fill, Gdiplus::ARGB outline);
 
 // A graphics object on the frame with the renderer's smoothing, text hint and
-// interpolation settings; null while there is no frame.
+// interpolation settings, drawing in window coordinates; null while there is
+// no frame.
 std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc);
 
 // A bold or regular font of the renderer's cache (FontCache::Get): labels in

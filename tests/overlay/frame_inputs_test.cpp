@@ -98,7 +98,7 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
     Scene before, after;
     if (c.redrawn.count(kPip)) before.view.pipShown = true, before.view.pipGeneration = 1;
     c.change(after);
-    PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), kW, kH);
+    PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, kH});
     if (c.expect == kNothing) EXPECT_TRUE(dirty.Empty());
     if (c.expect == kWhole) EXPECT_EQ(dirty, (PixelRect{0, 0, kW, kH}));
     for (int item = 0; c.expect == kItemsOnly && item < kItems; ++item)
@@ -112,14 +112,46 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
 TEST(DirtyRect, StartsWholeCoversTheLabelAndSkipsMembersOffScreen) {
   Scene before, after;
   after.state.shown[1].speaking = true;
-  EXPECT_EQ(DirtyRect(FrameSignature(), after.Sign(), kW, kH), (PixelRect{0, 0, kW, kH}));
-  PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), kW, kH);
+  EXPECT_EQ(DirtyRect(FrameSignature(), after.Sign(), PixelRect{0, 0, kW, kH}), (PixelRect{0, 0, kW, kH}));
+  PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, kH});
   EXPECT_GE(dirty.right, 20 + 48 + 10 + static_cast<int>(5 * 12 * 0.6f) + 8);
   EXPECT_LT(dirty.right, 300);
   before.view.height = after.view.height = 100;  // slots at 20 and 76 only
   after.state.shown[1].speaking = false;
   after.state.shown[2].speaking = true;
-  EXPECT_TRUE(DirtyRect(before.Sign(), after.Sign(), kW, 100).Empty());
+  EXPECT_TRUE(DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, 100}).Empty());
+}
+
+// Each kind's window is kept while it holds what it must, else placed anew
+// on the grid around it; a sliding card's room already holds where it ends.
+TEST(WindowPart, KeptWhileItFitsPlacedAnewOtherwise) {
+  const PixelRect area{0, 0, kW, kH}, current{0, 0, 320, 320};
+  struct Row { const char* name; PixelRect needed; bool kept; };
+  const Row rows[] = {
+      {"fits", {40, 40, 300, 200}, true},
+      {"grew past it", {40, 40, 340, 200}, false},
+      {"far too big for it", {40, 40, 80, 80}, false},
+      {"past the monitor's edge", {kW - 10, 5, kW + 50, 40}, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    PixelRect part = WindowPart(current, r.needed, area);
+    EXPECT_EQ(part == current, r.kept);
+    EXPECT_EQ(Overlap(part, r.needed), Overlap(r.needed, area));
+    EXPECT_EQ(Overlap(part, area), part);
+    EXPECT_EQ(part.left % 32 + part.top % 32, 0);
+    EXPECT_LE((part.right - part.left) * (part.bottom - part.top), 4 * 384 * 384);
+  }
+  EXPECT_TRUE(WindowPart(current, PixelRect(), area).Empty());
+
+  Scene scene;
+  const FrameSignature standing = scene.Sign();
+  scene.state.notifications[1].slideIn = 0.3f;
+  const FrameSignature sliding = scene.Sign();
+  const PixelRect end = ItemsOfKind(standing, FrameItemKind::kCard).items[1].rect;
+  EXPECT_EQ(Overlap(RoomOf(ItemsOfKind(sliding, FrameItemKind::kCard)), end), end);
+  EXPECT_EQ(RoomOf(ItemsOfKind(sliding, FrameItemKind::kMember)), RoomOf(ItemsOfKind(standing, FrameItemKind::kMember)));
+  EXPECT_TRUE(ItemsOfKind(sliding, FrameItemKind::kPip).items.empty());
 }
 
 }  // namespace

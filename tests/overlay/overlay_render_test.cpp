@@ -25,10 +25,13 @@ constexpr int kX = 20, kY = 20, kSize = 48;
 constexpr uint32_t kRed = 0xFF0000, kBody = 0x2F3136;
 
 struct Pixel { int r, g, b, a; };  // premultiplied
-Pixel At(int x, int y) {
-  const Renderer& r = GetRenderer();
-  const auto* p = static_cast<const unsigned char*>(r.framePixels) + (static_cast<size_t>(y) * r.frameWidth + x) * 4;
-  return {p[2], p[1], p[0], p[3]};
+uint32_t& Word(const FrameBuffer& f, int x, int y) {  // window coordinates
+  return static_cast<uint32_t*>(f.pixels)[static_cast<size_t>(y - f.originY) * f.width + (x - f.originX)];
+}
+Pixel At(int x, int y, const FrameBuffer& f = *GetRenderer().frame) {
+  uint32_t p = Word(f, x, y);
+  return {static_cast<int>(p >> 16 & 255), static_cast<int>(p >> 8 & 255), static_cast<int>(p & 255),
+          static_cast<int>(p >> 24)};
 }
 int Count(int x0, int y0, int x1, int y1, const std::function<bool(const Pixel&)>& test) {
   int n = 0;
@@ -81,7 +84,7 @@ class RenderTest : public testing::Test {
   }
   static void Frame(int width, int height) {
     GetRenderer().BeginFrame(width, height);
-    ASSERT_NE(GetRenderer().framePixels, nullptr);
+    ASSERT_NE(GetRenderer().frame->pixels, nullptr);
   }
   static LoopbackHttpServer* cdn_;
 };
@@ -106,39 +109,64 @@ TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
       << "the avatar's circular clip is lifted for the label";
 }
 
-// A changed tile is cleared, redrawn and pushed alone, and the window keeps
-// the rest of the picture it holds (Wine honours prcDirty). Nothing is pushed
-// while nothing changed or while hidden; only the first three pushes are logged.
-TEST_F(RenderTest, PartialFramesReplaceOnlyTheChangedPart) {
+// Each kind of item has a window only as big as what it holds, hidden while
+// it holds nothing. A changed tile is cleared, redrawn and pushed alone, and
+// the window keeps the rest of the picture it holds (Wine honours prcDirty).
+// Nothing is pushed while nothing changed or while hidden; only the first
+// three pushes are logged.
+TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPart) {
   DeleteFileW((g_logPath = TestBinDirectory() + L"\\overlay_render_test.log").c_str());
   OverlayWindow overlay;
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
+  OverlayPane& column = overlay.panes[static_cast<size_t>(FrameItemKind::kMember)];
+  OverlayPane& cards = overlay.panes[static_cast<size_t>(FrameItemKind::kCard)];
   overlay.state.shown = {Member(L"1"), Member(L"2")};
   ASSERT_TRUE(overlay.Render());
   EXPECT_FALSE(overlay.Render()) << "nothing changed";
   overlay.Toggle();
+  EXPECT_FALSE(IsWindowVisible(column.hwnd));
   EXPECT_FALSE(overlay.Render()) << "hidden";
   overlay.Toggle();
   EXPECT_TRUE(overlay.Render()) << "shown again: a fresh frame";
-  EXPECT_EQ(GetRenderer().endFrameCount, 2u);
+  EXPECT_EQ(GetRenderer().endFrameCount, 2u) << "one window pushed each time: no card, no picture";
+  RECT placed = {};
+  ASSERT_TRUE(IsWindowVisible(column.hwnd) && GetWindowRect(column.hwnd, &placed));
+  EXPECT_EQ(placed.left, overlay.x + column.part.left);
+  EXPECT_EQ(placed.bottom, overlay.y + column.part.bottom);
+  EXPECT_LT((placed.right - placed.left) * (placed.bottom - placed.top), overlay.width * overlay.height / 20);
+  EXPECT_FALSE(IsWindowVisible(cards.hwnd));
 
-  const int cx = kX + kSize / 2, ringY = kY + 56 - 4, spot = 300;  // spot: no item reaches it
-  static_cast<uint32_t*>(GetRenderer().framePixels)[spot * GetRenderer().frameWidth + spot] = 0xFFFFFFFF;
+  const int cx = kX + kSize / 2, ringY = kY + 56 - 4;
+  const int spotX = column.part.right - 2, spotY = column.part.bottom - 2;  // no item reaches it
+  Word(column.frame, spotX, spotY) = 0xFFFFFFFF;
   overlay.state.shown[1].speaking = true;
   ASSERT_TRUE(overlay.Render());
-  EXPECT_TRUE(IsRing(At(cx, ringY)));
-  EXPECT_EQ(At(spot, spot).a, 255) << "the frame is cleared only where it changed";
+  EXPECT_TRUE(IsRing(At(cx, ringY, column.frame)));
+  EXPECT_EQ(At(spotX, spotY, column.frame).a, 255) << "the frame is cleared only where it changed";
 
   HDC screen = GetDC(nullptr);
   auto shown = [&](int x, int y) { return GetPixel(screen, overlay.x + x, overlay.y + y); };
   // Without a compositing manager the screen shows the premultiplied colours over black.
-  const Pixel ring = At(cx, ringY);
+  const Pixel ring = At(cx, ringY, column.frame);
   EXPECT_TRUE(WaitFor([&] { return shown(cx, ringY) == RGB(ring.r, ring.g, ring.b); }, 5000));
-  EXPECT_EQ(shown(spot, spot), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
-  ASSERT_TRUE(GetRenderer().EndFrame(overlay.hwnd, overlay.x, overlay.y));  // the whole frame
-  EXPECT_TRUE(WaitFor([&] { return shown(spot, spot) == RGB(255, 255, 255); }, 5000));
+  EXPECT_EQ(shown(spotX, spotY), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
+  GetRenderer().frame = &column.frame;
+  ASSERT_TRUE(GetRenderer().EndFrame(column.hwnd, overlay.x, overlay.y));  // the whole frame
+  GetRenderer().frame = &GetRenderer().scratch;
+  EXPECT_TRUE(WaitFor([&] { return shown(spotX, spotY) == RGB(255, 255, 255); }, 5000));
   ReleaseDC(nullptr, screen);
   EXPECT_EQ(ReadLogLines(g_logPath, "[Renderer] EndFrame: UpdateLayeredWindow result=1 ").size(), 3u);
+
+  OverlayNotification card;
+  card.displayName = L"Cy";
+  card.slideIn = 1.0f;
+  overlay.state.notifications.push_back(card);
+  ASSERT_TRUE(overlay.Render());
+  EXPECT_TRUE(IsWindowVisible(cards.hwnd));
+  EXPECT_FALSE(overlay.Render()) << "the column is kept as pushed";
+  overlay.state.notifications.clear();
+  ASSERT_TRUE(overlay.Render());
+  EXPECT_FALSE(IsWindowVisible(cards.hwnd)) << "a window left empty is hidden";
   g_logPath.clear();
 }
 
@@ -148,7 +176,7 @@ TEST_F(RenderTest, CardAtItsAlphaWithLongContentCutInsideIt) {
   g_config.notification_position = 1;  // top left: the card at (20, 20)
   auto draw = [](const std::wstring& content, float alpha) {
     Frame(1920, 1080);
-    DrawNotificationEx(GetRenderer().frameDc, 20, 1920, L"alice", content, L"", L"42", L"abc", alpha, 1.0f);
+    DrawNotificationEx(GetRenderer().frame->dc, 20, 1920, L"alice", content, L"", L"42", L"abc", alpha, 1.0f);
   };
   const Pixel red = Premul(255, kRed), under = Over(Premul(115, kBody), Premul(40, 0));
   ASSERT_TRUE(WaitFor([&] { return draw(L"x", 1.0f), Near(At(60, 68), red); }, 10000));
@@ -211,7 +239,7 @@ TEST_F(RenderTest, PipPicksOnlyShownDiscordScreenShareWindowsOrTheConfiguredTitl
     Window window = Open(c.className, c.title, c.show);
     PipCapture pip;
     Frame(640, 400);
-    pip.Draw(GetRenderer().frameDc, 50, 50, 320, 180, 0.9f, c.filter);
+    pip.Draw(GetRenderer().frame->dc, 50, 50, 320, 180, 0.9f, c.filter);
     EXPECT_EQ(pip.pipWindow, c.picked ? window.get() : nullptr);
     int drawn = Count(40, 40, 380, 240, [](const Pixel& p) { return p.a > 200; });
     EXPECT_TRUE(c.picked ? drawn > 300 * 160 : drawn == 0) << drawn;

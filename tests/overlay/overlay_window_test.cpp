@@ -46,26 +46,26 @@ class OverlayWindowTest : public testing::Test {
 TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
   OverlayWindow overlay;
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
-  EXPECT_EQ(SendMessageW(overlay.hwnd, WM_NCHITTEST, 0, 0), HTTRANSPARENT);
+  EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_NCHITTEST, 0, 0), HTTRANSPARENT);
   PressKey(VK_CONTROL, true);
   overlay.UpdateDragMode();
   EXPECT_FALSE(overlay.dragMode) << "Ctrl alone";
   PressKey(VK_MENU, true);
   overlay.UpdateDragMode();
   ASSERT_TRUE(overlay.dragMode);
-  EXPECT_EQ(GetWindowLongPtrW(overlay.hwnd, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
-  EXPECT_EQ(SendMessageW(overlay.hwnd, WM_NCHITTEST, 0, 0), HTCLIENT);
-  EXPECT_EQ(SendMessageW(overlay.hwnd, WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
+  EXPECT_EQ(GetWindowLongPtrW(overlay.MemberWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+  EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
+  EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
 
   g_config.avatar_size = 600;  // the right bound: width - 600 - margin 20
   ASSERT_TRUE(SetCursorPos(500, 500));
-  SendMessageW(overlay.hwnd, WM_LBUTTONDOWN, 0, 0);  // column at 20, 20
+  SendMessageW(overlay.MemberWindow(), WM_LBUTTONDOWN, 0, 0);  // column at 20, 20
   ASSERT_TRUE(overlay.dragging);
   struct Step { int cursorX, cursorY, columnX, columnY; };
   const Step steps[] = {{overlay.width - 1, 0, overlay.width - 620, 0}, {0, 510, 0, 30}, {540, 510, 60, 30}};
   for (const Step& s : steps) {
     ASSERT_TRUE(SetCursorPos(s.cursorX, s.cursorY));
-    SendMessageW(overlay.hwnd, WM_MOUSEMOVE, 0, 0);
+    SendMessageW(overlay.MemberWindow(), WM_MOUSEMOVE, 0, 0);
     EXPECT_EQ(g_config.overlay_x, s.columnX) << s.cursorX;
     EXPECT_EQ(g_config.overlay_y, s.columnY) << s.cursorY;
   }
@@ -74,7 +74,7 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
   overlay.UpdateDragMode();
   PressKey(VK_CONTROL, false);
   EXPECT_FALSE(overlay.dragging);
-  EXPECT_NE(GetWindowLongPtrW(overlay.hwnd, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+  EXPECT_NE(GetWindowLongPtrW(overlay.MemberWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
   EXPECT_NE(Saved().find("\"overlay_x\": 60,"), std::string::npos);
   EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Saved overlay position: X=60 Y=30").size(), 1u);
   DeleteFileW(config.c_str());

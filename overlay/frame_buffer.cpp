@@ -1,0 +1,54 @@
+#include "overlay/frame_buffer.h"
+
+void FrameBuffer::Release() {
+  image.reset();
+  if (dc && previousBitmap) SelectObject(dc, previousBitmap);
+  previousBitmap = nullptr;
+  if (bitmap) DeleteObject(bitmap);
+  bitmap = nullptr;
+  if (dc) DeleteDC(dc);
+  dc = nullptr;
+  pixels = nullptr;
+  width = 0;
+  height = 0;
+}
+
+void FrameBuffer::Prepare(int newWidth, int newHeight) {
+  if (dc && newWidth >= 0 && newHeight >= 0 && static_cast<uint32_t>(newWidth) == width &&
+      static_cast<uint32_t>(newHeight) == height)
+    return;
+  Release();
+  if (newWidth <= 0 || newHeight <= 0) return;
+
+  HDC screen = GetDC(nullptr);
+  dc = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = newWidth;
+  info.bmiHeader.biHeight = -newHeight;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  if (dc && bitmap) previousBitmap = SelectObject(dc, bitmap);
+  ReleaseDC(nullptr, screen);
+  width = static_cast<uint32_t>(newWidth);
+  height = static_cast<uint32_t>(newHeight);
+  if (!pixels) return;
+  ZeroMemory(pixels, static_cast<size_t>(newWidth) * newHeight * 4);
+  image = std::make_unique<Gdiplus::Bitmap>(newWidth, newHeight, newWidth * 4, PixelFormat32bppPARGB,
+                                            static_cast<BYTE*>(pixels));
+}
+
+PixelRect FrameBuffer::Covered(const PixelRect& area) const {
+  return Overlap(area, PixelRect{originX, originY, originX + static_cast<int>(width), originY + static_cast<int>(height)});
+}
+
+PixelRect FrameBuffer::Clear(const PixelRect& area) {
+  PixelRect part = Covered(area);
+  if (!pixels || part.Empty()) return part;
+  size_t rowBytes = static_cast<size_t>(part.right - part.left) * 4;
+  for (int row = part.top - originY; row < part.bottom - originY; ++row)
+    ZeroMemory(static_cast<BYTE*>(pixels) + (static_cast<size_t>(row) * width + (part.left - originX)) * 4, rowBytes);
+  return part;
+}

@@ -1,0 +1,40 @@
+// A frame the overlay draws into: a top-down, premultiplied BGRA DIB section
+// in a memory DC with a GDI+ view of the same pixels. Its pixel (0, 0) stands
+// at origin in the overlay's window coordinates, so a frame can hold just one
+// part of the window.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "overlay/frame_inputs.h"
+#include "overlay/gdiplus_headers.h"
+
+struct FrameBuffer {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ previousBitmap = nullptr;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  void* pixels = nullptr;
+  // As 32bppPARGB, so every drawing keeps alpha.
+  std::unique_ptr<Gdiplus::Bitmap> image;
+  int originX = 0;
+  int originY = 0;
+
+  FrameBuffer() = default;
+  ~FrameBuffer() { Release(); }
+  FrameBuffer(const FrameBuffer&) = delete;
+  FrameBuffer& operator=(const FrameBuffer&) = delete;
+
+  // Makes sure the bitmap has that size; a new one starts cleared.
+  void Prepare(int newWidth, int newHeight);
+  // The frame's part of area (window coordinates) made transparent; returns
+  // that part, empty when the frame holds none of it.
+  PixelRect Clear(const PixelRect& area);
+  // area in window coordinates; empty when it misses the frame.
+  PixelRect Covered(const PixelRect& area) const;
+  void Release();
+};
