@@ -42,7 +42,7 @@ struct ProcessFigures {
   bool ok = false;
   std::string failure;
   double toLogStartMs = -1.0;    // CreateProcess to "=== Voxmere Started ==="
-  double toFirstFrameMs = -1.0;  // CreateProcess to the first "EndFrame" log line
+  double toFirstFrameMs = -1.0;  // CreateProcess to the end of the first work pass
   double idleCpuPercent = -1.0;  // of one core, unchanging channel, no cards
   double idleServerCpuPercent = -1.0;  // of its prefix's wineserver meanwhile (Wine only)
   double cardsCpuPercent = -1.0;  // of one core, five cards standing still

@@ -23,7 +23,9 @@ constexpr DWORD kSettleMs = 1500;  // entry animations (500 ms) and decodes end
 constexpr DWORD kCpuWindowMs = 10000;
 constexpr DWORD kIdleWindowMs = 30000;
 constexpr const char* kStartLine = "=== Voxmere Started ===";
-constexpr const char* kFirstFrameLine = "[Renderer] EndFrame:";
+// Written right after the first work pass, which draws the first frame (an
+// overlay with nothing to show yet pushes none).
+constexpr const char* kFirstFrameLine = "Checking BetterDiscord installation...";
 
 std::wstring MemberId(int i) { return L"3000000000000000" + std::to_wstring(10 + i); }
 std::wstring AvatarHash(int i) { return std::wstring(30, L'b') + std::to_wstring(10 + i); }
