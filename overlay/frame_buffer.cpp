@@ -1,5 +1,16 @@
 #include "overlay/frame_buffer.h"
 
+HBITMAP CreateTopDownBitmap(HDC dc, int width, int height, void** pixels) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return CreateDIBSection(dc, &info, DIB_RGB_COLORS, pixels, nullptr, 0);
+}
+
 void FrameBuffer::Release() {
   image.reset();
   if (dc && previousBitmap) SelectObject(dc, previousBitmap);
@@ -22,14 +33,7 @@ void FrameBuffer::Prepare(int newWidth, int newHeight) {
 
   HDC screen = GetDC(nullptr);
   dc = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = newWidth;
-  info.bmiHeader.biHeight = -newHeight;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  bitmap = CreateTopDownBitmap(screen, newWidth, newHeight, &pixels);
   if (dc && bitmap) previousBitmap = SelectObject(dc, bitmap);
   ReleaseDC(nullptr, screen);
   width = static_cast<uint32_t>(newWidth);
@@ -40,12 +44,9 @@ void FrameBuffer::Prepare(int newWidth, int newHeight) {
                                             static_cast<BYTE*>(pixels));
 }
 
-PixelRect FrameBuffer::Covered(const PixelRect& area) const {
-  return Overlap(area, PixelRect{originX, originY, originX + static_cast<int>(width), originY + static_cast<int>(height)});
-}
-
 PixelRect FrameBuffer::Clear(const PixelRect& area) {
-  PixelRect part = Covered(area);
+  PixelRect part =
+      Overlap(area, PixelRect{originX, originY, originX + static_cast<int>(width), originY + static_cast<int>(height)});
   if (!pixels || part.Empty()) return part;
   size_t rowBytes = static_cast<size_t>(part.right - part.left) * 4;
   for (int row = part.top - originY; row < part.bottom - originY; ++row)

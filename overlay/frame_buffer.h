@@ -12,6 +12,9 @@
 #include "overlay/frame_inputs.h"
 #include "overlay/gdiplus_headers.h"
 
+// A top-down 32-bit DIB section for dc; pixels receives its memory. Null on failure.
+HBITMAP CreateTopDownBitmap(HDC dc, int width, int height, void** pixels);
+
 struct FrameBuffer {
   HDC dc = nullptr;
   HBITMAP bitmap = nullptr;
@@ -34,7 +37,5 @@ struct FrameBuffer {
   // The frame's part of area (window coordinates) made transparent; returns
   // that part, empty when the frame holds none of it.
   PixelRect Clear(const PixelRect& area);
-  // area in window coordinates; empty when it misses the frame.
-  PixelRect Covered(const PixelRect& area) const;
   void Release();
 };

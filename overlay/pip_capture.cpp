@@ -69,15 +69,8 @@ void PipCapture::Capture(int clientWidth, int clientHeight, uint8_t alpha, uint3
   Release();
   HDC windowDc = GetDC(pipWindow);
   HDC memoryDc = CreateCompatibleDC(windowDc);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = clientWidth;
-  info.bmiHeader.biHeight = -clientHeight;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* pixels = nullptr;
-  HBITMAP bitmap = memoryDc ? CreateDIBSection(memoryDc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0) : nullptr;
+  HBITMAP bitmap = memoryDc ? CreateTopDownBitmap(memoryDc, clientWidth, clientHeight, &pixels) : nullptr;
   if (bitmap) {
     HGDIOBJ previous = SelectObject(memoryDc, bitmap);
     PrintWindow(pipWindow, memoryDc, PW_CLIENTONLY | PW_RENDERFULLCONTENT);

@@ -187,8 +187,7 @@ void RendererShutdown() {
 
 void Renderer::BeginFrame(int width, int height) {
   frame->Prepare(width, height);
-  BeginPartialFrame(frame->Covered(PixelRect{frame->originX, frame->originY, frame->originX + width,
-                                             frame->originY + height}));
+  BeginPartialFrame(PixelRect{frame->originX, frame->originY, frame->originX + width, frame->originY + height});
   clip = PixelRect();
 }
 
