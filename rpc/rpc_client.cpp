@@ -279,7 +279,7 @@ void RpcClient::Poll() {
   if (broken) return LoseConnection(inbox.empty() ? kClosedBetweenFrames : kClosedMidFrame);
   const uint32_t now = GetTickCount();
   if (FrameOverdue(now)) return LoseConnection(kNoCompleteFrame);
-  if (authenticated && now - lastSnapshotRequest >= kSnapshotIntervalMs) RequestSelectedVoiceChannel();
+  if (authenticated && now - lastSnapshotRequest >= kSnapshotIntervalMs) RequestSelectedVoiceChannel(false);
 }
 
 uint32_t RpcClient::MsUntilPollDue(uint32_t now) const {
@@ -331,7 +331,7 @@ void RpcClient::HandleFrame(const RpcFrame& frame) {
     HandleVoiceEvent(payload);
   } else if (evt == "VOICE_CHANNEL_SELECT") {
     LogIpc("Voice channel selection changed, requesting update...");
-    RequestSelectedVoiceChannel();
+    RequestSelectedVoiceChannel(true);
   } else if (evt == "MESSAGE_CREATE") {
     HandleMessageCreate(payload);
   }
@@ -433,7 +433,7 @@ void RpcClient::HandleAuthenticateResponse(const std::string& payload) {
   LogIpc("Authentication successful!");
   ReportSelfId(payload);
   SubscribeVoiceChannelSelect();
-  RequestSelectedVoiceChannel();
+  RequestSelectedVoiceChannel(true);
 }
 
 // ---- Voice tracking ----
@@ -444,7 +444,8 @@ void RpcClient::SubscribeVoiceChannelSelect() {
   LogIpc("Subscribed to VOICE_CHANNEL_SELECT");
 }
 
-void RpcClient::RequestSelectedVoiceChannel() {
+void RpcClient::RequestSelectedVoiceChannel(bool reportInFull) {
+  reportNextSnapshot = reportNextSnapshot || reportInFull;
   std::string text = GetSelectedVoiceChannelText(NextNonce());
   lastSnapshotRequest = GetTickCount();
   LogIpc("Requesting voice channel...");
@@ -459,12 +460,24 @@ void RpcClient::SubscribeChannelEvents(const std::string& channelId) {
   }
 }
 
+// Carries the speaking flags over. The periodic snapshot only resynchronises:
+// one that repeats the channel and members already known, on this
+// connection, changes and logs nothing.
+bool RpcClient::RepeatsKnownChannel(VoiceSnapshot& snapshot) {
+  std::lock_guard<std::mutex> lock(voiceUsersMutex);
+  CarrySpeakingFlags(voiceUsers, snapshot.users);
+  const bool repeat = !reportNextSnapshot && snapshot.channelId == currentChannelId && snapshot.users == voiceUsers;
+  reportNextSnapshot = false;
+  return repeat;
+}
+
 void RpcClient::HandleSelectedVoiceChannel(const std::string& payload) {
   VoiceSnapshot snapshot = ParseVoiceSnapshot(payload);
   switch (snapshot.status) {
     case SnapshotStatus::ErrorCode: return LogIpc("Voice channel error code: " + snapshot.errorCode);
     case SnapshotStatus::NoData: return LogIpc("No data in voice channel response");
     case SnapshotStatus::NotInChannel: {
+      if (RepeatsKnownChannel(snapshot)) return;
       LogIpc("Not in a voice channel");
       std::lock_guard<std::mutex> lock(voiceUsersMutex);
       voiceUsers.clear();
@@ -481,10 +494,10 @@ void RpcClient::HandleSelectedVoiceChannel(const std::string& payload) {
   }
   if (snapshot.status == SnapshotStatus::NoVoiceStates) return LogIpc("No voice_states in response");
   if (snapshot.status == SnapshotStatus::NoMemberArray) return;
+  if (RepeatsKnownChannel(snapshot)) return;
   for (const VoiceUser& user : snapshot.users) LogIpc(AddedUserMessage(user));
   LogIpc("Found " + std::to_string(snapshot.users.size()) + " users in voice channel");
   std::lock_guard<std::mutex> lock(voiceUsersMutex);
-  CarrySpeakingFlags(voiceUsers, snapshot.users);
   voiceUsers = std::move(snapshot.users);
   PublishVoiceUsers();
 }

@@ -20,6 +20,8 @@
 #include "rpc/token_exchange.h"
 #include "rpc/voice_user.h"
 
+struct VoiceSnapshot;
+
 class RpcClient {
  public:
   RpcClient();
@@ -84,7 +86,8 @@ class RpcClient {
 
   // Voice tracking.
   void SubscribeVoiceChannelSelect();
-  void RequestSelectedVoiceChannel();
+  void RequestSelectedVoiceChannel(bool reportInFull);
+  bool RepeatsKnownChannel(VoiceSnapshot& snapshot);
   void HandleSelectedVoiceChannel(const std::string& payload);
   void SubscribeChannelEvents(const std::string& channelId);
   void HandleVoiceEvent(const std::string& payload);
@@ -107,6 +110,9 @@ class RpcClient {
   int32_t nonce = 0;
   int loggedResponses = 0;
   uint32_t lastSnapshotRequest = 0;
+  // The snapshots that authentication and a channel selection ask for are
+  // logged and handed on even when nothing changed.
+  bool reportNextSnapshot = false;
   // Transport state: received bytes not yet a whole frame, and since when.
   std::string inbox;
   uint32_t inboxSince = 0;

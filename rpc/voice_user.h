@@ -15,4 +15,10 @@ struct VoiceUser {
   bool deafened = false;
   bool bot = false;
   uint32_t joinTick = 0;  // the overlay's entry-animation start; 0 = full size
+
+  bool operator==(const VoiceUser& other) const {
+    return id == other.id && username == other.username && displayName == other.displayName &&
+           avatarHash == other.avatarHash && speaking == other.speaking && muted == other.muted &&
+           deafened == other.deafened && bot == other.bot && joinTick == other.joinTick;
+  }
 };

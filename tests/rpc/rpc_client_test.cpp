@@ -92,6 +92,17 @@ class RpcSimTest : public ::testing::Test {
     ASSERT_TRUE(ConnectClient());
     ASSERT_TRUE(PollUntil([&] { return CountLogged("[IPC] SUBSCRIBE response received") == 6 && !lists.empty(); }));
   }
+  // Two periodic snapshots that repeat what is known: nothing handed on, and
+  // the line that reports the snapshot is not written again.
+  void ExpectQuietResync(const char* reportLine) {
+    const char* const kAsked = "RECV op=1 {\"cmd\":\"GET_SELECTED_VOICE_CHANNEL\"";
+    const size_t listsBefore = lists.size();
+    const size_t reportsBefore = CountLogged(reportLine);
+    const size_t asked = sim->CountLines(kAsked);
+    EXPECT_TRUE(PollUntil([&] { return sim->CountLines(kAsked) >= asked + 2; }));
+    EXPECT_EQ(lists.size(), listsBefore);
+    EXPECT_EQ(CountLogged(reportLine), reportsBefore);
+  }
   bool Speaking(const wchar_t* id) const {
     return std::any_of(lists.back().begin(), lists.back().end(), [&](auto& u) { return u.id == id && u.speaking; });
   }
@@ -152,6 +163,7 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
 
   sim->Inject("speak 100000000000000003 on");
   EXPECT_TRUE(PollUntil([&] { return Speaking(L"100000000000000003"); }));
+  ExpectQuietResync("[IPC] Found 4 users in voice channel");
   // Speaking survives a snapshot of the same channel, which subscribes to nothing new.
   const size_t snapshots = CountLogged("[IPC] Found 4 users in voice channel");
   sim->Inject("switch 300000000000000001");
@@ -162,6 +174,7 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
   EXPECT_TRUE(PollUntil([&] { return lists.back().size() == 1 && lists.back()[0].id == L"100000000000000006"; }));
   sim->Inject("leave_channel");
   EXPECT_TRUE(PollUntil([&] { return lists.back().empty(); }));
+  ExpectQuietResync("[IPC] Not in a voice channel");
   sim->Inject("switch 300000000000000001");  // coming back subscribes again
   EXPECT_TRUE(PollUntil([&] { return sim->CountLines("\"channel_id\":\"300000000000000001\"},\"nonce\"") == 10; }));
   sim->Inject("ping abcdefg");
