@@ -89,6 +89,13 @@ bool AllAvatarsCached(const std::vector<VoiceUser>& users) {
   return true;
 }
 
+// The program's loop dispatches between frames; without that the windows'
+// events pile up, and the first wait after the frames handles them all.
+void DispatchPending() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
 // Times fn over the warm-up and measured frames.
 template <typename Fn>
 Spread TimeFrames(Fn fn) {
@@ -98,6 +105,7 @@ Spread TimeFrames(Fn fn) {
     double start = NowMs();
     fn();
     samples.push_back(NowMs() - start);
+    DispatchPending();
   }
   return Summarize(samples);
 }
@@ -230,8 +238,10 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     }
     std::mt19937 random(12345);
     // Each card arrives at an overlay at rest (the previous one has slid in
-    // and no frame is being drawn), at a random point of the frame period.
-    std::uniform_int_distribution<int> pause(0, static_cast<int>(kFrameIntervalMs) + 7);
+    // and a frame period has passed with nothing to draw), at a random point
+    // of the next frame period.
+    const int period = static_cast<int>(kFrameIntervalMs);
+    std::uniform_int_distribution<int> pause(period, 2 * period + 7);
     for (size_t i = 0; pipe != INVALID_HANDLE_VALUE && i < kProbes; ++i) {
       NotificationData data;
       data.username = L"probe";

@@ -60,19 +60,15 @@ std::string LimitsSection(const FrameFigures& f, const ProcessFigures& p, double
            "answers the snapshots and of this benchmark.\n";
   if (latencyMissed)
     out << "- Notification latency: at rest a card is drained as soon as the queue's posted message arrives and "
-           "drawn at once (the median row). The p99 comes from a few notifications that reached the main loop's "
-           "drain seconds after their write (the drain row), before the main loop plays any part; the earlier "
-           "polling loop showed the same, so its cause lies between the pipe client's write and the server's read "
-           "under Wine, not yet found.\n";
+           "drawn at once (the median row), but frames stay 33 ms apart: a card that arrives within a frame period "
+           "of the last push waits for the next frame's slot.\n";
   if (partialMissed)
-    out << "- Partial frames: a changed item is cleared, redrawn clipped to its rectangle together with every "
-           "item that overlaps it, and only that rectangle is pushed (`UpdateLayeredWindowIndirect` with "
-           "`prcDirty`). Drawing it is cheap; the push is not: the 100 x 100 row costs nearly the floor, so Wine 8's "
-           "layered-window update works on the whole window surface whatever the dirty rectangle (it copies the "
-           "surface into a scratch bitmap of the window's size and back, and carries only the rectangle to the X "
-           "server). Under Wine the cost of a push follows the window's size, not the change's; meeting these "
-           "targets there needs smaller layered windows (one for the members, one for the cards, one for "
-           "picture-in-picture) instead of one of the screen's size.\n";
+    out << "- Partial frames: each kind of item has a layered window only as big as what it holds; a changed item "
+           "is cleared, redrawn clipped to its rectangle together with every item that overlaps it (the shadows of "
+           "neighbouring member tiles do), and only that rectangle is pushed (`UpdateLayeredWindowIndirect` with "
+           "`prcDirty`). Under Wine 8 a push still works on the whole window surface (it copies the surface into a "
+           "scratch bitmap of the window's size and back) and has a fixed cost besides, so a ring change costs the "
+           "member column's push plus the redrawing of up to three tiles.\n";
   if (ratioMissed)
     out << "- Frame / floor: fonts and the cut card texts and measured labels are kept across frames; what remains "
            "is GDI+ drawing itself (anti-aliased paths, bicubic avatar scaling, text through Wine's GDI+).\n";
@@ -176,7 +172,8 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
          "cost of drawing; the next row is the cost of a frame when nothing changed since the last push. The "
          "ring rows toggle the speaking flag of one silent member before each frame, once with the partial frame "
          "and once forced whole; the slide row moves the newest card between slide-in progress 0.5 and 0.61 (one "
-         "33 ms frame of its 300 ms slide) before each frame.\n"
+         "33 ms frame of its 300 ms slide) before each frame. Between frames, untimed, the windows' messages are "
+         "dispatched, as the program's loop does.\n"
          "- Idle CPU: user plus system time of a running Voxmere.exe, and of the wineserver of its Wine prefix, "
          "over 30 s of wall time, connected to the Discord "
          "simulator with a channel that has no timeline. Wine 8 returns no usable CPU times for another process "
@@ -190,9 +187,9 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
          "- Latency: the real `NotificationServer` on a private pipe name in the benchmark's process, drained "
          "and rendered by the program's own work loop (woken by the queue's posted message, a frame at most every "
          "33 ms while something moves and at once for a new card reaching an overlay at rest). One pipe "
-         "client writes the notifications one at a time, each 0 to 40 ms after the first frame tick that drew nothing "
-         "once the previous card had slid in (so the overlay is at rest, no frame is being drawn or carried to the "
-         "X server, and the write falls anywhere in the frame period); the time runs from just before `WriteFile` to the return of the first "
+         "client writes the notifications one at a time, each 33 to 73 ms after the previous card had slid in (so the "
+         "overlay is at rest: a frame period has passed with nothing to draw, and the write falls anywhere in the "
+         "next frame period); the time runs from just before `WriteFile` to the return of the first "
          "`UpdateLayeredWindow` whose frame holds the card. The drain row is the part up to the main loop's "
          "`ProcessPendingNotifications` delivering it: the pipe thread's read and the posted wake-up.\n"
          "- Private memory: `PrivateUsage` of `PROCESS_MEMORY_COUNTERS_EX` (`PagefileUsage`, the same commit charge, "
