@@ -63,12 +63,11 @@ std::string LimitsSection(const FrameFigures& f, const ProcessFigures& p, double
            "drawn at once (the median row), but frames stay 33 ms apart: a card that arrives within a frame period "
            "of the last push waits for the next frame's slot.\n";
   if (partialMissed)
-    out << "- Partial frames: each kind of item has a layered window only as big as what it holds; a changed item "
-           "is cleared, redrawn clipped to its rectangle together with every item that overlaps it (the shadows of "
-           "neighbouring member tiles do), and only that rectangle is pushed (`UpdateLayeredWindowIndirect` with "
-           "`prcDirty`). Under Wine 8 a push still works on the whole window surface (it copies the surface into a "
-           "scratch bitmap of the window's size and back) and has a fixed cost besides, so a ring change costs the "
-           "member column's push plus the redrawing of up to three tiles.\n";
+    out << "- Partial frames: each member tile, the cards and the picture have layered windows only as big as "
+           "what they hold, a changed item is redrawn (a still tile blended from its kept picture) and only its "
+           "rectangle is pushed (`UpdateLayeredWindowIndirect` with `prcDirty`). Under Wine 8 a push still works "
+           "on the whole window surface (it copies the surface into a scratch bitmap of the window's size and "
+           "back) and has a fixed cost besides, whatever the window's size.\n";
   if (ratioMissed)
     out << "- Frame / floor: fonts and the cut card texts and measured labels are kept across frames; what remains "
            "is GDI+ drawing itself (anti-aliased paths, bicubic avatar scaling, text through Wine's GDI+).\n";
@@ -169,7 +168,8 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
          "(`OverlayWindow::Update` and `Render`), over 300 frames after 10 warm-up frames, timed with the "
          "performance counter. Avatars (128 x 128 PNG) come from a loopback CDN and are cached before timing; "
          "the cards have slid in. The drawn frame is forced even when nothing changed, so it measures the "
-         "cost of drawing; the next row is the cost of a frame when nothing changed since the last push. The "
+         "cost of drawing and pushing every window (a window per member tile, one for the cards); a still member "
+         "tile is blended from the picture kept for it (two per tile), as in the program; the next row is the cost of a frame when nothing changed since the last push. The "
          "ring rows toggle the speaking flag of one silent member before each frame, once with the partial frame "
          "and once forced whole; the slide row moves the newest card between slide-in progress 0.5 and 0.61 (one "
          "33 ms frame of its 300 ms slide) before each frame. Between frames, untimed, the windows' messages are "
@@ -198,7 +198,7 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
          "- First frame: from just before `CreateProcess` to the moment the line \"Checking BetterDiscord "
          "installation...\" shows in debug.log (read every millisecond); it is written right after the first work "
          "pass, which draws the first frame. With no channel yet that frame has nothing to show, so no window is "
-         "pushed (before the overlay had a window per kind of item, it pushed an empty full-screen frame). The "
+         "pushed (before the overlay had windows sized to their items, it pushed an empty full-screen frame). The "
          "start of Wine's process loading is included.\n";
   return out.str();
 }

@@ -44,12 +44,24 @@ void FrameBuffer::Prepare(int newWidth, int newHeight) {
                                             static_cast<BYTE*>(pixels));
 }
 
+PixelRect FrameBuffer::Bounds() const {
+  return PixelRect{originX, originY, originX + static_cast<int>(width), originY + static_cast<int>(height)};
+}
+
 PixelRect FrameBuffer::Clear(const PixelRect& area) {
-  PixelRect part =
-      Overlap(area, PixelRect{originX, originY, originX + static_cast<int>(width), originY + static_cast<int>(height)});
+  PixelRect part = Overlap(area, Bounds());
   if (!pixels || part.Empty()) return part;
   size_t rowBytes = static_cast<size_t>(part.right - part.left) * 4;
   for (int row = part.top - originY; row < part.bottom - originY; ++row)
     ZeroMemory(static_cast<BYTE*>(pixels) + (static_cast<size_t>(row) * width + (part.left - originX)) * 4, rowBytes);
   return part;
+}
+
+void FrameBuffer::Blend(const FrameBuffer& picture, const PixelRect& area) {
+  PixelRect part = Overlap(Overlap(area, Bounds()), picture.Bounds());
+  if (!dc || !picture.dc || part.Empty()) return;
+  const int w = part.right - part.left, h = part.bottom - part.top;
+  BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  GdiAlphaBlend(dc, part.left - originX, part.top - originY, w, h, picture.dc, part.left - picture.originX,
+                part.top - picture.originY, w, h, blend);
 }

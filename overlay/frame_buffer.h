@@ -34,8 +34,12 @@ struct FrameBuffer {
 
   // Makes sure the bitmap has that size; a new one starts cleared.
   void Prepare(int newWidth, int newHeight);
+  // What the frame holds, in window coordinates.
+  PixelRect Bounds() const;
   // The frame's part of area (window coordinates) made transparent; returns
   // that part, empty when the frame holds none of it.
   PixelRect Clear(const PixelRect& area);
+  // The picture's pixels blended over this frame's within area.
+  void Blend(const FrameBuffer& picture, const PixelRect& area);
   void Release();
 };

@@ -253,13 +253,24 @@ PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, co
   return Overlap(dirty, area);
 }
 
-FrameSignature ItemsOfKind(const FrameSignature& frame, FrameItemKind kind) {
+size_t PaneOf(const FrameItem& item) {
+  if (item.kind == FrameItemKind::kMember && item.index > 0) return kPaneKinds - 1 + item.index;
+  return static_cast<size_t>(item.kind);
+}
+
+FrameSignature ItemsOfPane(const FrameSignature& frame, size_t pane) {
   FrameSignature part;
   part.valid = frame.valid;
   part.layout = frame.layout;
   for (const FrameItem& item : frame.items)
-    if (item.kind == kind) part.items.push_back(item);
+    if (PaneOf(item) == pane) part.items.push_back(item);
   return part;
+}
+
+size_t PanesNeeded(const FrameSignature& frame) {
+  size_t panes = kPaneKinds;
+  for (const FrameItem& item : frame.items) panes = std::max(panes, PaneOf(item) + 1);
+  return panes;
 }
 
 PixelRect RoomOf(const FrameSignature& frame) {

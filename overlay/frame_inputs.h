@@ -82,10 +82,17 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
 // empty when the pictures are the same.
 PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, const PixelRect& area);
 
-// The overlay shows each kind of item in a layered window of its own, sized
-// to what it holds: under Wine a push costs what the whole window surface
-// costs, whatever part of it changed.
-FrameSignature ItemsOfKind(const FrameSignature& frame, FrameItemKind kind);
+// The overlay shows its items in layered windows (panes) sized to what they
+// hold, since under Wine a push costs what the whole window surface costs,
+// whatever part of it changed: one per member tile, so that a ring pushes a
+// window no bigger than its tile, one for the cards, one for the picture.
+// Panes 0 to 2 follow FrameItemKind (pane 0 holds the first member); the
+// other members take panes 3 and on.
+constexpr size_t kPaneKinds = 3;
+size_t PaneOf(const FrameItem& item);
+FrameSignature ItemsOfPane(const FrameSignature& frame, size_t pane);
+// How many panes the frame's items fill: at least one per kind.
+size_t PanesNeeded(const FrameSignature& frame);
 // The union of the items' rooms.
 PixelRect RoomOf(const FrameSignature& frame);
 // The part of the window (area) a kind's window covers to hold needed: the

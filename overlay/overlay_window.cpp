@@ -44,6 +44,17 @@ BOOL CALLBACK FindMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM record) {
 
 bool KeyHeld(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
 
+bool IsMemberPane(size_t pane) { return pane == 0 || pane >= kPaneKinds; }
+
+void SetTakesMouse(HWND hwnd, bool takes) {
+  LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  if (takes)
+    style &= ~static_cast<LONG_PTR>(WS_EX_TRANSPARENT);
+  else
+    style |= WS_EX_TRANSPARENT;
+  SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style);
+}
+
 // A negative duration is read as 0 rather than as about 49 days.
 uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_config.notification_duration)); }
 
@@ -96,13 +107,23 @@ bool OverlayWindow::Create(HINSTANCE moduleInstance) {
   wc.lpszClassName = kClassName;
   if (!RegisterClassExW(&wc)) return false;
 
-  for (OverlayPane& pane : panes) {
-    // Render gives each window its place and size with its first picture.
-    pane.hwnd = CreateWindowExW(kExStyle, kClassName, Text(kTextOverlayTitle), WS_POPUP, x, y, 1, 1, nullptr,
-                                nullptr, instance, this);
-    if (!pane.hwnd) return false;
-  }
+  for (size_t kind = 0; kind < kPaneKinds; ++kind)
+    if (!AddPane()) return false;
   Show();
+  return true;
+}
+
+// Render gives a pane's window its place and size with its first picture.
+bool OverlayWindow::AddPane() {
+  HWND hwnd = CreateWindowExW(kExStyle, kClassName, Text(kTextOverlayTitle), WS_POPUP, x, y, 1, 1, nullptr,
+                              nullptr, instance, this);
+  if (!hwnd) {
+    LogOverlay(L"ERROR: CreateWindowEx failed (" + std::to_wstring(GetLastError()) + L"), a tile is not shown");
+    return false;
+  }
+  if (dragMode && IsMemberPane(panes.size())) SetTakesMouse(hwnd, true);
+  panes.emplace_back();
+  panes.back().hwnd = hwnd;
   return true;
 }
 
@@ -137,17 +158,12 @@ bool OverlayWindow::UpdateDragMode() { return SetDragMode(KeyHeld(VK_CONTROL) &&
 bool OverlayWindow::SetDragMode(bool mode) {
   if (mode == dragMode) return false;
   dragMode = mode;
-  HWND hwnd = MemberWindow();
-  if (!hwnd) return true;
-  LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
-  if (mode) {
-    style &= ~static_cast<LONG_PTR>(WS_EX_TRANSPARENT);
+  for (size_t pane = 0; pane < panes.size(); ++pane)
+    if (IsMemberPane(pane)) SetTakesMouse(panes[pane].hwnd, mode);
+  if (mode)
     SetCursor(LoadCursorW(nullptr, IDC_SIZEALL));
-  } else {
-    style |= WS_EX_TRANSPARENT;
+  else
     EndDrag();  // letting go of Ctrl or Alt mid-drag ends and saves it
-  }
-  SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style);
   return true;
 }
 
@@ -227,8 +243,12 @@ bool OverlayWindow::Render() {
   };
   FrameSignature signature = SignFrame(state, g_config, view, now, avatarShown, textSize);
   bool changed = false;
-  for (size_t kind = 0; kind < kPaneCount; ++kind)
-    changed |= RenderPane(panes[kind], ItemsOfKind(signature, static_cast<FrameItemKind>(kind)), now);
+  // A pane left without items hides; its window stays for the next member.
+  const size_t needed = std::max(panes.size(), PanesNeeded(signature));
+  for (size_t pane = 0; pane < needed; ++pane) {
+    if (pane == panes.size() && !AddPane()) break;
+    changed |= RenderPane(panes[pane], ItemsOfPane(signature, pane), now);
+  }
   return changed;
 }
 
@@ -240,6 +260,10 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
     pane.shown = false;
     pane.part = PixelRect();
     pane.frame.Release();
+    for (TilePicture& tile : pane.tiles) {
+      tile.frame.Release();
+      tile.key.clear();
+    }
     pane.pushed = std::move(part);
     return hid;
   }
@@ -257,7 +281,7 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
   renderer.frame = &pane.frame;
   renderer.BeginPartialFrame(dirty);
   for (const FrameItem& item : part.items)
-    if (!Overlap(item.rect, dirty).Empty()) DrawItem(item, now);  // else its pixels are kept as pushed
+    if (!Overlap(item.rect, dirty).Empty()) DrawItem(pane, part.layout, item, now);  // else kept as pushed
   bool pushed = renderer.EndFrame(pane.hwnd, x, y, &dirty);
   renderer.clip = PixelRect();
   renderer.frame = &renderer.scratch;
@@ -270,11 +294,11 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
   return true;
 }
 
-void OverlayWindow::DrawItem(const FrameItem& item, uint32_t now) {
+void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
   Renderer& renderer = GetRenderer();
   switch (item.kind) {
     case FrameItemKind::kMember:
-      renderer.DrawMember(item.index, state.shown[item.index], now);
+      DrawTile(pane, layout, item, now);
       break;
     case FrameItemKind::kCard:
       DrawNotificationCard(renderer.frame->dc, width, height, state.notifications[item.index], item.index);
@@ -283,6 +307,40 @@ void OverlayWindow::DrawItem(const FrameItem& item, uint32_t now) {
       renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
       break;
   }
+}
+
+// A still tile is drawn once into the older of its pane's two pictures and
+// blended from there; a growing one (its entry animation) is drawn straight.
+void OverlayWindow::DrawTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
+  Renderer& renderer = GetRenderer();
+  const VoiceUser& member = state.shown[item.index];
+  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return renderer.DrawMember(item.index, member, now);
+  // The avatar's hash picks the image: the item's inputs only tell whether one is shown.
+  Signature key = layout;
+  key.insert(key.end(), item.signature.begin(), item.signature.end());
+  key.insert(key.end(), member.avatarHash.begin(), member.avatarHash.end());
+  for (int edge : {item.rect.left, item.rect.top, item.rect.right, item.rect.bottom})
+    key.push_back(static_cast<uint32_t>(edge));
+  auto older = [](const TilePicture& a, const TilePicture& b) { return a.lastUse < b.lastUse; };
+  auto kept = std::find_if(pane.tiles.begin(), pane.tiles.end(), [&](const TilePicture& t) { return t.key == key; });
+  TilePicture& tile = kept != pane.tiles.end() ? *kept : *std::min_element(pane.tiles.begin(), pane.tiles.end(), older);
+  if (tile.key != key) {
+    tile.frame.Prepare(item.rect.right - item.rect.left, item.rect.bottom - item.rect.top);
+    tile.frame.originX = item.rect.left;
+    tile.frame.originY = item.rect.top;
+    tile.frame.Clear(item.rect);
+    FrameBuffer* target = renderer.frame;
+    const PixelRect clip = renderer.clip;
+    renderer.frame = &tile.frame;
+    renderer.clip = PixelRect();
+    renderer.DrawMember(item.index, member, now);
+    renderer.frame = target;
+    renderer.clip = clip;
+    tile.key = tile.frame.dc ? std::move(key) : Signature();
+  }
+  if (!tile.frame.dc) return renderer.DrawMember(item.index, member, now);  // no memory for a picture
+  tile.lastUse = ++tileUses;
+  renderer.frame->Blend(tile.frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,13 +1,15 @@
 // The overlay: borderless, topmost, click-through popups with per-pixel
-// alpha over one monitor, one for the member column, one for the
-// notification cards and one for the picture-in-picture, each only as big as
-// what it shows and hidden while it shows nothing. Holding Ctrl+Alt makes the
-// member column's window take the mouse so the column can be dragged.
+// alpha over one monitor, one for each member tile, one for the notification
+// cards and one for the picture-in-picture, each only as big as what it shows
+// and hidden while it shows nothing. Holding Ctrl+Alt makes the member
+// windows take the mouse so the column can be dragged.
 #pragma once
 
 #include <windows.h>
 
 #include <array>
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -17,19 +19,30 @@
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
 
-// The window of one kind of item (FrameItemKind order).
+// A still member tile as drawn, the size of its rectangle.
+struct TilePicture {
+  Signature key;  // the layout, the tile's inputs and its rectangle
+  FrameBuffer frame;
+  uint64_t lastUse = 0;
+};
+
+// One of the overlay's windows (PaneOf tells which items it holds).
 struct OverlayPane {
   HWND hwnd = nullptr;
   FrameBuffer frame;      // exactly the window's picture
   PixelRect part;         // of the monitor the window covers; empty: hidden
   FrameSignature pushed;  // of the picture the window holds; not valid: none
   bool shown = false;
+  // A member's last two tiles: a ring that comes and goes is copied from
+  // them, not drawn again.
+  std::array<TilePicture, 2> tiles;
 };
-constexpr size_t kPaneCount = 3;
 
 class OverlayWindow {
  public:
-  std::array<OverlayPane, kPaneCount> panes;
+  // The kinds' panes from Create on; a member tile's when first drawn. A
+  // deque keeps each pane in place as more are added.
+  std::deque<OverlayPane> panes;
   HINSTANCE instance = nullptr;
   bool visible = true;
   // The monitor; the items' window coordinates count from its corner.
@@ -54,8 +67,9 @@ class OverlayWindow {
 
   // True when the windows exist; each shows once it has something to show.
   bool Create(HINSTANCE moduleInstance);
-  bool Created() const { return panes[0].hwnd != nullptr; }
-  HWND MemberWindow() const { return panes[static_cast<size_t>(FrameItemKind::kMember)].hwnd; }
+  bool Created() const { return !panes.empty() && panes[0].hwnd != nullptr; }
+  // The first member's: it takes the mouse capture of a drag.
+  HWND MemberWindow() const { return Created() ? panes[0].hwnd : nullptr; }
   void Show();
   void Toggle();
   // Back above any window that made itself topmost since.
@@ -86,8 +100,12 @@ class OverlayWindow {
   void Invalidate();
 
  private:
+  bool AddPane();
   bool RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now);
-  void DrawItem(const FrameItem& item, uint32_t now);
+  void DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
+  void DrawTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
+
+  uint64_t tileUses = 0;
 };
 
 // Set at WM_CREATE; the window procedure finds its object through it.

@@ -148,10 +148,19 @@ TEST(WindowPart, KeptWhileItFitsPlacedAnewOtherwise) {
   const FrameSignature standing = scene.Sign();
   scene.state.notifications[1].slideIn = 0.3f;
   const FrameSignature sliding = scene.Sign();
-  const PixelRect end = ItemsOfKind(standing, FrameItemKind::kCard).items[1].rect;
-  EXPECT_EQ(Overlap(RoomOf(ItemsOfKind(sliding, FrameItemKind::kCard)), end), end);
-  EXPECT_EQ(RoomOf(ItemsOfKind(sliding, FrameItemKind::kMember)), RoomOf(ItemsOfKind(standing, FrameItemKind::kMember)));
-  EXPECT_TRUE(ItemsOfKind(sliding, FrameItemKind::kPip).items.empty());
+  const size_t cards = static_cast<size_t>(FrameItemKind::kCard);
+  const PixelRect end = ItemsOfPane(standing, cards).items[1].rect;
+  EXPECT_EQ(Overlap(RoomOf(ItemsOfPane(sliding, cards)), end), end);
+  EXPECT_EQ(RoomOf(ItemsOfPane(sliding, 0)), RoomOf(ItemsOfPane(standing, 0)));
+  EXPECT_TRUE(ItemsOfPane(sliding, static_cast<size_t>(FrameItemKind::kPip)).items.empty());
+  // A pane per member tile: the first member in pane 0, the others after the picture's.
+  ASSERT_EQ(PanesNeeded(standing), kPaneKinds - 1 + scene.state.shown.size());
+  for (size_t pane = 0; pane < PanesNeeded(standing); ++pane) {
+    const FrameSignature part = ItemsOfPane(standing, pane);
+    const bool member = pane == 0 || pane >= kPaneKinds;
+    EXPECT_EQ(part.items.size(), member ? 1u : pane == cards ? scene.state.notifications.size() : 0u) << pane;
+    if (member) EXPECT_EQ(part.items[0].index, pane ? pane - kPaneKinds + 1 : 0) << pane;
+  }
 }
 
 }  // namespace

@@ -109,52 +109,76 @@ TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
       << "the avatar's circular clip is lifted for the label";
 }
 
-// Each kind of item has a window only as big as what it holds, hidden while
-// it holds nothing. A changed tile is cleared, redrawn and pushed alone, and
-// the window keeps the rest of the picture it holds (Wine honours prcDirty).
-// Nothing is pushed while nothing changed or while hidden; only the first
-// three pushes are logged.
+// Each member tile, the cards and the picture have windows only as big as
+// what they hold, hidden while they hold nothing. A changed tile is cleared,
+// redrawn and pushed alone, in its own window, which keeps the rest of the
+// picture it holds (Wine honours prcDirty). Nothing is pushed while nothing
+// changed or while hidden; only the first three pushes are logged.
 TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPart) {
   DeleteFileW((g_logPath = TestBinDirectory() + L"\\overlay_render_test.log").c_str());
   OverlayWindow overlay;
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
-  OverlayPane& column = overlay.panes[static_cast<size_t>(FrameItemKind::kMember)];
+  OverlayPane& first = overlay.panes[0];
   OverlayPane& cards = overlay.panes[static_cast<size_t>(FrameItemKind::kCard)];
   overlay.state.shown = {Member(L"1"), Member(L"2")};
   ASSERT_TRUE(overlay.Render());
+  ASSERT_EQ(overlay.panes.size(), kPaneKinds + 1);
+  OverlayPane& second = overlay.panes[kPaneKinds];
   EXPECT_FALSE(overlay.Render()) << "nothing changed";
   overlay.Toggle();
-  EXPECT_FALSE(IsWindowVisible(column.hwnd));
+  EXPECT_FALSE(IsWindowVisible(first.hwnd) || IsWindowVisible(second.hwnd));
   EXPECT_FALSE(overlay.Render()) << "hidden";
   overlay.Toggle();
   EXPECT_TRUE(overlay.Render()) << "shown again: a fresh frame";
-  EXPECT_EQ(GetRenderer().endFrameCount, 2u) << "one window pushed each time: no card, no picture";
+  EXPECT_EQ(GetRenderer().endFrameCount, 4u) << "the two tiles' windows pushed each time: no card, no picture";
   RECT placed = {};
-  ASSERT_TRUE(IsWindowVisible(column.hwnd) && GetWindowRect(column.hwnd, &placed));
-  EXPECT_EQ(placed.left, overlay.x + column.part.left);
-  EXPECT_EQ(placed.bottom, overlay.y + column.part.bottom);
-  EXPECT_LT((placed.right - placed.left) * (placed.bottom - placed.top), overlay.width * overlay.height / 20);
+  ASSERT_TRUE(IsWindowVisible(second.hwnd) && GetWindowRect(second.hwnd, &placed));
+  EXPECT_EQ(placed.left, overlay.x + second.part.left);
+  EXPECT_EQ(placed.bottom, overlay.y + second.part.bottom);
+  EXPECT_LT((placed.right - placed.left) * (placed.bottom - placed.top), overlay.width * overlay.height / 40);
   EXPECT_FALSE(IsWindowVisible(cards.hwnd));
 
   const int cx = kX + kSize / 2, ringY = kY + 56 - 4;
-  const int spotX = column.part.right - 2, spotY = column.part.bottom - 2;  // no item reaches it
-  Word(column.frame, spotX, spotY) = 0xFFFFFFFF;
+  const int spotX = second.part.right - 2, spotY = second.part.bottom - 2;  // no item reaches it
+  Word(second.frame, spotX, spotY) = 0xFFFFFFFF;
   overlay.state.shown[1].speaking = true;
   ASSERT_TRUE(overlay.Render());
-  EXPECT_TRUE(IsRing(At(cx, ringY, column.frame)));
-  EXPECT_EQ(At(spotX, spotY, column.frame).a, 255) << "the frame is cleared only where it changed";
+  EXPECT_EQ(GetRenderer().endFrameCount, 5u) << "only the speaker's window is pushed";
+  EXPECT_TRUE(IsRing(At(cx, ringY, second.frame)));
+  EXPECT_EQ(At(spotX, spotY, second.frame).a, 255) << "the frame is cleared only where it changed";
 
   HDC screen = GetDC(nullptr);
   auto shown = [&](int x, int y) { return GetPixel(screen, overlay.x + x, overlay.y + y); };
   // Without a compositing manager the screen shows the premultiplied colours over black.
-  const Pixel ring = At(cx, ringY, column.frame);
+  const Pixel ring = At(cx, ringY, second.frame);
   EXPECT_TRUE(WaitFor([&] { return shown(cx, ringY) == RGB(ring.r, ring.g, ring.b); }, 5000));
   EXPECT_EQ(shown(spotX, spotY), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
-  GetRenderer().frame = &column.frame;
-  ASSERT_TRUE(GetRenderer().EndFrame(column.hwnd, overlay.x, overlay.y));  // the whole frame
+  GetRenderer().frame = &second.frame;
+  ASSERT_TRUE(GetRenderer().EndFrame(second.hwnd, overlay.x, overlay.y));  // the whole frame
   GetRenderer().frame = &GetRenderer().scratch;
   EXPECT_TRUE(WaitFor([&] { return shown(spotX, spotY) == RGB(255, 255, 255); }, 5000));
   ReleaseDC(nullptr, screen);
+
+  // Silent and speaking again: the tile is blended from the picture kept for
+  // each, pixel for pixel as the tile is drawn.
+  auto pixels = [](const FrameBuffer& f) {
+    const uint32_t* p = static_cast<const uint32_t*>(f.pixels);
+    return std::vector<uint32_t>(p, p + f.width * f.height);
+  };
+  const std::vector<uint32_t> speaking = pixels(second.frame);
+  overlay.state.shown[1].speaking = false;
+  ASSERT_TRUE(overlay.Render());
+  overlay.state.shown[1].speaking = true;
+  ASSERT_TRUE(overlay.Render());
+  EXPECT_EQ(pixels(second.frame), speaking);
+  const TilePicture& kept = second.tiles[0].lastUse > second.tiles[1].lastUse ? second.tiles[0] : second.tiles[1];
+  const PixelRect tile = kept.frame.Bounds();
+  Frame(overlay.width, overlay.height);
+  GetRenderer().DrawMember(1, overlay.state.shown[1], GetTickCount());
+  int differ = 0;
+  for (int y = tile.top; y < tile.bottom; ++y)
+    for (int x = tile.left; x < tile.right; ++x) differ += Word(second.frame, x, y) != Word(GetRenderer().scratch, x, y);
+  EXPECT_EQ(differ, 0) << "of " << (tile.right - tile.left) * (tile.bottom - tile.top);
   EXPECT_EQ(ReadLogLines(g_logPath, "[Renderer] EndFrame: UpdateLayeredWindow result=1 ").size(), 3u);
 
   OverlayNotification card;
@@ -163,7 +187,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   overlay.state.notifications.push_back(card);
   ASSERT_TRUE(overlay.Render());
   EXPECT_TRUE(IsWindowVisible(cards.hwnd));
-  EXPECT_FALSE(overlay.Render()) << "the column is kept as pushed";
+  EXPECT_FALSE(overlay.Render()) << "the tiles are kept as pushed";
   overlay.state.notifications.clear();
   ASSERT_TRUE(overlay.Render());
   EXPECT_FALSE(IsWindowVisible(cards.hwnd)) << "a window left empty is hidden";

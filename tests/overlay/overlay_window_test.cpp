@@ -53,6 +53,11 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
   PressKey(VK_MENU, true);
   overlay.UpdateDragMode();
   ASSERT_TRUE(overlay.dragMode);
+  overlay.state.shown.resize(2);  // the second member's window, added in drag mode, takes the mouse too
+  overlay.Render();
+  ASSERT_EQ(overlay.panes.size(), kPaneKinds + 1);
+  HWND second = overlay.panes.back().hwnd;
+  EXPECT_EQ(GetWindowLongPtrW(second, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
   EXPECT_EQ(GetWindowLongPtrW(overlay.MemberWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
   EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
   EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
@@ -75,6 +80,7 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
   PressKey(VK_CONTROL, false);
   EXPECT_FALSE(overlay.dragging);
   EXPECT_NE(GetWindowLongPtrW(overlay.MemberWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+  EXPECT_NE(GetWindowLongPtrW(second, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
   EXPECT_NE(Saved().find("\"overlay_x\": 60,"), std::string::npos);
   EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Saved overlay position: X=60 Y=30").size(), 1u);
   DeleteFileW(config.c_str());
