@@ -49,6 +49,8 @@ cleanup() {
   stop_virtual_display
 }
 trap cleanup EXIT
+# What it starts runs in sessions of their own, so a terminal's Ctrl+C reaches
+# this script alone, which takes the screenshot and then stops them.
 trap 'exit 130' INT TERM
 
 start_virtual_display
@@ -69,7 +71,7 @@ rm -rf "$demo"
 mkdir -p "$demo"
 cp "$bin/Voxmere.exe" "$demo/"
 
-"$wine" "$bin/discord_sim.exe" --pipe 0 --scenario default --http-port 0 >"$demo/discord_sim.log" 2>&1 &
+setsid "$wine" "$bin/discord_sim.exe" --pipe 0 --scenario default --http-port 0 >"$demo/discord_sim.log" 2>&1 &
 for _ in $(seq 100); do
   grep -q '^LISTENING' "$demo/discord_sim.log" 2>/dev/null && break
   sleep 0.2
@@ -82,11 +84,11 @@ if [ -z "$base" ]; then
 fi
 echo "Discord simulator on \\\\.\\pipe\\discord-ipc-0, token endpoint and avatars at $base"
 
-VOXMERE_API_BASE=$base VOXMERE_CDN_BASE=$base "$wine" "$demo/Voxmere.exe" &
+VOXMERE_API_BASE=$base VOXMERE_CDN_BASE=$base setsid "$wine" "$demo/Voxmere.exe" &
 voxmere=$!
 echo "Voxmere is running on display $DISPLAY; its log is $demo/debug.log"
 
-"$here/dev/demo-notifications.sh" "$wine" "$bin/notify_send.exe" >"$demo/notifications.log" 2>&1 &
+setsid "$here/dev/demo-notifications.sh" "$wine" "$bin/notify_send.exe" >"$demo/notifications.log" 2>&1 &
 
 if [ "$duration" -gt 0 ]; then
   sleep "$duration"

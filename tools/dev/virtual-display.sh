@@ -8,7 +8,8 @@ start_virtual_display() {
   while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
     number=$((number + 1))
   done
-  Xvfb ":$number" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  # A session of its own: a terminal's Ctrl+C must not end the display before the caller's cleanup.
+  setsid Xvfb ":$number" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
   VIRTUAL_DISPLAY_PID=$!
   export DISPLAY=":$number"
   local tries=0
