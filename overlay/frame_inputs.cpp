@@ -80,6 +80,20 @@ PixelRect TextBox(int x, int y, const TextExtent& extent) {
   return Box(x, y, static_cast<int>(extent.width) + 1, static_cast<int>(extent.height) + 1, kEdgeReach);
 }
 
+// Every pixel a tile so placed may touch, its label included.
+PixelRect TileRect(const TilePlace& tile, const VoiceUser& m, const Config& config, const TextSize& textSize) {
+  PixelRect rect = Box(tile.x, tile.y, tile.size, tile.size, kTileReach);
+  const std::wstring& name = m.displayName.empty() ? m.username : m.displayName;
+  if (config.show_names && !name.empty()) {
+    int tx = 0, ty = 0;
+    LabelOrigin(tile, config.username_font_size, tx, ty);
+    TextExtent text = textSize(LabelText(m), LabelPoints(config.username_font_size, tile.scale), true);
+    int w8 = static_cast<int>(text.width), h8 = static_cast<int>(text.height);
+    rect = Enclose(rect, Box(tx - 8, ty - 4, w8 + 16, h8 + 8, kEdgeReach));
+  }
+  return rect;
+}
+
 FrameItem MemberItem(size_t slot, const VoiceUser& m, const Config& config, uint32_t now, bool avatar,
                      const TextSize& textSize) {
   FrameItem item;
@@ -96,16 +110,11 @@ FrameItem MemberItem(size_t slot, const VoiceUser& m, const Config& config, uint
   w.Add(m.bot);
   w.Add(tile.scale);
   w.Add(avatar);
-  if (tile.size < 1) return item;  // drawn as nothing
-  item.rect = Box(tile.x, tile.y, tile.size, tile.size, kTileReach);
-  if (config.show_names && !name.empty()) {
-    int tx = 0, ty = 0;
-    LabelOrigin(tile, config.username_font_size, tx, ty);
-    TextExtent text = textSize(LabelText(m), LabelPoints(config.username_font_size, tile.scale), true);
-    int w8 = static_cast<int>(text.width), h8 = static_cast<int>(text.height);
-    item.rect = Enclose(item.rect, Box(tx - 8, ty - 4, w8 + 16, h8 + 8, kEdgeReach));
-  }
-  item.room = item.rect;
+  if (tile.size >= 1) item.rect = TileRect(tile, m, config, textSize);  // else drawn as nothing
+  // The full-size tile's: a growing tile stays within it.
+  VoiceUser still = m;
+  still.joinTick = 0;
+  item.room = TileRect(PlaceTile(slot, still, config, now), still, config, textSize);
   return item;
 }
 

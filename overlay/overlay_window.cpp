@@ -144,6 +144,11 @@ void OverlayWindow::Toggle() {
 }
 
 void OverlayWindow::KeepOnTop() {
+  // Re-asserted one after another, the shown panes stand at the top of the
+  // z-order: a window that made itself topmost since stands above them all.
+  HWND top = GetTopWindow(nullptr);
+  for (const OverlayPane& pane : panes)
+    if (pane.shown && pane.hwnd == top) return;
   for (OverlayPane& pane : panes)
     if (visible && pane.shown)
       SetWindowPos(pane.hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -247,13 +252,16 @@ bool OverlayWindow::Render() {
   const size_t needed = std::max(panes.size(), PanesNeeded(signature));
   for (size_t pane = 0; pane < needed; ++pane) {
     if (pane == panes.size() && !AddPane()) break;
-    changed |= RenderPane(panes[pane], ItemsOfPane(signature, pane), now);
+    changed |= RenderPane(panes[pane], ItemsOfPane(signature, pane), now, IsMemberPane(pane));
   }
   return changed;
 }
 
-bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now) {
-  PixelRect place = WindowPart(pane.part, RoomOf(part), PixelRect{0, 0, width, height});
+// A member tile's room stays put, so its window fits it exactly; the cards'
+// grows and shrinks, so their window keeps a margin.
+bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now, bool fitted) {
+  const PixelRect screen{0, 0, width, height};
+  PixelRect place = fitted ? Overlap(RoomOf(part), screen) : WindowPart(pane.part, RoomOf(part), screen);
   if (place.Empty()) {
     bool hid = pane.shown;
     if (pane.shown) ShowWindow(pane.hwnd, SW_HIDE);

@@ -101,7 +101,7 @@ class OverlayWindow {
 
  private:
   bool AddPane();
-  bool RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now);
+  bool RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now, bool fitted);
   void DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
   void DrawTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
 

@@ -137,27 +137,25 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   EXPECT_EQ(placed.bottom, overlay.y + second.part.bottom);
   EXPECT_LT((placed.right - placed.left) * (placed.bottom - placed.top), overlay.width * overlay.height / 40);
   EXPECT_FALSE(IsWindowVisible(cards.hwnd));
+  // A window that makes itself topmost later is put back under the tiles.
+  HWND other = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Static", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10,
+                               nullptr, nullptr, nullptr, nullptr);
+  ASSERT_EQ(GetTopWindow(nullptr), other);
+  overlay.KeepOnTop();
+  HWND top = GetTopWindow(nullptr);
+  EXPECT_TRUE(top == first.hwnd || top == second.hwnd);
+  DestroyWindow(other);
 
   const int cx = kX + kSize / 2, ringY = kY + 56 - 4;
-  const int spotX = second.part.right - 2, spotY = second.part.bottom - 2;  // no item reaches it
-  Word(second.frame, spotX, spotY) = 0xFFFFFFFF;
   overlay.state.shown[1].speaking = true;
   ASSERT_TRUE(overlay.Render());
   EXPECT_EQ(GetRenderer().endFrameCount, 5u) << "only the speaker's window is pushed";
   EXPECT_TRUE(IsRing(At(cx, ringY, second.frame)));
-  EXPECT_EQ(At(spotX, spotY, second.frame).a, 255) << "the frame is cleared only where it changed";
-
   HDC screen = GetDC(nullptr);
   auto shown = [&](int x, int y) { return GetPixel(screen, overlay.x + x, overlay.y + y); };
   // Without a compositing manager the screen shows the premultiplied colours over black.
   const Pixel ring = At(cx, ringY, second.frame);
   EXPECT_TRUE(WaitFor([&] { return shown(cx, ringY) == RGB(ring.r, ring.g, ring.b); }, 5000));
-  EXPECT_EQ(shown(spotX, spotY), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
-  GetRenderer().frame = &second.frame;
-  ASSERT_TRUE(GetRenderer().EndFrame(second.hwnd, overlay.x, overlay.y));  // the whole frame
-  GetRenderer().frame = &GetRenderer().scratch;
-  EXPECT_TRUE(WaitFor([&] { return shown(spotX, spotY) == RGB(255, 255, 255); }, 5000));
-  ReleaseDC(nullptr, screen);
 
   // Silent and speaking again: the tile is blended from the picture kept for
   // each, pixel for pixel as the tile is drawn.
@@ -181,13 +179,29 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   EXPECT_EQ(differ, 0) << "of " << (tile.right - tile.left) * (tile.bottom - tile.top);
   EXPECT_EQ(ReadLogLines(g_logPath, "[Renderer] EndFrame: UpdateLayeredWindow result=1 ").size(), 3u);
 
-  OverlayNotification card;
-  card.displayName = L"Cy";
-  card.slideIn = 1.0f;
-  overlay.state.notifications.push_back(card);
+  // One of two cards changes: only its part of the cards' window is redrawn
+  // and replaced.
+  for (const wchar_t* name : {L"Cy", L"Dee"}) {
+    OverlayNotification card;
+    card.displayName = name;
+    card.slideIn = 1.0f;
+    overlay.state.notifications.push_back(card);
+  }
   ASSERT_TRUE(overlay.Render());
   EXPECT_TRUE(IsWindowVisible(cards.hwnd));
-  EXPECT_FALSE(overlay.Render()) << "the tiles are kept as pushed";
+  EXPECT_FALSE(overlay.Render()) << "the tiles and cards are kept as pushed";
+  const int spotX = cards.part.left + 1, spotY = cards.part.top + 1;  // in the window's margin
+  Word(cards.frame, spotX, spotY) = 0xFFFFFFFF;
+  overlay.state.notifications[1].content = L"changed";
+  ASSERT_TRUE(overlay.Render());
+  EXPECT_EQ(At(spotX, spotY, cards.frame).a, 255) << "the frame is cleared only where it changed";
+  Sleep(200);
+  EXPECT_EQ(shown(spotX, spotY), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
+  GetRenderer().frame = &cards.frame;
+  ASSERT_TRUE(GetRenderer().EndFrame(cards.hwnd, overlay.x, overlay.y));  // the whole frame
+  GetRenderer().frame = &GetRenderer().scratch;
+  EXPECT_TRUE(WaitFor([&] { return shown(spotX, spotY) == RGB(255, 255, 255); }, 5000));
+  ReleaseDC(nullptr, screen);
   overlay.state.notifications.clear();
   ASSERT_TRUE(overlay.Render());
   EXPECT_FALSE(IsWindowVisible(cards.hwnd)) << "a window left empty is hidden";
