@@ -90,6 +90,7 @@ PixelRect DirtyRect(const FrameSignature& pushed, const FrameSignature& next, co
 // other members take panes 3 and on.
 constexpr size_t kPaneKinds = 3;
 size_t PaneOf(const FrameItem& item);
+inline bool IsMemberPane(size_t pane) { return pane == 0 || pane >= kPaneKinds; }
 FrameSignature ItemsOfPane(const FrameSignature& frame, size_t pane);
 // How many panes the frame's items fill: at least one per kind.
 size_t PanesNeeded(const FrameSignature& frame);

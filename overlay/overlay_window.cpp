@@ -44,8 +44,6 @@ BOOL CALLBACK FindMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM record) {
 
 bool KeyHeld(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
 
-bool IsMemberPane(size_t pane) { return pane == 0 || pane >= kPaneKinds; }
-
 void SetTakesMouse(HWND hwnd, bool takes) {
   LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
   if (takes)
@@ -317,21 +315,36 @@ void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const F
   }
 }
 
-// A still tile is drawn once into the older of its pane's two pictures and
-// blended from there; a growing one (its entry animation) is drawn straight.
-void OverlayWindow::DrawTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
-  Renderer& renderer = GetRenderer();
-  const VoiceUser& member = state.shown[item.index];
-  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return renderer.DrawMember(item.index, member, now);
-  // The avatar's hash picks the image: the item's inputs only tell whether one is shown.
+namespace {
+
+// What a still tile's picture is drawn from. The avatar's hash picks the
+// image: the item's inputs only tell whether one is shown.
+Signature TileKey(const Signature& layout, const FrameItem& item, const VoiceUser& member) {
   Signature key = layout;
   key.insert(key.end(), item.signature.begin(), item.signature.end());
   key.insert(key.end(), member.avatarHash.begin(), member.avatarHash.end());
   for (int edge : {item.rect.left, item.rect.top, item.rect.right, item.rect.bottom})
     key.push_back(static_cast<uint32_t>(edge));
-  auto older = [](const TilePicture& a, const TilePicture& b) { return a.lastUse < b.lastUse; };
-  auto kept = std::find_if(pane.tiles.begin(), pane.tiles.end(), [&](const TilePicture& t) { return t.key == key; });
-  TilePicture& tile = kept != pane.tiles.end() ? *kept : *std::min_element(pane.tiles.begin(), pane.tiles.end(), older);
+  return key;
+}
+
+// The kept picture with that key, else the older of the two.
+TilePicture& PictureFor(std::array<TilePicture, 2>& tiles, const Signature& key) {
+  for (TilePicture& tile : tiles)
+    if (tile.key == key) return tile;
+  return tiles[0].lastUse <= tiles[1].lastUse ? tiles[0] : tiles[1];
+}
+
+}  // namespace
+
+// A still tile is drawn once into one of its pane's two pictures and blended
+// from there; a growing one (its entry animation) is drawn straight.
+void OverlayWindow::DrawTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
+  Renderer& renderer = GetRenderer();
+  const VoiceUser& member = state.shown[item.index];
+  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return renderer.DrawMember(item.index, member, now);
+  Signature key = TileKey(layout, item, member);
+  TilePicture& tile = PictureFor(pane.tiles, key);
   if (tile.key != key) {
     tile.frame.Prepare(item.rect.right - item.rect.left, item.rect.bottom - item.rect.top);
     tile.frame.originX = item.rect.left;
