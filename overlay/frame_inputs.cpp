@@ -130,8 +130,8 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
   w.Add(card.serverName);
   w.Add(card.userId);
   w.Add(card.alpha);
-  w.Add(card.slideIn);
   w.Add(avatar);
+  w.Add(card.slideIn);  // last: LookOf leaves it out
 
   int fs = config.notification_font_size;
   int position = config.notification_position;
@@ -167,6 +167,11 @@ FrameItem PipItem(const Config& c, uint32_t generation) {
 bool SameItem(const FrameItem& a, const FrameItem& b) { return a.kind == b.kind && a.index == b.index; }
 
 }  // namespace
+
+Signature LookOf(const FrameItem& item) {
+  const size_t placeWords = item.kind == FrameItemKind::kCard ? 1 : 0;
+  return Signature(item.signature.begin(), item.signature.end() - static_cast<std::ptrdiff_t>(placeWords));
+}
 
 PixelRect Enclose(const PixelRect& a, const PixelRect& b) {
   if (a.Empty()) return b;

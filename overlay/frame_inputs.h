@@ -76,6 +76,10 @@ struct FrameSignature {
 FrameSignature SignFrame(const OverlayState& state, const Config& config, const FrameView& view, uint32_t now,
                          const AvatarShown& avatarShown, const TextSize& textSize);
 
+// What an item's picture shows wherever it stands: its inputs less a card's
+// slide-in, which only moves the card.
+Signature LookOf(const FrameItem& item);
+
 // What to redraw to go from the pushed picture to the next: the union of the
 // old and new rectangles of every item that changed, came or went, kept to
 // area; all of area when nothing valid was pushed or the layout changed;

@@ -119,9 +119,12 @@ bool OverlayWindow::AddPane() {
     LogOverlay(L"ERROR: CreateWindowEx failed (" + std::to_wstring(GetLastError()) + L"), a tile is not shown");
     return false;
   }
-  if (dragMode && IsMemberPane(panes.size())) SetTakesMouse(hwnd, true);
+  const size_t pane = panes.size();
+  if (dragMode && IsMemberPane(pane)) SetTakesMouse(hwnd, true);
   panes.emplace_back();
   panes.back().hwnd = hwnd;
+  if (IsMemberPane(pane)) panes.back().pictures.resize(2);
+  if (pane == static_cast<size_t>(FrameItemKind::kCard)) panes.back().pictures.resize(kCardLimit + 1);
   return true;
 }
 
@@ -266,9 +269,9 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
     pane.shown = false;
     pane.part = PixelRect();
     pane.frame.Release();
-    for (TilePicture& tile : pane.tiles) {
-      tile.frame.Release();
-      tile.key.clear();
+    for (KeptPicture& picture : pane.pictures) {
+      picture.frame.Release();
+      picture.key.clear();
     }
     pane.pushed = std::move(part);
     return hid;
@@ -303,12 +306,19 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
 void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
   Renderer& renderer = GetRenderer();
   switch (item.kind) {
-    case FrameItemKind::kMember:
-      DrawTile(pane, layout, item, now);
-      break;
-    case FrameItemKind::kCard:
-      DrawNotificationCard(renderer.frame->dc, width, height, state.notifications[item.index], item.index);
-      break;
+    case FrameItemKind::kMember: {
+      const VoiceUser& member = state.shown[item.index];
+      auto draw = [&] { renderer.DrawMember(item.index, member, now); };
+      // A growing tile (its entry animation) is drawn straight.
+      if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return draw();
+      return DrawKept(pane, layout, item, member.avatarHash, draw);
+    }
+    case FrameItemKind::kCard: {
+      const OverlayNotification& card = state.notifications[item.index];
+      auto draw = [&] { DrawNotificationCard(renderer.frame->dc, width, height, card, item.index); };
+      if (card.alpha < 1.0f) return draw();  // fading: a new picture each frame
+      return DrawKept(pane, layout, item, card.avatarHash, draw);
+    }
     case FrameItemKind::kPip:
       renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
       break;
@@ -317,51 +327,53 @@ void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const F
 
 namespace {
 
-// What a still tile's picture is drawn from. The avatar's hash picks the
-// image: the item's inputs only tell whether one is shown.
-Signature TileKey(const Signature& layout, const FrameItem& item, const VoiceUser& member) {
+// What a kept picture is drawn from. The avatar's hash picks the image: the
+// item's inputs only tell whether one is shown.
+Signature PictureKey(const Signature& layout, const FrameItem& item, const std::wstring& avatarHash) {
   Signature key = layout;
-  key.insert(key.end(), item.signature.begin(), item.signature.end());
-  key.insert(key.end(), member.avatarHash.begin(), member.avatarHash.end());
-  for (int edge : {item.rect.left, item.rect.top, item.rect.right, item.rect.bottom})
-    key.push_back(static_cast<uint32_t>(edge));
+  Signature look = LookOf(item);
+  key.insert(key.end(), look.begin(), look.end());
+  key.insert(key.end(), avatarHash.begin(), avatarHash.end());
+  key.push_back(static_cast<uint32_t>(item.rect.right - item.rect.left));
+  key.push_back(static_cast<uint32_t>(item.rect.bottom - item.rect.top));
   return key;
 }
 
-// The kept picture with that key, else the older of the two.
-TilePicture& PictureFor(std::array<TilePicture, 2>& tiles, const Signature& key) {
-  for (TilePicture& tile : tiles)
-    if (tile.key == key) return tile;
-  return tiles[0].lastUse <= tiles[1].lastUse ? tiles[0] : tiles[1];
+// The kept picture with that key, else the least recently used.
+KeptPicture& PictureFor(std::deque<KeptPicture>& pictures, const Signature& key) {
+  for (KeptPicture& picture : pictures)
+    if (picture.key == key) return picture;
+  return *std::min_element(pictures.begin(), pictures.end(),
+                           [](const KeptPicture& a, const KeptPicture& b) { return a.lastUse < b.lastUse; });
 }
 
 }  // namespace
 
-// A still tile is drawn once into one of its pane's two pictures and blended
-// from there; a growing one (its entry animation) is drawn straight.
-void OverlayWindow::DrawTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
+// An item is drawn once into one of its pane's kept pictures and blended
+// from there at its place of the moment: it looks the same wherever it stands.
+void OverlayWindow::DrawKept(OverlayPane& pane, const Signature& layout, const FrameItem& item,
+                             const std::wstring& avatarHash, const std::function<void()>& draw) {
   Renderer& renderer = GetRenderer();
-  const VoiceUser& member = state.shown[item.index];
-  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return renderer.DrawMember(item.index, member, now);
-  Signature key = TileKey(layout, item, member);
-  TilePicture& tile = PictureFor(pane.tiles, key);
-  if (tile.key != key) {
-    tile.frame.Prepare(item.rect.right - item.rect.left, item.rect.bottom - item.rect.top);
-    tile.frame.originX = item.rect.left;
-    tile.frame.originY = item.rect.top;
-    tile.frame.Clear(item.rect);
+  if (pane.pictures.empty()) return draw();
+  Signature key = PictureKey(layout, item, avatarHash);
+  KeptPicture& picture = PictureFor(pane.pictures, key);
+  picture.frame.originX = item.rect.left;
+  picture.frame.originY = item.rect.top;
+  if (picture.key != key) {
+    picture.frame.Prepare(item.rect.right - item.rect.left, item.rect.bottom - item.rect.top);
+    picture.frame.Clear(item.rect);
     FrameBuffer* target = renderer.frame;
     const PixelRect clip = renderer.clip;
-    renderer.frame = &tile.frame;
+    renderer.frame = &picture.frame;
     renderer.clip = PixelRect();
-    renderer.DrawMember(item.index, member, now);
+    draw();
     renderer.frame = target;
     renderer.clip = clip;
-    tile.key = tile.frame.dc ? std::move(key) : Signature();
+    picture.key = picture.frame.dc ? std::move(key) : Signature();
   }
-  if (!tile.frame.dc) return renderer.DrawMember(item.index, member, now);  // no memory for a picture
-  tile.lastUse = ++tileUses;
-  renderer.frame->Blend(tile.frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
+  if (!picture.frame.dc) return draw();  // no memory for a picture
+  picture.lastUse = ++pictureUses;
+  renderer.frame->Blend(picture.frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -7,9 +7,9 @@
 
 #include <windows.h>
 
-#include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,9 +19,10 @@
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
 
-// A still member tile as drawn, the size of its rectangle.
-struct TilePicture {
-  Signature key;  // the layout, the tile's inputs and its rectangle
+// A still member tile or a card at full alpha as drawn, the size of its
+// rectangle; blended wherever the item stands.
+struct KeptPicture {
+  Signature key;  // the layout, the item's look and its rectangle's size
   FrameBuffer frame;
   uint64_t lastUse = 0;
 };
@@ -33,9 +34,10 @@ struct OverlayPane {
   PixelRect part;         // of the monitor the window covers; empty: hidden
   FrameSignature pushed;  // of the picture the window holds; not valid: none
   bool shown = false;
-  // A member's last two tiles: a ring that comes and goes is copied from
-  // them, not drawn again.
-  std::array<TilePicture, 2> tiles;
+  // A member's last two tiles, so a ring that comes and goes is copied, not
+  // drawn again; every held card and the next, so a card that slides or
+  // moves up the stack is copied too.
+  std::deque<KeptPicture> pictures;  // in place: a frame buffer does not move
 };
 
 class OverlayWindow {
@@ -103,9 +105,10 @@ class OverlayWindow {
   bool AddPane();
   bool RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now, bool fitted);
   void DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
-  void DrawTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
+  void DrawKept(OverlayPane& pane, const Signature& layout, const FrameItem& item, const std::wstring& avatarHash,
+                const std::function<void()>& draw);
 
-  uint64_t tileUses = 0;
+  uint64_t pictureUses = 0;
 };
 
 // Set at WM_CREATE; the window procedure finds its object through it.

@@ -163,14 +163,17 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   ASSERT_TRUE(overlay.Render());
   overlay.state.shown[1].speaking = true;
   ASSERT_TRUE(overlay.Render());
-  const TilePicture& kept = second.tiles[0].lastUse > second.tiles[1].lastUse ? second.tiles[0] : second.tiles[1];
-  const PixelRect tile = kept.frame.Bounds();
-  Frame(overlay.width, overlay.height);
-  GetRenderer().DrawMember(1, overlay.state.shown[1], GetTickCount());
-  int differ = 0;
-  for (int y = tile.top; y < tile.bottom; ++y)
-    for (int x = tile.left; x < tile.right; ++x) differ += Word(second.frame, x, y) != Word(GetRenderer().scratch, x, y);
-  EXPECT_EQ(differ, 0) << "of " << (tile.right - tile.left) * (tile.bottom - tile.top);
+  // The window's pixels against its item drawn straight into a fresh frame.
+  auto differFromDrawn = [&](const OverlayPane& pane, const std::function<void()>& draw) {
+    const PixelRect window = pane.frame.Bounds();
+    Frame(overlay.width, overlay.height);
+    draw();
+    int differ = 0;
+    for (int y = window.top; y < window.bottom; ++y)
+      for (int x = window.left; x < window.right; ++x) differ += Word(pane.frame, x, y) != Word(GetRenderer().scratch, x, y);
+    return differ;
+  };
+  EXPECT_EQ(differFromDrawn(second, [&] { GetRenderer().DrawMember(1, overlay.state.shown[1], GetTickCount()); }), 0);
   EXPECT_EQ(ReadLogLines(g_logPath, "[Renderer] EndFrame: UpdateLayeredWindow result=1 ").size(), 3u);
 
   // One of two cards changes: only its part of the cards' window is redrawn
@@ -196,6 +199,14 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   GetRenderer().frame = &GetRenderer().scratch;
   EXPECT_TRUE(WaitFor([&] { return shown(spotX, spotY) == RGB(255, 255, 255); }, 5000));
   ReleaseDC(nullptr, screen);
+  // The first card goes: the second moves up to its slot, copied from the
+  // picture kept where it stood.
+  Word(cards.frame, spotX, spotY) = 0;
+  overlay.state.notifications.erase(overlay.state.notifications.begin());
+  ASSERT_TRUE(overlay.Render());
+  const OverlayNotification& moved = overlay.state.notifications[0];
+  EXPECT_EQ(differFromDrawn(cards, [&] { DrawNotificationCard(GetRenderer().frame->dc, overlay.width, overlay.height,
+                                                              moved, 0); }), 0);
   overlay.state.notifications.clear();
   ASSERT_TRUE(overlay.Render());
   EXPECT_FALSE(IsWindowVisible(cards.hwnd)) << "a window left empty is hidden";
