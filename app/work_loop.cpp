@@ -25,7 +25,7 @@ constexpr uint32_t kKeyPollMs = 100;
 struct WorkLoop {
   uint32_t lastReconnect = 0;  // 0: a failed first connect is retried at once
   uint32_t lastTopmost = 0;
-  uint32_t lastFrame = 0;
+  uint32_t lastFrame = 0;  // FrameClockMs, as lastPush
   uint32_t lastPush = 0;
   bool rawKeyboard = false;
   bool ctrlHeld = false;  // as raw input reported them
@@ -37,6 +37,19 @@ struct WorkLoop {
 WorkLoop g_workLoop;
 
 uint32_t Remaining(uint32_t interval, uint32_t elapsed) { return elapsed >= interval ? 0 : interval - elapsed; }
+
+// GetTickCount moves in steps of about 16 ms (on Windows and under Wine): a
+// push 33 ms ago could read as 32 and hold a new card back a whole step.
+uint32_t FrameClockMs() {
+  static const LONGLONG frequency = [] {
+    LARGE_INTEGER f = {};
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER count = {};
+  QueryPerformanceCounter(&count);
+  return static_cast<uint32_t>(count.QuadPart / frequency * 1000 + count.QuadPart % frequency * 1000 / frequency);
+}
 
 void ReassertTopmost(uint32_t now) {
   if (g_overlay) g_overlay->KeepOnTop();
@@ -53,16 +66,18 @@ uint32_t MsUntilFrame(uint32_t now) {
   if (!g_overlay) return kNoChange;
   uint32_t change = g_overlay->MsUntilPictureChanges(now);
   if (change == kNoChange) return kNoChange;
-  uint32_t sinceFrame = now - g_workLoop.lastFrame;
+  const uint32_t clock = FrameClockMs();
+  uint32_t sinceFrame = clock - g_workLoop.lastFrame;
   if (g_overlay->stateChanged)
-    return std::min(Remaining(kFrameIntervalMs, sinceFrame), Remaining(kFrameIntervalMs, now - g_workLoop.lastPush));
+    return std::min(Remaining(kFrameIntervalMs, sinceFrame), Remaining(kFrameIntervalMs, clock - g_workLoop.lastPush));
   return std::max(change, Remaining(kFrameIntervalMs, sinceFrame));
 }
 
-void RunFrame(uint32_t now) {
+void RunFrame() {
+  const uint32_t clock = FrameClockMs();
   g_overlay->Update();
-  if (g_overlay->Render()) g_workLoop.lastPush = now;
-  g_workLoop.lastFrame = now;
+  if (g_overlay->Render()) g_workLoop.lastPush = clock;
+  g_workLoop.lastFrame = clock;
 }
 
 void ScheduleNextWork(uint32_t now) {
@@ -158,7 +173,7 @@ void RunDueWork() {
   if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
   if (now - g_workLoop.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
   if (g_overlay && !g_workLoop.rawKeyboard) g_overlay->UpdateDragMode();
-  if (MsUntilFrame(now) == 0) RunFrame(now);
+  if (MsUntilFrame(now) == 0) RunFrame();
   ScheduleNextWork(GetTickCount());
 }
 
