@@ -94,16 +94,27 @@ void NotificationServer::WebSocketServerLoop() {
   if (s == INVALID_SOCKET) return;
   Log("WebSocket server listening on port " + std::to_string(boundPort.load()));
 
+  // Asleep until a connection is pending or Stop; without the socket event
+  // it looks for connections every 100 ms instead.
+  WSAEVENT pending = WSACreateEvent();
+  const bool evented = pending != WSA_INVALID_EVENT && WSAEventSelect(s, pending, FD_ACCEPT) == 0;
+  if (!evented) Log("WebSocket accept event unavailable (" + std::to_string(WSAGetLastError()) + "), polling instead");
+  HANDLE waits[2] = {stopEvent, pending};
   while (running) {
-    if (!WaitReadable(s, kAcceptPollMs)) continue;
-    SOCKET client = accept(s, nullptr, nullptr);
-    if (client != INVALID_SOCKET) AcceptWebSocketClient(client);
+    DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, evented ? INFINITE : kAcceptPollMs);
+    if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+    if (evented) WSAResetEvent(pending);  // each accept, even a failed one, re-arms it
+    for (SOCKET client; (client = accept(s, nullptr, nullptr)) != INVALID_SOCKET;) AcceptWebSocketClient(client);
   }
   boundPort = 0;
   closesocket(s);
+  if (pending != WSA_INVALID_EVENT) WSACloseEvent(pending);
 }
 
 void NotificationServer::AcceptWebSocketClient(SOCKET client) {
+  // It inherits the listener's event selection, which would refuse the
+  // switch to blocking receives; it stays non-blocking for the handshake.
+  WSAEventSelect(client, nullptr, 0);
   std::lock_guard<std::mutex> lock(clientsMutex);
   if (clientSockets.size() >= kMaxWebSocketClients) {
     Log("WebSocket client refused: " + std::to_string(kMaxWebSocketClients) + " clients already connected");
