@@ -16,6 +16,8 @@ namespace {
 
 constexpr uint32_t kReconnectIntervalMs = 5000;
 constexpr uint32_t kFrameIntervalMs = 33;
+// News arriving back to back still push at most about 120 frames a second.
+constexpr uint32_t kNewsGapMs = 8;
 // Foreground changes re-assert the overlay at once; this only catches a
 // window that made itself topmost without taking the foreground.
 constexpr uint32_t kTopmostSafetyMs = 2000;
@@ -60,17 +62,15 @@ void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD,
   ReassertTopmost(GetTickCount());
 }
 
-// News reach an overlay at rest at once; motion keeps the frame cadence;
-// pushes stay 33 ms apart.
+// News are drawn at once, mid-animation too, so a card never waits for the
+// cadence's next slot; motion keeps the frame cadence.
 uint32_t MsUntilFrame(uint32_t now) {
   if (!g_overlay) return kNoChange;
   uint32_t change = g_overlay->MsUntilPictureChanges(now);
   if (change == kNoChange) return kNoChange;
   const uint32_t clock = FrameClockMs();
-  uint32_t sinceFrame = clock - g_workLoop.lastFrame;
-  if (g_overlay->stateChanged)
-    return std::min(Remaining(kFrameIntervalMs, sinceFrame), Remaining(kFrameIntervalMs, clock - g_workLoop.lastPush));
-  return std::max(change, Remaining(kFrameIntervalMs, sinceFrame));
+  if (g_overlay->stateChanged) return Remaining(kNewsGapMs, clock - g_workLoop.lastPush);
+  return std::max(change, Remaining(kFrameIntervalMs, clock - g_workLoop.lastFrame));
 }
 
 void RunFrame() {
