@@ -32,8 +32,9 @@ struct FrameFigures {
   Spread slide;            // the newest card moved by one 33 ms slide step
   Spread smallPush;        // a 100 x 100 rectangle cleared and pushed, nothing drawn
   Spread unchanged;        // Update + Render when nothing changed since the last push
-  Spread latency;          // pipe write to the first pushed frame holding the card
+  Spread latency;          // pipe write to the first frame drawn with the card
   Spread latencyToDrain;   // of which pipe write to the drain that delivered it
+  Spread latencyToPixels;  // pipe write to the first push showing part of the card
   size_t latencyMissed = 0;  // notifications whose card never showed
 };
 

@@ -200,12 +200,14 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   std::array<std::atomic<double>, kProbes> sentMs;
   std::array<std::atomic<double>, kProbes> drainedMs;
   std::array<std::atomic<double>, kProbes> shownMs;
+  std::array<double, kProbes> pixelsMs;
   // Shown slid in with nothing left moving: the overlay is at rest again.
   std::array<std::atomic<bool>, kProbes> settled;
   for (size_t i = 0; i < kProbes; ++i) {
     sentMs[i] = -1.0;
     drainedMs[i] = -1.0;
     shownMs[i] = -1.0;
+    pixelsMs[i] = -1.0;
     settled[i] = false;
   }
   WNDCLASSEXW wc = {sizeof(wc)};
@@ -274,6 +276,14 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
         if (shownMs[index] < 0.0) shownMs[index] = at;
         if (card.slideIn >= 1.0f && atRest) settled[index] = true;
       }
+      // A card enters from just outside the screen: the pushes show its
+      // first pixels once its slide-in has brought it onto the screen.
+      const PixelRect screen{0, 0, overlay.width, overlay.height};
+      for (const FrameItem& item : overlay.panes[static_cast<size_t>(FrameItemKind::kCard)].pushed.items) {
+        if (item.index >= overlay.state.notifications.size()) continue;
+        size_t index = ProbeIndex(overlay.state.notifications[item.index].displayName);
+        if (index < kProbes && pixelsMs[index] < 0.0 && !Overlap(item.rect, screen).Empty()) pixelsMs[index] = at;
+      }
     }
   }
   StopWorkSources();
@@ -282,17 +292,19 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   DestroyWindow(g_messageWindow);
   g_messageWindow = nullptr;
 
-  std::vector<double> latencies, toDrain;
+  std::vector<double> latencies, toDrain, toPixels;
   for (size_t i = 0; i < kProbes; ++i) {
-    if (sentMs[i] >= 0.0 && drainedMs[i] >= 0.0 && shownMs[i] >= 0.0) {
+    if (sentMs[i] >= 0.0 && drainedMs[i] >= 0.0 && shownMs[i] >= 0.0 && pixelsMs[i] >= 0.0) {
       latencies.push_back(shownMs[i] - sentMs[i]);
       toDrain.push_back(drainedMs[i] - sentMs[i]);
+      toPixels.push_back(pixelsMs[i] - sentMs[i]);
     } else {
       ++figures.latencyMissed;
     }
   }
   figures.latency = Summarize(latencies);
   figures.latencyToDrain = Summarize(toDrain);
+  figures.latencyToPixels = Summarize(toPixels);
 }
 
 }  // namespace
