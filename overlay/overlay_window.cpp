@@ -278,20 +278,29 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
   }
   if (!(place == pane.part)) {
     pane.part = place;
-    pane.frame.Prepare(place.right - place.left, place.bottom - place.top);
-    pane.frame.originX = place.left;
-    pane.frame.originY = place.top;
     pane.pushed = FrameSignature();
   }
   PixelRect dirty = DirtyRect(pane.pushed, part, place);
   if (dirty.Empty()) return false;  // the window shows this picture already
 
   Renderer& renderer = GetRenderer();
-  renderer.frame = &pane.frame;
-  renderer.BeginPartialFrame(dirty);
-  for (const FrameItem& item : part.items)
-    if (!Overlap(item.rect, dirty).Empty()) DrawItem(pane, part.layout, item, now);  // else kept as pushed
-  bool pushed = renderer.EndFrame(pane.hwnd, x, y, &dirty);
+  bool pushed = false;
+  if (FrameBuffer* picture = fitted ? FillingPicture(pane, part, place, now) : nullptr) {
+    pane.frame.Release();  // the picture is the window's whole frame
+    renderer.frame = picture;
+    pushed = renderer.EndFrame(pane.hwnd, x, y);
+  } else {
+    // Outside the changed part the frame must still hold what was pushed.
+    const PixelRect area = pane.frame.dc && pane.frame.Bounds() == place ? dirty : place;
+    pane.frame.Prepare(place.right - place.left, place.bottom - place.top);
+    pane.frame.originX = place.left;
+    pane.frame.originY = place.top;
+    renderer.frame = &pane.frame;
+    renderer.BeginPartialFrame(area);
+    for (const FrameItem& item : part.items)
+      if (!Overlap(item.rect, area).Empty()) DrawItem(pane, part.layout, item, now);  // else kept as pushed
+    pushed = renderer.EndFrame(pane.hwnd, x, y, &area);
+  }
   renderer.clip = PixelRect();
   renderer.frame = &renderer.scratch;
   // A frame the window refused is drawn whole next time.
@@ -351,10 +360,10 @@ KeptPicture& PictureFor(std::deque<KeptPicture>& pictures, const Signature& key)
 
 // An item is drawn once into one of its pane's kept pictures and blended
 // from there at its place of the moment: it looks the same wherever it stands.
-void OverlayWindow::DrawKept(OverlayPane& pane, const Signature& layout, const FrameItem& item,
-                             const std::wstring& avatarHash, const std::function<void()>& draw) {
+KeptPicture* OverlayWindow::Keep(OverlayPane& pane, const Signature& layout, const FrameItem& item,
+                                 const std::wstring& avatarHash, const std::function<void()>& draw) {
+  if (pane.pictures.empty()) return nullptr;
   Renderer& renderer = GetRenderer();
-  if (pane.pictures.empty()) return draw();
   Signature key = PictureKey(layout, item, avatarHash);
   KeptPicture& picture = PictureFor(pane.pictures, key);
   picture.frame.originX = item.rect.left;
@@ -371,9 +380,32 @@ void OverlayWindow::DrawKept(OverlayPane& pane, const Signature& layout, const F
     renderer.clip = clip;
     picture.key = picture.frame.dc ? std::move(key) : Signature();
   }
-  if (!picture.frame.dc) return draw();  // no memory for a picture
+  if (!picture.frame.dc) return nullptr;  // no memory for a picture
   picture.lastUse = ++pictureUses;
-  renderer.frame->Blend(picture.frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
+  return &picture;
+}
+
+void OverlayWindow::DrawKept(OverlayPane& pane, const Signature& layout, const FrameItem& item,
+                             const std::wstring& avatarHash, const std::function<void()>& draw) {
+  Renderer& renderer = GetRenderer();
+  KeptPicture* picture = Keep(pane, layout, item, avatarHash, draw);
+  if (!picture) return draw();
+  renderer.frame->Blend(picture->frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
+}
+
+// A still tile that fills its window is pushed from its kept picture, so
+// the window needs no frame of its own; null for anything else.
+FrameBuffer* OverlayWindow::FillingPicture(OverlayPane& pane, const FrameSignature& part, const PixelRect& place,
+                                           uint32_t now) {
+  if (part.items.size() != 1 || !(part.items[0].rect == place)) return nullptr;
+  const FrameItem& item = part.items[0];
+  const VoiceUser& member = state.shown[item.index];
+  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return nullptr;
+  Renderer& renderer = GetRenderer();
+  renderer.TrimCaches();
+  KeptPicture* picture =
+      Keep(pane, part.layout, item, member.avatarHash, [&] { renderer.DrawMember(item.index, member, now); });
+  return picture ? &picture->frame : nullptr;
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

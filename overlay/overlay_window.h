@@ -30,7 +30,7 @@ struct KeptPicture {
 // One of the overlay's windows (PaneOf tells which items it holds).
 struct OverlayPane {
   HWND hwnd = nullptr;
-  FrameBuffer frame;      // exactly the window's picture
+  FrameBuffer frame;      // the window's picture, unless a kept one is pushed instead
   PixelRect part;         // of the monitor the window covers; empty: hidden
   FrameSignature pushed;  // of the picture the window holds; not valid: none
   bool shown = false;
@@ -105,8 +105,11 @@ class OverlayWindow {
   bool AddPane();
   bool RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now, bool fitted);
   void DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
+  KeptPicture* Keep(OverlayPane& pane, const Signature& layout, const FrameItem& item, const std::wstring& avatarHash,
+                    const std::function<void()>& draw);
   void DrawKept(OverlayPane& pane, const Signature& layout, const FrameItem& item, const std::wstring& avatarHash,
                 const std::function<void()>& draw);
+  FrameBuffer* FillingPicture(OverlayPane& pane, const FrameSignature& part, const PixelRect& place, uint32_t now);
 
   uint64_t pictureUses = 0;
 };

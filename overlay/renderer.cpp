@@ -191,9 +191,13 @@ void Renderer::BeginFrame(int width, int height) {
   clip = PixelRect();
 }
 
-void Renderer::BeginPartialFrame(const PixelRect& dirty) {
+void Renderer::TrimCaches() {
   fonts.Trim();
   if (labelSizes.size() > kKeptLabelSizes) labelSizes.clear();
+}
+
+void Renderer::BeginPartialFrame(const PixelRect& dirty) {
+  TrimCaches();
   clip = frame->Clear(dirty);
 }
 

@@ -47,6 +47,8 @@ struct Renderer {
   // Only that part (window coordinates) cleared, and drawing clipped to it;
   // the rest of the frame keeps the picture last drawn.
   void BeginPartialFrame(const PixelRect& dirty);
+  // Once per frame: keeps the font and label-size caches bounded.
+  void TrimCaches();
   // The member column at overlay_x, overlay_y; now drives the entry animation.
   void DrawMembers(const std::vector<VoiceUser>& users, uint32_t now);
   void DrawMember(size_t slot, const VoiceUser& member, uint32_t now);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -40,6 +41,13 @@ int Count(int x0, int y0, int x1, int y1, const std::function<bool(const Pixel&)
   return n;
 }
 bool Drawn(const Pixel& p) { return p.a > 0; }
+// What the pane's window was last given: its frame, or the kept picture
+// pushed in its place.
+const FrameBuffer& Pushed(const OverlayPane& pane) {
+  if (pane.frame.pixels) return pane.frame;
+  auto newest = [](const KeptPicture& a, const KeptPicture& b) { return a.lastUse < b.lastUse; };
+  return std::max_element(pane.pictures.begin(), pane.pictures.end(), newest)->frame;
+}
 bool IsRing(const Pixel& p) { return p.g > 60 && p.r < p.g / 3 && p.b < p.g / 3; }
 Pixel Premul(int alpha, uint32_t rgb) {
   return {static_cast<int>(rgb >> 16 & 255) * alpha / 255, static_cast<int>(rgb >> 8 & 255) * alpha / 255,
@@ -150,11 +158,12 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   overlay.state.shown[1].speaking = true;
   ASSERT_TRUE(overlay.Render());
   EXPECT_EQ(GetRenderer().endFrameCount, 5u) << "only the speaker's window is pushed";
-  EXPECT_TRUE(IsRing(At(cx, ringY, second.frame)));
+  EXPECT_TRUE(IsRing(At(cx, ringY, Pushed(second))));
+  EXPECT_EQ(second.frame.pixels, nullptr) << "a still tile is pushed from its kept picture";
   HDC screen = GetDC(nullptr);
   auto shown = [&](int x, int y) { return GetPixel(screen, overlay.x + x, overlay.y + y); };
   // Without a compositing manager the screen shows the premultiplied colours over black.
-  const Pixel ring = At(cx, ringY, second.frame);
+  const Pixel ring = At(cx, ringY, Pushed(second));
   EXPECT_TRUE(WaitFor([&] { return shown(cx, ringY) == RGB(ring.r, ring.g, ring.b); }, 5000));
 
   // Silent and speaking again: the tile is blended from the picture kept for
@@ -165,12 +174,13 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   ASSERT_TRUE(overlay.Render());
   // The window's pixels against its item drawn straight into a fresh frame.
   auto differFromDrawn = [&](const OverlayPane& pane, const std::function<void()>& draw) {
-    const PixelRect window = pane.frame.Bounds();
+    const FrameBuffer& shown = Pushed(pane);
+    const PixelRect window = shown.Bounds();
     Frame(overlay.width, overlay.height);
     draw();
     int differ = 0;
     for (int y = window.top; y < window.bottom; ++y)
-      for (int x = window.left; x < window.right; ++x) differ += Word(pane.frame, x, y) != Word(GetRenderer().scratch, x, y);
+      for (int x = window.left; x < window.right; ++x) differ += Word(shown, x, y) != Word(GetRenderer().scratch, x, y);
     return differ;
   };
   EXPECT_EQ(differFromDrawn(second, [&] { GetRenderer().DrawMember(1, overlay.state.shown[1], GetTickCount()); }), 0);
