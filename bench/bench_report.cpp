@@ -63,7 +63,7 @@ std::string LimitsSection(const FrameFigures& f, const ProcessFigures& p, double
            "once; what is left is the scheduling of the pipe thread and of the user-interface thread.\n";
   if (partialMissed)
     out << "- Partial frames: each member tile, the cards and the picture have layered windows only as big as "
-           "what they hold, a changed item is redrawn (a still tile blended from its kept picture) and only its "
+           "what they hold, a changed item is redrawn (a still tile pushed from its kept picture) and only its "
            "rectangle is pushed (`UpdateLayeredWindowIndirect` with `prcDirty`). Under Wine 8 a push still works "
            "on the whole window surface (it copies the surface into a scratch bitmap of the window's size and "
            "back) and has a fixed cost besides, whatever the window's size.\n";
@@ -170,8 +170,8 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
          "performance counter. Avatars (128 x 128 PNG) come from a loopback CDN and are cached before timing; "
          "the cards have slid in. The drawn frame is forced even when nothing changed, so it measures the "
          "cost of drawing and pushing every window (a window per member tile, one for the cards); a still member "
-         "tile and a card at full alpha are blended from the picture kept for them (two per tile, one per card "
-         "and one more), as in the program; the next row is the cost of a frame when nothing changed since the "
+         "tile is pushed from the picture kept for it (two per tile) and a card at full alpha blended from its "
+         "own (one per card and one more), as in the program; the next row is the cost of a frame when nothing changed since the "
          "last push. The "
          "ring rows toggle the speaking flag of one silent member before each frame, once with the partial frame "
          "and once forced whole; the slide row moves the newest card between slide-in progress 0.5 and 0.61 (one "
