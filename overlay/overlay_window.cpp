@@ -234,6 +234,7 @@ bool OverlayWindow::Render() {
   stateChanged = false;
   if (!Created() || !visible) return false;
   Renderer& renderer = GetRenderer();
+  renderer.TrimCaches();
   uint32_t now = GetTickCount();
   if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
     LogOverlay(L"Rendering " + std::to_wstring(state.notifications.size()) + L" notifications");
@@ -314,24 +315,22 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
 
 void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
   Renderer& renderer = GetRenderer();
+  KeptPicture* picture = nullptr;
   switch (item.kind) {
-    case FrameItemKind::kMember: {
-      const VoiceUser& member = state.shown[item.index];
-      auto draw = [&] { renderer.DrawMember(item.index, member, now); };
-      // A growing tile (its entry animation) is drawn straight.
-      if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return draw();
-      return DrawKept(pane, layout, item, member.avatarHash, draw);
-    }
-    case FrameItemKind::kCard: {
-      const OverlayNotification& card = state.notifications[item.index];
-      auto draw = [&] { DrawNotificationCard(renderer.frame->dc, width, height, card, item.index); };
-      if (card.alpha < 1.0f) return draw();  // fading: a new picture each frame
-      return DrawKept(pane, layout, item, card.avatarHash, draw);
-    }
+    case FrameItemKind::kMember:
+      picture = KeptTile(pane, layout, item, now);
+      if (!picture) renderer.DrawMember(item.index, state.shown[item.index], now);
+      break;
+    case FrameItemKind::kCard:
+      picture = KeptCard(pane, layout, item);
+      if (!picture) DrawNotificationCard(renderer.frame->dc, width, height, state.notifications[item.index], item.index);
+      break;
     case FrameItemKind::kPip:
       renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
       break;
   }
+  if (picture)
+    renderer.frame->Blend(picture->frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
 }
 
 namespace {
@@ -358,8 +357,8 @@ KeptPicture& PictureFor(std::deque<KeptPicture>& pictures, const Signature& key)
 
 }  // namespace
 
-// An item is drawn once into one of its pane's kept pictures and blended
-// from there at its place of the moment: it looks the same wherever it stands.
+// An item is drawn once into one of its pane's kept pictures and copied from
+// there wherever it stands: it looks the same at any place.
 KeptPicture* OverlayWindow::Keep(OverlayPane& pane, const Signature& layout, const FrameItem& item,
                                  const std::wstring& avatarHash, const std::function<void()>& draw) {
   if (pane.pictures.empty()) return nullptr;
@@ -385,12 +384,21 @@ KeptPicture* OverlayWindow::Keep(OverlayPane& pane, const Signature& layout, con
   return &picture;
 }
 
-void OverlayWindow::DrawKept(OverlayPane& pane, const Signature& layout, const FrameItem& item,
-                             const std::wstring& avatarHash, const std::function<void()>& draw) {
-  Renderer& renderer = GetRenderer();
-  KeptPicture* picture = Keep(pane, layout, item, avatarHash, draw);
-  if (!picture) return draw();
-  renderer.frame->Blend(picture->frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
+// A still tile's picture; null for a growing one (its entry animation),
+// which is drawn straight.
+KeptPicture* OverlayWindow::KeptTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
+  const VoiceUser& member = state.shown[item.index];
+  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return nullptr;
+  return Keep(pane, layout, item, member.avatarHash, [&] { GetRenderer().DrawMember(item.index, member, now); });
+}
+
+// A card's picture at full alpha; null while it fades, each frame differing.
+KeptPicture* OverlayWindow::KeptCard(OverlayPane& pane, const Signature& layout, const FrameItem& item) {
+  const OverlayNotification& card = state.notifications[item.index];
+  if (card.alpha < 1.0f) return nullptr;
+  return Keep(pane, layout, item, card.avatarHash, [&] {
+    DrawNotificationCard(GetRenderer().frame->dc, width, height, card, item.index);
+  });
 }
 
 // A still tile that fills its window is pushed from its kept picture, so
@@ -398,13 +406,7 @@ void OverlayWindow::DrawKept(OverlayPane& pane, const Signature& layout, const F
 FrameBuffer* OverlayWindow::FillingPicture(OverlayPane& pane, const FrameSignature& part, const PixelRect& place,
                                            uint32_t now) {
   if (part.items.size() != 1 || !(part.items[0].rect == place)) return nullptr;
-  const FrameItem& item = part.items[0];
-  const VoiceUser& member = state.shown[item.index];
-  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return nullptr;
-  Renderer& renderer = GetRenderer();
-  renderer.TrimCaches();
-  KeptPicture* picture =
-      Keep(pane, part.layout, item, member.avatarHash, [&] { renderer.DrawMember(item.index, member, now); });
+  KeptPicture* picture = KeptTile(pane, part.layout, part.items[0], now);
   return picture ? &picture->frame : nullptr;
 }
 

@@ -107,8 +107,8 @@ class OverlayWindow {
   void DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
   KeptPicture* Keep(OverlayPane& pane, const Signature& layout, const FrameItem& item, const std::wstring& avatarHash,
                     const std::function<void()>& draw);
-  void DrawKept(OverlayPane& pane, const Signature& layout, const FrameItem& item, const std::wstring& avatarHash,
-                const std::function<void()>& draw);
+  KeptPicture* KeptTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
+  KeptPicture* KeptCard(OverlayPane& pane, const Signature& layout, const FrameItem& item);
   FrameBuffer* FillingPicture(OverlayPane& pane, const FrameSignature& part, const PixelRect& place, uint32_t now);
 
   uint64_t pictureUses = 0;

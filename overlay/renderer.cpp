@@ -197,7 +197,6 @@ void Renderer::TrimCaches() {
 }
 
 void Renderer::BeginPartialFrame(const PixelRect& dirty) {
-  TrimCaches();
   clip = frame->Clear(dirty);
 }
 
