@@ -1,0 +1,33 @@
+// The project's one JSON reader and writer: nlohmann/json (third_party/),
+// behind helpers that never throw. Everything Voxmere reads or writes as JSON
+// (Discord's RPC frames and token answers, notifications, the plugin's
+// messages, config.json) goes through here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "third_party/nlohmann/json.hpp"
+
+using Json = nlohmann::json;
+
+// The parsed text, or nothing with the parser's reason (byte offset and what
+// it found there) in *error. Strings must be valid UTF-8; escapes, surrogate
+// pairs included, are decoded.
+std::optional<Json> ParseJson(std::string_view text, std::string* error = nullptr);
+
+// Compact text, or indented by `indent` spaces per level when it is 0 or more.
+// Bytes that are not UTF-8 inside strings become U+FFFD instead of failing.
+std::string FormatJson(const Json& value, int indent = -1);
+
+// A member of an object; null when the value is no object or lacks the key.
+const Json* JsonMember(const Json& object, std::string_view key);
+
+// Typed members with a fallback for a missing key, null or another type.
+std::string JsonString(const Json& object, std::string_view key, std::string_view fallback = {});
+// Integers only (a fraction or a value beyond int64 gives the fallback).
+int64_t JsonInt(const Json& object, std::string_view key, int64_t fallback);
+double JsonNumber(const Json& object, std::string_view key, double fallback);
+bool JsonBool(const Json& object, std::string_view key, bool fallback);
