@@ -88,8 +88,8 @@ void CALLBACK RpcClient::OnReadSignalled(void* self, BOOLEAN) { static_cast<RpcC
 // is kept: a second handshake would queue behind it, and a second AUTHORIZE
 // would open a second dialog.
 bool RpcClient::StillOnItsWay() const {
-  return connected && (state == RpcState::WaitingForReady || state == RpcState::WaitingForConsent ||
-                       state == RpcState::Authenticating);
+  return connected &&
+         (awaitingReady || state == RpcState::WaitingForConsent || state == RpcState::Authenticating);
 }
 
 bool RpcClient::Connect(const std::wstring& id) {
@@ -118,6 +118,7 @@ bool RpcClient::Connect(const std::wstring& id) {
     return false;
   }
   connected = true;
+  awaitingReady = true;
   if (state != RpcState::ClientIdRejected) SetState(RpcState::WaitingForReady);
   LogIpc("Waiting for Discord's READY...");
   return true;
@@ -154,6 +155,7 @@ void RpcClient::ClosePipe() {
   }
   readPending = false;
   inbox.clear();
+  awaitingReady = false;
   // An AUTHORIZE dies with its pipe; the next connection must ask again.
   authorizing = false;
 }
@@ -316,7 +318,7 @@ void RpcClient::HandleClose(const std::string& payload) {
 }
 
 void RpcClient::HandleMessage(const Json& message) {
-  if (state == RpcState::WaitingForReady) return HandleReady(message);
+  if (awaitingReady) return HandleReady(message);
   const std::string cmd = JsonString(message, "cmd");
   if (cmd == "AUTHORIZE") return HandleAuthorizeResponse(message);
   if (cmd == "AUTHENTICATE") return HandleAuthenticateResponse(message);
@@ -346,6 +348,7 @@ void RpcClient::HandleReady(const Json& message) {
     Disconnect();
     return;
   }
+  awaitingReady = false;
   LogIpc("Handshake successful");
   ReportSelfId(message);
   StartAuthorization();

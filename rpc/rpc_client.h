@@ -127,6 +127,7 @@ class RpcClient {
   std::atomic<bool> connected{false};  // the pipe is open
   std::atomic<bool> authenticated{false};  // on this connection
   std::atomic<bool> authorizing{false};  // an AUTHORIZE is outstanding on this pipe
+  bool awaitingReady = false;  // the handshake is sent, its answer not yet here
   RpcState state = RpcState::Disconnected;
   std::wstring clientId;
   std::vector<VoiceUser> voiceUsers;

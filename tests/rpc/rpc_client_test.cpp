@@ -275,7 +275,11 @@ TEST_F(RpcSimTest, AuthorizationFailuresAreLogged) {
     RpcState state;
   };
   const Case cases[] = {
-      // First: once the user has consented, Discord asks no more.
+      // The placeholder id: Discord closes the pipe and says why; the state
+      // stays until a READY (the next row's).
+      {"application 1234567890123456789", SimTokenMode::Ok, L"s", false,
+       "[IPC] Received CLOSE frame: 4000 Invalid Client ID", RpcState::ClientIdRejected},
+      // Before any grant: once the user has consented, Discord asks no more.
       {"authorize deny", SimTokenMode::Ok, L"s", false,
        "[IPC] AUTHORIZE error: OAuth2 Error: access_denied: The resource owner or authorization server denied the "
        "request", RpcState::NotAuthorized},
@@ -289,9 +293,6 @@ TEST_F(RpcSimTest, AuthorizationFailuresAreLogged) {
       {"redirect_uri none", SimTokenMode::Ok, L"s", false,
        "[IPC] ERROR: The Discord application needs a Redirect URI: add one (for example http://localhost)",
        RpcState::NotAuthorized},
-      // The placeholder id: Discord closes the pipe and says why.
-      {"application 1234567890123456789", SimTokenMode::Ok, L"s", false,
-       "[IPC] Received CLOSE frame: 4000 Invalid Client ID", RpcState::ClientIdRejected},
   };
   for (const Case& c : cases) {
     tokenMode = c.mode;
