@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Voxmere.exe with the Discord simulator as its peer, on CTest's display:
 # screenshots show the member column, every member named as Discord allows
-# (brackets, quotes, a name that is a JSON key), with the speaker ringed only
-# while the simulator says it speaks, then the display options (only
-# speakers, oneself always, a hidden member, cut names).
+# (brackets, quotes, a name that is a JSON key), a server-muted member's
+# badge kept through updates and none for a member only the user muted, the
+# speaker ringed only while the simulator says it speaks, then the display
+# options (only speakers, oneself always, a hidden member, cut names).
 #   overlay_e2e_test.sh BUILD_DIR
 set -euo pipefail
 build=${1:?build directory}
@@ -31,11 +32,16 @@ channel 300000000000000001 General
 member 100000000000000005 tunebot bot avatar=7b07b07b07b07b07b07b07b07b07b07b
 member 100000000000000001 alice global=Alice nick=x] avatar=a1c3e5f7091b2d4f6a8c0e1f3b5d7f90
 member 100000000000000002 bob global=Bob nick=Bob} avatar=b0b0b0b0c1c1c1c1d2d2d2d2e3e3e3e3
-member 100000000000000003 uma global=Uma nick=user avatar=9c9c9c9cadadadadbebebebecfcfcfcf
-member 100000000000000004 ann "nick=Ann \"the tank\"" avatar=d4e5f6a7b8c9d0e1f2a3b4c5d6e7f8a9
+member 100000000000000003 uma global=Uma nick=user mute avatar=9c9c9c9cadadadadbebebebecfcfcfcf
+member 100000000000000004 ann "nick=Ann \"the tank\"" local_mute avatar=d4e5f6a7b8c9d0e1f2a3b4c5d6e7f8a9
 select 300000000000000001
 timeline
-wait 2500
+wait 1000
+update 100000000000000003
+update 100000000000000003
+update 100000000000000003
+update 100000000000000004
+wait 1500
 speak 100000000000000002 on
 wait 4000
 restart
@@ -86,6 +92,11 @@ sleep 1
 import -display "$DISPLAY" -window root "$work/overlay_e2e_speaking.png"
 for y in 44 100 156 212 268; do drawn "$work/overlay_e2e_speaking.png" "$y" || fail "no tile at y $y"; done
 drawn "$work/overlay_e2e_speaking.png" 324 && fail "something drawn below the fifth tile"
+# The mute badge (237,66,69) at a tile's lower right, 12 left and 18 below its centre.
+badged() { read -r r g b <<<"$(pixel "$1" 56 $(($2 + 18)))"; [ "$r" -gt 150 ] && [ "$g" -lt 110 ] && [ "$b" -lt 110 ]; }
+badged "$work/overlay_e2e_speaking.png" 156 || fail "the server-muted member lost the badge after three updates"
+badged "$work/overlay_e2e_speaking.png" 212 && fail "a badge for a member only the user muted"
+badged "$work/overlay_e2e_speaking.png" 100 && fail "a badge for a member nobody muted"
 grep -q 'Added user: Ann "the tank"' "$work/debug.log" || fail "the quoted name was not read whole"
 ringed "$work/overlay_e2e_speaking.png" 106 || fail "bob not ringed while speaking"
 ringed "$work/overlay_e2e_speaking.png" 50 && fail "alice ringed without speaking"
@@ -114,7 +125,7 @@ sleep 1
 import -display "$DISPLAY" -window root "$work/overlay_e2e_stopped.png"
 ringed "$work/overlay_e2e_stopped.png" 106 && fail "bob still ringed after SPEAKING_STOP"
 drawn "$work/overlay_e2e_stopped.png" 100 || fail "bob's tile vanished"
-echo "overlay end to end: five tiles named x], Bob}, user, Ann \"the tank\" and a bot, the speaker ringed only while speaking, through a Discord restart"
+echo "overlay end to end: five tiles named x], Bob}, user, Ann \"the tank\" and a bot, the server-muted badge kept and the local mute not shown, the speaker ringed only while speaking, through a Discord restart"
 stop_all
 
 # Display options: only speakers get a tile, Alice (the user) always; Carol is
