@@ -73,6 +73,7 @@ void CreateRpcClient() {
   g_rpcClient->onMessage = [](const std::wstring& sender, const std::wstring& text) {
     if (g_overlay) g_overlay->AddMessageNotification(sender, text);
   };
+  g_rpcClient->onStateChanged = ShowConnectionState;
   g_rpcClient->onSelfId = [](const std::wstring& id) {
     if (g_overlay) g_overlay->state.selfId = id;
   };

@@ -9,6 +9,8 @@
 
 #include "rpc/voice_user.h"
 
+enum class RpcState;
+
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 
 constexpr UINT MENU_TOGGLE_OVERLAY = 1001;
@@ -31,3 +33,6 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<Voice
 // A "Members" item chosen: hides or shows that member and saves config.json.
 void ToggleMemberShown(UINT command);
 void Reconnect();
+// The connection's state in the tooltip; the first time Discord rejects the
+// client id, a balloon also tells the user where to set it.
+void ShowConnectionState(RpcState state);

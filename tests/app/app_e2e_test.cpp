@@ -1,10 +1,14 @@
 // Voxmere.exe started as a user starts it: start-up lines, the first-run
-// defaults, the tray's Exit command and the single-instance guard; with the
-// simulator, nothing the user opens stops the overlay.
+// defaults (whose placeholder client id Discord rejects), the tray's Exit
+// command and the single-instance guard; with the simulator, nothing the
+// user opens stops the overlay, and Discord as it really is (consent, calls,
+// restarts, a queued handshake) costs the user one dialog.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -20,6 +24,10 @@ namespace {
 TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
   VoxmereInstance voxmere(L"voxmere_first_run");
   ASSERT_TRUE(voxmere.Ready() && voxmere.WriteFile(L"debug.log", "line of an earlier run\r\n"));
+  // A Discord that knows only the user's real application, not the placeholder.
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "application 1234567890123456789\n"));
+  ChildProcess sim;
+  ASSERT_FALSE(StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"").empty());
   ASSERT_TRUE(voxmere.Start({{L"VOXMERE_API_BASE", L"http//127.0.0.1:9"}}));  // a developer's typo
   ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
   std::vector<std::string> log = voxmere.Log();
@@ -32,6 +40,10 @@ TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
                            "ERROR: Ignoring malformed VOXMERE_API_BASE=\"http//127.0.0.1:9\", using discord.com"})
     EXPECT_EQ(voxmere.Log(line).size(), 1u) << line;
   EXPECT_TRUE(voxmere.Log("line of an earlier run").empty());
+  // Discord's reason reaches the log, and the user once, through the tray;
+  // the next attempt 5 s later tells the log again, not the user.
+  EXPECT_TRUE(voxmere.WaitLogged("[IPC] Received CLOSE frame: 4000 Invalid Client ID", 2, 20000));
+  EXPECT_EQ(voxmere.Log("[Tray] Balloon shown: Discord rejected the client id").size(), 1u);
   EXPECT_EQ(voxmere.Exit(), 0);
   EXPECT_FALSE(voxmere.FileExists(L"config.json"));
 }
@@ -144,6 +156,73 @@ TEST(AppE2eTest, ModalUiStopsNothing) {
   EXPECT_FALSE(BobRinged());
   EXPECT_TRUE(WaitFor(BobRinged, 20000)) << "the speaking ring was not drawn under the menu";
   EXPECT_TRUE(MenuOpen(voxmere.Process().Id()));
+  EXPECT_EQ(voxmere.Exit(), 0);
+}
+
+// Discord as it really is, through a first start, a Discord restart and two
+// restarts of Voxmere: one consent dialog in all; a DM call asked for its
+// members once per connection, not once a second; no token or secret in
+// debug.log; and the last start's handshake, over Discord's limit, waits up
+// to 30 s for READY while every window of Voxmere keeps answering.
+TEST(AppE2eTest, OneConsentNoSnapshotStormAndPatienceWithAQueuedHandshake) {
+  VoxmereInstance voxmere(L"voxmere_discord_as_it_is");
+  Config config = TestConfig();
+  config.client_secret = L"TestSecretNotForTheLog42";
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "user 100000000000000001 alice global=Alice\n"
+      "channel 300000000000000003 Call type=1\nmember 100000000000000001 alice global=Alice\n"
+      "member 100000000000000007 fay global=Fay\nselect 300000000000000003\n"
+      "timeline\nwait 20000\nrestart\n"));
+  ChildProcess sim;
+  const std::wstring base = WidenAscii(StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\""));
+  ASSERT_FALSE(base.empty());
+  const std::vector<std::pair<std::wstring, std::wstring>> environment = {{L"VOXMERE_API_BASE", base},
+                                                                          {L"VOXMERE_CDN_BASE", base}};
+  const char* const kAuthenticated = "[IPC] Authentication successful!";
+  ASSERT_TRUE(voxmere.Start(environment));
+  ASSERT_TRUE(voxmere.WaitLogged(kAuthenticated, 1, 30000));
+  // 20 s of the call, then Discord restarts; Voxmere comes back with its token.
+  ASSERT_TRUE(WaitFor([&] { return !sim.Lines("RESTARTING").empty(); }, 30000));
+  const size_t fetches = sim.Lines("API FETCH /channels/300000000000000003/messages").size();
+  EXPECT_LE(fetches, 2u);
+  EXPECT_TRUE(voxmere.WaitLogged(kAuthenticated, 2, 30000));
+  for (int restart = 0; restart < 2; ++restart) {
+    EXPECT_EQ(voxmere.Exit(), 0);
+    for (const std::string& line : voxmere.Log())
+      EXPECT_TRUE(line.find("SimAccessToken") == std::string::npos && line.find("TestSecretNotForTheLog42") == std::string::npos)
+          << line;
+    ASSERT_TRUE(voxmere.Start(environment));
+    ASSERT_TRUE(WaitFor([&] { return voxmere.MessageWindow() != nullptr; }, 20000));
+  }
+  // The fourth handshake since Discord's restart: queued.
+  ASSERT_TRUE(WaitFor([&] { return !sim.Lines("HANDSHAKE QUEUED").empty(); }, 20000));
+  const ULONGLONG queued = GetTickCount64();
+  DWORD slowest = 0;
+  size_t asked = 0;
+  while (sim.Lines("HANDSHAKE RELEASED").empty() && GetTickCount64() - queued < 40000) {
+    std::vector<HWND> windows = {voxmere.MessageWindow()};
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VoxmereClass", nullptr));) {
+      DWORD owner = 0;
+      if (GetWindowThreadProcessId(w, &owner) && owner == voxmere.Process().Id()) windows.push_back(w);
+    }
+    for (HWND window : windows) {
+      DWORD_PTR ignored = 0;
+      const ULONGLONG before = GetTickCount64();
+      EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored), 0);
+      slowest = std::max<DWORD>(slowest, static_cast<DWORD>(GetTickCount64() - before));
+      ++asked;
+    }
+    Sleep(200);
+  }
+  const ULONGLONG waited = GetTickCount64() - queued;
+  EXPECT_FALSE(sim.Lines("HANDSHAKE RELEASED").empty());
+  EXPECT_TRUE(voxmere.WaitLogged(kAuthenticated, 1, 20000));
+  EXPECT_EQ(voxmere.Log("[IPC] Connecting to Discord...").size(), 1u) << "a second connection while READY waited";
+  EXPECT_LT(slowest, 1000u);
+  EXPECT_EQ(sim.Lines("CONSENT DIALOG").size(), 1u);
+  std::printf("Discord as it is: %zu consent dialog(s), %zu call snapshot fetch(es) in 20 s, READY queued %llu ms, "
+              "slowest of %zu window answers meanwhile %lu ms\n",
+              sim.Lines("CONSENT DIALOG").size(), fetches, waited, asked, slowest);
   EXPECT_EQ(voxmere.Exit(), 0);
 }
 
