@@ -138,8 +138,11 @@ function loadPlugin({ settings, layout } = {}) {
   return { plugin: new Plugin({ name: "Tallybell" }), Plugin, discord, toasts };
 }
 
+// A condition that throws (a failed assertion) ends the wait with its error.
 const waitUntil = (condition, timeoutMs, what, deadline = Date.now() + timeoutMs) => new Promise((resolve, reject) => {
-  const poll = () => (condition() ? resolve() : Date.now() > deadline ? reject(new Error(`timed out waiting for ${what}`)) : setTimeout(poll, 20));
+  const poll = () => { try {
+    if (condition()) resolve(); else if (Date.now() > deadline) reject(new Error(`timed out waiting for ${what}`)); else setTimeout(poll, 20);
+  } catch (error) { reject(error); } };
   poll();
 });
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
