@@ -366,14 +366,17 @@ class VoiceFeed {
     if (action.type === "RTC_CONNECTION_STATE" && action.streamKey) return;
     if (action.type === "SPEAKING" && (action.context || "default") !== "default") return;
     if (action.type === "VOICE_CHANNEL_SELECT") this.pickedHere = action.channelId || null;
-    const list = this.read();
+    const list = this.read(["START", "RETRY", "RESEND"].includes(action.type));
     if (list && listKey(list) !== this.sentKey) this.sendList(list);
     if (action.type === "SPEAKING") this.speakingChanged(action);
   }
 
-  findStores() {
+  // A store that is still missing is looked for on every action while the feed cannot work without
+  // it, and otherwise only now and then: SPEAKING comes many times a second.
+  findStores(everyStore) {
     const webpack = globalThis.BdApi && BdApi.Webpack;
-    for (const name of [...VOICE_NEEDS.map(([store]) => store), ...VOICE_HELPERS]) {
+    const names = VOICE_NEEDS.map(([store]) => store);
+    for (const name of everyStore ? [...names, ...VOICE_HELPERS] : names) {
       if (!this.stores[name] && webpack && typeof webpack.getStore === "function") this.stores[name] = webpack.getStore(name) || null;
     }
     const missing = VOICE_NEEDS.filter(([store, method]) => !this.stores[store] || typeof this.stores[store][method] !== "function")
@@ -394,8 +397,8 @@ class VoiceFeed {
   }
 
   // The list as it stands, or null while a store it needs is missing (then looked for again later).
-  read() {
-    const complete = this.findStores();
+  read(everyStore) {
+    const complete = this.findStores(everyStore);
     const list = complete ? this.readChannel() : null;
     const waitingForNames = !!list && list.members.some((member) => !member.name);
     if (!complete || waitingForNames) this.retryLater();
