@@ -256,6 +256,18 @@ class VoxmereLink {
   }
 }
 
+// The dispatcher does not catch a subscriber's exception: it skips the other subscribers and, for
+// gateway actions, makes Discord reconnect. Every callback it gets goes through here.
+function guarded(what, handle) {
+  return (action) => {
+    try {
+      handle(action);
+    } catch (error) {
+      logInfo(`${what} skipped:`, error && error.message);
+    }
+  };
+}
+
 // ---- Voice feed ----------------------------------------------------------------------------
 
 const MAX_VOICE_MESSAGE_BYTES = 4000;
@@ -326,13 +338,7 @@ class VoiceFeed {
     this.told = new Map();
     this.retryTimer = null;
     this.retriesLeft = 0;
-    this.onAction = (action) => {
-      try {
-        this.handle(action);
-      } catch (error) {
-        logInfo("voice update skipped:", error && error.message);
-      }
-    };
+    this.onAction = guarded("voice update", (action) => this.handle(action));
   }
 
   start() {
@@ -573,13 +579,7 @@ module.exports = class Tallybell {
     this.voice = null;
     // The open settings panel's status line, if any.
     this.showStatus = null;
-    this.onMessageCreate = (action) => {
-      try {
-        this.handleMessage(action);
-      } catch (error) {
-        logInfo("message skipped:", error && error.message);
-      }
-    };
+    this.onMessageCreate = guarded("message", (action) => this.handleMessage(action));
   }
 
   start() {
