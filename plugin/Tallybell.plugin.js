@@ -55,9 +55,8 @@ const DEFAULT_SETTINGS = {
 
 const BOOLEAN_SETTINGS = Object.keys(DEFAULT_SETTINGS).filter((key) => typeof DEFAULT_SETTINGS[key] === "boolean");
 
-const NO_DISPATCHER = "Discord's message events were not found, so no notifications can be forwarded; " +
-  "Tallybell needs an update for this Discord version.";
 const NEEDS_UPDATE = "Tallybell needs an update for this Discord version.";
+const NO_DISPATCHER = "Discord's message events were not found, so no notifications can be forwarded; " + NEEDS_UPDATE;
 
 const encoder = new TextEncoder();
 const utf8Length = (text) => encoder.encode(text).length;
@@ -159,8 +158,8 @@ class VoxmereLink {
     return true;
   }
 
-  // Voice updates go out at once and are never dropped for a newer one: Voxmere reads each frame of
-  // this kind by itself, and a speaking ring that lags is worse than none.
+  // Voice updates go out at once and none is dropped: the gap between notifications served receivers
+  // older than the voice feed, and a speaking ring that lags is worse than none.
   sendNow(text) {
     if (!this.connected || !this.socket) return false;
     try {
