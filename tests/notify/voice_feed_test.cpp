@@ -37,7 +37,6 @@ TEST(ParseFeedMessage, AcceptsTheFormatAndNamesWhatBreaksIt) {
       {Field(R"({"id":"1","avatar":null,"guild_avatar":null,"bot":true})"), Kind::ListPart, ""},
       // What the notification path would take is no feed message.
       {R"({"displayName":"Bob","content":"hi"})", std::nullopt, "no \"kind\""},
-      {R"({"kind":7})", std::nullopt, "no \"kind\""},
       {R"({"kind":"stream"})", std::nullopt, "unknown kind \"stream\""},
       {R"({"kind":"voice","live":true})", std::nullopt, "only ever false"},
       {"{\"kind\":\"voice\"", std::nullopt, "parse error"},
@@ -47,7 +46,6 @@ TEST(ParseFeedMessage, AcceptsTheFormatAndNamesWhatBreaksIt) {
       // Counters.
       {R"({"kind":"voice","part":0,"parts":1,"channel":null,"members":[]})", std::nullopt, "\"seq\" missing"},
       {R"({"kind":"voice","seq":-1,"part":0,"parts":1,"channel":null,"members":[]})", std::nullopt, "\"seq\" out of range"},
-      {R"({"kind":"voice","seq":"1","part":0,"parts":1,"channel":null,"members":[]})", std::nullopt, "\"seq\" out of range"},
       {ListText(1, 0, 0, {}), std::nullopt, "\"parts\" out of range"},
       {ListText(1, 0, 257, {}), std::nullopt, "\"parts\" out of range"},
       {ListText(1, 2, 2, {}), std::nullopt, "\"part\" out of range"},
@@ -57,10 +55,8 @@ TEST(ParseFeedMessage, AcceptsTheFormatAndNamesWhatBreaksIt) {
       {ListText(1, 0, 2, {}, "null"), std::nullopt, "members without a channel"},
       {ListText(1, 0, 1, {}, R"({"name":"General"})"), std::nullopt, "channel: \"id\" missing"},
       {ListText(1, 0, 1, {}, R"({"id":"3","type":"voice"})"), std::nullopt, "channel: \"type\" out of range"},
-      {ListText(1, 0, 1, {}, "[]"), std::nullopt, "channel: not an object"},
       {R"({"kind":"voice","seq":1,"part":0,"parts":1,"channel":null,"members":{}})", std::nullopt, "not an array"},
       {Field(R"({"name":"no id"})"), std::nullopt, "member 0: \"id\" missing"},
-      {Field(R"({"id":""})"), std::nullopt, "member 0: \"id\" empty"},
       {Field(R"({"id":1})"), std::nullopt, "member 0: \"id\" is not a string"},
       {Field(R"({"id":"1\u0000"})"), std::nullopt, "member 0: \"id\" holds NUL"},
       {Field(R"({"id":")" + std::string(257, '9') + "\"}"), std::nullopt, "member 0: \"id\" too long"},
@@ -69,7 +65,6 @@ TEST(ParseFeedMessage, AcceptsTheFormatAndNamesWhatBreaksIt) {
       {Field("5"), std::nullopt, "member 0: not an object"},
       {R"({"kind":"speaking","speaking":true})", std::nullopt, "speaking: \"user_id\" missing"},
       {R"({"kind":"speaking","user_id":"2"})", std::nullopt, "speaking: \"speaking\" missing"},
-      {R"({"kind":"speaking","user_id":"2","speaking":1})", std::nullopt, "not true or false"},
   };
   for (const Case& c : cases) {
     std::string error;
