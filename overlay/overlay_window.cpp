@@ -1,6 +1,5 @@
 #include "overlay/overlay_window.h"
 
-#include <shlwapi.h>
 
 #include <algorithm>
 
@@ -55,13 +54,6 @@ void SetTakesMouse(HWND hwnd, bool takes) {
 
 // A negative duration is read as 0 rather than as about 49 days.
 uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_config.notification_duration)); }
-
-std::wstring ConfigPathBesideExe() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  PathRemoveFileSpecW(path);
-  return std::wstring(path) + L"\\config.json";
-}
 
 }  // namespace
 
@@ -192,7 +184,7 @@ void OverlayWindow::EndDrag() {
   if (!dragging) return;
   dragging = false;
   ReleaseCapture();
-  SaveConfig(g_config, ConfigPathBesideExe());
+  SaveConfig(g_config, GetConfigPath());
   LogOverlay(L"Saved overlay position: X=" + std::to_wstring(g_config.overlay_x) +
              L" Y=" + std::to_wstring(g_config.overlay_y));
 }
