@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "notify/notification_data.h"
+#include "notify/websocket_frame.h"
 
 extern const wchar_t kNotificationPipeName[];
 constexpr uint16_t kNotificationWebSocketPort = 47523;
@@ -49,6 +50,8 @@ class NotificationServer {
 
  private:
   void Log(const std::string& message);
+  // The endpoints' shared parse: a text that is no JSON gets a log line.
+  NotificationData ParseForQueue(const std::string& text);
   // The endpoints' shared push; endpointLine gives their own log line from
   // the queue length after the push.
   void Enqueue(const NotificationData& data, const std::function<std::string(size_t pending)>& endpointLine);
@@ -61,6 +64,9 @@ class NotificationServer {
   SOCKET OpenWebSocketListener(bool logFailure);
   void AcceptWebSocketClient(SOCKET client);
   void HandleWebSocketClient(SOCKET client);
+  void ReceiveWebSocketFrames(SOCKET client, WSAEVENT readable);
+  // False when the frame ends the connection (Close).
+  bool HandleWebSocketFrame(SOCKET client, const WebSocketFrame& frame);
   bool PerformWebSocketHandshake(SOCKET client);
   void ReleaseWebSocketClient(SOCKET client);
 

@@ -4,7 +4,6 @@
 #include "notify/notification_server.h"
 
 #include "app/text_convert.h"
-#include "notify/notification_parse.h"
 
 namespace {
 
@@ -96,7 +95,7 @@ void NotificationServer::HandlePipeClient(HANDLE pipe, OVERLAPPED& io) {
     buffer[bytes] = '\0';
     const std::string text(buffer);
     Log("Pipe received: " + text.substr(0, 200));
-    NotificationData data = ParseNotification(text);
+    NotificationData data = ParseForQueue(text);
     if (data.displayName.empty()) continue;
     Enqueue(data, [&data](size_t) { return "Queued notification from pipe: " + WideToBytes(data.displayName); });
   }
