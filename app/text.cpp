@@ -71,6 +71,7 @@ const TextEntry kTexts[kTextCount] = {
     {L"Always Show Myself", L"自分を常に表示"},
     {L"Name Length Limit:", L"名前の最大文字数:"},
     {L"None", L"なし"},
+    {L"Show Avatars", L"アバターを表示"},
 };
 
 }  // namespace

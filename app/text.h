@@ -56,6 +56,7 @@ enum TextId : int {
   kTextAlwaysShowSelf,
   kTextMaxNameLength,
   kTextNoNameLimit,
+  kTextShowAvatars,
   kTextCount
 };
 

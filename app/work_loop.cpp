@@ -11,6 +11,7 @@
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
 #include "rpc/rpc_client.h"
+#include "ui/settings_window.h"
 
 namespace {
 
@@ -185,6 +186,7 @@ void RunMessageLoop() {
       g_running = false;
       break;
     }
+    if (HandleSettingsKeys(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
