@@ -47,7 +47,7 @@ bool AnotherInstanceRuns() {
 bool CreateMessageWindow(HINSTANCE instance) {
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = TrayWndProc;
+  wc.lpfnWndProc = MessageWindowProc;
   wc.hInstance = instance;
   wc.lpszClassName = L"VoxmereMessageClass";
   if (!RegisterClassExW(&wc)) {

@@ -77,14 +77,12 @@ void CreateTrayIcon() {
   Shell_NotifyIconW(NIM_ADD, &g_trayIcon);
 }
 
-LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (HandleWorkMessage(message, wParam, lParam)) return 0;
+bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TRAYICON:
       if (lParam == WM_RBUTTONUP) ShowTrayMenu(window);
       else if (lParam == WM_LBUTTONDBLCLK) ToggleOverlay();
-      WakeWorkLoop();
-      return 0;
+      return true;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
@@ -97,13 +95,9 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           break;
         default: ToggleMemberShown(LOWORD(wParam)); break;
       }
-      WakeWorkLoop();  // a shown overlay or a new connection wants its frame
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+      return true;
     default:
-      return DefWindowProcW(window, message, wParam, lParam);
+      return false;
   }
 }
 
@@ -149,11 +143,7 @@ void ToggleMemberShown(UINT command) {
   if (g_overlay) g_overlay->stateChanged = true;
 }
 
-void Reconnect() {
-  if (!g_rpcClient) return;
-  g_rpcClient->Disconnect();
-  g_rpcClient->clientSecret = g_config.client_secret;
-  bool connected = g_rpcClient->Connect(g_config.client_id);
+void ShowConnectionInTray(bool connected) {
   SetTip(Text(connected ? kTextTipConnected : kTextTipDisconnected));
   Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/config.h"
 #include "app/log.h"
 #include "app/tray.h"
 #include "notify/notification_server.h"
@@ -108,7 +109,51 @@ bool TrackModifierKeys(HRAWINPUT input) {
   }
 }
 
+// The work messages; true when handled.
+bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_APP_WAKE:
+      // Cleared first: a push after this point posts again.
+      g_workLoop.wakePosted = false;
+      if (wParam == kWakeRedraw && g_overlay) g_overlay->stateChanged = true;
+      RunDueWork();
+      return true;
+    case WM_TIMER:
+      if (wParam != kWorkTimerId) return false;
+      RunDueWork();
+      return true;
+    case WM_INPUT:
+      // The caller still passes it on to DefWindowProc, which frees it.
+      if (TrackModifierKeys(reinterpret_cast<HRAWINPUT>(lParam)) && g_overlay &&
+          g_overlay->SetDragMode(g_workLoop.ctrlHeld && g_workLoop.altHeld))
+        RunDueWork();
+      return false;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandleWorkMessage(message, wParam, lParam)) return 0;
+  if (HandleTrayMessage(window, message, wParam, lParam)) {
+    WakeWorkLoop();  // a shown overlay or a new connection wants its frame
+    return 0;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void Reconnect() {
+  if (!g_rpcClient) return;
+  g_rpcClient->Disconnect();
+  g_rpcClient->clientSecret = g_config.client_secret;
+  ShowConnectionInTray(g_rpcClient->Connect(g_config.client_id));
+}
 
 void StartWorkSources() {
   RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, g_messageWindow};  // generic desktop, keyboard
@@ -136,29 +181,6 @@ void StopWorkSources() {
 
 void WakeWorkLoop() {
   if (!g_workLoop.wakePosted.exchange(true)) PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0);
-}
-
-bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_APP_WAKE:
-      // Cleared first: a push after this point posts again.
-      g_workLoop.wakePosted = false;
-      if (wParam == kWakeRedraw && g_overlay) g_overlay->stateChanged = true;
-      RunDueWork();
-      return true;
-    case WM_TIMER:
-      if (wParam != kWorkTimerId) return false;
-      RunDueWork();
-      return true;
-    case WM_INPUT:
-      // The caller still passes it on to DefWindowProc, which frees it.
-      if (TrackModifierKeys(reinterpret_cast<HRAWINPUT>(lParam)) && g_overlay &&
-          g_overlay->SetDragMode(g_workLoop.ctrlHeld && g_workLoop.altHeld))
-        RunDueWork();
-      return false;
-    default:
-      return false;
-  }
 }
 
 void RunDueWork() {

@@ -187,11 +187,6 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
   overlay.Invalidate();
 }
 
-LRESULT CALLBACK BenchWorkWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (HandleWorkMessage(message, wParam, lParam)) return 0;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
 // One pipe client writes the probes one at a time; the program's own work
 // loop (woken by the queue, frames at once for news at rest) runs on this
 // thread, and the first frame drawn after a card arrived is when it showed.
@@ -211,7 +206,7 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     settled[i] = false;
   }
   WNDCLASSEXW wc = {sizeof(wc)};
-  wc.lpfnWndProc = BenchWorkWndProc;
+  wc.lpfnWndProc = MessageWindowProc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VoxmereBenchWork";
   RegisterClassExW(&wc);
