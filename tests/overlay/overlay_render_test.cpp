@@ -325,7 +325,9 @@ TEST_F(RenderTest, LabelFaceIsOneThatOpens) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
     TextPainter& text = GetRenderer().text;
     ASSERT_TRUE(text.Open(emoji, c.faces));
-    if (c.chosen) EXPECT_EQ(text.Face(), c.chosen);
+    if (c.chosen) {
+      EXPECT_EQ(text.Face(), c.chosen);
+    }
     EXPECT_FALSE(text.Face().empty());
     VoiceUser member = Member(L"8");
     member.username = L"Anna \u65E5\u672C";
