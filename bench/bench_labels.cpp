@@ -26,7 +26,7 @@ std::vector<std::wstring> Labels(bool mixed) {
   std::vector<std::wstring> labels;
   for (size_t i = 0; i < kLabels; ++i) {
     std::wstring number = std::to_wstring(10000000 + i);
-    labels.push_back(mixed ? L"Ann \U0001F525 \u65E5\u672C \u0639\u0644\u064A \u2728 " + number.substr(0, 7)
+    labels.push_back(mixed ? L"Ann \U0001F525 \u65E5\u672C \u0639\u0644\u064A \u2728 " + number.substr(1)
                            : L"Member name " + number);
   }
   return labels;

@@ -258,6 +258,7 @@ void Blend(FrameBuffer& frame, const PixelRect& clip, const TextPicture& picture
     for (int px = area.left; px < area.right; ++px, ++from, ++out) {
       uint32_t covered = picture.coverage[from];
       uint32_t colour = picture.colour.empty() ? 0 : picture.colour[from];
+      if (!covered && !colour) continue;  // most of a text's box
       if (silhouette) covered = OverByte(colour >> 24, covered);
       uint32_t top = Scale(ink, covered);
       if (!silhouette && colour) top = OverPixel(Scale(colour, inkAlpha), top);
@@ -422,20 +423,31 @@ TextPicture TextPainter::Rasterize(const std::wstring& text, float points, bool 
   return kept ? Picture(*kept->layout.Get()) : TextPicture();
 }
 
+const TextPicture& TextPainter::Pictured(Kept& kept) {
+  if (!kept.pictured) {
+    kept.picture = Picture(*kept.layout.Get());
+    kept.pictured = true;
+    // A mark or an emoji may reach past the layout box; what is measured covers the ink.
+    const TextPicture& p = kept.picture;
+    if (p.width > 0) {
+      kept.extent.width = std::max(kept.extent.width, static_cast<float>(p.left + p.width));
+      kept.extent.height = std::max(kept.extent.height, static_cast<float>(p.top + p.height));
+    }
+  }
+  return kept.picture;
+}
+
 TextExtent TextPainter::Measure(const std::wstring& text, float points, bool bold) {
   Kept* kept = Find(text, points, bold);
-  return kept ? kept->extent : TextExtent();
+  if (!kept) return TextExtent();
+  Pictured(*kept);
+  return kept->extent;
 }
 
 void TextPainter::Draw(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points, bool bold,
                        int x, int y, uint32_t argb, bool silhouette) {
   Kept* kept = Find(text, points, bold);
-  if (!kept) return;
-  if (!kept->pictured) {
-    kept->picture = Picture(*kept->layout.Get());
-    kept->pictured = true;
-  }
-  Blend(frame, clip, kept->picture, x, y, argb, silhouette);
+  if (kept) Blend(frame, clip, Pictured(*kept), x, y, argb, silhouette);
 }
 
 void TextPainter::DrawCentred(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points,

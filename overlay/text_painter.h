@@ -53,7 +53,8 @@ class TextPainter {
   void Close();
   const std::wstring& Face() const { return face_; }
 
-  // Width and height of the text's layout box; zero when not open.
+  // Width and height of the text's layout box, grown to hold its ink where a
+  // glyph reaches past it; zero when not open.
   TextExtent Measure(const std::wstring& text, float points, bool bold);
   // The text with its layout box's top-left corner at (x, y), window
   // coordinates, blended into frame within clip (empty: the whole frame).
@@ -81,6 +82,7 @@ class TextPainter {
   Kept* Find(const std::wstring& text, float points, bool bold);
   IDWriteTextFormat* Format(float points, bool bold);
   TextPicture Picture(IDWriteTextLayout& layout);
+  const TextPicture& Pictured(Kept& kept);
   std::wstring FamilyOf(IDWriteFontFace* face);
 
   Microsoft::WRL::ComPtr<IDWriteFactory2> factory_;

@@ -292,6 +292,13 @@ TEST_F(RenderTest, NamesInEveryScriptDrawRealGlyphsEmojiInColour) {
     }
     EXPECT_EQ(colour, c.colour);
     EXPECT_EQ(!boxed.empty(), c.box) << WideToUtf8(boxed);
+    // The geometry reserves the measured box and 3 pixels around it; the ink stays inside.
+    TextPicture ink = GetRenderer().text.Rasterize(c.name, 16.0f, true);
+    TextExtent box = GetRenderer().text.Measure(c.name, 16.0f, true);
+    EXPECT_GE(ink.left, -3);
+    EXPECT_GE(ink.top, -3);
+    EXPECT_LE(ink.left + ink.width, static_cast<int>(box.width) + 1 + 3);
+    EXPECT_LE(ink.top + ink.height, static_cast<int>(box.height) + 1 + 3);
     if (c.rightToLeft) {
       ASSERT_TRUE(runs[0].rightToLeft);
       EXPECT_GT(runs[0].lefts.front(), runs[0].lefts.back()) << "the first letter sits at the right";
