@@ -53,7 +53,7 @@ struct Config {
   bool show_only_speaking = false;
   bool always_show_self = true;       // matters only with show_only_speaking
   std::wstring hidden_users;          // comma-separated user ids
-  int32_t max_name_length = 0;        // 0: no limit, else 4 to 64
+  int32_t max_name_length = 0;        // user-perceived characters; 0: no limit, else 4 to 64
   std::string language;
 };
 

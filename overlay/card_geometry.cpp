@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cwctype>
 
-#include "app/text_convert.h"
+#include "overlay/text_clusters.h"
 
 namespace {
 
@@ -26,11 +26,6 @@ int NormalPosition(int position) { return IsValidPosition(position) ? position :
 
 bool StacksUpwards(int position) {
   return position == kCardBottomRight || position == kCardBottomLeft || position == kCardBottomCenter;
-}
-
-bool IsUnit(wchar_t unit, uint32_t low, uint32_t high) {
-  uint32_t u = static_cast<uint32_t>(unit) & 0xFFFF;
-  return u >= low && u <= high;
 }
 
 }  // namespace
@@ -87,9 +82,8 @@ std::wstring CardChannelLine(const std::wstring& channelName, const std::wstring
 }
 
 std::wstring CardInitial(const std::wstring& displayName) {
-  if (displayName.empty()) return std::wstring();
-  if (displayName.size() > 1 && IsUnit(displayName[0], 0xD800, 0xDBFF) && IsUnit(displayName[1], 0xDC00, 0xDFFF))
-    return displayName.substr(0, 2);
+  size_t first = ClusterLength(displayName, 0);
+  if (first != 1) return displayName.substr(0, first);
   return std::wstring(1, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(displayName[0]))));
 }
 
@@ -99,7 +93,7 @@ std::wstring CardInitial(const std::wstring& displayName) {
 std::wstring EllipsizeContent(const std::wstring& content, const std::function<float(const std::wstring&)>& measure,
                               float maxWidth) {
   if (content.size() <= kEllipsisUnits || measure(content) <= maxWidth) return content;
-  auto cut = [&content](size_t keep) { return content.substr(0, SafeUtf16Prefix(content, keep)) + kEllipsis; };
+  auto cut = [&content](size_t keep) { return content.substr(0, ClusterPrefixWithin(content, keep)) + kEllipsis; };
   // Never more than length - 4 units survive the first cut; "..." alone is
   // where the cutting stops, whether or not it fits.
   size_t best = 0;

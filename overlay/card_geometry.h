@@ -50,11 +50,13 @@ CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, flo
 // "" without a channel, "#channel" without a server, else "server • #channel".
 std::wstring CardChannelLine(const std::wstring& channelName, const std::wstring& serverName);
 
-// The letter of the placeholder avatar: the first character upper-cased; a
-// character outside the basic plane is kept whole (both surrogate units).
+// The letter of the placeholder avatar: the first user-perceived character,
+// upper-cased when it is a single unit; an emoji or a letter with its marks
+// is kept whole.
 std::wstring CardInitial(const std::wstring& displayName);
 
 // Content cut with "..." until measure() gives at most maxWidth; a content of
-// three units or fewer is never cut, and a cut never splits a surrogate pair.
+// three units or fewer is never cut, and a cut never splits a user-perceived
+// character (a flag, a ZWJ sequence, a letter and its marks).
 std::wstring EllipsizeContent(const std::wstring& content, const std::function<float(const std::wstring&)>& measure,
                               float maxWidth);

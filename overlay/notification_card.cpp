@@ -73,15 +73,10 @@ void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::
   g.FillEllipse(&disc, circle);
   std::wstring initial = CardInitial(displayName);
   if (initial.empty()) return;
-  const Gdiplus::Font* font = GetFont(FontFace::kInitial, kInitialPoints, Gdiplus::FontStyleBold);
-  if (!font) return;
-  Gdiplus::StringFormat centred;
-  centred.SetAlignment(Gdiplus::StringAlignmentCenter);
-  centred.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-  Gdiplus::SolidBrush ink(CardColor(255.0f, alpha, kWhiteRgb));
-  Gdiplus::RectF box(static_cast<float>(circle.X), static_cast<float>(circle.Y), static_cast<float>(circle.Width),
-                     static_cast<float>(circle.Height));
-  g.DrawString(initial.c_str(), static_cast<INT>(initial.size()), font, box, &centred, &ink);
+  g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
+  DrawFrameTextCentred(initial, kInitialPoints, true,
+                       PixelRect{circle.X, circle.Y, circle.X + circle.Width, circle.Y + circle.Height},
+                       MakeArgb(255.0f * alpha, kWhiteRgb));
 }
 
 void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& userId,
@@ -95,14 +90,8 @@ void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& display
   g.DrawEllipse(&ring, circle);
 }
 
-void DrawCardText(Graphics& g, const std::wstring& text, const Gdiplus::Font* font, int x, int y, Gdiplus::Color color) {
-  Gdiplus::SolidBrush brush(color);
-  g.DrawString(text.c_str(), static_cast<INT>(text.size()), font,
-               Gdiplus::PointF(static_cast<float>(x), static_cast<float>(y)), &brush);
-}
-
 // The content as the card shows it, measured once per text and font size.
-const std::wstring& FittedContent(Graphics& g, const Gdiplus::Font& font, int fontSize, const std::wstring& content) {
+const std::wstring& FittedContent(int fontSize, const std::wstring& content) {
   CardTextCache& cache = GetRenderer().cardText;
   if (cache.fontSize != fontSize || cache.fitted.size() > kKeptFittedContents) {
     cache.fitted.clear();
@@ -110,30 +99,21 @@ const std::wstring& FittedContent(Graphics& g, const Gdiplus::Font& font, int fo
   }
   auto found = cache.fitted.find(content);
   if (found != cache.fitted.end()) return found->second;
-  auto measure = [&](const std::wstring& text) {
-    Gdiplus::RectF bounds;
-    g.MeasureString(text.c_str(), static_cast<INT>(text.size()), &font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
-    return bounds.Width;
-  };
+  auto points = static_cast<float>(fontSize);
+  auto measure = [points](const std::wstring& text) { return GetRenderer().MeasureText(text, points, true).width; };
   return cache.fitted[content] = EllipsizeContent(content, measure, kCardContentMaxWidth);
 }
 
 void DrawTextLines(Graphics& g, const CardLayout& card, int fontSize, const std::wstring& displayName,
                    const std::wstring& content, const std::wstring& channelLine, float alpha) {
   auto fs = static_cast<float>(fontSize);
-  const Gdiplus::Font* nameFont = GetFont(FontFace::kLabel, fs + 4.0f, Gdiplus::FontStyleBold);
-  const Gdiplus::Font* contentFont = GetFont(FontFace::kLabel, fs, Gdiplus::FontStyleBold);
-  const Gdiplus::Font* channelFont = GetFont(FontFace::kLabel, fs - 2.0f, Gdiplus::FontStyleRegular);
-  if (!nameFont || !contentFont || !channelFont) return;
-
-  DrawCardText(g, displayName, nameFont, card.textX + 1, card.nameY + 1, CardColor(150.0f, alpha, kBlackRgb));
-  DrawCardText(g, displayName, nameFont, card.textX, card.nameY, CardColor(255.0f, alpha, kWhiteRgb));
-
-  DrawCardText(g, FittedContent(g, *contentFont, fontSize, content), contentFont, card.textX, card.contentY,
-               CardColor(220.0f, alpha, kContentRgb));
-
+  g.Flush(Gdiplus::FlushIntentionSync);  // the texts are blended into the same pixels
+  DrawFrameText(displayName, fs + 4.0f, true, card.textX + 1, card.nameY + 1, MakeArgb(150.0f * alpha, kBlackRgb), true);
+  DrawFrameText(displayName, fs + 4.0f, true, card.textX, card.nameY, MakeArgb(255.0f * alpha, kWhiteRgb));
+  DrawFrameText(FittedContent(fontSize, content), fs, true, card.textX, card.contentY,
+                MakeArgb(220.0f * alpha, kContentRgb));
   if (!channelLine.empty())
-    DrawCardText(g, channelLine, channelFont, card.textX, card.channelY, CardColor(150.0f, alpha, kChannelRgb));
+    DrawFrameText(channelLine, fs - 2.0f, false, card.textX, card.channelY, MakeArgb(150.0f * alpha, kChannelRgb));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/text_convert.h"
+#include "overlay/text_clusters.h"
 
 namespace {
 
@@ -100,8 +101,8 @@ MemberFilter MemberFilterFromConfig(const Config& c) {
 }
 
 std::wstring CutName(const std::wstring& name, int32_t maxLength) {
-  if (maxLength <= 0 || name.size() <= static_cast<size_t>(maxLength)) return name;
-  return name.substr(0, SafeUtf16Prefix(name, static_cast<size_t>(maxLength) - 1)) + L"\u2026";
+  if (maxLength <= 0 || CountClusters(name) <= static_cast<size_t>(maxLength)) return name;
+  return name.substr(0, ClusterPrefix(name, static_cast<size_t>(maxLength) - 1)) + L"\u2026";
 }
 
 size_t OverlayState::AddNotification(const OverlayNotification& record, uint32_t now) {

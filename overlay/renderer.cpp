@@ -1,10 +1,10 @@
 #include "overlay/renderer.h"
 
 #include <algorithm>
-#include <cwctype>
 
 #include "app/config.h"
 #include "app/log.h"
+#include "overlay/card_geometry.h"
 #include "overlay/frame_inputs.h"
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
@@ -12,7 +12,7 @@
 namespace {
 
 constexpr uint32_t kLoggedFrames = 3;
-constexpr size_t kKeptLabelSizes = 64;
+const wchar_t kEmojiFontFile[] = L"Twemoji.ttf";  // beside the executable
 constexpr uint32_t kPlaceholderRgb = 0x36393F;
 constexpr uint32_t kBotLabelRgb = 0x5865F2;
 constexpr uint32_t kWhiteRgb = 0xFFFFFF;
@@ -30,14 +30,6 @@ void ApplyFrameSettings(Gdiplus::Graphics& graphics) {
 }
 
 float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
-
-// The first letter upper-cased; a surrogate pair is kept whole.
-std::wstring Initial(const std::wstring& name) {
-  if (name.empty()) return std::wstring();
-  wchar_t first = name[0];
-  if (first >= 0xD800 && first <= 0xDBFF && name.size() > 1) return name.substr(0, 2);
-  return std::wstring(1, static_cast<wchar_t>(std::towupper(first)));
-}
 
 // One tile's drawing context: where, how big, and how dimmed.
 struct Tile {
@@ -84,22 +76,14 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   bool speaking = t.member.speaking;
   Gdiplus::SolidBrush disc(Gdiplus::Color(MakeArgb(speaking ? 200.0f : 80.0f, kPlaceholderRgb)));
   t.g.FillEllipse(&disc, t.x, t.y, t.size, t.size);
-  std::wstring initial = Initial(name);
+  std::wstring initial = CardInitial(name);
   if (initial.empty()) return;
-  const Gdiplus::Font* font = GetFont(FontFace::kInitial, static_cast<float>(t.size) / 2.5f, Gdiplus::FontStyleBold);
-  if (!font) return;
-  Gdiplus::StringFormat format;
-  format.SetAlignment(Gdiplus::StringAlignmentCenter);
-  format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-  auto length = static_cast<INT>(initial.size());
-  Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb)));
-  Gdiplus::RectF shadowBox(static_cast<float>(t.x + 2), static_cast<float>(t.y + 2), static_cast<float>(t.size),
-                           static_cast<float>(t.size));
-  t.g.DrawString(initial.c_str(), length, font, shadowBox, &format, &shadow);
-  Gdiplus::SolidBrush letter(Gdiplus::Color(MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb)));
-  Gdiplus::RectF box(static_cast<float>(t.x), static_cast<float>(t.y), static_cast<float>(t.size),
-                     static_cast<float>(t.size));
-  t.g.DrawString(initial.c_str(), length, font, box, &format, &letter);
+  t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
+  float points = static_cast<float>(t.size) / 2.5f;
+  PixelRect box{t.x, t.y, t.x + t.size, t.y + t.size};
+  DrawFrameTextCentred(initial, points, true, PixelRect{box.left + 2, box.top + 2, box.right + 2, box.bottom + 2},
+                       MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb));
+  DrawFrameTextCentred(initial, points, true, box, MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb));
 }
 
 void DrawLabel(const Tile& t, float scale) {
@@ -108,22 +92,18 @@ void DrawLabel(const Tile& t, float scale) {
   float base = t.member.speaking ? 255.0f : 100.0f;
   int fontSize = g_config.username_font_size;
   float points = LabelPoints(fontSize, scale);
-  const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, Gdiplus::FontStyleBold);
-  if (!font) return;
   int tx = 0, ty = 0;
   LabelOrigin(TilePlace{t.x, t.y, t.size, scale}, fontSize, tx, ty);
-  auto length = static_cast<INT>(text.size());
-  Gdiplus::PointF origin(static_cast<float>(tx), static_cast<float>(ty));
   TextExtent measured = GetRenderer().MeasureText(text, points, true);
+  if (measured.width <= 0.0f) return;
   auto w = static_cast<int>(measured.width);
   auto h = static_cast<int>(measured.height);
   DrawRoundedRect(t.g, static_cast<float>(tx - 8), static_cast<float>(ty - 4), static_cast<float>(w + 16),
                   static_cast<float>(h + 8), static_cast<float>((h + 8) / 2), MakeArgb(t.dim * 120.0f * lo, kBlackRgb),
                   0);
-  Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(lo * t.dim * 100.0f, kBlackRgb)));
-  t.g.DrawString(text.c_str(), length, font, Gdiplus::PointF(origin.X + 1, origin.Y + 1), &shadow);
-  Gdiplus::SolidBrush ink(Gdiplus::Color(MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb)));
-  t.g.DrawString(text.c_str(), length, font, origin, &ink);
+  t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
+  DrawFrameText(text, points, true, tx + 1, ty + 1, MakeArgb(lo * t.dim * 100.0f, kBlackRgb), true);
+  DrawFrameText(text, points, true, tx, ty, MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
 }
 
 void DrawBadge(const Tile& t) {
@@ -167,16 +147,15 @@ bool RendererInitialize() {
     return false;
   }
   r.avatars.Open();
+  r.text.Open(GetExeDirectory() + L"\\" + kEmojiFontFile);  // without it, texts are left out and logged
   return true;
 }
 
 void RendererShutdown() {
   Renderer& r = GetRenderer();
   r.avatars.Close();
-  r.fonts.Release();
+  r.text.Close();
   r.cardText.fitted.clear();
-  r.labelSizes.clear();
-  r.measureSurface.reset();
   r.frame = &r.scratch;
   r.scratch.Release();
   if (r.gdiplusToken) {
@@ -192,8 +171,7 @@ void Renderer::BeginFrame(int width, int height) {
 }
 
 void Renderer::TrimCaches() {
-  fonts.Trim();
-  if (labelSizes.size() > kKeptLabelSizes) labelSizes.clear();
+  text.Trim();
 }
 
 void Renderer::BeginPartialFrame(const PixelRect& dirty) {
@@ -213,18 +191,8 @@ void Renderer::DrawMember(size_t slot, const VoiceUser& member, uint32_t now) {
   DrawUser(tile.x, tile.y, tile.size, member, name, tile.scale);
 }
 
-TextExtent Renderer::MeasureText(const std::wstring& text, float points, bool bold) {
-  auto key = std::make_tuple(text, points, bold);
-  auto found = labelSizes.find(key);
-  if (found != labelSizes.end()) return found->second;
-  const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular);
-  if (!measureSurface) measureSurface = std::make_unique<Gdiplus::Bitmap>(1, 1, PixelFormat32bppPARGB);
-  if (!font || measureSurface->GetLastStatus() != Gdiplus::Ok) return TextExtent();
-  Gdiplus::Graphics graphics(measureSurface.get());
-  ApplyFrameSettings(graphics);
-  Gdiplus::RectF bounds;
-  graphics.MeasureString(text.c_str(), static_cast<INT>(text.size()), font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
-  return labelSizes[key] = TextExtent{bounds.Width, bounds.Height};
+TextExtent Renderer::MeasureText(const std::wstring& content, float points, bool bold) {
+  return text.Measure(content, points, bold);
 }
 
 void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale) {
@@ -313,8 +281,14 @@ std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
   return graphics;
 }
 
-const Gdiplus::Font* GetFont(FontFace face, float points, INT style) {
-  return GetRenderer().fonts.Get(face, points, style);
+void DrawFrameText(const std::wstring& text, float points, bool bold, int x, int y, Gdiplus::ARGB ink, bool silhouette) {
+  Renderer& r = GetRenderer();
+  r.text.Draw(*r.frame, r.clip, text, points, bold, x, y, ink, silhouette);
+}
+
+void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink) {
+  Renderer& r = GetRenderer();
+  r.text.DrawCentred(*r.frame, r.clip, text, points, bold, box, ink);
 }
 
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb) {
