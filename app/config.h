@@ -39,6 +39,7 @@ struct Config {
   ConfigColor muted_color = MakeConfigColor(237, 66, 69);
   ConfigColor deafened_color = MakeConfigColor(250, 166, 26);
   ConfigColor border_color = MakeConfigColor(255, 255, 255);
+  float border_opacity = 0.0f;  // of the outline of silent avatars; 0: none
   int32_t notification_position = 0;
   bool allow_multi_instance = false;
   int32_t username_font_size = 12;

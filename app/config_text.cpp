@@ -51,6 +51,7 @@ const ConfigKey kKeys[] = {
     {"always_show_self", &Config::always_show_self},
     {"hidden_users", &Config::hidden_users},
     {"max_name_length", &Config::max_name_length},
+    {"border_opacity", &Config::border_opacity},
     {"client_secret", &Config::client_secret, true},
     {"overlay_position", &Config::overlay_position, true},
     {"notification_duration", &Config::notification_duration, true},
@@ -147,6 +148,7 @@ void ReadKey(const Json& members, const ConfigKey& key, Config& config) {
 
 void ClampToRanges(Config& c) {
   c.username_label_opacity = std::clamp(c.username_label_opacity, 0.0f, 1.0f);
+  c.border_opacity = std::clamp(c.border_opacity, 0.0f, 1.0f);
   if (c.notification_position < 0 || c.notification_position > 5) c.notification_position = 0;
   c.username_font_size = std::clamp(c.username_font_size, 8, 24);
   c.notification_font_size = std::clamp(c.notification_font_size, 8, 24);

@@ -72,6 +72,7 @@ const TextEntry kTexts[kTextCount] = {
     {L"Name Length Limit:", L"名前の最大文字数:"},
     {L"None", L"なし"},
     {L"Show Avatars", L"アバターを表示"},
+    {L"Border Opacity:", L"枠線の不透明度:"},
 };
 
 }  // namespace

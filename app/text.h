@@ -57,6 +57,7 @@ enum TextId : int {
   kTextMaxNameLength,
   kTextNoNameLimit,
   kTextShowAvatars,
+  kTextBorderOpacity,
   kTextCount
 };
 

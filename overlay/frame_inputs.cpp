@@ -42,7 +42,8 @@ class SignatureWriter {
   Signature& out_;
 };
 
-// Settings that move or recolour everything, and the view.
+// The view and every setting, as the settings file holds them: drawing reads
+// its settings from the same snapshot, so no setting it uses can be left out.
 Signature SignLayout(const Config& c, const FrameView& v) {
   Signature layout;
   SignatureWriter w(layout);
@@ -51,24 +52,7 @@ Signature SignLayout(const Config& c, const FrameView& v) {
   w.Add(v.width);
   w.Add(v.height);
   w.Add(v.dragMode);
-  w.Add(c.avatar_size);
-  w.Add(c.overlay_x);
-  w.Add(c.overlay_y);
-  w.Add(c.inactive_opacity);
-  w.Add(c.username_label_opacity);
-  w.Add(c.username_font_size);
-  w.Add(c.show_names);
-  w.Add(c.speaking_color);
-  w.Add(c.muted_color);
-  w.Add(c.deafened_color);
-  w.Add(c.notification_position);
-  w.Add(c.notification_font_size);
-  w.Add(c.pip_enabled);
-  w.Add(c.pip_x);
-  w.Add(c.pip_y);
-  w.Add(c.pip_width);
-  w.Add(c.pip_height);
-  w.Add(c.pip_opacity);
+  for (char byte : FormatConfigText(c)) w.Add(static_cast<uint32_t>(static_cast<unsigned char>(byte)));
   return layout;
 }
 

@@ -126,7 +126,7 @@ void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,
 
 void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
                           size_t slot) {
-  int y = CardSlotY(g_config.notification_position, windowHeight, g_config.notification_font_size, slot);
+  int y = CardSlotY(GetRenderer().settings.notification_position, windowHeight, GetRenderer().settings.notification_font_size, slot);
   DrawNotificationEx(frameDc, y, windowWidth, card.displayName, card.content,
                      CardChannelLine(card.channelName, card.serverName), card.userId, card.avatarHash, card.alpha,
                      card.slideIn);
@@ -139,8 +139,8 @@ void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring&
   std::unique_ptr<Graphics> graphics = CreateFrameGraphics(frameDc);
   if (!graphics) return;
   Graphics& g = *graphics;
-  int fontSize = g_config.notification_font_size;
-  CardLayout card = PlaceCard(g_config.notification_position, windowWidth, y, fontSize, slideIn);
+  int fontSize = GetRenderer().settings.notification_font_size;
+  CardLayout card = PlaceCard(GetRenderer().settings.notification_position, windowWidth, y, fontSize, slideIn);
 
   auto x = static_cast<float>(card.x);
   auto top = static_cast<float>(card.y);

@@ -18,16 +18,19 @@ constexpr uint32_t kBotLabelRgb = 0x5865F2;
 constexpr uint32_t kWhiteRgb = 0xFFFFFF;
 constexpr uint32_t kBlackRgb = 0x000000;
 
-Gdiplus::ARGB Opaque(ConfigColor c) {
-  return Gdiplus::Color::MakeARGB(255, static_cast<BYTE>(ColorRed(c)), static_cast<BYTE>(ColorGreen(c)),
-                                  static_cast<BYTE>(ColorBlue(c)));
+uint32_t RgbOf(ConfigColor c) {
+  return static_cast<uint32_t>(ColorRed(c) << 16 | ColorGreen(c) << 8 | ColorBlue(c));
 }
+
+Gdiplus::ARGB Opaque(ConfigColor c) { return MakeArgb(255.0f, RgbOf(c)); }
 
 void ApplyFrameSettings(Gdiplus::Graphics& graphics) {
   graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
   graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
   graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
 }
+
+const Config& Settings() { return GetRenderer().settings; }
 
 float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
 
@@ -43,13 +46,22 @@ struct Tile {
 
 void DrawRings(const Tile& t) {
   if (t.member.speaking) {
-    Gdiplus::Pen ring(Gdiplus::Color(Opaque(g_config.speaking_color)), 6.0f);
+    Gdiplus::Pen ring(Gdiplus::Color(Opaque(Settings().speaking_color)), 6.0f);
     t.g.DrawEllipse(&ring, t.x - 4, t.y - 4, t.size + 8, t.size + 8);
   }
   for (int i = 4; i >= 1; --i) {
     Gdiplus::Pen halo(Gdiplus::Color(MakeArgb((110.0f - 20.0f * i) * t.dim, kBlackRgb)), static_cast<float>(i + 1));
     t.g.DrawEllipse(&halo, t.x - 2 * i, t.y - 2 * i, t.size + 4 * i, t.size + 4 * i);
   }
+}
+
+// A silent tile's outline in the border colour, over the avatar's edge; at
+// border_opacity 0 (the default) there is none, as there never was.
+void DrawBorder(const Tile& t) {
+  float opacity = Clamp01(Settings().border_opacity);
+  if (t.member.speaking || opacity <= 0.0f) return;
+  Gdiplus::Pen pen(Gdiplus::Color(MakeArgb(255.0f * opacity, RgbOf(Settings().border_color))), 2.0f);
+  t.g.DrawEllipse(&pen, t.x, t.y, t.size, t.size);
 }
 
 void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
@@ -63,7 +75,7 @@ void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
     t.g.DrawImage(&image, target);
   } else {
     Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
-    matrix.m[3][3] = Clamp01(g_config.inactive_opacity);
+    matrix.m[3][3] = Clamp01(Settings().inactive_opacity);
     Gdiplus::ImageAttributes attributes;
     attributes.SetColorMatrix(&matrix);
     t.g.DrawImage(&image, target, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()),
@@ -88,9 +100,9 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
 
 void DrawLabel(const Tile& t, float scale) {
   std::wstring text = LabelText(t.member);
-  float lo = g_config.username_label_opacity;
+  float lo = Settings().username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
-  int fontSize = g_config.username_font_size;
+  int fontSize = Settings().username_font_size;
   float points = LabelPoints(fontSize, scale);
   int tx = 0, ty = 0;
   LabelOrigin(TilePlace{t.x, t.y, t.size, scale}, fontSize, tx, ty);
@@ -113,7 +125,7 @@ void DrawBadge(const Tile& t) {
   int by = t.y + t.size - d + 2;
   int cx = bx + d / 2;
   int cy = by + d / 2;
-  Gdiplus::SolidBrush fill(Gdiplus::Color(Opaque(deafened ? g_config.deafened_color : g_config.muted_color)));
+  Gdiplus::SolidBrush fill(Gdiplus::Color(Opaque(deafened ? Settings().deafened_color : Settings().muted_color)));
   t.g.FillEllipse(&fill, bx, by, d, d);
   Gdiplus::Pen glyph(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 1.5f);
   if (deafened) {
@@ -179,13 +191,13 @@ void Renderer::BeginPartialFrame(const PixelRect& dirty) {
 }
 
 void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
-  size_t shown = MembersOnScreen(users.size(), g_config.overlay_y, g_config.avatar_size,
+  size_t shown = MembersOnScreen(users.size(), Settings().overlay_y, Settings().avatar_size,
                                  frame->originY + static_cast<int>(frame->height));
   for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is below the screen
 }
 
 void Renderer::DrawMember(size_t slot, const VoiceUser& member, uint32_t now) {
-  TilePlace tile = PlaceTile(slot, member, g_config, now);
+  TilePlace tile = PlaceTile(slot, member, Settings(), now);
   if (tile.size < 1) return;
   const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
   DrawUser(tile.x, tile.y, tile.size, member, name, tile.scale);
@@ -198,13 +210,19 @@ TextExtent Renderer::MeasureText(const std::wstring& content, float points, bool
 void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale) {
   std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frame->dc);
   if (!graphics) return;
-  Tile tile{*graphics, x, y, size, member, member.speaking ? 1.0f : Clamp01(g_config.inactive_opacity)};
+  Tile tile{*graphics, x, y, size, member, member.speaking ? 1.0f : Clamp01(Settings().inactive_opacity)};
+  const bool label = Settings().show_names && !name.empty();
+  if (!Settings().show_avatars) {  // the names alone, in their places
+    if (label) DrawLabel(tile, scale);
+    return;
+  }
   DrawRings(tile);
   if (Gdiplus::Image* image = GetAvatar(member.id, member.avatarHash))
     DrawAvatarImage(tile, *image);
   else
     DrawPlaceholder(tile, name);
-  if (g_config.show_names && !name.empty()) DrawLabel(tile, scale);
+  DrawBorder(tile);
+  if (label) DrawLabel(tile, scale);
   if (member.deafened || member.muted) DrawBadge(tile);
 }
 

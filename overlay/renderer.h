@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/config.h"
 #include "overlay/avatar_cache.h"
 #include "overlay/frame_buffer.h"
 #include "overlay/frame_inputs.h"
@@ -22,6 +23,9 @@ struct VoiceUser;
 
 struct Renderer {
   ULONG_PTR gdiplusToken = 0;
+  // The settings drawing reads: the overlay takes this snapshot of g_config
+  // once per frame and signs the frame with it.
+  Config settings;
   // Drawing goes to *frame: the overlay points it at the frame of the window
   // it draws, else it is scratch (tests and benchmarks).
   FrameBuffer scratch;

@@ -65,27 +65,30 @@ const ControlSpec kControls[] = {
     {L"BUTTON", kIdDeafenedColor, kNoText, L"", 200, 168, 60, 24, kSwatch},
     {L"STATIC", 0, kTextBorderColor, nullptr, 20, 200, 170, 20, kChild},
     {L"BUTTON", kIdBorderColor, kNoText, L"", 200, 198, 60, 24, kSwatch},
-    {L"STATIC", 0, kTextUsernameFontSize, nullptr, 20, 235, 150, 20, kChild},
-    {TRACKBAR_CLASSW, kIdUsernameFontSize, kNoText, L"", 170, 235, 130, 30, kTrackbar},
-    {L"STATIC", kIdUsernameFontSizeValue, kNoText, L"12pt", 310, 235, 50, 20, kChild},
-    {L"STATIC", 0, kTextNotificationFontSize, nullptr, 20, 275, 150, 20, kChild},
-    {TRACKBAR_CLASSW, kIdNotificationFontSize, kNoText, L"", 170, 275, 130, 30, kTrackbar},
-    {L"STATIC", kIdNotificationFontSizeValue, kNoText, L"12pt", 310, 275, 50, 20, kChild},
-    {L"STATIC", 0, kTextNotificationPosition, nullptr, 20, 317, 150, 20, kChild},
-    {L"COMBOBOX", kIdNotificationPosition, kNoText, L"", 170, 315, 190, 200, kDropDown},
-    {L"BUTTON", kIdPipEnabled, kTextEnablePip, nullptr, 20, 350, 300, 24, kCheckBox},
-    {L"BUTTON", kIdAllowMultiInstance, kTextAllowMultipleInstances, nullptr, 20, 380, 250, 24, kCheckBox},
-    {L"STATIC", 0, kTextLanguage, nullptr, 20, 417, 150, 20, kChild},
-    {L"COMBOBOX", kIdLanguage, kNoText, L"", 170, 415, 190, 150, kDropDown},
-    {L"STATIC", kIdLanguageNote, kTextLanguageRestartNote, nullptr, 170, 443, 210, 20, kChild},
-    {L"BUTTON", kIdShowOnlySpeaking, kTextShowOnlySpeaking, nullptr, 20, 478, 300, 24, kCheckBox},
-    {L"BUTTON", kIdAlwaysShowSelf, kTextAlwaysShowSelf, nullptr, 20, 508, 300, 24, kCheckBox},
-    {L"BUTTON", kIdShowAvatars, kTextShowAvatars, nullptr, 20, 538, 300, 24, kCheckBox},
-    {L"STATIC", 0, kTextMaxNameLength, nullptr, 20, 573, 150, 20, kChild},
-    {TRACKBAR_CLASSW, kIdMaxNameLength, kNoText, L"", 170, 573, 130, 30, kTrackbar},
-    {L"STATIC", kIdMaxNameLengthValue, kNoText, L"", 310, 573, 50, 20, kChild},
-    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 618, 80, 30, kDefaultButton},
-    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 618, 80, 30, kPushButton},
+    {L"STATIC", 0, kTextBorderOpacity, nullptr, 20, 235, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdBorderOpacity, kNoText, L"", 170, 235, 150, 30, kTrackbar},
+    {L"STATIC", kIdBorderOpacityValue, kNoText, L"0%", 330, 235, 50, 20, kChild},
+    {L"STATIC", 0, kTextUsernameFontSize, nullptr, 20, 275, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdUsernameFontSize, kNoText, L"", 170, 275, 130, 30, kTrackbar},
+    {L"STATIC", kIdUsernameFontSizeValue, kNoText, L"12pt", 310, 275, 50, 20, kChild},
+    {L"STATIC", 0, kTextNotificationFontSize, nullptr, 20, 315, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdNotificationFontSize, kNoText, L"", 170, 315, 130, 30, kTrackbar},
+    {L"STATIC", kIdNotificationFontSizeValue, kNoText, L"12pt", 310, 315, 50, 20, kChild},
+    {L"STATIC", 0, kTextNotificationPosition, nullptr, 20, 357, 150, 20, kChild},
+    {L"COMBOBOX", kIdNotificationPosition, kNoText, L"", 170, 355, 190, 200, kDropDown},
+    {L"BUTTON", kIdPipEnabled, kTextEnablePip, nullptr, 20, 390, 300, 24, kCheckBox},
+    {L"BUTTON", kIdAllowMultiInstance, kTextAllowMultipleInstances, nullptr, 20, 420, 250, 24, kCheckBox},
+    {L"STATIC", 0, kTextLanguage, nullptr, 20, 457, 150, 20, kChild},
+    {L"COMBOBOX", kIdLanguage, kNoText, L"", 170, 455, 190, 150, kDropDown},
+    {L"STATIC", kIdLanguageNote, kTextLanguageRestartNote, nullptr, 170, 483, 210, 20, kChild},
+    {L"BUTTON", kIdShowOnlySpeaking, kTextShowOnlySpeaking, nullptr, 20, 518, 300, 24, kCheckBox},
+    {L"BUTTON", kIdAlwaysShowSelf, kTextAlwaysShowSelf, nullptr, 20, 548, 300, 24, kCheckBox},
+    {L"BUTTON", kIdShowAvatars, kTextShowAvatars, nullptr, 20, 578, 300, 24, kCheckBox},
+    {L"STATIC", 0, kTextMaxNameLength, nullptr, 20, 613, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdMaxNameLength, kNoText, L"", 170, 613, 130, 30, kTrackbar},
+    {L"STATIC", kIdMaxNameLengthValue, kNoText, L"", 310, 613, 50, 20, kChild},
+    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 658, 80, 30, kDefaultButton},
+    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 658, 80, 30, kPushButton},
 };
 
 const TextId kPositionItems[] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
@@ -105,6 +108,7 @@ struct SliderBinding {
 const SliderBinding kSliders[] = {
     {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, SliderKind::kOpacity},
     {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, SliderKind::kOpacity},
+    {kIdBorderOpacity, kIdBorderOpacityValue, 0, 100, 10, SliderKind::kOpacity},
     {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
     {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
     {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength},
@@ -137,7 +141,11 @@ const ColorBinding kColors[] = {
 };
 
 float* OpacityField(Config& config, int sliderId) {
-  return sliderId == kIdInactiveOpacity ? &config.inactive_opacity : &config.username_label_opacity;
+  switch (sliderId) {
+    case kIdInactiveOpacity: return &config.inactive_opacity;
+    case kIdBorderOpacity: return &config.border_opacity;
+    default: return &config.username_label_opacity;
+  }
 }
 
 int32_t* FontSizeField(Config& config, int sliderId) {
@@ -154,6 +162,7 @@ ConfigColor* ColorField(Config& config, int buttonId) {
 void CopyWindowSettings(const Config& from, Config& to) {
   to.inactive_opacity = from.inactive_opacity;
   to.username_label_opacity = from.username_label_opacity;
+  to.border_opacity = from.border_opacity;
   to.username_font_size = from.username_font_size;
   to.notification_font_size = from.notification_font_size;
   to.max_name_length = from.max_name_length;
@@ -395,7 +404,7 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   RegisterClassExW(&wc);  // already registered after the first opening
   // WS_EX_CONTROLPARENT: tabbing goes through the controls as in a dialog.
   HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Text(kTextSettingsTitle),
-                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 420, 725, owner, nullptr,
+                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 420, 765, owner, nullptr,
                                 instance, nullptr);
   if (!window) return;
   g_settings.window = window;

@@ -34,6 +34,8 @@ enum SettingsControlId : int {
   kIdMaxNameLength = 1022,
   kIdMaxNameLengthValue = 1023,
   kIdShowAvatars = 1024,
+  kIdBorderOpacity = 1025,
+  kIdBorderOpacityValue = 1026,
 };
 
 // Saves to config.json beside the executable.

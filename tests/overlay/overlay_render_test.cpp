@@ -93,12 +93,35 @@ class RenderTest : public testing::Test {
     g_config.speaking_color = MakeConfigColor(0, 255, 0);
   }
   static void Frame(int width, int height) {
+    GetRenderer().settings = g_config;  // the overlay's snapshot, taken per frame
     GetRenderer().BeginFrame(width, height);
     ASSERT_NE(GetRenderer().frame->pixels, nullptr);
   }
   static LoopbackHttpServer* cdn_;
 };
 LoopbackHttpServer* RenderTest::cdn_ = nullptr;
+
+// The border colour outlines silent tiles once it has an opacity (none by
+// default, the picture as it always was); without avatars only the names show.
+TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
+  VoiceUser member = Member(L"43");  // no avatar: the placeholder disc
+  auto blue = [](const Pixel& p) { return p.b > 100 && p.r < 40 && p.g < 40; };
+  auto blueAtEdge = [&] {
+    Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+    return Count(kX - 2, kY - 2, kX + kSize + 2, kY + kSize + 2, blue);
+  };
+  g_config.border_color = MakeConfigColor(0, 0, 255);
+  EXPECT_EQ(blueAtEdge(), 0);
+  g_config.border_opacity = 1.0f;
+  EXPECT_GT(blueAtEdge(), 100);
+  member.speaking = true;
+  EXPECT_EQ(blueAtEdge(), 0);
+
+  g_config.show_avatars = false;
+  Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+  EXPECT_EQ(Count(kX - 8, kY - 8, kX + kSize, kY + kSize + 8, Drawn), 0) << "a tile without avatars";
+  EXPECT_GT(Count(kX + kSize, kY, 400, kY + kSize, Drawn), 100) << "no name beside it";
+}
 
 TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
   VoiceUser member = Member(L"42");
