@@ -68,10 +68,11 @@ CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, flo
   }
   card.avatarX = card.x + kAvatarInset;
   card.avatarY = card.y + (card.height - kCardAvatarSize) / 2;
-  card.textX = card.x + kTextInset;
-  card.nameY = card.y + kNameTop;
-  card.contentY = card.nameY + fontSize + 10;
-  card.channelY = card.contentY + fontSize + 6;
+  const int textX = card.x + kTextInset;
+  const auto fs = static_cast<float>(fontSize);
+  card.name = {textX, card.y + kNameTop, fs + 4.0f, true};
+  card.content = {textX, card.name.y + fontSize + 10, fs, true};
+  card.channel = {textX, card.content.y + fontSize + 6, fs - 2.0f, false};
   return card;
 }
 

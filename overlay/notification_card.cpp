@@ -90,39 +90,36 @@ void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& display
   g.DrawEllipse(&ring, circle);
 }
 
-// The content as the card shows it, measured once per text and font size.
-const std::wstring& FittedContent(int fontSize, const std::wstring& content) {
+// The content as the card shows it, measured once per text and size.
+const std::wstring& FittedContent(const CardTextLine& line, const std::wstring& content) {
   CardTextCache& cache = GetRenderer().cardText;
-  if (cache.fontSize != fontSize || cache.fitted.size() > kKeptFittedContents) {
+  if (cache.points != line.points || cache.fitted.size() > kKeptFittedContents) {
     cache.fitted.clear();
-    cache.fontSize = fontSize;
+    cache.points = line.points;
   }
   auto found = cache.fitted.find(content);
   if (found != cache.fitted.end()) return found->second;
-  auto points = static_cast<float>(fontSize);
-  auto measure = [points](const std::wstring& text) { return GetRenderer().MeasureText(text, points, true).width; };
+  auto measure = [&line](const std::wstring& text) {
+    return GetRenderer().MeasureText(text, line.points, line.bold).width;
+  };
   return cache.fitted[content] = EllipsizeContent(content, measure, kCardContentMaxWidth);
 }
 
-void DrawTextLines(Graphics& g, const CardLayout& card, int fontSize, const std::wstring& displayName,
-                   const std::wstring& content, const std::wstring& channelLine, float alpha) {
-  auto fs = static_cast<float>(fontSize);
+void DrawLine(const CardTextLine& line, const std::wstring& text, Gdiplus::ARGB ink, int offset = 0,
+              bool silhouette = false) {
+  DrawFrameText(text, line.points, line.bold, line.x + offset, line.y + offset, ink, silhouette);
+}
+
+void DrawTextLines(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& content,
+                   const std::wstring& channelLine, float alpha) {
   g.Flush(Gdiplus::FlushIntentionSync);  // the texts are blended into the same pixels
-  DrawFrameText(displayName, fs + 4.0f, true, card.textX + 1, card.nameY + 1, MakeArgb(150.0f * alpha, kBlackRgb), true);
-  DrawFrameText(displayName, fs + 4.0f, true, card.textX, card.nameY, MakeArgb(255.0f * alpha, kWhiteRgb));
-  DrawFrameText(FittedContent(fontSize, content), fs, true, card.textX, card.contentY,
-                MakeArgb(220.0f * alpha, kContentRgb));
-  if (!channelLine.empty())
-    DrawFrameText(channelLine, fs - 2.0f, false, card.textX, card.channelY, MakeArgb(150.0f * alpha, kChannelRgb));
+  DrawLine(card.name, displayName, MakeArgb(150.0f * alpha, kBlackRgb), 1, true);
+  DrawLine(card.name, displayName, MakeArgb(255.0f * alpha, kWhiteRgb));
+  DrawLine(card.content, FittedContent(card.content, content), MakeArgb(220.0f * alpha, kContentRgb));
+  if (!channelLine.empty()) DrawLine(card.channel, channelLine, MakeArgb(150.0f * alpha, kChannelRgb));
 }
 
 }  // namespace
-
-void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,
-                           const std::vector<OverlayNotification>& notifications) {
-  for (size_t i = 0; i < notifications.size(); ++i)
-    DrawNotificationCard(frameDc, windowWidth, windowHeight, notifications[i], i);
-}
 
 void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
                           size_t slot) {
@@ -152,5 +149,5 @@ void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring&
   DrawRoundedRect(g, x, top, width, height, radius, MakeArgb(230.0f * alpha, kBodyRgb), 0);
   DrawAccentStrip(g, card, alpha);
   DrawAvatar(g, card, displayName, userId, avatarHash, alpha);
-  DrawTextLines(g, card, fontSize, displayName, content, channelLine, alpha);
+  DrawTextLines(g, card, displayName, content, channelLine, alpha);
 }

@@ -102,20 +102,20 @@ void DrawLabel(const Tile& t, float scale) {
   std::wstring text = LabelText(t.member);
   float lo = Settings().username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
-  int fontSize = Settings().username_font_size;
-  float points = LabelPoints(fontSize, scale);
-  int tx = 0, ty = 0;
-  LabelOrigin(TilePlace{t.x, t.y, t.size, scale}, fontSize, tx, ty);
-  TextExtent measured = GetRenderer().MeasureText(text, points, true);
-  if (measured.width <= 0.0f) return;
-  auto w = static_cast<int>(measured.width);
-  auto h = static_cast<int>(measured.height);
-  DrawRoundedRect(t.g, static_cast<float>(tx - 8), static_cast<float>(ty - 4), static_cast<float>(w + 16),
-                  static_cast<float>(h + 8), static_cast<float>((h + 8) / 2), MakeArgb(t.dim * 120.0f * lo, kBlackRgb),
-                  0);
+  auto measure = [](const std::wstring& content, float points, bool bold) {
+    return GetRenderer().MeasureText(content, points, bold);
+  };
+  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings().username_font_size, text, measure);
+  if (label.text.width <= 0.0f) return;
+  const PixelRect& pill = label.pill;
+  const auto pillHeight = static_cast<float>(pill.bottom - pill.top);
+  DrawRoundedRect(t.g, static_cast<float>(pill.left), static_cast<float>(pill.top),
+                  static_cast<float>(pill.right - pill.left), pillHeight, static_cast<float>((pill.bottom - pill.top) / 2),
+                  MakeArgb(t.dim * 120.0f * lo, kBlackRgb), 0);
   t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-  DrawFrameText(text, points, true, tx + 1, ty + 1, MakeArgb(lo * t.dim * 100.0f, kBlackRgb), true);
-  DrawFrameText(text, points, true, tx, ty, MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
+  DrawFrameText(text, label.points, true, label.textX + 1, label.textY + 1, MakeArgb(lo * t.dim * 100.0f, kBlackRgb), true);
+  DrawFrameText(text, label.points, true, label.textX, label.textY,
+                MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
 }
 
 void DrawBadge(const Tile& t) {
