@@ -100,7 +100,7 @@ const std::wstring& FittedContent(int fontSize, const std::wstring& content) {
   auto found = cache.fitted.find(content);
   if (found != cache.fitted.end()) return found->second;
   auto points = static_cast<float>(fontSize);
-  auto measure = [points](const std::wstring& text) { return GetRenderer().MeasureText(text, points, true).width; };
+  auto measure = [points](const std::wstring& text) { return GetRenderer().text.LayoutWidth(text, points, true); };
   return cache.fitted[content] = EllipsizeContent(content, measure, kCardContentMaxWidth);
 }
 
