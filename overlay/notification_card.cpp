@@ -100,7 +100,7 @@ const std::wstring& FittedContent(const CardTextLine& line, const std::wstring& 
   auto found = cache.fitted.find(content);
   if (found != cache.fitted.end()) return found->second;
   auto measure = [&line](const std::wstring& text) {
-    return GetRenderer().MeasureText(text, line.points, line.bold).width;
+    return GetRenderer().text.LayoutWidth(text, line.points, line.bold);
   };
   return cache.fitted[content] = EllipsizeContent(content, measure, kCardContentMaxWidth);
 }

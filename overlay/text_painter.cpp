@@ -391,17 +391,29 @@ IDWriteTextFormat* TextPainter::Format(float points, bool bold) {
   return (formats_[key] = format).Get();
 }
 
+ComPtr<IDWriteTextLayout> TextPainter::Layout(const std::wstring& text, float points, bool bold) {
+  ComPtr<IDWriteTextLayout> layout;
+  IDWriteTextFormat* format = factory_ && !text.empty() ? Format(points, bold) : nullptr;
+  if (!format) return layout;
+  HRESULT hr = factory_->CreateTextLayout(text.c_str(), static_cast<UINT32>(text.size()), format, kUnbounded,
+                                          kUnbounded, &layout);
+  if (FAILED(hr)) LogFailure(L"CreateTextLayout", hr);
+  return layout;
+}
+
+float TextPainter::LayoutWidth(const std::wstring& text, float points, bool bold) {
+  ComPtr<IDWriteTextLayout> layout = Layout(text, points, bold);
+  DWRITE_TEXT_METRICS metrics = {};
+  return layout && SUCCEEDED(layout->GetMetrics(&metrics)) ? metrics.widthIncludingTrailingWhitespace : 0.0f;
+}
+
 TextPainter::Kept* TextPainter::Find(const std::wstring& text, float points, bool bold) {
-  if (!factory_ || face_.empty() || text.empty()) return nullptr;
   auto key = std::make_tuple(text, points, bold);
   auto found = kept_.find(key);
   if (found != kept_.end()) return &found->second;
-  IDWriteTextFormat* format = Format(points, bold);
-  if (!format) return nullptr;
   Kept kept;
-  HRESULT hr = factory_->CreateTextLayout(text.c_str(), static_cast<UINT32>(text.size()), format, kUnbounded,
-                                          kUnbounded, &kept.layout);
-  if (FAILED(hr)) return LogFailure(L"CreateTextLayout", hr), nullptr;
+  kept.layout = Layout(text, points, bold);
+  if (!kept.layout) return nullptr;
   DWRITE_TEXT_METRICS metrics = {};
   if (SUCCEEDED(kept.layout->GetMetrics(&metrics)))
     kept.extent = TextExtent{metrics.widthIncludingTrailingWhitespace, metrics.height};

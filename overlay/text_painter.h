@@ -62,14 +62,17 @@ class TextPainter {
   // colour glyphs are inked too (a shadow).
   void Draw(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points, bool bold, int x,
             int y, uint32_t argb, bool silhouette = false);
-  // Centred in the box (x, y, width, height).
+  // The layout's width alone, nothing kept: for trying out cuts of a text.
+  float LayoutWidth(const std::wstring& text, float points, bool bold);
+  // Centred in the box.
   void DrawCentred(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points, bool bold,
                    const PixelRect& box, uint32_t argb);
   std::vector<GlyphRunRecord> GlyphRuns(const std::wstring& text, float points, bool bold);
   // Between frames: forgets the kept layouts once many piled up (an entry
   // animation passes through a new size every frame).
   void Trim();
-  // Exposed for the benchmark: a layout's picture drawn afresh from its kept layout.
+  // A kept layout's picture made afresh (what a first draw costs beyond the
+  // layout; the benchmark and the ink checks use it).
   TextPicture Rasterize(const std::wstring& text, float points, bool bold);
 
  private:
@@ -80,6 +83,7 @@ class TextPainter {
     TextPicture picture;
   };
   Kept* Find(const std::wstring& text, float points, bool bold);
+  Microsoft::WRL::ComPtr<IDWriteTextLayout> Layout(const std::wstring& text, float points, bool bold);
   IDWriteTextFormat* Format(float points, bool bold);
   TextPicture Picture(IDWriteTextLayout& layout);
   const TextPicture& Pictured(Kept& kept);
