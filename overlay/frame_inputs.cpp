@@ -106,11 +106,11 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
   item.kind = FrameItemKind::kCard;
   item.index = slot;
   SignatureWriter w(item.signature);
-  w.Add(card.displayName);
-  w.Add(card.content);
-  w.Add(card.channelName);
-  w.Add(card.serverName);
-  w.Add(card.userId);
+  w.Add(card.data.displayName);
+  w.Add(card.data.content);
+  w.Add(card.data.channelName);
+  w.Add(card.data.serverName);
+  w.Add(card.data.userId);
   w.Add(card.alpha);
   w.Add(avatar);
   w.Add(card.slideIn);  // last: LookOf leaves it out
@@ -122,11 +122,11 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
   item.rect = Box(c.x, c.y, kCardWidth + kCardShadowOffset, c.height + kCardShadowOffset, kEdgeReach);
 
   // The name and the channel line are not cut to the card; a long one runs past it.
-  item.rect = Enclose(item.rect, TextBox(c.name, card.displayName, textSize));
-  std::wstring channel = CardChannelLine(card.channelName, card.serverName);
+  item.rect = Enclose(item.rect, TextBox(c.name, card.data.displayName, textSize));
+  std::wstring channel = CardChannelLine(card.data.channelName, card.data.serverName);
   if (!channel.empty()) item.rect = Enclose(item.rect, TextBox(c.channel, channel, textSize));
   // A content of three units or fewer is never cut, however wide.
-  if (card.content.size() <= 3) item.rect = Enclose(item.rect, TextBox(c.content, card.content, textSize));
+  if (card.data.content.size() <= 3) item.rect = Enclose(item.rect, TextBox(c.content, card.data.content, textSize));
   // The slide moves the card and its texts alike.
   CardLayout end = PlaceCard(position, frameWidth, slotY, fs, 1.0f);
   const PixelRect& r = item.rect;
@@ -218,8 +218,8 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   }
   for (size_t i = 0; i < state.notifications.size(); ++i) {
     const OverlayNotification& card = state.notifications[i];
-    frame.items.push_back(CardItem(i, card, config, view.width, view.height, avatarShown(card.userId, card.avatarHash),
-                                   textSize));
+    const bool avatar = avatarShown(card.data.userId, card.data.avatarHash);
+    frame.items.push_back(CardItem(i, card, config, view.width, view.height, avatar, textSize));
   }
   if (view.pipShown) frame.items.push_back(PipItem(config, view.pipGeneration));
   return frame;

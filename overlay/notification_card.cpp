@@ -123,9 +123,11 @@ void DrawTextLines(Graphics& g, const CardLayout& card, const std::wstring& disp
 
 void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
                           size_t slot) {
-  int y = CardSlotY(GetRenderer().settings.notification_position, windowHeight, GetRenderer().settings.notification_font_size, slot);
-  DrawNotificationEx(frameDc, y, windowWidth, card.displayName, card.content,
-                     CardChannelLine(card.channelName, card.serverName), card.userId, card.avatarHash, card.alpha,
+  const Config& settings = GetRenderer().settings;
+  int y = CardSlotY(settings.notification_position, windowHeight, settings.notification_font_size, slot);
+  const NotificationData& data = card.data;
+  DrawNotificationEx(frameDc, y, windowWidth, data.displayName, data.content,
+                     CardChannelLine(data.channelName, data.serverName), data.userId, data.avatarHash, card.alpha,
                      card.slideIn);
 }
 
@@ -136,8 +138,9 @@ void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring&
   std::unique_ptr<Graphics> graphics = CreateFrameGraphics(frameDc);
   if (!graphics) return;
   Graphics& g = *graphics;
-  int fontSize = GetRenderer().settings.notification_font_size;
-  CardLayout card = PlaceCard(GetRenderer().settings.notification_position, windowWidth, y, fontSize, slideIn);
+  const Config& settings = GetRenderer().settings;
+  CardLayout card =
+      PlaceCard(settings.notification_position, windowWidth, y, settings.notification_font_size, slideIn);
 
   auto x = static_cast<float>(card.x);
   auto top = static_cast<float>(card.y);

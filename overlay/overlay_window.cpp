@@ -391,7 +391,7 @@ KeptPicture* OverlayWindow::KeptTile(OverlayPane& pane, const Signature& layout,
 KeptPicture* OverlayWindow::KeptCard(OverlayPane& pane, const Signature& layout, const FrameItem& item) {
   const OverlayNotification& card = state.notifications[item.index];
   if (card.alpha < 1.0f) return nullptr;
-  return Keep(pane, layout, item, card.avatarHash, [&] {
+  return Keep(pane, layout, item, card.data.avatarHash, [&] {
     DrawNotificationCard(GetRenderer().frame->dc, width, height, card, item.index);
   });
 }

@@ -215,7 +215,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   // and replaced.
   for (const wchar_t* name : {L"Cy", L"Dee"}) {
     OverlayNotification card;
-    card.displayName = name;
+    card.data.displayName = name;
     card.slideIn = 1.0f;
     overlay.state.notifications.push_back(card);
   }
@@ -224,7 +224,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   EXPECT_FALSE(overlay.Render()) << "the tiles and cards are kept as pushed";
   const int spotX = cards.part.left + 1, spotY = cards.part.top + 1;  // in the window's margin
   Word(cards.frame, spotX, spotY) = 0xFFFFFFFF;
-  overlay.state.notifications[1].content = L"changed";
+  overlay.state.notifications[1].data.content = L"changed";
   ASSERT_TRUE(overlay.Render());
   EXPECT_EQ(At(spotX, spotY, cards.frame).a, 255) << "the frame is cleared only where it changed";
   Sleep(200);

@@ -53,14 +53,14 @@ TEST(OverlayStateCards, NewestFiveKeptEachFadingOnItsOwn) {
   OverlayState state;
   OverlayNotification card;
   for (const wchar_t* name : {L"1", L"2", L"3", L"4", L"5"}) {
-    card.displayName = name;
+    card.data.displayName = name;
     state.AddNotification(card, kNearWrap);
   }
   EXPECT_EQ(state.AddNotification(card, kNearWrap + 1000u), 6u);
   state.AddMessageNotification(L"sender", L"text", kNearWrap + 1000u);
   ASSERT_EQ(state.notifications.size(), 5u);
-  EXPECT_EQ(state.notifications.front().displayName, L"3");
-  EXPECT_EQ(state.notifications.back().username + state.notifications.back().content, L"sendertext");
+  EXPECT_EQ(state.notifications.front().data.displayName, L"3");
+  EXPECT_EQ(state.notifications.back().data.username + state.notifications.back().data.content, L"sendertext");
   state.Update(kNearWrap + 5001u, 5000);  // the first three have gone
   ASSERT_EQ(state.notifications.size(), 2u);
   state.Update(kNearWrap + 5750u, 5000);
