@@ -12,12 +12,11 @@ NotificationServer::NotificationServer(const std::wstring& pipeName, uint16_t we
     : pipeName(pipeName), webSocketPort(webSocketPort) {
   WSADATA wsa;
   socketsStarted = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
-  stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  stopEvent = EventHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 NotificationServer::~NotificationServer() {
   Stop();
-  if (stopEvent) CloseHandle(stopEvent);
   if (socketsStarted) WSACleanup();
 }
 
@@ -33,7 +32,7 @@ bool NotificationServer::Start() {
     running = false;
     return false;
   }
-  ResetEvent(stopEvent);
+  ResetEvent(stopEvent.Get());
   try {
     pipeThread = std::thread(&NotificationServer::PipeServerLoop, this);
     webSocketThread = std::thread(&NotificationServer::WebSocketServerLoop, this);
@@ -48,7 +47,7 @@ bool NotificationServer::Start() {
 
 void NotificationServer::Stop() {
   running.exchange(false);
-  if (stopEvent) SetEvent(stopEvent);
+  if (stopEvent) SetEvent(stopEvent.Get());
   if (pipeThread.joinable()) pipeThread.join();
   if (webSocketThread.joinable()) webSocketThread.join();
   {

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "app/win_handles.h"
 #include "notify/notification_data.h"
 #include "notify/websocket_frame.h"
 
@@ -79,7 +80,7 @@ class NotificationServer {
   // The pipe instance and the listening socket belong to their endpoint
   // threads, which alone close them; Stop wakes the threads through this
   // event and the running flag.
-  HANDLE stopEvent = nullptr;
+  EventHandle stopEvent;
   std::atomic<uint16_t> boundPort{0};
 
   std::function<void(const NotificationData&)> callback;

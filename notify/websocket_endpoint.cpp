@@ -87,7 +87,7 @@ void NotificationServer::WebSocketServerLoop() {
     s = OpenWebSocketListener(first);
     if (s == INVALID_SOCKET) {
       if (first) Log("WebSocket endpoint retries every " + std::to_string(kListenRetryMs / 1000) + " s");
-      WaitForSingleObject(stopEvent, kListenRetryMs);
+      WaitForSingleObject(stopEvent.Get(), kListenRetryMs);
     }
   }
   if (s == INVALID_SOCKET) return;
@@ -95,19 +95,18 @@ void NotificationServer::WebSocketServerLoop() {
 
   // Asleep until a connection is pending or Stop; without the socket event
   // it looks for connections every 100 ms instead.
-  WSAEVENT pending = WSACreateEvent();
-  const bool evented = pending != WSA_INVALID_EVENT && WSAEventSelect(s, pending, FD_ACCEPT) == 0;
+  SocketEvent pending(WSACreateEvent());
+  const bool evented = pending && WSAEventSelect(s, pending.Get(), FD_ACCEPT) == 0;
   if (!evented) Log("WebSocket accept event unavailable (" + std::to_string(WSAGetLastError()) + "), polling instead");
-  HANDLE waits[2] = {stopEvent, pending};
+  HANDLE waits[2] = {stopEvent.Get(), pending.Get()};
   while (running) {
     DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, evented ? INFINITE : kAcceptPollMs);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
-    if (evented) WSAResetEvent(pending);  // each accept, even a failed one, re-arms it
+    if (evented) WSAResetEvent(pending.Get());  // each accept, even a failed one, re-arms it
     for (SOCKET client; (client = accept(s, nullptr, nullptr)) != INVALID_SOCKET;) AcceptWebSocketClient(client);
   }
   boundPort = 0;
   closesocket(s);
-  if (pending != WSA_INVALID_EVENT) WSACloseEvent(pending);
 }
 
 void NotificationServer::AcceptWebSocketClient(SOCKET client) {
@@ -149,13 +148,13 @@ void NotificationServer::HandleWebSocketClient(SOCKET client) {
   Log("WebSocket client connected and handshake complete");
   // No receive time-out (Windows leaves a socket whose receive timed out in
   // an indeterminate state): the thread sleeps on the socket and the stop event.
-  WSAEVENT readable = WSACreateEvent();
-  if (readable == WSA_INVALID_EVENT || WSAEventSelect(client, readable, FD_READ | FD_CLOSE) != 0) {
-    Log("WebSocket client event unavailable: " + std::to_string(WSAGetLastError()));
-  } else {
-    ReceiveWebSocketFrames(client, readable);
+  {
+    SocketEvent readable(WSACreateEvent());
+    if (readable && WSAEventSelect(client, readable.Get(), FD_READ | FD_CLOSE) == 0)
+      ReceiveWebSocketFrames(client, readable.Get());
+    else
+      Log("WebSocket client event unavailable: " + std::to_string(WSAGetLastError()));
   }
-  if (readable != WSA_INVALID_EVENT) WSACloseEvent(readable);
   ReleaseWebSocketClient(client);
 }
 
@@ -165,7 +164,7 @@ void NotificationServer::ReceiveWebSocketFrames(SOCKET client, WSAEVENT readable
   // sent back to back are not lost.
   std::vector<uint8_t> buffer(kReceiveBufferSize);
   size_t held = 0;
-  const HANDLE waits[2] = {stopEvent, readable};
+  const HANDLE waits[2] = {stopEvent.Get(), readable};
   while (running) {
     // Reset before the receive: data that arrives after it sets the event again.
     WSAResetEvent(readable);

@@ -152,12 +152,8 @@ Renderer& GetRenderer() {
 
 bool RendererInitialize() {
   Renderer& r = GetRenderer();
-  if (r.gdiplusToken) return true;
-  Gdiplus::GdiplusStartupInput input;
-  if (Gdiplus::GdiplusStartup(&r.gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
-    r.gdiplusToken = 0;
-    return false;
-  }
+  if (r.gdiplus.Running()) return true;
+  if (!r.gdiplus.Start()) return false;
   r.avatars.Open();
   r.text.Open(GetExeDirectory() + L"\\" + kEmojiFontFile);  // without it, texts are left out and logged
   return true;
@@ -170,10 +166,7 @@ void RendererShutdown() {
   r.cardText.fitted.clear();
   r.frame = &r.scratch;
   r.scratch.Release();
-  if (r.gdiplusToken) {
-    Gdiplus::GdiplusShutdown(r.gdiplusToken);
-    r.gdiplusToken = 0;
-  }
+  r.gdiplus.Stop();
 }
 
 void Renderer::BeginFrame(int width, int height) {

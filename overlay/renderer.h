@@ -19,7 +19,7 @@
 struct VoiceUser;
 
 struct Renderer {
-  ULONG_PTR gdiplusToken = 0;
+  GdiplusSession gdiplus;
   // The settings drawing reads: the overlay takes this snapshot of g_config
   // once per frame and signs the frame with it.
   Config settings;
