@@ -97,30 +97,38 @@ const TextId kLanguageItems[] = {kTextLanguageAuto, kTextLanguageEnglish, kTextL
 
 enum class SliderKind { kOpacity, kFontSize, kNameLength };
 
-// A slider, the label beside it and the config value it edits.
+// A slider, the label beside it and the config value it edits (an opacity
+// is a float, the others whole numbers).
 struct SliderBinding {
   int sliderId;
   int labelId;
   int minimum, maximum, tickEvery;
   SliderKind kind;
+  float Config::*opacity;
+  int32_t Config::*number;
 };
 
 const SliderBinding kSliders[] = {
-    {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, SliderKind::kOpacity},
-    {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, SliderKind::kOpacity},
-    {kIdBorderOpacity, kIdBorderOpacityValue, 0, 100, 10, SliderKind::kOpacity},
-    {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
-    {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
-    {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength},
+    {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, SliderKind::kOpacity, &Config::inactive_opacity, nullptr},
+    {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, SliderKind::kOpacity, &Config::username_label_opacity, nullptr},
+    {kIdBorderOpacity, kIdBorderOpacityValue, 0, 100, 10, SliderKind::kOpacity, &Config::border_opacity, nullptr},
+    {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, SliderKind::kFontSize, nullptr,
+     &Config::username_font_size},
+    {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, SliderKind::kFontSize, nullptr,
+     &Config::notification_font_size},
+    {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength, nullptr,
+     &Config::max_name_length},
 };
 
-// The check boxes that map one to one onto a flag.
-struct CheckBinding {
+// A control that maps one to one onto a field: a check box onto a flag, a
+// swatch onto a colour.
+template <typename T>
+struct FieldBinding {
   int id;
-  bool Config::*field;
+  T Config::*field;
 };
 
-const CheckBinding kChecks[] = {
+const FieldBinding<bool> kChecks[] = {
     {kIdPipEnabled, &Config::pip_enabled},
     {kIdAllowMultiInstance, &Config::allow_multi_instance},
     {kIdShowOnlySpeaking, &Config::show_only_speaking},
@@ -128,46 +136,27 @@ const CheckBinding kChecks[] = {
     {kIdShowAvatars, &Config::show_avatars},
 };
 
-struct ColorBinding {
-  int id;
-  ConfigColor Config::*field;
-};
-
-const ColorBinding kColors[] = {
+const FieldBinding<ConfigColor> kColors[] = {
     {kIdSpeakingColor, &Config::speaking_color},
     {kIdMutedColor, &Config::muted_color},
     {kIdDeafenedColor, &Config::deafened_color},
     {kIdBorderColor, &Config::border_color},
 };
 
-float* OpacityField(Config& config, int sliderId) {
-  switch (sliderId) {
-    case kIdInactiveOpacity: return &config.inactive_opacity;
-    case kIdBorderOpacity: return &config.border_opacity;
-    default: return &config.username_label_opacity;
-  }
-}
-
-int32_t* FontSizeField(Config& config, int sliderId) {
-  return sliderId == kIdUsernameFontSize ? &config.username_font_size : &config.notification_font_size;
-}
-
 ConfigColor* ColorField(Config& config, int buttonId) {
-  for (const ColorBinding& color : kColors)
+  for (const auto& color : kColors)
     if (color.id == buttonId) return &(config.*color.field);
   return nullptr;
 }
 
 // The settings this window edits, from one record to another.
 void CopyWindowSettings(const Config& from, Config& to) {
-  to.inactive_opacity = from.inactive_opacity;
-  to.username_label_opacity = from.username_label_opacity;
-  to.border_opacity = from.border_opacity;
-  to.username_font_size = from.username_font_size;
-  to.notification_font_size = from.notification_font_size;
-  to.max_name_length = from.max_name_length;
-  for (const ColorBinding& color : kColors) to.*color.field = from.*color.field;
-  for (const CheckBinding& check : kChecks) to.*check.field = from.*check.field;
+  for (const SliderBinding& slider : kSliders) {
+    if (slider.opacity) to.*slider.opacity = from.*slider.opacity;
+    if (slider.number) to.*slider.number = from.*slider.number;
+  }
+  for (const auto& color : kColors) to.*color.field = from.*color.field;
+  for (const auto& check : kChecks) to.*check.field = from.*check.field;
   to.notification_position = from.notification_position;
   to.language = from.language;
 }
@@ -198,11 +187,11 @@ void ShowSliderValue(HWND window, const SliderBinding& binding, int value) {
 }
 
 // The stored value in slider units (it may lie outside the slider's range).
-int StoredSliderValue(Config& config, const SliderBinding& binding) {
+int StoredSliderValue(const Config& config, const SliderBinding& binding) {
   switch (binding.kind) {
-    case SliderKind::kOpacity: return OpacityToSlider(*OpacityField(config, binding.sliderId));
-    case SliderKind::kFontSize: return *FontSizeField(config, binding.sliderId);
-    case SliderKind::kNameLength: return NameLengthToSlider(config.max_name_length);
+    case SliderKind::kOpacity: return OpacityToSlider(config.*binding.opacity);
+    case SliderKind::kFontSize: return config.*binding.number;
+    case SliderKind::kNameLength: return NameLengthToSlider(config.*binding.number);
   }
   return 0;
 }
@@ -214,9 +203,9 @@ int SliderPosition(HWND window, int sliderId) {
 void StoreSliderValue(HWND window, Config& config, const SliderBinding& binding) {
   int position = SliderPosition(window, binding.sliderId);
   switch (binding.kind) {
-    case SliderKind::kOpacity: *OpacityField(config, binding.sliderId) = SliderToOpacity(position); break;
-    case SliderKind::kFontSize: *FontSizeField(config, binding.sliderId) = position; break;
-    case SliderKind::kNameLength: config.max_name_length = SliderToNameLength(position); break;
+    case SliderKind::kOpacity: config.*binding.opacity = SliderToOpacity(position); break;
+    case SliderKind::kFontSize: config.*binding.number = position; break;
+    case SliderKind::kNameLength: config.*binding.number = SliderToNameLength(position); break;
   }
 }
 
@@ -248,7 +237,7 @@ void CreateSettingsControls(HWND window) {
   EnumChildWindows(window, SetChildFont, reinterpret_cast<LPARAM>(g_settings.font));
 }
 
-void LoadSettingsToControls(HWND window, Config& settings) {
+void LoadSettingsToControls(HWND window, const Config& settings) {
   // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
     int value = StoredSliderValue(settings, binding);
@@ -257,7 +246,7 @@ void LoadSettingsToControls(HWND window, Config& settings) {
   }
   SendDlgItemMessageW(window, kIdNotificationPosition, CB_SETCURSEL, settings.notification_position, 0);
   SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(settings.language), 0);
-  for (const CheckBinding& check : kChecks)
+  for (const auto& check : kChecks)
     CheckDlgButton(window, check.id, settings.*check.field ? BST_CHECKED : BST_UNCHECKED);
 }
 
@@ -265,7 +254,7 @@ void LoadSettingsToControls(HWND window, Config& settings) {
 void ReadChoices(HWND window, Config& settings) {
   LRESULT position = SendDlgItemMessageW(window, kIdNotificationPosition, CB_GETCURSEL, 0, 0);
   if (position != CB_ERR) settings.notification_position = static_cast<int32_t>(position);
-  for (const CheckBinding& check : kChecks)
+  for (const auto& check : kChecks)
     settings.*check.field = IsDlgButtonChecked(window, check.id) == BST_CHECKED;
   int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
   settings.language = IndexToLanguage(language);
