@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // A colour as the platform's COLORREF: red in bits 0-7, green 8-15, blue 16-23.
@@ -59,6 +60,12 @@ struct Config {
 };
 
 extern Config g_config;
+
+// While the settings window is open: lays its draft of the settings it edits
+// over a copy of the configuration. The overlay draws from DrawnConfig, so a
+// draft is seen at once and is never saved by anyone but the window.
+extern std::function<void(Config&)> g_configPreview;
+Config DrawnConfig();
 
 // Text rules (config_text.cpp).
 // hidden_users: whether the list names the id, and the list with the id

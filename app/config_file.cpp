@@ -8,6 +8,13 @@
 #include "app/text_convert.h"
 
 Config g_config;
+std::function<void(Config&)> g_configPreview;
+
+Config DrawnConfig() {
+  Config drawn = g_config;
+  if (g_configPreview) g_configPreview(drawn);
+  return drawn;
+}
 
 std::wstring GetExeDirectory() {
   wchar_t path[MAX_PATH] = {};

@@ -191,7 +191,7 @@ void OverlayWindow::EndDrag() {
 
 void OverlayWindow::SetVoiceUsers(const std::vector<VoiceUser>& list) {
   stateChanged = true;
-  state.filter = MemberFilterFromConfig(g_config);
+  state.filter = MemberFilterFromConfig(DrawnConfig());
   LogOverlay(DescribeMemberCounts(state.SetVoiceUsers(list, GetTickCount())));
 }
 
@@ -218,7 +218,7 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
 }
 
 void OverlayWindow::Update() {
-  state.filter = MemberFilterFromConfig(g_config);  // the settings and the tray change it at once
+  state.filter = MemberFilterFromConfig(DrawnConfig());  // the settings and the tray change it at once
   state.Update(GetTickCount(), CardDurationMs());
 }
 
@@ -226,7 +226,7 @@ bool OverlayWindow::Render() {
   stateChanged = false;
   if (!Created() || !visible) return false;
   Renderer& renderer = GetRenderer();
-  renderer.settings = g_config;
+  renderer.settings = DrawnConfig();
   const Config& settings = renderer.settings;
   renderer.TrimCaches();
   uint32_t now = GetTickCount();

@@ -20,7 +20,7 @@ struct VoiceUser;
 
 struct Renderer {
   GdiplusSession gdiplus;
-  // The settings drawing reads: the overlay takes this snapshot of g_config
+  // The settings drawing reads: the overlay takes this snapshot (DrawnConfig)
   // once per frame and signs the frame with it.
   Config settings;
   // Drawing goes to *frame: the overlay points it at the frame of the window

@@ -13,14 +13,14 @@
 namespace {
 
 // The one open window: the controls edit a draft, which the overlay shows at
-// once; Save makes it the configuration, Cancel puts back what was in force.
+// once (g_configPreview); Save makes it the configuration, closing otherwise
+// drops it.
 struct SettingsSession {
   HWND window = nullptr;
   HFONT font = nullptr;
   std::wstring configPath;
   HWND owner = nullptr;  // its work loop redraws the overlay
   Config draft;
-  Config before;
 };
 
 SettingsSession g_settings;
@@ -161,12 +161,8 @@ void CopyWindowSettings(const Config& from, Config& to) {
   to.language = from.language;
 }
 
-// The overlay draws from g_config: the draft is shown there at once, and the
-// overlay's owner is woken to draw it.
-void PutInForce(const Config& settings) {
-  CopyWindowSettings(settings, g_config);
-  PostMessageW(g_settings.owner, WM_APP_WAKE, kWakeRedraw, 0);
-}
+// The overlay's owner draws the draft, or what is in force once it is gone.
+void Redraw() { PostMessageW(g_settings.owner, WM_APP_WAKE, kWakeRedraw, 0); }
 
 const SliderBinding* FindSlider(HWND window, HWND slider) {
   for (const SliderBinding& binding : kSliders)
@@ -263,14 +259,8 @@ void ReadChoices(HWND window, Config& settings) {
 void Save(HWND window) {
   for (const SliderBinding& binding : kSliders) StoreSliderValue(window, g_settings.draft, binding);
   ReadChoices(window, g_settings.draft);
-  PutInForce(g_settings.draft);
+  CopyWindowSettings(g_settings.draft, g_config);
   SaveConfig(g_config, g_settings.configPath);
-  DestroyWindow(window);
-}
-
-// Cancel, Esc and the close box: what was in force when the window opened.
-void Cancel(HWND window) {
-  PutInForce(g_settings.before);
   DestroyWindow(window);
 }
 
@@ -299,7 +289,7 @@ void ChooseSwatchColor(HWND window, int buttonId) {
   if (!ChooseColorW(&chooser)) return;
   *color = chooser.rgbResult;
   InvalidateRect(GetDlgItem(window, buttonId), nullptr, TRUE);
-  PutInForce(g_settings.draft);
+  Redraw();
 }
 
 void OnCommand(HWND window, int id, int notification) {
@@ -307,13 +297,13 @@ void OnCommand(HWND window, int id, int notification) {
     case IDOK:  // Enter, from IsDialogMessage
     case kIdSave: Save(window); return;
     case IDCANCEL:  // Esc
-    case kIdCancel: Cancel(window); return;
+    case kIdCancel: DestroyWindow(window); return;
   }
   if (ColorField(g_settings.draft, id)) {
     ChooseSwatchColor(window, id);
   } else if (notification == BN_CLICKED || notification == CBN_SELCHANGE) {
     ReadChoices(window, g_settings.draft);
-    PutInForce(g_settings.draft);
+    Redraw();
   }
 }
 
@@ -341,7 +331,7 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
         // From the position: the stored opacity, truncated, could show one less.
         ShowSliderValue(window, *binding, SliderPosition(window, binding->sliderId));
         StoreSliderValue(window, g_settings.draft, *binding);
-        PutInForce(g_settings.draft);
+        Redraw();
       }
       return 0;
     case WM_DRAWITEM: {
@@ -355,11 +345,10 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
       return 0;
     case DM_GETDEFID:
       return DefaultButton(window);
-    case WM_CLOSE:
-      Cancel(window);
-      return 0;
-    case WM_DESTROY:
+    case WM_DESTROY:  // Save, Cancel, Esc and the close box all end here
       g_settings.window = nullptr;
+      g_configPreview = nullptr;
+      Redraw();
       return 0;
     case WM_NCDESTROY:  // the children, which used the font, are gone
       DeleteObject(g_settings.font);
@@ -380,7 +369,8 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   InitCommonControlsEx(&controls);
   g_settings.configPath = configPath;
   g_settings.owner = owner;
-  g_settings.draft = g_settings.before = g_config;
+  g_settings.draft = g_config;
+  g_configPreview = [](Config& config) { CopyWindowSettings(g_settings.draft, config); };
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);

@@ -156,7 +156,8 @@ HWND WindowOfProcess(const wchar_t* className, DWORD processId) {
 }
 
 HWND FocusOf(HWND window) {
-  GUITHREADINFO info = {sizeof(info)};
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
   return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
