@@ -4,8 +4,17 @@
 #include <cstdio>
 
 #include "app/config.h"
+#include "app/log.h"
+#include "app/text_convert.h"
 
 Config g_config;
+std::function<void(Config&)> g_configPreview;
+
+Config DrawnConfig() {
+  Config drawn = g_config;
+  if (g_configPreview) g_configPreview(drawn);
+  return drawn;
+}
 
 std::wstring GetExeDirectory() {
   wchar_t path[MAX_PATH] = {};
@@ -24,7 +33,10 @@ bool LoadConfig(Config& config, const std::wstring& path) {
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
   fclose(file);
-  ApplyConfigText(config, text);
+  std::string problem = ApplyConfigText(config, text);
+  if (!problem.empty())
+    WriteLogLine(L"[Config] config.json is not valid JSON (" + Utf8ToWide(problem) +
+                 L"); each key whose own value could be read was taken");
   return true;
 }
 
