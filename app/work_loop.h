@@ -21,7 +21,7 @@ void StopWorkSources();
 void WakeWorkLoop();
 // The message-only window's procedure: the work messages, then the tray's.
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Disconnects and connects the RPC client; the tray shows the result.
+// Connects the RPC client unless a connection is on its way; the tray shows its state.
 void Reconnect();
 // UI thread: whatever is due now, then the timer for the next deadline.
 void RunDueWork();
