@@ -21,13 +21,3 @@ std::wstring MonitorLabel(const std::vector<DisplayMonitor>& monitors, int index
                        std::to_wstring(monitor.Height());
   return monitor.primary ? label + L" (" + primaryWord + L")" : label;
 }
-
-namespace {
-
-int KeepInside(int offset, int size, int room) { return std::max(0, std::min(offset, room - size)); }
-
-}  // namespace
-
-ColumnOffset KeepColumnInside(ColumnOffset offset, int columnWidth, int columnHeight, const DisplayMonitor& monitor) {
-  return {KeepInside(offset.x, columnWidth, monitor.Width()), KeepInside(offset.y, columnHeight, monitor.Height())};
-}

@@ -24,10 +24,3 @@ int ChooseMonitor(const std::vector<DisplayMonitor>& monitors, int configured, c
 // "2: 2560 x 1440 (primary)", numbered from 1 as users count; the settings
 // window's drop-down lists these. primaryWord is the UI language's "primary".
 std::wstring MonitorLabel(const std::vector<DisplayMonitor>& monitors, int index, const std::wstring& primaryWord);
-
-// The member column's offset inside the monitor, moved just enough that a
-// column of the given size stays inside it (its corner at 0 when it does not fit).
-struct ColumnOffset {
-  int x = 0, y = 0;
-};
-ColumnOffset KeepColumnInside(ColumnOffset offset, int columnWidth, int columnHeight, const DisplayMonitor& monitor);

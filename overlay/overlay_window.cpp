@@ -7,6 +7,7 @@
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "overlay/monitor_choice.h"
 #include "overlay/notification_card.h"
 #include "overlay/renderer.h"
 
@@ -20,26 +21,21 @@ constexpr DWORD kRenderLogIntervalMs = 1000;
 
 DWORD g_lastRenderLogTick = 0;
 
-struct MonitorSearch {
-  int wanted = 0;
-  int index = 0;
-  RECT rect = {0, 0, 0, 0};
-  bool found = false;
-};
-
-BOOL CALLBACK FindMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM record) {
-  auto* search = reinterpret_cast<MonitorSearch*>(record);
-  if (search->index == search->wanted) {
-    MONITORINFO info = {};
-    info.cbSize = sizeof(info);
-    if (GetMonitorInfoW(monitor, &info)) {
-      search->rect = info.rcMonitor;
-      search->found = true;
-      return FALSE;
-    }
+BOOL CALLBACK AddMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
+  MONITORINFOEXW info = {};
+  info.cbSize = sizeof(info);
+  if (GetMonitorInfoW(monitor, &info)) {
+    const RECT& r = info.rcMonitor;
+    reinterpret_cast<std::vector<DisplayMonitor>*>(list)->push_back(
+        {r.left, r.top, r.right, r.bottom, (info.dwFlags & MONITORINFOF_PRIMARY) != 0, info.szDevice});
   }
-  ++search->index;
   return TRUE;
+}
+
+std::vector<DisplayMonitor> ListMonitors() {
+  std::vector<DisplayMonitor> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, AddMonitorProc, reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
 }
 
 bool KeyHeld(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
@@ -81,20 +77,7 @@ OverlayWindow::~OverlayWindow() {
 
 bool OverlayWindow::Create(HINSTANCE moduleInstance) {
   instance = moduleInstance;
-  MonitorSearch search;
-  search.wanted = g_config.monitor;
-  EnumDisplayMonitors(nullptr, nullptr, FindMonitorProc, reinterpret_cast<LPARAM>(&search));
-  if (search.found) {
-    x = search.rect.left;
-    y = search.rect.top;
-    width = search.rect.right - search.rect.left;
-    height = search.rect.bottom - search.rect.top;
-  } else {
-    x = 0;
-    y = 0;
-    width = GetSystemMetrics(SM_CXSCREEN);
-    height = GetSystemMetrics(SM_CYSCREEN);
-  }
+  PlaceOnMonitor();
 
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
@@ -109,6 +92,31 @@ bool OverlayWindow::Create(HINSTANCE moduleInstance) {
     if (!AddPane()) return false;
   Show();
   return true;
+}
+
+void OverlayWindow::PlaceOnMonitor() {
+  std::vector<DisplayMonitor> monitors = ListMonitors();
+  int chosen = ChooseMonitor(monitors, g_config.monitor, followedMonitor);
+  if (chosen < 0) {
+    LogOverlay(L"ERROR: no monitor found, the overlay covers the primary screen");
+    monitors = {{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), true, L""}};
+    chosen = 0;
+  }
+  const DisplayMonitor& monitor = monitors[static_cast<size_t>(chosen)];
+  if (followedMonitor.empty() && chosen == g_config.monitor) followedMonitor = monitor.device;
+  if (x == monitor.left && y == monitor.top && width == monitor.Width() && height == monitor.Height()) return;
+  x = monitor.left;
+  y = monitor.top;
+  width = monitor.Width();
+  height = monitor.Height();
+  Invalidate();  // every window moves with its next picture
+  LogOverlay(L"Monitor " + MonitorLabel(monitors, chosen, L"primary") + L" at (" + std::to_wstring(x) + L", " +
+             std::to_wstring(y) + L")");
+}
+
+void OverlayWindow::ChooseConfiguredMonitor() {
+  followedMonitor.clear();
+  PlaceOnMonitor();
 }
 
 // Render gives a pane's window its place and size with its first picture.
@@ -441,6 +449,10 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LBUTTONUP:
       if (overlay && overlay->dragging) overlay->EndDrag();
       return 0;
+    case WM_DISPLAYCHANGE:
+      // Every pane hears it; the member window answers for all of them.
+      if (overlay && window == overlay->MemberWindow()) overlay->PlaceOnMonitor();
+      break;
     default:
       break;
   }

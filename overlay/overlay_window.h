@@ -52,6 +52,9 @@ class OverlayWindow {
   int y = 0;
   int width = 0;   // primary screen until Create picks the monitor
   int height = 0;
+  // The device of the configured monitor once it was found: followed across
+  // display changes, to which the overlay returns when it comes back.
+  std::wstring followedMonitor;
   bool dragMode = false;
   bool dragging = false;
   POINT dragStartCursor = {0, 0};
@@ -72,6 +75,11 @@ class OverlayWindow {
   bool Created() const { return !panes.empty() && panes[0].hwnd != nullptr; }
   // The first member's: it takes the mouse capture of a drag.
   HWND MemberWindow() const { return Created() ? panes[0].hwnd : nullptr; }
+  // Covers the monitor the configuration and the displays of the moment
+  // choose; on WM_DISPLAYCHANGE too.
+  void PlaceOnMonitor();
+  // After the setting changed: the configured number is looked up afresh.
+  void ChooseConfiguredMonitor();
   void Show();
   void Toggle();
   // Back above any window that made itself topmost since.

@@ -26,24 +26,11 @@ TEST(MonitorChoice, FollowsDisplayChanges) {
   for (const Case& c : cases) EXPECT_EQ(ChooseMonitor(c.monitors, c.configured, c.followed), c.chosen) << c.what;
 }
 
-TEST(MonitorChoice, LabelsAndColumnInsideMonitor) {
+TEST(MonitorChoice, LabelsCountFromOne) {
   const std::vector<DisplayMonitor> monitors = {kLeft, kMain};
   EXPECT_EQ(MonitorLabel(monitors, 0, L"primary"), L"1: 1920 x 1080");
   EXPECT_EQ(MonitorLabel(monitors, 1, L"primary"), L"2: 2560 x 1440 (primary)");
   EXPECT_EQ(MonitorLabel(monitors, 2, L"primary"), L"");
-
-  struct Case { ColumnOffset offset; int width, height; DisplayMonitor monitor; int x, y; };
-  const Case cases[] = {
-      {{20, 20}, 64, 400, kLeft, 20, 20},           // inside: unchanged, whatever the monitor's origin
-      {{2400, 1300}, 64, 400, kLeft, 1856, 680},    // from a bigger monitor: pulled back inside
-      {{-30, 50}, 64, 400, kTop, 0, 50},
-      {{20, 20}, 64, 1600, kLeft, 20, 0},           // taller than the monitor: top edge kept
-  };
-  for (const Case& c : cases) {
-    ColumnOffset kept = KeepColumnInside(c.offset, c.width, c.height, c.monitor);
-    EXPECT_EQ(kept.x, c.x) << c.offset.x << "," << c.offset.y;
-    EXPECT_EQ(kept.y, c.y) << c.offset.x << "," << c.offset.y;
-  }
 }
 
 }  // namespace
