@@ -79,6 +79,8 @@ const TextEntry kTexts[kTextCount] = {
      L"(and its Client Secret as client_secret), then restart Voxmere.",
      L"Voxmere.exe と同じフォルダーにある config.json の client_id に Discord アプリケーションのクライアント ID を"
      L"(client_secret にクライアントシークレットを)設定して、Voxmere を再起動してください。"},
+    {L"Show Avatars", L"アバターを表示"},
+    {L"Border Opacity:", L"枠線の不透明度:"},
 };
 
 }  // namespace

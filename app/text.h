@@ -61,6 +61,8 @@ enum TextId : int {
   kTextTipNotAuthorized,
   kTextClientIdRejectedTitle,
   kTextClientIdRejectedBalloon,
+  kTextShowAvatars,
+  kTextBorderOpacity,
   kTextCount
 };
 

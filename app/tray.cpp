@@ -89,14 +89,12 @@ void CreateTrayIcon() {
   Shell_NotifyIconW(NIM_ADD, &g_trayIcon);
 }
 
-LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (HandleWorkMessage(message, wParam, lParam)) return 0;
+bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TRAYICON:
       if (lParam == WM_RBUTTONUP) ShowTrayMenu(window);
       else if (lParam == WM_LBUTTONDBLCLK) ToggleOverlay();
-      WakeWorkLoop();
-      return 0;
+      return true;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
@@ -109,13 +107,9 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           break;
         default: ToggleMemberShown(LOWORD(wParam)); break;
       }
-      WakeWorkLoop();  // a shown overlay or a new connection wants its frame
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+      return true;
     default:
-      return DefWindowProcW(window, message, wParam, lParam);
+      return false;
   }
 }
 
@@ -160,14 +154,6 @@ void ToggleMemberShown(UINT command) {
   WriteLogLine(std::wstring(L"[Tray] ") + (hidden ? L"Hiding member " : L"Showing member ") + id);
   if (!SaveConfig(g_config, GetConfigPath())) WriteLogLine(L"[Tray] ERROR: Could not save the member list");
   if (g_overlay) g_overlay->stateChanged = true;
-}
-
-// A connection still on its way is kept: the client decides (Connect).
-void Reconnect() {
-  if (!g_rpcClient) return;
-  g_rpcClient->clientSecret = g_config.client_secret;
-  g_rpcClient->Connect(g_config.client_id);
-  ShowConnectionState(g_rpcClient->State());
 }
 
 void ShowConnectionState(RpcState state) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/tray.h"
+#include "ui/settings_window.h"
 #include "tests/support/discord_sim_process.h"
 #include "tests/support/message_box_probe.h"
 #include "tests/support/voxmere_instance.h"
@@ -223,6 +224,106 @@ TEST(AppE2eTest, OneConsentNoSnapshotStormAndPatienceWithAQueuedHandshake) {
   std::printf("Discord as it is: %zu consent dialog(s), %zu call snapshot fetch(es) in 20 s, READY queued %llu ms, "
               "slowest of %zu window answers meanwhile %lu ms\n",
               sim.Lines("CONSENT DIALOG").size(), fetches, waited, asked, slowest);
+  EXPECT_EQ(voxmere.Exit(), 0);
+}
+
+HWND WindowOfProcess(const wchar_t* className, DWORD processId) {
+  DWORD owner = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, className, nullptr));)
+    if (GetWindowThreadProcessId(w, &owner) && owner == processId && IsWindowVisible(w)) return w;
+  return nullptr;
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {sizeof(info)};
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// The settings window opened from the tray menu, with its first control focused.
+HWND OpenSettings(VoxmereInstance& voxmere) {
+  PostMessageW(voxmere.MessageWindow(), WM_COMMAND, MENU_SETTINGS, 0);
+  HWND window = nullptr;
+  WaitFor([&] { return (window = WindowOfProcess(L"VoxmereSettings", voxmere.Process().Id())) && FocusOf(window); }, 10000);
+  // Clear of the member column, whose pixels the test reads.
+  if (window) SetWindowPos(window, nullptr, 400, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return window;
+}
+
+void Press(WORD key) {
+  SendKeys({key}, 0);
+  SendKeys({key}, KEYEVENTF_KEYUP);
+}
+
+// Bob's speaking ring is red rather than the default green.
+bool BobRingedRed() {
+  HDC screen = GetDC(nullptr);
+  COLORREF pixel = GetPixel(screen, 16, 106);
+  ReleaseDC(nullptr, screen);
+  return GetRValue(pixel) > 120 && GetGValue(pixel) < 60;
+}
+
+// The settings window as a keyboard user meets it, keys sent through
+// Voxmere.exe's own message loop: Tab moves the focus, Esc cancels and
+// writes nothing, a cancelled slider stays out of a later save, Enter saves a
+// hand-set title with quotes and backslashes as valid JSON, and a colour
+// chosen is on the overlay before any save.
+TEST(AppE2eTest, SettingsWindowWorksFromTheKeyboard) {
+  VoxmereInstance voxmere(L"voxmere_settings");
+  Config config = TestConfig();
+  config.pip_window_title = L"My \"Game\" \\ view";
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "user 100000000000000001 alice global=Alice\nchannel 300000000000000001 General\n"
+      "member 100000000000000001 alice global=Alice\nmember 100000000000000002 bob global=Bob\n"
+      "select 300000000000000001\ntimeline\nwait 2000\nspeak 100000000000000002 on\n"));
+  const std::string written = voxmere.ReadFile(L"config.json");
+  ChildProcess sim;
+  std::string base = StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"");
+  ASSERT_FALSE(base.empty());
+  ASSERT_TRUE(voxmere.Start({{L"VOXMERE_API_BASE", WidenAscii(base)}, {L"VOXMERE_CDN_BASE", WidenAscii(base)}}));
+  ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
+  ASSERT_TRUE(WaitFor(BobRinged, 20000)) << "no speaking ring to watch";
+
+  HWND settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr) << "no settings window, or no focus in it";
+  const HWND first = FocusOf(settings);
+  EXPECT_EQ(GetDlgCtrlID(first), kIdInactiveOpacity);
+  Press(VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return FocusOf(settings) != first; }, 5000)) << "Tab moved nothing";
+  const HWND second = FocusOf(settings);
+  Press(VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return FocusOf(settings) != second; }, 5000));
+  EXPECT_NE(FocusOf(settings), first);
+  EXPECT_EQ(GetDlgCtrlID(FocusOf(settings)), kIdSpeakingColor);
+  Press(VK_SPACE);  // the colour chooser; the test sets red in it
+  HWND chooser = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (chooser = WindowOfProcess(L"#32770", voxmere.Process().Id())) != nullptr; }, 10000));
+  // Its red, green and blue boxes (COLOR_RED, COLOR_GREEN, COLOR_BLUE), as typed.
+  for (const auto& [id, value] : {std::pair<int, const wchar_t*>{706, L"255"}, {707, L"0"}, {708, L"0"}})
+    SendMessageW(GetDlgItem(chooser, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value));
+  ASSERT_TRUE(PressMessageBoxButton(chooser, IDOK));
+  EXPECT_TRUE(WaitFor(BobRingedRed, 5000)) << "the chosen colour was not previewed";
+
+
+  Press(VK_ESCAPE);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000)) << "Esc did not close the window";
+  EXPECT_TRUE(WaitFor(BobRinged, 5000)) << "Esc did not put the colour back";
+  EXPECT_EQ(voxmere.ReadFile(L"config.json"), written);
+
+  settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr);
+  Press(VK_RIGHT);  // inactive opacity 40% -> 41%, then cancelled
+  Press(VK_ESCAPE);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000));
+  settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr);
+  Press(VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000)) << "Enter did not save";
+  ASSERT_TRUE(WaitFor([&] { return voxmere.ReadFile(L"config.json") != written; }, 5000));
+  Config saved;
+  EXPECT_EQ(ApplyConfigText(saved, voxmere.ReadFile(L"config.json")), "") << "the saved file is no JSON";
+  EXPECT_EQ(saved.pip_window_title, config.pip_window_title);
+  EXPECT_FLOAT_EQ(saved.inactive_opacity, config.inactive_opacity);
+  EXPECT_EQ(saved.speaking_color, config.speaking_color);
   EXPECT_EQ(voxmere.Exit(), 0);
 }
 

@@ -54,7 +54,7 @@ SCENARIO
 start_run() {
   rm -f "$work/debug.log" "$work/sim.log"
   echo "$1" >"$work/config.json"
-  cp "$build/bin/Voxmere.exe" "$work/"
+  cp "$build/bin/Voxmere.exe" "$build/bin/Twemoji.ttf" "$work/"
   "$build/wine-run.sh" "$build/bin/discord_sim.exe" --pipe 0 --scenario "$work/scenario.txt" --http-port 0 \
     --duration 60 >"$work/sim.log" 2>&1 &
   pids+=($!)
@@ -189,3 +189,24 @@ img=$(shot options_long_name)
 [ "$(brightest "$img" 78 88 150 24)" -gt 150 ] || fail "no label beside the long-named tile"
 [ "$(brightest "$img" 260 88 200 24)" -lt 40 ] || fail "the long name was not cut"
 echo "display options: only speakers and oneself shown, the hidden member never, the speaker kept 1.5 s, names cut"
+stop_all
+
+# Names as Discord shows them: with only the set-up's fonts and the files
+# shipped beside the executable, names in Japanese, Arabic and Devanagari and
+# with emoji are drawn, the emoji in colour.
+cp "$build/bin/scenarios/many_scripts.txt" "$work/scenario.txt"
+start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}'
+wait_for 'SetVoiceUsers: 7 users (6 users, 1 bots)' 30 "$work/debug.log" || fail "no members reached the overlay"
+wait_for '\[Renderer\] Text font: ' 5 "$work/debug.log" || fail "no text font chosen"
+grep -q 'Emoji font not loaded' "$work/debug.log" && fail "the bundled emoji font did not load"
+sleep 2
+img=$(shot scripts)
+# Label rows beside the tiles: alice, bob, carol (Japanese), ali (Arabic),
+# erin, priya (Devanagari); the bot's below them is in dim blurple.
+for y in 44 100 156 212 268 324; do
+  [ "$(brightest "$img" 78 $((y - 10)) 200 22)" -gt 80 ] || fail "no label beside the tile at y $y"  # silent: dimmed
+done
+# Bob's flame: red-orange pixels, which white text on a dark pill never has.
+flame=$(convert "$img" -crop 120x22+78+90 -fx 'r > 0.6 && b < 0.35 ? 1 : 0' -format '%[fx:int(mean*w*h)]' info:)
+[ "$flame" -gt 10 ] || fail "the emoji in Bob's name is not in colour ($flame pixels)"
+echo "names in many scripts and emoji drawn, the emoji in colour (text font: $(grep -a -o 'Text font: .*' "$work/debug.log" | tr -d '\r'))"
