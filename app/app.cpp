@@ -47,7 +47,7 @@ bool AnotherInstanceRuns() {
 bool CreateMessageWindow(HINSTANCE instance) {
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = TrayWndProc;
+  wc.lpfnWndProc = MessageWindowProc;
   wc.hInstance = instance;
   wc.lpszClassName = L"VoxmereMessageClass";
   if (!RegisterClassExW(&wc)) {
@@ -73,28 +73,16 @@ void CreateRpcClient() {
   g_rpcClient->onMessage = [](const std::wstring& sender, const std::wstring& text) {
     if (g_overlay) g_overlay->AddMessageNotification(sender, text);
   };
+  g_rpcClient->onStateChanged = ShowConnectionState;
   g_rpcClient->onSelfId = [](const std::wstring& id) {
     if (g_overlay) g_overlay->state.selfId = id;
   };
 }
 
-OverlayNotification ToCard(const NotificationData& data) {
-  OverlayNotification card;
-  card.username = data.username;
-  card.displayName = data.displayName;
-  card.content = data.content;
-  card.avatarUrl = data.avatarUrl;
-  card.avatarHash = data.avatarHash;
-  card.userId = data.userId;
-  card.channelName = data.channelName;
-  card.serverName = data.serverName;
-  return card;
-}
-
 void StartNotificationServer() {
   g_notificationServer = std::make_unique<NotificationServer>();
   g_notificationServer->SetCallback([](const NotificationData& data) {
-    if (g_overlay) g_overlay->AddNotification(ToCard(data));
+    if (g_overlay) g_overlay->AddNotification(OverlayNotification{data});
   });
   g_notificationServer->SetWakeCallback(WakeWorkLoop);
   if (g_notificationServer->Start())

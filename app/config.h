@@ -1,6 +1,6 @@
-// The one configuration record, its defaults, and the config.json reader and
-// writer. The text rules live in config_text.cpp (no platform calls); only
-// LoadConfig, SaveConfig and GetExeDirectory touch files.
+// The one configuration record, its defaults, and the one config.json reader
+// (LoadConfig) and writer (SaveConfig). The text rules live in config_text.cpp
+// (no platform calls); only LoadConfig, SaveConfig and GetExeDirectory touch files.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +39,7 @@ struct Config {
   ConfigColor muted_color = MakeConfigColor(237, 66, 69);
   ConfigColor deafened_color = MakeConfigColor(250, 166, 26);
   ConfigColor border_color = MakeConfigColor(255, 255, 255);
+  float border_opacity = 0.0f;  // of the outline of silent avatars; 0: none
   int32_t notification_position = 0;
   bool allow_multi_instance = false;
   int32_t username_font_size = 12;
@@ -53,24 +54,23 @@ struct Config {
   bool show_only_speaking = false;
   bool always_show_self = true;       // matters only with show_only_speaking
   std::wstring hidden_users;          // comma-separated user ids
-  int32_t max_name_length = 0;        // 0: no limit, else 4 to 64
+  int32_t max_name_length = 0;        // user-perceived characters; 0: no limit, else 4 to 64
   std::string language;
 };
 
 extern Config g_config;
 
 // Text rules (config_text.cpp).
-std::string FindConfigValue(const std::string& text, const std::string& key);
-int32_t ReadConfigInt(const std::string& text, const std::string& key, int32_t fallback);
-float ReadConfigFloat(const std::string& text, const std::string& key, float fallback);
-bool ReadConfigBool(const std::string& text, const std::string& key, bool fallback);
 // hidden_users: whether the list names the id, and the list with the id
 // added or taken out (pieces trimmed of spaces, empty ones dropped).
 bool IdListContains(const std::wstring& list, const std::wstring& id);
 std::wstring ToggleIdInList(const std::wstring& list, const std::wstring& id);
-// Fills the record from the text of a config.json (LF line ends).
-void ApplyConfigText(Config& config, const std::string& text);
-// The whole file as SaveConfig writes it, with LF line ends.
+// Fills the record from the text of a config.json (LF line ends): a value
+// that is missing, of another kind or out of reach keeps the field; ranges are
+// clamped. A text that is no JSON still gives every key whose own value
+// reads; the parser's reason is returned then (empty when the text is JSON).
+std::string ApplyConfigText(Config& config, const std::string& text);
+// The whole file as SaveConfig writes it, JSON with LF line ends.
 std::string FormatConfigText(const Config& config);
 
 // Files (config_file.cpp).

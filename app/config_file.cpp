@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "app/config.h"
+#include "app/log.h"
+#include "app/text_convert.h"
 
 Config g_config;
 
@@ -24,7 +26,10 @@ bool LoadConfig(Config& config, const std::wstring& path) {
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
   fclose(file);
-  ApplyConfigText(config, text);
+  std::string problem = ApplyConfigText(config, text);
+  if (!problem.empty())
+    WriteLogLine(L"[Config] config.json is not valid JSON (" + Utf8ToWide(problem) +
+                 L"); each key whose own value could be read was taken");
   return true;
 }
 

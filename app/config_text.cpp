@@ -1,64 +1,175 @@
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <variant>
 #include <vector>
 
 #include "app/config.h"
+#include "app/json.h"
 #include "app/text_convert.h"
 
-std::string FindConfigValue(const std::string& text, const std::string& key) {
-  size_t at = text.find("\"" + key + "\"");
-  if (at == std::string::npos) return {};
-  size_t colon = text.find(':', at);
-  if (colon == std::string::npos) return {};
-  size_t start = colon + 1;
-  int quotesPassed = 0;
-  while (start < text.size() && (text[start] == ' ' || text[start] == '"')) {
-    if (text[start] == '"') ++quotesPassed;
-    ++start;
-  }
-  // An empty quoted value ("") would otherwise run on to the next quote.
-  if (quotesPassed >= 2) return {};
-  bool quoted = start > 0 && text[start - 1] == '"';
-  size_t end = quoted ? text.find('"', start) : text.find_first_of(",}", start);
-  if (end == std::string::npos) end = text.size();
-  // A hand-written file's last unquoted value is followed by its line break.
-  if (!quoted) end = std::max(start, text.find_last_not_of(" \t\r\n", end - 1) + 1);
-  return text.substr(start, end - start);
-}
-
-int32_t ReadConfigInt(const std::string& text, const std::string& key, int32_t fallback) {
-  std::string value = FindConfigValue(text, key);
-  if (value.empty()) return fallback;
-  errno = 0;
-  char* end = nullptr;
-  long long n = std::strtoll(value.c_str(), &end, 10);
-  if (end == value.c_str() || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) return fallback;
-  return static_cast<int32_t>(n);
-}
-
-float ReadConfigFloat(const std::string& text, const std::string& key, float fallback) {
-  std::string value = FindConfigValue(text, key);
-  if (value.empty()) return fallback;
-  errno = 0;
-  char* end = nullptr;
-  float f = std::strtof(value.c_str(), &end);
-  // strtof also takes "nan" and "inf": neither is a usable opacity.
-  if (end == value.c_str() || errno == ERANGE || !std::isfinite(f)) return fallback;
-  return f;
-}
-
-bool ReadConfigBool(const std::string& text, const std::string& key, bool fallback) {
-  std::string value = FindConfigValue(text, key);
-  if (value == "true") return true;
-  if (value == "false") return false;
-  return fallback;
-}
-
 namespace {
+
+using ConfigField = std::variant<std::wstring Config::*, std::string Config::*, bool Config::*, int32_t Config::*,
+                                 float Config::*, ConfigColor Config::*>;
+
+struct ConfigKey {
+  const char* name;  // a colour's three keys are this name with "_r", "_g" and "_b"
+  ConfigField field;
+  // Keys the program never changes are written only when set by hand, so such
+  // a value survives a save and stays in force at the next start.
+  bool handSetOnly = false;
+};
+
+// Every key, in the order the file is written (language last, as always).
+const ConfigKey kKeys[] = {
+    {"client_id", &Config::client_id},
+    {"show_avatars", &Config::show_avatars},
+    {"show_names", &Config::show_names},
+    {"avatar_size", &Config::avatar_size},
+    {"margin", &Config::margin},
+    {"monitor", &Config::monitor},
+    {"overlay_x", &Config::overlay_x},
+    {"overlay_y", &Config::overlay_y},
+    {"inactive_opacity", &Config::inactive_opacity},
+    {"username_label_opacity", &Config::username_label_opacity},
+    {"speaking_color", &Config::speaking_color},
+    {"muted_color", &Config::muted_color},
+    {"deafened_color", &Config::deafened_color},
+    {"border_color", &Config::border_color},
+    {"notification_position", &Config::notification_position},
+    {"allow_multi_instance", &Config::allow_multi_instance},
+    {"username_font_size", &Config::username_font_size},
+    {"notification_font_size", &Config::notification_font_size},
+    {"pip_enabled", &Config::pip_enabled},
+    {"pip_x", &Config::pip_x},
+    {"pip_y", &Config::pip_y},
+    {"pip_width", &Config::pip_width},
+    {"pip_height", &Config::pip_height},
+    {"pip_opacity", &Config::pip_opacity},
+    {"show_only_speaking", &Config::show_only_speaking},
+    {"always_show_self", &Config::always_show_self},
+    {"hidden_users", &Config::hidden_users},
+    {"max_name_length", &Config::max_name_length},
+    {"border_opacity", &Config::border_opacity},
+    {"client_secret", &Config::client_secret, true},
+    {"overlay_position", &Config::overlay_position, true},
+    {"notification_duration", &Config::notification_duration, true},
+    {"pip_window_title", &Config::pip_window_title, true},
+    {"language", &Config::language},
+};
+
+const char* const kColorSuffixes[] = {"_r", "_g", "_b"};
+
+// Every key name as it stands in the file.
+std::vector<std::string> FileKeyNames() {
+  std::vector<std::string> names;
+  for (const ConfigKey& key : kKeys) {
+    if (!std::holds_alternative<ConfigColor Config::*>(key.field)) {
+      names.push_back(key.name);
+      continue;
+    }
+    for (const char* suffix : kColorSuffixes) names.push_back(key.name + std::string(suffix));
+  }
+  return names;
+}
+
+// A file that is no JSON (a hand edit gone wrong) still gives each key whose
+// own value can be read: the first occurrence of the quoted key, a colon and
+// one JSON value.
+Json ReadEachKey(const std::string& text) {
+  Json members = Json::object();
+  for (const std::string& name : FileKeyNames()) {
+    size_t at = text.find("\"" + name + "\"");
+    if (at == std::string::npos) continue;
+    size_t colon = text.find_first_not_of(" \t\r\n", at + name.size() + 2);
+    if (colon == std::string::npos || text[colon] != ':') continue;
+    if (auto value = ParseJsonPrefix(std::string_view(text).substr(colon + 1))) members[name] = std::move(*value);
+  }
+  return members;
+}
+
+// A number, or a number written as a string ("64"), as a hand-edited file may hold.
+std::optional<double> NumberOf(const Json& value) {
+  if (value.is_number()) return value.get<double>();
+  if (!value.is_string()) return std::nullopt;
+  auto parsed = ParseJson(value.get_ref<const std::string&>());
+  if (!parsed || !parsed->is_number()) return std::nullopt;
+  return parsed->get<double>();
+}
+
+// Integers truncate a fraction (4.5 reads 4); what does not fit keeps the field.
+bool ReadInt(const Json& value, int32_t& field) {
+  auto number = NumberOf(value);
+  if (!number || !(*number > INT32_MIN - 1.0 && *number < INT32_MAX + 1.0)) return false;
+  field = static_cast<int32_t>(*number);
+  return true;
+}
+
+void ReadValue(const Json& value, std::wstring& field) {
+  // A number stands for its digits ("client_id": 123); an empty text or one
+  // that converts to nothing (a leading NUL) keeps the field.
+  std::string text = value.is_string() ? value.get<std::string>() : value.is_number() ? FormatJson(value) : "";
+  std::wstring wide = Utf8ToWide(text);
+  if (!wide.empty()) field = wide;
+}
+
+void ReadValue(const Json& value, std::string& field) {
+  if (value.is_string()) field = value.get<std::string>();
+}
+
+void ReadValue(const Json& value, bool& field) {
+  if (value.is_boolean()) field = value.get<bool>();
+}
+
+void ReadValue(const Json& value, int32_t& field) { ReadInt(value, field); }
+
+void ReadValue(const Json& value, float& field) {
+  auto number = NumberOf(value);
+  // inf or nan, or a value beyond a float, is no usable opacity.
+  if (number && std::isfinite(static_cast<float>(*number))) field = static_cast<float>(*number);
+}
+
+void ReadKey(const Json& members, const ConfigKey& key, Config& config) {
+  std::visit(
+      [&](auto member) {
+        auto& field = config.*member;
+        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, ConfigColor>) {
+          int parts[3] = {ColorRed(field), ColorGreen(field), ColorBlue(field)};
+          for (int i = 0; i < 3; ++i)
+            if (const Json* part = JsonMember(members, key.name + std::string(kColorSuffixes[i]))) ReadInt(*part, parts[i]);
+          field = MakeConfigColor(parts[0], parts[1], parts[2]);  // each component keeps its low 8 bits
+        } else if (const Json* value = JsonMember(members, key.name)) {
+          ReadValue(*value, field);
+        }
+      },
+      key.field);
+}
+
+void ClampToRanges(Config& c) {
+  c.username_label_opacity = std::clamp(c.username_label_opacity, 0.0f, 1.0f);
+  c.border_opacity = std::clamp(c.border_opacity, 0.0f, 1.0f);
+  if (c.notification_position < 0 || c.notification_position > 5) c.notification_position = 0;
+  c.username_font_size = std::clamp(c.username_font_size, 8, 24);
+  c.notification_font_size = std::clamp(c.notification_font_size, 8, 24);
+  c.max_name_length = c.max_name_length <= 0 ? 0 : std::clamp(c.max_name_length, 4, 64);
+}
+
+Json ValueOf(const std::wstring& field) { return WideToUtf8(field); }
+Json ValueOf(const std::string& field) { return field; }
+Json ValueOf(bool field) { return field; }
+Json ValueOf(int32_t field) { return field; }
+// Six significant digits, as the file has always held them.
+Json ValueOf(float field) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%g", static_cast<double>(field));
+  return std::strtod(digits, nullptr);
+}
+
+void AddLine(std::string& out, const std::string& name, const Json& value) {
+  if (out.size() > 2) out += ",\n";
+  out += "  " + FormatJson(name) + ": " + FormatJson(value);
+}
 
 // Spaces are dropped: ids have none, and hand-edited lists often do.
 std::vector<std::wstring> SplitIdList(const std::wstring& list) {
@@ -75,30 +186,39 @@ std::vector<std::wstring> SplitIdList(const std::wstring& list) {
   return ids;
 }
 
-void ReadWide(const std::string& text, const char* key, std::wstring& field) {
-  // Bytes that convert to nothing (a leading NUL) leave the field as well.
-  std::wstring value = Utf8ToWide(FindConfigValue(text, key));
-  if (!value.empty()) field = value;
-}
-
-void ReadColor(const std::string& text, const std::string& key, ConfigColor& color) {
-  int r = ReadConfigInt(text, key + "_r", ColorRed(color));
-  int g = ReadConfigInt(text, key + "_g", ColorGreen(color));
-  int b = ReadConfigInt(text, key + "_b", ColorBlue(color));
-  color = MakeConfigColor(r, g, b);
-}
-
-std::string FormatFloat(float f) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", static_cast<double>(f));
-  return buf;
-}
-
-const char* FormatBool(bool b) { return b ? "true" : "false"; }
-
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
 }  // namespace
+
+std::string ApplyConfigText(Config& config, const std::string& text) {
+  std::string problem;
+  std::optional<Json> whole = ParseJson(text, &problem);
+  if (whole && !whole->is_object()) problem = "the file holds no JSON object";
+  // An empty file is no error: it is a file without keys.
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) problem.clear();
+  const Json members = whole && whole->is_object() ? *whole : ReadEachKey(text);
+  for (const ConfigKey& key : kKeys) ReadKey(members, key, config);
+  ClampToRanges(config);
+  return problem;
+}
+
+std::string FormatConfigText(const Config& config) {
+  const Config defaults;
+  std::string out = "{\n";
+  for (const ConfigKey& key : kKeys) {
+    std::visit(
+        [&](auto member) {
+          const auto& field = config.*member;
+          if (key.handSetOnly && field == defaults.*member) return;
+          if constexpr (std::is_same_v<std::decay_t<decltype(field)>, ConfigColor>) {
+            const int parts[3] = {ColorRed(field), ColorGreen(field), ColorBlue(field)};
+            for (int i = 0; i < 3; ++i) AddLine(out, key.name + std::string(kColorSuffixes[i]), parts[i]);
+          } else {
+            AddLine(out, key.name, ValueOf(field));
+          }
+        },
+        key.field);
+  }
+  return out + "\n}\n";
+}
 
 bool IdListContains(const std::wstring& list, const std::wstring& id) {
   std::vector<std::wstring> ids = SplitIdList(list);
@@ -113,103 +233,4 @@ std::wstring ToggleIdInList(const std::wstring& list, const std::wstring& id) {
   std::wstring joined;
   for (const std::wstring& each : ids) joined += (joined.empty() ? L"" : L",") + each;
   return joined;
-}
-
-namespace {
-
-int32_t ClampNameLength(int32_t n) { return n <= 0 ? 0 : std::clamp(n, 4, 64); }
-
-}  // namespace
-
-void ApplyConfigText(Config& c, const std::string& text) {
-  ReadWide(text, "client_id", c.client_id);
-  ReadWide(text, "client_secret", c.client_secret);
-  ReadWide(text, "overlay_position", c.overlay_position);
-  c.show_avatars = ReadConfigBool(text, "show_avatars", c.show_avatars);
-  c.show_names = ReadConfigBool(text, "show_names", c.show_names);
-  c.notification_duration = ReadConfigInt(text, "notification_duration", c.notification_duration);
-  c.avatar_size = ReadConfigInt(text, "avatar_size", c.avatar_size);
-  c.margin = ReadConfigInt(text, "margin", c.margin);
-  c.monitor = ReadConfigInt(text, "monitor", c.monitor);
-  c.overlay_x = ReadConfigInt(text, "overlay_x", c.overlay_x);
-  c.overlay_y = ReadConfigInt(text, "overlay_y", c.overlay_y);
-  c.inactive_opacity = ReadConfigFloat(text, "inactive_opacity", c.inactive_opacity);
-  c.username_label_opacity = std::clamp(
-      ReadConfigFloat(text, "username_label_opacity", c.username_label_opacity), 0.0f, 1.0f);
-  ReadColor(text, "speaking_color", c.speaking_color);
-  ReadColor(text, "muted_color", c.muted_color);
-  ReadColor(text, "deafened_color", c.deafened_color);
-  ReadColor(text, "border_color", c.border_color);
-  c.notification_position = ReadConfigInt(text, "notification_position", c.notification_position);
-  if (c.notification_position < 0 || c.notification_position > 5) c.notification_position = 0;
-  c.allow_multi_instance = ReadConfigBool(text, "allow_multi_instance", c.allow_multi_instance);
-  c.username_font_size = std::clamp(ReadConfigInt(text, "username_font_size", c.username_font_size), 8, 24);
-  c.notification_font_size =
-      std::clamp(ReadConfigInt(text, "notification_font_size", c.notification_font_size), 8, 24);
-  c.pip_enabled = ReadConfigBool(text, "pip_enabled", c.pip_enabled);
-  ReadWide(text, "pip_window_title", c.pip_window_title);
-  c.pip_x = ReadConfigInt(text, "pip_x", c.pip_x);
-  c.pip_y = ReadConfigInt(text, "pip_y", c.pip_y);
-  c.pip_width = ReadConfigInt(text, "pip_width", c.pip_width);
-  c.pip_height = ReadConfigInt(text, "pip_height", c.pip_height);
-  c.pip_opacity = ReadConfigFloat(text, "pip_opacity", c.pip_opacity);
-  c.show_only_speaking = ReadConfigBool(text, "show_only_speaking", c.show_only_speaking);
-  c.always_show_self = ReadConfigBool(text, "always_show_self", c.always_show_self);
-  ReadWide(text, "hidden_users", c.hidden_users);
-  c.max_name_length = ClampNameLength(ReadConfigInt(text, "max_name_length", c.max_name_length));
-  c.language = FindConfigValue(text, "language");
-}
-
-std::string FormatConfigText(const Config& c) {
-  std::string out = "{\n";
-  auto line = [&out](const char* key, const std::string& value) {
-    out += "  \"";
-    out += key;
-    out += "\": " + value + ",\n";
-  };
-  auto color = [&line](const std::string& key, ConfigColor value) {
-    line((key + "_r").c_str(), std::to_string(ColorRed(value)));
-    line((key + "_g").c_str(), std::to_string(ColorGreen(value)));
-    line((key + "_b").c_str(), std::to_string(ColorBlue(value)));
-  };
-  line("client_id", Quoted(WideToUtf8(c.client_id)));
-  line("show_avatars", FormatBool(c.show_avatars));
-  line("show_names", FormatBool(c.show_names));
-  line("avatar_size", std::to_string(c.avatar_size));
-  line("margin", std::to_string(c.margin));
-  line("monitor", std::to_string(c.monitor));
-  line("overlay_x", std::to_string(c.overlay_x));
-  line("overlay_y", std::to_string(c.overlay_y));
-  line("inactive_opacity", FormatFloat(c.inactive_opacity));
-  line("username_label_opacity", FormatFloat(c.username_label_opacity));
-  color("speaking_color", c.speaking_color);
-  color("muted_color", c.muted_color);
-  color("deafened_color", c.deafened_color);
-  color("border_color", c.border_color);
-  line("notification_position", std::to_string(c.notification_position));
-  line("allow_multi_instance", FormatBool(c.allow_multi_instance));
-  line("username_font_size", std::to_string(c.username_font_size));
-  line("notification_font_size", std::to_string(c.notification_font_size));
-  line("pip_enabled", FormatBool(c.pip_enabled));
-  line("pip_x", std::to_string(c.pip_x));
-  line("pip_y", std::to_string(c.pip_y));
-  line("pip_width", std::to_string(c.pip_width));
-  line("pip_height", std::to_string(c.pip_height));
-  line("pip_opacity", FormatFloat(c.pip_opacity));
-  line("show_only_speaking", FormatBool(c.show_only_speaking));
-  line("always_show_self", FormatBool(c.always_show_self));
-  line("hidden_users", Quoted(WideToUtf8(c.hidden_users)));
-  line("max_name_length", std::to_string(c.max_name_length));
-  // Keys the settings never change: written only when set by hand, so such a
-  // value survives a save and stays in force at the next start.
-  const Config defaults;
-  if (c.client_secret != defaults.client_secret) line("client_secret", Quoted(WideToUtf8(c.client_secret)));
-  if (c.overlay_position != defaults.overlay_position)
-    line("overlay_position", Quoted(WideToUtf8(c.overlay_position)));
-  if (c.notification_duration != defaults.notification_duration)
-    line("notification_duration", std::to_string(c.notification_duration));
-  if (c.pip_window_title != defaults.pip_window_title)
-    line("pip_window_title", Quoted(WideToUtf8(c.pip_window_title)));
-  out += "  \"language\": " + Quoted(c.language) + "\n}\n";
-  return out;
 }

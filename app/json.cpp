@@ -10,6 +10,16 @@ std::optional<Json> ParseJson(std::string_view text, std::string* error) {
   }
 }
 
+std::optional<Json> ParseJsonPrefix(std::string_view text) {
+  // A parse that is not strict stops after one value instead of asking for
+  // the end; the library's own tree builder, as its parse uses, not a stream
+  // (a stream would link in the whole locale machinery).
+  Json value;
+  nlohmann::detail::json_sax_dom_parser<Json> builder(value, false);
+  if (!Json::sax_parse(text.begin(), text.end(), &builder, nlohmann::detail::input_format_t::json, false)) return std::nullopt;
+  return value;
+}
+
 std::string FormatJson(const Json& value, int indent) {
   return value.dump(indent, ' ', false, Json::error_handler_t::replace);
 }

@@ -17,6 +17,9 @@ using Json = nlohmann::json;
 // it found there) in *error. Strings must be valid UTF-8; escapes, surrogate
 // pairs included, are decoded.
 std::optional<Json> ParseJson(std::string_view text, std::string* error = nullptr);
+// The one value at the start of text (after white space); what follows it is
+// not read. For picking what can be read out of a damaged text.
+std::optional<Json> ParseJsonPrefix(std::string_view text);
 
 // Compact text, or indented by `indent` spaces per level when it is 0 or more.
 // Bytes that are not UTF-8 inside strings become U+FFFD instead of failing.

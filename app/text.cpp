@@ -16,7 +16,7 @@ const TextEntry kTexts[kTextCount] = {
     {L"Settings...", L"設定..."},
     {L"Exit", L"終了"},
     {L"Voxmere - Connected", L"Voxmere - 接続済み"},
-    {L"Voxmere - Disconnected", L"Voxmere - 未接続"},
+    {L"Voxmere - Waiting for Discord", L"Voxmere - Discord を待っています"},
     {L"Voxmere is already running.\nMultiple instances are disabled.",
      L"Voxmereは既に実行中です。\n多重起動が無効になっています。"},
     {L"Voxmere", L"Voxmere"},
@@ -71,6 +71,16 @@ const TextEntry kTexts[kTextCount] = {
     {L"Always Show Myself", L"自分を常に表示"},
     {L"Name Length Limit:", L"名前の最大文字数:"},
     {L"None", L"なし"},
+    {L"Voxmere - Waiting for your consent in Discord", L"Voxmere - Discord での承認を待っています"},
+    {L"Voxmere - Discord rejected the client id", L"Voxmere - Discord がクライアント ID を拒否しました"},
+    {L"Voxmere - Not authorized (see debug.log)", L"Voxmere - 認証されていません (debug.log を参照)"},
+    {L"Discord rejected the client id", L"Discord がクライアント ID を拒否しました"},
+    {L"Put your Discord application's Client ID into config.json beside Voxmere.exe as client_id "
+     L"(and its Client Secret as client_secret), then restart Voxmere.",
+     L"Voxmere.exe と同じフォルダーにある config.json の client_id に Discord アプリケーションのクライアント ID を"
+     L"(client_secret にクライアントシークレットを)設定して、Voxmere を再起動してください。"},
+    {L"Show Avatars", L"アバターを表示"},
+    {L"Border Opacity:", L"枠線の不透明度:"},
 };
 
 }  // namespace

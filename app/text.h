@@ -13,7 +13,7 @@ enum TextId : int {
   kTextSettingsMenu,
   kTextExit,
   kTextTipConnected,
-  kTextTipDisconnected,
+  kTextTipWaitingForDiscord,
   kTextAlreadyRunning,
   kTextAlreadyRunningCaption,
   kTextSettingsTitle,
@@ -56,6 +56,13 @@ enum TextId : int {
   kTextAlwaysShowSelf,
   kTextMaxNameLength,
   kTextNoNameLimit,
+  kTextTipWaitingForConsent,
+  kTextTipClientIdRejected,
+  kTextTipNotAuthorized,
+  kTextClientIdRejectedTitle,
+  kTextClientIdRejectedBalloon,
+  kTextShowAvatars,
+  kTextBorderOpacity,
   kTextCount
 };
 

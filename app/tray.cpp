@@ -37,6 +37,18 @@ HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
 
 void SetTip(const wchar_t* text) { lstrcpynW(g_trayIcon.szTip, text, ARRAYSIZE(g_trayIcon.szTip)); }
 
+bool g_clientIdRejectionTold = false;
+
+TextId TipFor(RpcState state) {
+  switch (state) {
+    case RpcState::Connected: return kTextTipConnected;
+    case RpcState::WaitingForConsent: return kTextTipWaitingForConsent;
+    case RpcState::ClientIdRejected: return kTextTipClientIdRejected;
+    case RpcState::NotAuthorized: return kTextTipNotAuthorized;
+    default: return kTextTipWaitingForDiscord;
+  }
+}
+
 HICON LoadPngIcon(const std::wstring& path) {
   Gdiplus::Bitmap source(path.c_str());
   if (source.GetLastStatus() != Gdiplus::Ok) return nullptr;
@@ -77,14 +89,12 @@ void CreateTrayIcon() {
   Shell_NotifyIconW(NIM_ADD, &g_trayIcon);
 }
 
-LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (HandleWorkMessage(message, wParam, lParam)) return 0;
+bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TRAYICON:
       if (lParam == WM_RBUTTONUP) ShowTrayMenu(window);
       else if (lParam == WM_LBUTTONDBLCLK) ToggleOverlay();
-      WakeWorkLoop();
-      return 0;
+      return true;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
@@ -97,13 +107,9 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           break;
         default: ToggleMemberShown(LOWORD(wParam)); break;
       }
-      WakeWorkLoop();  // a shown overlay or a new connection wants its frame
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+      return true;
     default:
-      return DefWindowProcW(window, message, wParam, lParam);
+      return false;
   }
 }
 
@@ -130,7 +136,8 @@ void ShowTrayMenu(HWND window) {
   POINT cursor = {};
   GetCursorPos(&cursor);
   std::vector<VoiceUser> members = g_overlay ? g_overlay->state.users : std::vector<VoiceUser>{};
-  HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible, g_rpcClient && g_rpcClient->IsConnected(), members);
+  HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible,
+                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members);
   if (!menu) return;
   g_menuMemberIds.clear();
   for (const VoiceUser& member : members) g_menuMemberIds.push_back(member.id);
@@ -149,11 +156,19 @@ void ToggleMemberShown(UINT command) {
   if (g_overlay) g_overlay->stateChanged = true;
 }
 
-void Reconnect() {
-  if (!g_rpcClient) return;
-  g_rpcClient->Disconnect();
-  g_rpcClient->clientSecret = g_config.client_secret;
-  bool connected = g_rpcClient->Connect(g_config.client_id);
-  SetTip(Text(connected ? kTextTipConnected : kTextTipDisconnected));
-  Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon);
+void ShowConnectionState(RpcState state) {
+  SetTip(Text(TipFor(state)));
+  const bool tell = state == RpcState::ClientIdRejected && !g_clientIdRejectionTold;
+  if (tell) {
+    g_clientIdRejectionTold = true;
+    g_trayIcon.uFlags |= NIF_INFO;
+    g_trayIcon.dwInfoFlags = NIIF_WARNING;
+    lstrcpynW(g_trayIcon.szInfoTitle, Text(kTextClientIdRejectedTitle), ARRAYSIZE(g_trayIcon.szInfoTitle));
+    lstrcpynW(g_trayIcon.szInfo, Text(kTextClientIdRejectedBalloon), ARRAYSIZE(g_trayIcon.szInfo));
+  }
+  const bool shown = Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon) != FALSE;
+  if (tell)
+    WriteLogLine(std::wstring(L"[Tray] ") + (shown ? L"Balloon shown: " : L"ERROR: Balloon not shown: ") +
+                 Text(kTextClientIdRejectedTitle));
+  g_trayIcon.uFlags &= ~NIF_INFO;  // one balloon, not one per tooltip change
 }

@@ -1,5 +1,5 @@
-// The notification-area icon, its menu, and Reconnect, all handled by the
-// hidden message-only window.
+// The notification-area icon and its menu; the message-only window (the
+// work loop's) hands their messages here.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "rpc/voice_user.h"
+
+enum class RpcState;
 
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 
@@ -23,11 +25,14 @@ extern NOTIFYICONDATAW g_trayIcon;
 extern HICON g_customIcon;
 
 void CreateTrayIcon();
-LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The icon's notifications and the menu's commands; true when handled.
+bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowTrayMenu(HWND window);
 // The popup menu for the given state; members fill the "Members" submenu,
 // checked unless g_config.hidden_users names them. The caller destroys it.
 HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members = {});
 // A "Members" item chosen: hides or shows that member and saves config.json.
 void ToggleMemberShown(UINT command);
-void Reconnect();
+// The connection's state in the tooltip; the first time Discord rejects the
+// client id, a balloon also tells the user where to set it.
+void ShowConnectionState(RpcState state);

@@ -6,11 +6,13 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/config.h"
 #include "app/log.h"
 #include "app/tray.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
 #include "rpc/rpc_client.h"
+#include "ui/settings_window.h"
 
 namespace {
 
@@ -107,7 +109,52 @@ bool TrackModifierKeys(HRAWINPUT input) {
   }
 }
 
+// The work messages; true when handled.
+bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_APP_WAKE:
+      // Cleared first: a push after this point posts again.
+      g_workLoop.wakePosted = false;
+      if (wParam == kWakeRedraw && g_overlay) g_overlay->stateChanged = true;
+      RunDueWork();
+      return true;
+    case WM_TIMER:
+      if (wParam != kWorkTimerId) return false;
+      RunDueWork();
+      return true;
+    case WM_INPUT:
+      // The caller still passes it on to DefWindowProc, which frees it.
+      if (TrackModifierKeys(reinterpret_cast<HRAWINPUT>(lParam)) && g_overlay &&
+          g_overlay->SetDragMode(g_workLoop.ctrlHeld && g_workLoop.altHeld))
+        RunDueWork();
+      return false;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandleWorkMessage(message, wParam, lParam)) return 0;
+  if (HandleTrayMessage(window, message, wParam, lParam)) {
+    WakeWorkLoop();  // a shown overlay or a new connection wants its frame
+    return 0;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A connection still on its way is kept: the client decides (Connect).
+void Reconnect() {
+  if (!g_rpcClient) return;
+  g_rpcClient->clientSecret = g_config.client_secret;
+  g_rpcClient->Connect(g_config.client_id);
+  ShowConnectionState(g_rpcClient->State());
+}
 
 void StartWorkSources() {
   RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, g_messageWindow};  // generic desktop, keyboard
@@ -137,29 +184,6 @@ void WakeWorkLoop() {
   if (!g_workLoop.wakePosted.exchange(true)) PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0);
 }
 
-bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_APP_WAKE:
-      // Cleared first: a push after this point posts again.
-      g_workLoop.wakePosted = false;
-      if (wParam == kWakeRedraw && g_overlay) g_overlay->stateChanged = true;
-      RunDueWork();
-      return true;
-    case WM_TIMER:
-      if (wParam != kWorkTimerId) return false;
-      RunDueWork();
-      return true;
-    case WM_INPUT:
-      // The caller still passes it on to DefWindowProc, which frees it.
-      if (TrackModifierKeys(reinterpret_cast<HRAWINPUT>(lParam)) && g_overlay &&
-          g_overlay->SetDragMode(g_workLoop.ctrlHeld && g_workLoop.altHeld))
-        RunDueWork();
-      return false;
-    default:
-      return false;
-  }
-}
-
 void RunDueWork() {
   uint32_t now = GetTickCount();
   if (g_rpcClient) {
@@ -185,6 +209,7 @@ void RunMessageLoop() {
       g_running = false;
       break;
     }
+    if (HandleSettingsKeys(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

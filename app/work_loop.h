@@ -3,6 +3,7 @@
 // the message window's timer and wake-up messages rather than from a loop of
 // its own, so every modal loop (a message box, the tray menu, the colour
 // chooser) keeps it going, and between two pieces of work the thread sleeps.
+// The message-only window's procedure and the reconnect belong here too.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +19,10 @@ void StartWorkSources();
 void StopWorkSources();
 // Any thread: the work is looked at again soon (one posted message at a time).
 void WakeWorkLoop();
-// The message window's share of the work messages; true when handled.
-bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam);
+// The message-only window's procedure: the work messages, then the tray's.
+LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Disconnects and connects the RPC client; the tray shows the result.
+void Reconnect();
 // UI thread: whatever is due now, then the timer for the next deadline.
 void RunDueWork();
 // Until WM_QUIT or the Exit command.

@@ -54,7 +54,16 @@ struct ProcessFigures {
   int avatarsServed = 0;
 };
 
+// One label figure, microseconds per label (a shadow and the text).
+struct LabelFigure {
+  std::string name;  // approach_case_kind, e.g. "dwrite_kept_latin"
+  Spread us;
+};
+
 FrameFigures MeasureFrames();
+// Each approach in a child process of this executable (voxmere_bench --labels NAME).
+std::vector<LabelFigure> MeasureLabels();
+int RunLabelChild(const std::wstring& approach);
 ProcessFigures MeasureProcess();
 
 struct ReportContext {
@@ -63,4 +72,5 @@ struct ReportContext {
   std::string wine;
 };
 // The whole docs/benchmarks.md text.
-std::string FormatReport(const ReportContext& context, const FrameFigures& frames, const ProcessFigures& process);
+std::string FormatReport(const ReportContext& context, const FrameFigures& frames, const ProcessFigures& process,
+                         const std::vector<LabelFigure>& labels);

@@ -67,13 +67,13 @@ std::vector<VoiceUser> BenchMembers() {
 
 OverlayNotification BenchCard(size_t i) {
   OverlayNotification card;
-  card.username = L"member" + std::to_wstring(i);
-  card.displayName = L"Member " + std::to_wstring(i);
-  card.content = L"A message long enough to need the ellipsis on a 380 pixel card, number " + std::to_wstring(i);
-  card.userId = MemberId(i);
-  card.avatarHash = AvatarHash(i);
-  card.channelName = L"general";
-  card.serverName = L"Bench Server";
+  card.data.username = L"member" + std::to_wstring(i);
+  card.data.displayName = L"Member " + std::to_wstring(i);
+  card.data.content = L"A message long enough to need the ellipsis on a 380 pixel card, number " + std::to_wstring(i);
+  card.data.userId = MemberId(i);
+  card.data.avatarHash = AvatarHash(i);
+  card.data.channelName = L"general";
+  card.data.serverName = L"Bench Server";
   return card;
 }
 
@@ -187,11 +187,6 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
   overlay.Invalidate();
 }
 
-LRESULT CALLBACK BenchWorkWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (HandleWorkMessage(message, wParam, lParam)) return 0;
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
 // One pipe client writes the probes one at a time; the program's own work
 // loop (woken by the queue, frames at once for news at rest) runs on this
 // thread, and the first frame drawn after a card arrived is when it showed.
@@ -211,7 +206,7 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     settled[i] = false;
   }
   WNDCLASSEXW wc = {sizeof(wc)};
-  wc.lpfnWndProc = BenchWorkWndProc;
+  wc.lpfnWndProc = MessageWindowProc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VoxmereBenchWork";
   RegisterClassExW(&wc);
@@ -223,11 +218,7 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   server.SetCallback([&overlay, &drainedMs](const NotificationData& data) {
     size_t index = ProbeIndex(data.displayName);
     if (index < kProbes) drainedMs[index] = NowMs();
-    OverlayNotification card;
-    card.username = data.username;
-    card.displayName = data.displayName;
-    card.content = data.content;
-    overlay.AddNotification(card);
+    overlay.AddNotification(OverlayNotification{data});
   });
   if (!server.Start()) figures.failure = "the notification server did not start";
   std::atomic<bool> writerDone{!figures.failure.empty()};
@@ -271,7 +262,7 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
       double at = NowMs();
       bool atRest = overlay.MsUntilPictureChanges(GetTickCount()) != 0;
       for (const OverlayNotification& card : overlay.state.notifications) {
-        size_t index = ProbeIndex(card.displayName);
+        size_t index = ProbeIndex(card.data.displayName);
         if (index >= kProbes) continue;
         if (shownMs[index] < 0.0) shownMs[index] = at;
         if (card.slideIn >= 1.0f && atRest) settled[index] = true;
@@ -281,7 +272,7 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
       const PixelRect screen{0, 0, overlay.width, overlay.height};
       for (const FrameItem& item : overlay.panes[static_cast<size_t>(FrameItemKind::kCard)].pushed.items) {
         if (item.index >= overlay.state.notifications.size()) continue;
-        size_t index = ProbeIndex(overlay.state.notifications[item.index].displayName);
+        size_t index = ProbeIndex(overlay.state.notifications[item.index].data.displayName);
         if (index < kProbes && pixelsMs[index] < 0.0 && !Overlap(item.rect, screen).Empty()) pixelsMs[index] = at;
       }
     }

@@ -1,4 +1,5 @@
 // voxmere_bench [--output FILE] [--machine TEXT] [--wine TEXT]
+// (voxmere_bench --labels gdiplus|dwrite: one approach's label figures, for the main run)
 // Measures the figures and writes the report (to stdout without --output).
 // bench/run_bench.sh runs it under Wine on a virtual display.
 #include <windows.h>
@@ -32,6 +33,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::wstring name = argv[i];
     std::string value = WideToUtf8(argv[i + 1]);
+    if (name == L"--labels") return RunLabelChild(argv[i + 1]);
     if (name == L"--output") output = argv[i + 1];
     else if (name == L"--machine") context.machine = value;
     else if (name == L"--wine") context.wine = value;
@@ -47,8 +49,11 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("Measuring a running Voxmere.exe (about 30 s)...\n");
   std::fflush(stdout);
   ProcessFigures process = MeasureProcess();
+  std::printf("Measuring name labels, each way of drawing them in a process of its own...\n");
+  std::fflush(stdout);
+  std::vector<LabelFigure> labels = MeasureLabels();
 
-  std::string report = FormatReport(context, frames, process);
+  std::string report = FormatReport(context, frames, process, labels);
   if (output.empty()) {
     std::fwrite(report.data(), 1, report.size(), stdout);
   } else {

@@ -1,7 +1,6 @@
 #include "notify/notification_parse.h"
 
-#include <cstdio>
-
+#include "app/json.h"
 #include "app/text_convert.h"
 
 namespace {
@@ -23,73 +22,68 @@ const FieldKey kFieldKeys[] = {
     {"userId", &NotificationData::userId},
 };
 
-char Unescaped(char c) {
-  switch (c) {
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
-    default: return c;  // \" \\ \/ and everything else: the byte itself
-  }
-}
+// Reads the text as a stream of JSON events: a key's first occurrence decides
+// its field (a string fills it, anything else leaves it empty), so what comes
+// before a syntax error is kept.
+class FieldCollector : public nlohmann::json_sax<Json> {
+ public:
+  explicit FieldCollector(NotificationData& data) : data_(data) {}
 
-void AppendJsonString(std::string& out, const std::string& bytes) {
-  out += '"';
-  for (char c : bytes) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          // Keeps the text valid JSON; the receiver keeps the escape's letters.
-          char escape[8];
-          std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
-          out += escape;
-        } else {
-          out += c;
-        }
+  bool key(string_t& name) override {
+    pending_ = nullptr;
+    for (size_t i = 0; i < std::size(kFieldKeys); ++i) {
+      if (name != kFieldKeys[i].key || seen_[i]) continue;
+      seen_[i] = true;
+      pending_ = &(data_.*kFieldKeys[i].field);
     }
+    return true;
   }
-  out += '"';
-}
+  bool string(string_t& value) override {
+    if (pending_) *pending_ = Utf8ToWide(value);
+    return Value();
+  }
+  bool null() override { return Value(); }
+  bool boolean(bool) override { return Value(); }
+  bool number_integer(number_integer_t) override { return Value(); }
+  bool number_unsigned(number_unsigned_t) override { return Value(); }
+  bool number_float(number_float_t, const string_t&) override { return Value(); }
+  bool binary(binary_t&) override { return Value(); }
+  bool start_object(std::size_t) override { return Value(); }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return Value(); }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
+    problem = error.what();
+    return false;
+  }
+
+  std::string problem;
+
+ private:
+  bool Value() {
+    pending_ = nullptr;
+    return true;
+  }
+
+  NotificationData& data_;
+  std::wstring* pending_ = nullptr;
+  bool seen_[std::size(kFieldKeys)] = {};
+};
 
 }  // namespace
 
-std::string ExtractJsonString(const std::string& text, const std::string& key) {
-  size_t at = text.find("\"" + key + "\"");
-  if (at == std::string::npos) return {};
-  size_t colon = text.find(':', at);
-  if (colon == std::string::npos) return {};
-  size_t i = colon + 1;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  if (i >= text.size() || text[i] != '"') return {};
-  std::string value;
-  for (++i; i < text.size() && text[i] != '"'; ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      value += Unescaped(text[++i]);
-    } else {
-      value += text[i];
-    }
-  }
-  return value;
-}
-
-NotificationData ParseNotification(const std::string& text) {
+NotificationData ParseNotification(const std::string& text, std::string* problem) {
   NotificationData data;
-  for (const FieldKey& f : kFieldKeys) data.*f.field = Utf8ToWide(ExtractJsonString(text, f.key));
+  FieldCollector collector(data);
+  const std::string_view bytes(text);  // the same reader as ParseJson's
+  Json::sax_parse(bytes.begin(), bytes.end(), &collector);
   if (data.displayName.empty()) data.displayName = data.username;
+  if (problem) *problem = collector.problem;
   return data;
 }
 
 std::string FormatNotification(const NotificationData& data) {
-  std::string text = "{";
-  for (const FieldKey& f : kFieldKeys) {
-    if (text.size() > 1) text += ',';
-    AppendJsonString(text, f.key);
-    text += ':';
-    AppendJsonString(text, WideToUtf8(data.*f.field));
-  }
-  return text + "}";
+  Json text = Json::object();
+  for (const FieldKey& f : kFieldKeys) text[f.key] = WideToUtf8(data.*f.field);
+  return FormatJson(text);
 }

@@ -4,6 +4,7 @@
 
 #include "app/log.h"
 #include "app/text_convert.h"
+#include "notify/notification_parse.h"
 
 const wchar_t kNotificationPipeName[] = L"\\\\.\\pipe\\VoxmereNotifications";
 
@@ -11,12 +12,11 @@ NotificationServer::NotificationServer(const std::wstring& pipeName, uint16_t we
     : pipeName(pipeName), webSocketPort(webSocketPort) {
   WSADATA wsa;
   socketsStarted = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
-  stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  stopEvent = EventHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 NotificationServer::~NotificationServer() {
   Stop();
-  if (stopEvent) CloseHandle(stopEvent);
   if (socketsStarted) WSACleanup();
 }
 
@@ -32,7 +32,7 @@ bool NotificationServer::Start() {
     running = false;
     return false;
   }
-  ResetEvent(stopEvent);
+  ResetEvent(stopEvent.Get());
   try {
     pipeThread = std::thread(&NotificationServer::PipeServerLoop, this);
     webSocketThread = std::thread(&NotificationServer::WebSocketServerLoop, this);
@@ -47,12 +47,12 @@ bool NotificationServer::Start() {
 
 void NotificationServer::Stop() {
   running.exchange(false);
-  if (stopEvent) SetEvent(stopEvent);
+  if (stopEvent) SetEvent(stopEvent.Get());
   if (pipeThread.joinable()) pipeThread.join();
   if (webSocketThread.joinable()) webSocketThread.join();
   {
-    // Each client thread wakes within its receive time-out anyway; the
-    // shutdown only makes the wait short.
+    // Each client thread wakes on the stop event; the shutdown also ends a
+    // handshake's bounded wait at once.
     std::unique_lock<std::mutex> lock(clientsMutex);
     for (SOCKET s : clientSockets) shutdown(s, SD_BOTH);
     clientsDone.wait(lock, [this] { return clientSockets.empty(); });
@@ -78,6 +78,13 @@ void NotificationServer::ProcessPendingNotifications() {
 
 void NotificationServer::Log(const std::string& message) {
   WriteLogLine(L"[NotifServer] " + BytesToWide(message));
+}
+
+NotificationData NotificationServer::ParseForQueue(const std::string& text) {
+  std::string problem;
+  NotificationData data = ParseNotification(text, &problem);
+  if (!problem.empty()) Log("Notification is not valid JSON, fields before the fault kept: " + problem);
+  return data;
 }
 
 void NotificationServer::Enqueue(const NotificationData& data,

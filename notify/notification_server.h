@@ -16,7 +16,9 @@
 #include <string>
 #include <thread>
 
+#include "app/win_handles.h"
 #include "notify/notification_data.h"
+#include "notify/websocket_frame.h"
 
 extern const wchar_t kNotificationPipeName[];
 constexpr uint16_t kNotificationWebSocketPort = 47523;
@@ -49,6 +51,8 @@ class NotificationServer {
 
  private:
   void Log(const std::string& message);
+  // The endpoints' shared parse: a text that is no JSON gets a log line.
+  NotificationData ParseForQueue(const std::string& text);
   // The endpoints' shared push; endpointLine gives their own log line from
   // the queue length after the push.
   void Enqueue(const NotificationData& data, const std::function<std::string(size_t pending)>& endpointLine);
@@ -61,6 +65,9 @@ class NotificationServer {
   SOCKET OpenWebSocketListener(bool logFailure);
   void AcceptWebSocketClient(SOCKET client);
   void HandleWebSocketClient(SOCKET client);
+  void ReceiveWebSocketFrames(SOCKET client, WSAEVENT readable);
+  // False when the frame ends the connection (Close).
+  bool HandleWebSocketFrame(SOCKET client, const WebSocketFrame& frame);
   bool PerformWebSocketHandshake(SOCKET client);
   void ReleaseWebSocketClient(SOCKET client);
 
@@ -73,7 +80,7 @@ class NotificationServer {
   // The pipe instance and the listening socket belong to their endpoint
   // threads, which alone close them; Stop wakes the threads through this
   // event and the running flag.
-  HANDLE stopEvent = nullptr;
+  EventHandle stopEvent;
   std::atomic<uint16_t> boundPort{0};
 
   std::function<void(const NotificationData&)> callback;

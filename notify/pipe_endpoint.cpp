@@ -4,7 +4,6 @@
 #include "notify/notification_server.h"
 
 #include "app/text_convert.h"
-#include "notify/notification_parse.h"
 
 namespace {
 
@@ -12,13 +11,6 @@ constexpr DWORD kPipeBufferSize = 4096;
 constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 
 enum class IoResult { kDone, kFailed, kStopped };
-
-struct EventHandle {
-  HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ~EventHandle() {
-    if (handle) CloseHandle(handle);
-  }
-};
 
 // Completes an overlapped operation that returned `started`; error is set on
 // kFailed. A stop cancels the operation and waits for the cancel to land, so
@@ -45,7 +37,7 @@ IoResult FinishOverlapped(HANDLE pipe, OVERLAPPED& io, BOOL started, HANDLE stop
 }  // namespace
 
 void NotificationServer::PipeServerLoop() {
-  EventHandle ioEvent;
+  EventHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   DWORD lastError = 0;
   while (running) {
     HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, kPipeMode, 1, 0,
@@ -55,19 +47,19 @@ void NotificationServer::PipeServerLoop() {
       DWORD error = GetLastError();
       if (error != lastError) Log("Failed to create pipe: " + std::to_string(error));
       lastError = error;
-      WaitForSingleObject(stopEvent, 1000);
+      WaitForSingleObject(stopEvent.Get(), 1000);
       continue;
     }
     lastError = 0;
     Log("Waiting for pipe client connection...");
     OVERLAPPED io = {};
-    io.hEvent = ioEvent.handle;
+    io.hEvent = ioEvent.Get();
     DWORD bytes = 0, error = 0;
     BOOL connected = ConnectNamedPipe(pipe, &io);
     // A client that came before the wait is connected already, and no I/O was started to finish.
     IoResult result = !connected && GetLastError() == ERROR_PIPE_CONNECTED
                           ? IoResult::kDone
-                          : FinishOverlapped(pipe, io, connected, stopEvent, bytes, error);
+                          : FinishOverlapped(pipe, io, connected, stopEvent.Get(), bytes, error);
     if (result == IoResult::kDone && running) {
       Log("Pipe client connected");
       HandlePipeClient(pipe, io);
@@ -82,7 +74,7 @@ void NotificationServer::HandlePipeClient(HANDLE pipe, OVERLAPPED& io) {
   while (running) {
     DWORD bytes = 0, error = 0;
     BOOL read = ReadFile(pipe, buffer, kPipeBufferSize - 1, nullptr, &io);
-    IoResult result = FinishOverlapped(pipe, io, read, stopEvent, bytes, error);
+    IoResult result = FinishOverlapped(pipe, io, read, stopEvent.Get(), bytes, error);
     if (result == IoResult::kStopped) return;
     if (result == IoResult::kFailed) {
       Log(error == ERROR_BROKEN_PIPE ? std::string("Pipe client disconnected")
@@ -96,7 +88,7 @@ void NotificationServer::HandlePipeClient(HANDLE pipe, OVERLAPPED& io) {
     buffer[bytes] = '\0';
     const std::string text(buffer);
     Log("Pipe received: " + text.substr(0, 200));
-    NotificationData data = ParseNotification(text);
+    NotificationData data = ParseForQueue(text);
     if (data.displayName.empty()) continue;
     Enqueue(data, [&data](size_t) { return "Queued notification from pipe: " + WideToBytes(data.displayName); });
   }

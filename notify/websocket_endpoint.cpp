@@ -1,5 +1,6 @@
 // The WebSocket endpoint on the loopback address: a listener thread and one
-// detached thread per client, which only receives after the upgrade.
+// detached thread per client, which receives notifications after the upgrade
+// and answers only Ping and Close.
 #include "notify/notification_server.h"
 
 #include <wincrypt.h>
@@ -8,7 +9,6 @@
 #include <system_error>
 #include <vector>
 
-#include "notify/notification_parse.h"
 #include "notify/websocket_frame.h"
 #include "notify/websocket_handshake.h"
 
@@ -18,7 +18,6 @@ constexpr DWORD kAcceptPollMs = 100;
 constexpr DWORD kListenRetryMs = 2000;
 constexpr DWORD kHandshakeWaitMs = 2000;
 constexpr size_t kHandshakeMaxBytes = 4095;
-constexpr DWORD kReceiveTimeoutMs = 1000;
 constexpr int kReceiveBufferSize = 8192;
 
 // Readable within timeoutMs; false on time-out and on error.
@@ -88,7 +87,7 @@ void NotificationServer::WebSocketServerLoop() {
     s = OpenWebSocketListener(first);
     if (s == INVALID_SOCKET) {
       if (first) Log("WebSocket endpoint retries every " + std::to_string(kListenRetryMs / 1000) + " s");
-      WaitForSingleObject(stopEvent, kListenRetryMs);
+      WaitForSingleObject(stopEvent.Get(), kListenRetryMs);
     }
   }
   if (s == INVALID_SOCKET) return;
@@ -96,19 +95,18 @@ void NotificationServer::WebSocketServerLoop() {
 
   // Asleep until a connection is pending or Stop; without the socket event
   // it looks for connections every 100 ms instead.
-  WSAEVENT pending = WSACreateEvent();
-  const bool evented = pending != WSA_INVALID_EVENT && WSAEventSelect(s, pending, FD_ACCEPT) == 0;
+  SocketEvent pending(WSACreateEvent());
+  const bool evented = pending && WSAEventSelect(s, pending.Get(), FD_ACCEPT) == 0;
   if (!evented) Log("WebSocket accept event unavailable (" + std::to_string(WSAGetLastError()) + "), polling instead");
-  HANDLE waits[2] = {stopEvent, pending};
+  HANDLE waits[2] = {stopEvent.Get(), pending.Get()};
   while (running) {
     DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, evented ? INFINITE : kAcceptPollMs);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
-    if (evented) WSAResetEvent(pending);  // each accept, even a failed one, re-arms it
+    if (evented) WSAResetEvent(pending.Get());  // each accept, even a failed one, re-arms it
     for (SOCKET client; (client = accept(s, nullptr, nullptr)) != INVALID_SOCKET;) AcceptWebSocketClient(client);
   }
   boundPort = 0;
   closesocket(s);
-  if (pending != WSA_INVALID_EVENT) WSACloseEvent(pending);
 }
 
 void NotificationServer::AcceptWebSocketClient(SOCKET client) {
@@ -148,45 +146,49 @@ void NotificationServer::HandleWebSocketClient(SOCKET client) {
     return;
   }
   Log("WebSocket client connected and handshake complete");
-  u_long blocking = 0;
-  ioctlsocket(client, FIONBIO, &blocking);
-  DWORD timeout = kReceiveTimeoutMs;
-  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+  // No receive time-out (Windows leaves a socket whose receive timed out in
+  // an indeterminate state): the thread sleeps on the socket and the stop event.
+  {
+    SocketEvent readable(WSACreateEvent());
+    if (readable && WSAEventSelect(client, readable.Get(), FD_READ | FD_CLOSE) == 0)
+      ReceiveWebSocketFrames(client, readable.Get());
+    else
+      Log("WebSocket client event unavailable: " + std::to_string(WSAGetLastError()));
+  }
+  ReleaseWebSocketClient(client);
+}
 
-  auto handlePayload = [this](const std::string& payload) {
-    if (payload.empty()) return;
-    Log("WebSocket received " + std::to_string(payload.size()) + " bytes");
-    NotificationData data = ParseNotification(payload);
-    if (data.displayName.empty()) {
-      Log("Failed to parse notification - displayName empty");
-      return;
-    }
-    Enqueue(data, [](size_t pending) { return "Queued notification, pending count: " + std::to_string(pending); });
-  };
-
+void NotificationServer::ReceiveWebSocketFrames(SOCKET client, WSAEVENT readable) {
   // A receive may hold several frames, or end inside one: whole frames are
   // taken from the front and the rest waits for the next receive, so frames
   // sent back to back are not lost.
   std::vector<uint8_t> buffer(kReceiveBufferSize);
   size_t held = 0;
+  const HANDLE waits[2] = {stopEvent.Get(), readable};
   while (running) {
+    // Reset before the receive: data that arrives after it sets the event again.
+    WSAResetEvent(readable);
     int received =
         recv(client, reinterpret_cast<char*>(buffer.data() + held), static_cast<int>(buffer.size() - held), 0);
     if (received == 0) {
       Log("WebSocket client disconnected");
-      break;
+      return;
     }
     if (received < 0) {
       int error = WSAGetLastError();
-      if (error == WSAETIMEDOUT) continue;
-      Log("WebSocket recv error: " + std::to_string(error));
-      break;
+      if (error != WSAEWOULDBLOCK) {
+        Log("WebSocket recv error: " + std::to_string(error));
+        return;
+      }
+      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
+      continue;
     }
     held += static_cast<size_t>(received);
     size_t used = 0;
     uint64_t frameSize = 0;
     while ((frameSize = WebSocketFrameSize(buffer.data() + used, held - used)) != 0 && frameSize <= held - used) {
-      handlePayload(DecodeWebSocketFrame(buffer.data() + used, static_cast<size_t>(frameSize)));
+      if (!HandleWebSocketFrame(client, DecodeWebSocketFrame(buffer.data() + used, static_cast<size_t>(frameSize))))
+        return;
       used += static_cast<size_t>(frameSize);
     }
     if (frameSize > buffer.size()) {
@@ -194,13 +196,40 @@ void NotificationServer::HandleWebSocketClient(SOCKET client) {
       // to guesswork.
       Log("WebSocket frame of " + std::to_string(frameSize) + " bytes exceeds " + std::to_string(buffer.size()) +
           ", connection closed");
-      break;
+      return;
     }
     std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(used), buffer.begin() + static_cast<std::ptrdiff_t>(held),
               buffer.begin());
     held -= used;
   }
-  ReleaseWebSocketClient(client);
+}
+
+bool NotificationServer::HandleWebSocketFrame(SOCKET client, const WebSocketFrame& frame) {
+  switch (frame.opcode) {
+    case kWebSocketOpText:
+    case kWebSocketOpBinary:
+      if (!frame.payload.empty()) {
+        Log("WebSocket received " + std::to_string(frame.payload.size()) + " bytes");
+        NotificationData data = ParseForQueue(frame.payload);
+        if (data.displayName.empty()) {
+          Log("Failed to parse notification - displayName empty");
+        } else {
+          Enqueue(data, [](size_t pending) { return "Queued notification, pending count: " + std::to_string(pending); });
+        }
+      }
+      return true;
+    case kWebSocketOpPing:
+      SendText(client, EncodeServerWebSocketFrame(kWebSocketOpPong, frame.payload));
+      return true;
+    case kWebSocketOpClose:
+      // The answer echoes the client's status code; then the server closes first.
+      SendText(client, EncodeServerWebSocketFrame(kWebSocketOpClose, frame.payload.substr(0, 2)));
+      shutdown(client, SD_SEND);
+      Log("WebSocket client closed the connection");
+      return false;
+    default:
+      return true;  // pongs and fragments carry nothing for us
+  }
 }
 
 bool NotificationServer::PerformWebSocketHandshake(SOCKET client) {

@@ -43,17 +43,17 @@ bool ReadFrameHeader(const uint8_t* data, size_t size, FrameHeader& header) {
 
 }  // namespace
 
-std::string DecodeWebSocketFrame(const uint8_t* data, size_t size) {
+WebSocketFrame DecodeWebSocketFrame(const uint8_t* data, size_t size) {
   FrameHeader header;
-  if (!ReadFrameHeader(data, size, header)) return {};
-  if (header.opcode != kWebSocketOpText && header.opcode != kWebSocketOpBinary) return {};
   // Compared against what is left, so a huge declared length cannot overflow.
-  if (header.payloadLength > size - header.size) return {};
-
-  std::string payload(reinterpret_cast<const char*>(data + header.size), static_cast<size_t>(header.payloadLength));
+  if (!ReadFrameHeader(data, size, header) || header.payloadLength > size - header.size) return {};
+  WebSocketFrame frame{true, header.opcode,
+                       std::string(reinterpret_cast<const char*>(data + header.size),
+                                   static_cast<size_t>(header.payloadLength))};
   if (header.key)
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ header.key[i % 4]);
-  return payload;
+    for (size_t i = 0; i < frame.payload.size(); ++i)
+      frame.payload[i] = static_cast<char>(frame.payload[i] ^ header.key[i % 4]);
+  return frame;
 }
 
 uint64_t WebSocketFrameSize(const uint8_t* data, size_t size) {
@@ -63,20 +63,34 @@ uint64_t WebSocketFrameSize(const uint8_t* data, size_t size) {
   return header.payloadLength > UINT64_MAX - header.size ? UINT64_MAX : header.size + header.payloadLength;
 }
 
-std::string EncodeWebSocketFrame(uint8_t opcode, const std::string& payload, uint32_t maskKey) {
+namespace {
+
+std::string EncodeFrame(uint8_t opcode, const std::string& payload, const uint32_t* maskKey) {
+  const uint8_t maskBit = maskKey ? kMaskBit : 0;
   std::string frame;
   frame += static_cast<char>(0x80 | (opcode & 0x0F));
   const uint64_t length = payload.size();
   if (length < 126) {
-    frame += static_cast<char>(kMaskBit | length);
+    frame += static_cast<char>(maskBit | length);
   } else {
     const size_t lengthBytes = length <= 0xFFFF ? 2 : 8;
-    frame += static_cast<char>(kMaskBit | (lengthBytes == 2 ? 126 : 127));
+    frame += static_cast<char>(maskBit | (lengthBytes == 2 ? 126 : 127));
     for (size_t i = lengthBytes; i-- > 0;) frame += static_cast<char>((length >> (8 * i)) & 0xFF);
   }
+  if (!maskKey) return frame + payload;
   uint8_t key[4];
-  for (int i = 0; i < 4; ++i) key[i] = static_cast<uint8_t>(maskKey >> (24 - 8 * i));
+  for (int i = 0; i < 4; ++i) key[i] = static_cast<uint8_t>(*maskKey >> (24 - 8 * i));
   frame.append(reinterpret_cast<const char*>(key), 4);
   for (size_t i = 0; i < payload.size(); ++i) frame += static_cast<char>(payload[i] ^ key[i % 4]);
   return frame;
+}
+
+}  // namespace
+
+std::string EncodeWebSocketFrame(uint8_t opcode, const std::string& payload, uint32_t maskKey) {
+  return EncodeFrame(opcode, payload, &maskKey);
+}
+
+std::string EncodeServerWebSocketFrame(uint8_t opcode, const std::string& payload) {
+  return EncodeFrame(opcode, payload, nullptr);
 }

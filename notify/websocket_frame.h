@@ -11,11 +11,17 @@ constexpr uint8_t kWebSocketOpText = 1;
 constexpr uint8_t kWebSocketOpBinary = 2;
 constexpr uint8_t kWebSocketOpClose = 8;
 constexpr uint8_t kWebSocketOpPing = 9;
+constexpr uint8_t kWebSocketOpPong = 10;
 
-// Payload of a text or binary frame at the start of data; empty for any other
-// opcode and for a frame whose header or payload did not arrive whole. Bytes
-// after the frame are ignored. Never reads past size.
-std::string DecodeWebSocketFrame(const uint8_t* data, size_t size);
+struct WebSocketFrame {
+  bool whole = false;  // false while the header or the payload has not arrived whole
+  uint8_t opcode = 0;
+  std::string payload;  // unmasked
+};
+
+// The frame at the start of data, whatever its opcode. Bytes after the frame
+// are ignored. Never reads past size.
+WebSocketFrame DecodeWebSocketFrame(const uint8_t* data, size_t size);
 
 // Bytes of the whole frame (header and payload) that starts at data, whatever
 // its opcode, as its header declares it; 0 while the header is incomplete.
@@ -23,3 +29,5 @@ uint64_t WebSocketFrameSize(const uint8_t* data, size_t size);
 
 // One unfragmented client frame, masked with maskKey (senders and tests).
 std::string EncodeWebSocketFrame(uint8_t opcode, const std::string& payload, uint32_t maskKey);
+// One unfragmented server frame: servers send theirs unmasked.
+std::string EncodeServerWebSocketFrame(uint8_t opcode, const std::string& payload);

@@ -158,28 +158,31 @@ AvatarCache::AvatarCache() : shared_(std::make_shared<Shared>()) {}
 
 AvatarCache::~AvatarCache() = default;
 
-Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring& avatarHash) {
+Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring& avatarHash,
+                                 const std::wstring& guildId) {
   Shared& s = *shared_;
+  const AvatarSource source{userId, avatarHash, guildId};
+  const std::wstring key = AvatarCacheKey(source);
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.closed) return nullptr;
-  auto cached = s.avatars.find(userId);
+  auto cached = s.avatars.find(key);
   if (cached != s.avatars.end()) return cached->second.get();
-  if (avatarHash.empty() || s.pendingAvatars.count(userId)) return nullptr;
-  auto failed = s.failures.find(userId);
+  if (avatarHash.empty() || s.pendingAvatars.count(key)) return nullptr;
+  auto failed = s.failures.find(key);
   if (failed != s.failures.end() && GetTickCount() - failed->second.tick < AvatarRetryDelayMs(failed->second.count))
     return nullptr;
-  std::wstring path = AvatarRequestPath(userId, avatarHash);
+  std::wstring path = AvatarRequestPath(source);
   if (path.empty()) {
-    if (s.refused.insert(userId).second)
-      LogOverlay(L"Avatar not requested: user id or avatar hash holds unexpected characters");
+    if (s.refused.insert(key).second)
+      LogOverlay(L"Avatar not requested: user id, guild id or avatar hash holds unexpected characters");
     return nullptr;
   }
-  s.pendingAvatars[userId] = true;
+  s.pendingAvatars[key] = true;
   try {
-    std::thread(DownloadAvatar, shared_, userId, path).detach();
+    std::thread(DownloadAvatar, shared_, key, path).detach();
   } catch (const std::system_error& e) {
-    s.pendingAvatars.erase(userId);
-    FailedDownload& failedStart = s.failures[userId];
+    s.pendingAvatars.erase(key);
+    FailedDownload& failedStart = s.failures[key];
     failedStart.tick = GetTickCount();
     ++failedStart.count;
     LogOverlay(L"Avatar download thread could not start, error " + std::to_wstring(e.code().value()));
@@ -187,9 +190,9 @@ Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring&
   return nullptr;
 }
 
-bool AvatarCache::IsDownloading(const std::wstring& userId) const {
+bool AvatarCache::IsDownloading(const std::wstring& key) const {
   std::lock_guard<std::mutex> lock(shared_->mutex);
-  return shared_->pendingAvatars.count(userId) != 0;
+  return shared_->pendingAvatars.count(key) != 0;
 }
 
 void AvatarCache::Close() {

@@ -1,8 +1,8 @@
-// Avatars by Discord user id: decoded images and the ids whose download
-// thread is running, kept with their mutex in one shared block. Download
-// threads are detached and hold that block, so a download still running at
-// shutdown finds it intact; once the cache is closed it drops its result
-// without touching GDI+.
+// Avatars by Discord user id (and server, for a server picture): decoded
+// images and the keys whose download thread is running, kept with their
+// mutex in one shared block. Download threads are detached and hold that
+// block, so a download still running at shutdown finds it intact; once the
+// cache is closed it drops its result without touching GDI+.
 #pragma once
 
 #include <memory>
@@ -19,9 +19,13 @@ class AvatarCache {
 
   // The cached image, or null; with a non-empty hash a missing image starts
   // one download for the id unless one runs or a failed one is still cooling
-  // down. Never waits for the network. User-interface thread only.
-  Gdiplus::Image* Get(const std::wstring& userId, const std::wstring& avatarHash);
-  bool IsDownloading(const std::wstring& userId) const;
+  // down. With a guild id it is the member's picture for that server, kept
+  // apart from their own. Never waits for the network. User-interface thread
+  // only.
+  Gdiplus::Image* Get(const std::wstring& userId, const std::wstring& avatarHash,
+                      const std::wstring& guildId = std::wstring());
+  // By the key AvatarCacheKey gives: the user id for a member's own picture.
+  bool IsDownloading(const std::wstring& key) const;
 
   // Before GDI+ stops: refuses new downloads, waits for decodes in progress
   // (not for transfers), deletes every image.

@@ -18,9 +18,16 @@ bool UsablePart(const std::wstring& part) {
 
 }  // namespace
 
-std::wstring AvatarRequestPath(const std::wstring& userId, const std::wstring& avatarHash) {
-  if (!UsablePart(userId) || !UsablePart(avatarHash)) return std::wstring();
-  return L"/avatars/" + userId + L"/" + avatarHash + L".png?size=64";
+std::wstring AvatarRequestPath(const AvatarSource& source) {
+  if (!UsablePart(source.userId) || !UsablePart(source.avatarHash)) return std::wstring();
+  const std::wstring picture = source.avatarHash + L".png?size=64";
+  if (source.guildId.empty()) return L"/avatars/" + source.userId + L"/" + picture;
+  if (!UsablePart(source.guildId)) return std::wstring();
+  return L"/guilds/" + source.guildId + L"/users/" + source.userId + L"/avatars/" + picture;
+}
+
+std::wstring AvatarCacheKey(const AvatarSource& source) {
+  return source.guildId.empty() ? source.userId : source.guildId + L"/" + source.userId;
 }
 
 uint32_t AvatarRetryDelayMs(int failures) {

@@ -10,9 +10,22 @@
 // Bodies larger than this are failed downloads.
 constexpr size_t kMaxAvatarBytes = 8 * 1024 * 1024;
 
-// "/avatars/<id>/<hash>.png?size=64", or empty when either part is empty or
-// holds anything but ASCII letters, digits, '_' and '-'.
-std::wstring AvatarRequestPath(const std::wstring& userId, const std::wstring& avatarHash);
+// Which picture of a member: their own, or with a guild id the one they set
+// for that server.
+struct AvatarSource {
+  std::wstring userId;
+  std::wstring avatarHash;
+  std::wstring guildId;
+};
+
+// "/avatars/<id>/<hash>.png?size=64", or for a server picture
+// "/guilds/<guild>/users/<id>/avatars/<hash>.png?size=64"; empty when a part
+// is empty (the guild id may be) or holds anything but ASCII letters, digits,
+// '_' and '-'.
+std::wstring AvatarRequestPath(const AvatarSource& source);
+// The cache's key: the user id for their own picture, "<guild>/<id>" for a
+// server one, so that neither stands in for the other.
+std::wstring AvatarCacheKey(const AvatarSource& source);
 
 // A failed download of an id waits before the next one: 2 s, doubling up to
 // 5 minutes, so a missing picture is asked for again without hammering the CDN.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cwctype>
 
-#include "app/text_convert.h"
+#include "overlay/text_clusters.h"
 
 namespace {
 
@@ -26,11 +26,6 @@ int NormalPosition(int position) { return IsValidPosition(position) ? position :
 
 bool StacksUpwards(int position) {
   return position == kCardBottomRight || position == kCardBottomLeft || position == kCardBottomCenter;
-}
-
-bool IsUnit(wchar_t unit, uint32_t low, uint32_t high) {
-  uint32_t u = static_cast<uint32_t>(unit) & 0xFFFF;
-  return u >= low && u <= high;
 }
 
 }  // namespace
@@ -73,10 +68,11 @@ CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, flo
   }
   card.avatarX = card.x + kAvatarInset;
   card.avatarY = card.y + (card.height - kCardAvatarSize) / 2;
-  card.textX = card.x + kTextInset;
-  card.nameY = card.y + kNameTop;
-  card.contentY = card.nameY + fontSize + 10;
-  card.channelY = card.contentY + fontSize + 6;
+  const int textX = card.x + kTextInset;
+  const auto fs = static_cast<float>(fontSize);
+  card.name = {textX, card.y + kNameTop, fs + 4.0f, true};
+  card.content = {textX, card.name.y + fontSize + 10, fs, true};
+  card.channel = {textX, card.content.y + fontSize + 6, fs - 2.0f, false};
   return card;
 }
 
@@ -87,9 +83,8 @@ std::wstring CardChannelLine(const std::wstring& channelName, const std::wstring
 }
 
 std::wstring CardInitial(const std::wstring& displayName) {
-  if (displayName.empty()) return std::wstring();
-  if (displayName.size() > 1 && IsUnit(displayName[0], 0xD800, 0xDBFF) && IsUnit(displayName[1], 0xDC00, 0xDFFF))
-    return displayName.substr(0, 2);
+  size_t first = ClusterLength(displayName, 0);
+  if (first != 1) return displayName.substr(0, first);
   return std::wstring(1, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(displayName[0]))));
 }
 
@@ -99,7 +94,7 @@ std::wstring CardInitial(const std::wstring& displayName) {
 std::wstring EllipsizeContent(const std::wstring& content, const std::function<float(const std::wstring&)>& measure,
                               float maxWidth) {
   if (content.size() <= kEllipsisUnits || measure(content) <= maxWidth) return content;
-  auto cut = [&content](size_t keep) { return content.substr(0, SafeUtf16Prefix(content, keep)) + kEllipsis; };
+  auto cut = [&content](size_t keep) { return content.substr(0, ClusterPrefixWithin(content, keep)) + kEllipsis; };
   // Never more than length - 4 units survive the first cut; "..." alone is
   // where the cutting stops, whether or not it fits.
   size_t best = 0;

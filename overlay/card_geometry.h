@@ -30,17 +30,25 @@ int CardStep(int fontSize);
 // Top of the slot of the index-th card, oldest (index 0) nearest the edge.
 int CardSlotY(int position, int windowHeight, int fontSize, size_t index);
 
-// One card placed for drawing, in window pixels.
+// One line of a card's text: where its layout box starts, at what size.
+struct CardTextLine {
+  int x = 0;
+  int y = 0;
+  float points = 0.0f;
+  bool bold = true;
+};
+
+// One card placed for drawing, in window pixels; drawing and the redraw
+// rectangles both take it from here.
 struct CardLayout {
   int x = 0;
   int y = 0;
   int height = 0;
   int avatarX = 0;
   int avatarY = 0;
-  int textX = 0;
-  int nameY = 0;
-  int contentY = 0;
-  int channelY = 0;
+  CardTextLine name;     // fs + 4 points, bold
+  CardTextLine content;  // fs points, bold, cut to kCardContentMaxWidth
+  CardTextLine channel;  // fs - 2 points, regular
 };
 
 // The card of a slot, moved by its slide-in: at 0 it lies just outside the
@@ -50,11 +58,13 @@ CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, flo
 // "" without a channel, "#channel" without a server, else "server • #channel".
 std::wstring CardChannelLine(const std::wstring& channelName, const std::wstring& serverName);
 
-// The letter of the placeholder avatar: the first character upper-cased; a
-// character outside the basic plane is kept whole (both surrogate units).
+// The letter of the placeholder avatar: the first user-perceived character,
+// upper-cased when it is a single unit; an emoji or a letter with its marks
+// is kept whole.
 std::wstring CardInitial(const std::wstring& displayName);
 
 // Content cut with "..." until measure() gives at most maxWidth; a content of
-// three units or fewer is never cut, and a cut never splits a surrogate pair.
+// three units or fewer is never cut, and a cut never splits a user-perceived
+// character (a flag, a ZWJ sequence, a letter and its marks).
 std::wstring EllipsizeContent(const std::wstring& content, const std::function<float(const std::wstring&)>& measure,
                               float maxWidth);

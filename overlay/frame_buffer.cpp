@@ -1,5 +1,7 @@
 #include "overlay/frame_buffer.h"
 
+#include "app/win_handles.h"
+
 HBITMAP CreateTopDownBitmap(HDC dc, int width, int height, void** pixels) {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -31,11 +33,12 @@ void FrameBuffer::Prepare(int newWidth, int newHeight) {
   Release();
   if (newWidth <= 0 || newHeight <= 0) return;
 
-  HDC screen = GetDC(nullptr);
-  dc = CreateCompatibleDC(screen);
-  bitmap = CreateTopDownBitmap(screen, newWidth, newHeight, &pixels);
+  {
+    WindowDc screen(nullptr);
+    dc = CreateCompatibleDC(screen.Get());
+    bitmap = CreateTopDownBitmap(screen.Get(), newWidth, newHeight, &pixels);
+  }
   if (dc && bitmap) previousBitmap = SelectObject(dc, bitmap);
-  ReleaseDC(nullptr, screen);
   width = static_cast<uint32_t>(newWidth);
   height = static_cast<uint32_t>(newHeight);
   if (!pixels) return;

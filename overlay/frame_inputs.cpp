@@ -42,7 +42,8 @@ class SignatureWriter {
   Signature& out_;
 };
 
-// Settings that move or recolour everything, and the view.
+// The view and every setting, as the settings file holds them: drawing reads
+// its settings from the same snapshot, so no setting it uses can be left out.
 Signature SignLayout(const Config& c, const FrameView& v) {
   Signature layout;
   SignatureWriter w(layout);
@@ -51,24 +52,7 @@ Signature SignLayout(const Config& c, const FrameView& v) {
   w.Add(v.width);
   w.Add(v.height);
   w.Add(v.dragMode);
-  w.Add(c.avatar_size);
-  w.Add(c.overlay_x);
-  w.Add(c.overlay_y);
-  w.Add(c.inactive_opacity);
-  w.Add(c.username_label_opacity);
-  w.Add(c.username_font_size);
-  w.Add(c.show_names);
-  w.Add(c.speaking_color);
-  w.Add(c.muted_color);
-  w.Add(c.deafened_color);
-  w.Add(c.notification_position);
-  w.Add(c.notification_font_size);
-  w.Add(c.pip_enabled);
-  w.Add(c.pip_x);
-  w.Add(c.pip_y);
-  w.Add(c.pip_width);
-  w.Add(c.pip_height);
-  w.Add(c.pip_opacity);
+  for (char byte : FormatConfigText(c)) w.Add(static_cast<uint32_t>(static_cast<unsigned char>(byte)));
   return layout;
 }
 
@@ -76,8 +60,9 @@ PixelRect Box(int x, int y, int width, int height, int reach) {
   return {x - reach, y - reach, x + width + reach, y + height + reach};
 }
 
-PixelRect TextBox(int x, int y, const TextExtent& extent) {
-  return Box(x, y, static_cast<int>(extent.width) + 1, static_cast<int>(extent.height) + 1, kEdgeReach);
+PixelRect TextBox(const CardTextLine& line, const std::wstring& text, const TextSize& textSize) {
+  TextExtent extent = textSize(text, line.points, line.bold);
+  return Box(line.x, line.y, static_cast<int>(extent.width) + 1, static_cast<int>(extent.height) + 1, kEdgeReach);
 }
 
 // Every pixel a tile so placed may touch, its label included.
@@ -85,11 +70,8 @@ PixelRect TileRect(const TilePlace& tile, const VoiceUser& m, const Config& conf
   PixelRect rect = Box(tile.x, tile.y, tile.size, tile.size, kTileReach);
   const std::wstring& name = m.displayName.empty() ? m.username : m.displayName;
   if (config.show_names && !name.empty()) {
-    int tx = 0, ty = 0;
-    LabelOrigin(tile, config.username_font_size, tx, ty);
-    TextExtent text = textSize(LabelText(m), LabelPoints(config.username_font_size, tile.scale), true);
-    int w8 = static_cast<int>(text.width), h8 = static_cast<int>(text.height);
-    rect = Enclose(rect, Box(tx - 8, ty - 4, w8 + 16, h8 + 8, kEdgeReach));
+    const PixelRect pill = PlaceLabel(tile, config.username_font_size, LabelText(m), textSize).pill;
+    rect = Enclose(rect, Box(pill.left, pill.top, pill.right - pill.left, pill.bottom - pill.top, kEdgeReach));
   }
   return rect;
 }
@@ -124,11 +106,11 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
   item.kind = FrameItemKind::kCard;
   item.index = slot;
   SignatureWriter w(item.signature);
-  w.Add(card.displayName);
-  w.Add(card.content);
-  w.Add(card.channelName);
-  w.Add(card.serverName);
-  w.Add(card.userId);
+  w.Add(card.data.displayName);
+  w.Add(card.data.content);
+  w.Add(card.data.channelName);
+  w.Add(card.data.serverName);
+  w.Add(card.data.userId);
   w.Add(card.alpha);
   w.Add(avatar);
   w.Add(card.slideIn);  // last: LookOf leaves it out
@@ -140,13 +122,11 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
   item.rect = Box(c.x, c.y, kCardWidth + kCardShadowOffset, c.height + kCardShadowOffset, kEdgeReach);
 
   // The name and the channel line are not cut to the card; a long one runs past it.
-  auto fsf = static_cast<float>(fs);
-  item.rect = Enclose(item.rect, TextBox(c.textX, c.nameY, textSize(card.displayName, fsf + 4.0f, true)));
-  std::wstring channel = CardChannelLine(card.channelName, card.serverName);
-  if (!channel.empty()) item.rect = Enclose(item.rect, TextBox(c.textX, c.channelY, textSize(channel, fsf - 2.0f, false)));
+  item.rect = Enclose(item.rect, TextBox(c.name, card.data.displayName, textSize));
+  std::wstring channel = CardChannelLine(card.data.channelName, card.data.serverName);
+  if (!channel.empty()) item.rect = Enclose(item.rect, TextBox(c.channel, channel, textSize));
   // A content of three units or fewer is never cut, however wide.
-  if (card.content.size() <= 3)
-    item.rect = Enclose(item.rect, TextBox(c.textX, c.contentY, textSize(card.content, fsf, true)));
+  if (card.data.content.size() <= 3) item.rect = Enclose(item.rect, TextBox(c.content, card.data.content, textSize));
   // The slide moves the card and its texts alike.
   CardLayout end = PlaceCard(position, frameWidth, slotY, fs, 1.0f);
   const PixelRect& r = item.rect;
@@ -209,9 +189,15 @@ TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, 
   return tile;
 }
 
-void LabelOrigin(const TilePlace& tile, int fontSize, int& tx, int& ty) {
-  tx = tile.x + tile.size + 10;
-  ty = tile.y + tile.size / 2 - (2 * fontSize) / 3;
+LabelPlace PlaceLabel(const TilePlace& tile, int fontSize, const std::wstring& text, const TextSize& textSize) {
+  LabelPlace label;
+  label.textX = tile.x + tile.size + 10;
+  label.textY = tile.y + tile.size / 2 - (2 * fontSize) / 3;  // the configured size, not the scaled one
+  label.points = std::max(1.0f, static_cast<float>(fontSize) * tile.scale);
+  label.text = textSize(text, label.points, true);
+  const int w = static_cast<int>(label.text.width), h = static_cast<int>(label.text.height);
+  label.pill = {label.textX - 8, label.textY - 4, label.textX + w + 8, label.textY + h + 4};
+  return label;
 }
 
 std::wstring LabelText(const VoiceUser& member) {
@@ -219,7 +205,6 @@ std::wstring LabelText(const VoiceUser& member) {
   return member.bot ? name + L" [BOT]" : name;
 }
 
-float LabelPoints(int fontSize, float scale) { return std::max(1.0f, static_cast<float>(fontSize) * scale); }
 
 FrameSignature SignFrame(const OverlayState& state, const Config& config, const FrameView& view, uint32_t now,
                          const AvatarShown& avatarShown, const TextSize& textSize) {
@@ -233,8 +218,8 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   }
   for (size_t i = 0; i < state.notifications.size(); ++i) {
     const OverlayNotification& card = state.notifications[i];
-    frame.items.push_back(CardItem(i, card, config, view.width, view.height, avatarShown(card.userId, card.avatarHash),
-                                   textSize));
+    const bool avatar = avatarShown(card.data.userId, card.data.avatarHash);
+    frame.items.push_back(CardItem(i, card, config, view.width, view.height, avatar, textSize));
   }
   if (view.pipShown) frame.items.push_back(PipItem(config, view.pipGeneration));
   return frame;

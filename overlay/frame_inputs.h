@@ -118,9 +118,15 @@ struct TilePlace {
   float scale = 1.0f;
 };
 TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, uint32_t now);
-// The name label's text origin beside a tile; it uses the configured font
-// size, not the scaled one.
-void LabelOrigin(const TilePlace& tile, int fontSize, int& tx, int& ty);
 // The label as drawn: the shown name, " [BOT]" appended for a bot.
 std::wstring LabelText(const VoiceUser& member);
-float LabelPoints(int fontSize, float scale);
+// A name label beside its tile, as drawing and the redraw rectangles take it:
+// the text's origin, size and extent, and the rounded pill behind it.
+struct LabelPlace {
+  int textX = 0;
+  int textY = 0;
+  float points = 0.0f;
+  TextExtent text;
+  PixelRect pill;
+};
+LabelPlace PlaceLabel(const TilePlace& tile, int fontSize, const std::wstring& text, const TextSize& textSize);

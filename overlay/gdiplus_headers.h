@@ -14,3 +14,26 @@ using std::min;
 }  // namespace Gdiplus
 
 #include <gdiplus.h>
+
+// GDI+ from its start-up to its shutdown.
+class GdiplusSession {
+ public:
+  GdiplusSession() = default;
+  ~GdiplusSession() { Stop(); }
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+  // True when GDI+ runs (already or now).
+  bool Start() {
+    Gdiplus::GdiplusStartupInput input;
+    if (!token_ && Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok) token_ = 0;
+    return token_ != 0;
+  }
+  void Stop() {
+    if (token_) Gdiplus::GdiplusShutdown(token_);
+    token_ = 0;
+  }
+  bool Running() const { return token_ != 0; }
+
+ private:
+  ULONG_PTR token_ = 0;
+};

@@ -73,15 +73,10 @@ void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::
   g.FillEllipse(&disc, circle);
   std::wstring initial = CardInitial(displayName);
   if (initial.empty()) return;
-  const Gdiplus::Font* font = GetFont(FontFace::kInitial, kInitialPoints, Gdiplus::FontStyleBold);
-  if (!font) return;
-  Gdiplus::StringFormat centred;
-  centred.SetAlignment(Gdiplus::StringAlignmentCenter);
-  centred.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-  Gdiplus::SolidBrush ink(CardColor(255.0f, alpha, kWhiteRgb));
-  Gdiplus::RectF box(static_cast<float>(circle.X), static_cast<float>(circle.Y), static_cast<float>(circle.Width),
-                     static_cast<float>(circle.Height));
-  g.DrawString(initial.c_str(), static_cast<INT>(initial.size()), font, box, &centred, &ink);
+  g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
+  DrawFrameTextCentred(initial, kInitialPoints, true,
+                       PixelRect{circle.X, circle.Y, circle.X + circle.Width, circle.Y + circle.Height},
+                       MakeArgb(255.0f * alpha, kWhiteRgb));
 }
 
 void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& userId,
@@ -95,60 +90,44 @@ void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& display
   g.DrawEllipse(&ring, circle);
 }
 
-void DrawCardText(Graphics& g, const std::wstring& text, const Gdiplus::Font* font, int x, int y, Gdiplus::Color color) {
-  Gdiplus::SolidBrush brush(color);
-  g.DrawString(text.c_str(), static_cast<INT>(text.size()), font,
-               Gdiplus::PointF(static_cast<float>(x), static_cast<float>(y)), &brush);
-}
-
-// The content as the card shows it, measured once per text and font size.
-const std::wstring& FittedContent(Graphics& g, const Gdiplus::Font& font, int fontSize, const std::wstring& content) {
+// The content as the card shows it, measured once per text and size.
+const std::wstring& FittedContent(const CardTextLine& line, const std::wstring& content) {
   CardTextCache& cache = GetRenderer().cardText;
-  if (cache.fontSize != fontSize || cache.fitted.size() > kKeptFittedContents) {
+  if (cache.points != line.points || cache.fitted.size() > kKeptFittedContents) {
     cache.fitted.clear();
-    cache.fontSize = fontSize;
+    cache.points = line.points;
   }
   auto found = cache.fitted.find(content);
   if (found != cache.fitted.end()) return found->second;
-  auto measure = [&](const std::wstring& text) {
-    Gdiplus::RectF bounds;
-    g.MeasureString(text.c_str(), static_cast<INT>(text.size()), &font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
-    return bounds.Width;
+  auto measure = [&line](const std::wstring& text) {
+    return GetRenderer().text.LayoutWidth(text, line.points, line.bold);
   };
   return cache.fitted[content] = EllipsizeContent(content, measure, kCardContentMaxWidth);
 }
 
-void DrawTextLines(Graphics& g, const CardLayout& card, int fontSize, const std::wstring& displayName,
-                   const std::wstring& content, const std::wstring& channelLine, float alpha) {
-  auto fs = static_cast<float>(fontSize);
-  const Gdiplus::Font* nameFont = GetFont(FontFace::kLabel, fs + 4.0f, Gdiplus::FontStyleBold);
-  const Gdiplus::Font* contentFont = GetFont(FontFace::kLabel, fs, Gdiplus::FontStyleBold);
-  const Gdiplus::Font* channelFont = GetFont(FontFace::kLabel, fs - 2.0f, Gdiplus::FontStyleRegular);
-  if (!nameFont || !contentFont || !channelFont) return;
+void DrawLine(const CardTextLine& line, const std::wstring& text, Gdiplus::ARGB ink, int offset = 0,
+              bool silhouette = false) {
+  DrawFrameText(text, line.points, line.bold, line.x + offset, line.y + offset, ink, silhouette);
+}
 
-  DrawCardText(g, displayName, nameFont, card.textX + 1, card.nameY + 1, CardColor(150.0f, alpha, kBlackRgb));
-  DrawCardText(g, displayName, nameFont, card.textX, card.nameY, CardColor(255.0f, alpha, kWhiteRgb));
-
-  DrawCardText(g, FittedContent(g, *contentFont, fontSize, content), contentFont, card.textX, card.contentY,
-               CardColor(220.0f, alpha, kContentRgb));
-
-  if (!channelLine.empty())
-    DrawCardText(g, channelLine, channelFont, card.textX, card.channelY, CardColor(150.0f, alpha, kChannelRgb));
+void DrawTextLines(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& content,
+                   const std::wstring& channelLine, float alpha) {
+  g.Flush(Gdiplus::FlushIntentionSync);  // the texts are blended into the same pixels
+  DrawLine(card.name, displayName, MakeArgb(150.0f * alpha, kBlackRgb), 1, true);
+  DrawLine(card.name, displayName, MakeArgb(255.0f * alpha, kWhiteRgb));
+  DrawLine(card.content, FittedContent(card.content, content), MakeArgb(220.0f * alpha, kContentRgb));
+  if (!channelLine.empty()) DrawLine(card.channel, channelLine, MakeArgb(150.0f * alpha, kChannelRgb));
 }
 
 }  // namespace
 
-void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,
-                           const std::vector<OverlayNotification>& notifications) {
-  for (size_t i = 0; i < notifications.size(); ++i)
-    DrawNotificationCard(frameDc, windowWidth, windowHeight, notifications[i], i);
-}
-
 void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
                           size_t slot) {
-  int y = CardSlotY(g_config.notification_position, windowHeight, g_config.notification_font_size, slot);
-  DrawNotificationEx(frameDc, y, windowWidth, card.displayName, card.content,
-                     CardChannelLine(card.channelName, card.serverName), card.userId, card.avatarHash, card.alpha,
+  const Config& settings = GetRenderer().settings;
+  int y = CardSlotY(settings.notification_position, windowHeight, settings.notification_font_size, slot);
+  const NotificationData& data = card.data;
+  DrawNotificationEx(frameDc, y, windowWidth, data.displayName, data.content,
+                     CardChannelLine(data.channelName, data.serverName), data.userId, data.avatarHash, card.alpha,
                      card.slideIn);
 }
 
@@ -159,8 +138,9 @@ void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring&
   std::unique_ptr<Graphics> graphics = CreateFrameGraphics(frameDc);
   if (!graphics) return;
   Graphics& g = *graphics;
-  int fontSize = g_config.notification_font_size;
-  CardLayout card = PlaceCard(g_config.notification_position, windowWidth, y, fontSize, slideIn);
+  const Config& settings = GetRenderer().settings;
+  CardLayout card =
+      PlaceCard(settings.notification_position, windowWidth, y, settings.notification_font_size, slideIn);
 
   auto x = static_cast<float>(card.x);
   auto top = static_cast<float>(card.y);
@@ -172,5 +152,5 @@ void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring&
   DrawRoundedRect(g, x, top, width, height, radius, MakeArgb(230.0f * alpha, kBodyRgb), 0);
   DrawAccentStrip(g, card, alpha);
   DrawAvatar(g, card, displayName, userId, avatarHash, alpha);
-  DrawTextLines(g, card, fontSize, displayName, content, channelLine, alpha);
+  DrawTextLines(g, card, displayName, content, channelLine, alpha);
 }

@@ -1,5 +1,5 @@
-// Notification cards: where Render stacks them, and DrawNotificationEx, which
-// draws one card.
+// Notification cards: the card of a slot of the stack, and DrawNotificationEx,
+// which draws one card.
 #pragma once
 
 #include <windows.h>
@@ -10,17 +10,14 @@
 
 #include "overlay/overlay_notification.h"
 
-// Card contents already cut to the card's width, for one content font size:
+// Card contents already cut to the card's width, for one content size:
 // measuring the cut, one text width per removed character, is the dearest
 // part of a card, and the same text at the same size always cuts the same.
 struct CardTextCache {
-  int fontSize = 0;
+  float points = 0.0f;
   std::map<std::wstring, std::wstring> fitted;  // content -> what the card shows
 };
 
-// Stacks and draws every held card (oldest nearest the screen edge).
-void DrawNotificationCards(HDC frameDc, int windowWidth, int windowHeight,
-                           const std::vector<OverlayNotification>& notifications);
 // The card of that slot of the stack (0: oldest, nearest the edge).
 void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
                           size_t slot);

@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/text_convert.h"
+#include "overlay/text_clusters.h"
 
 namespace {
 
@@ -100,8 +101,8 @@ MemberFilter MemberFilterFromConfig(const Config& c) {
 }
 
 std::wstring CutName(const std::wstring& name, int32_t maxLength) {
-  if (maxLength <= 0 || name.size() <= static_cast<size_t>(maxLength)) return name;
-  return name.substr(0, SafeUtf16Prefix(name, static_cast<size_t>(maxLength) - 1)) + L"\u2026";
+  if (maxLength <= 0 || CountClusters(name) <= static_cast<size_t>(maxLength)) return name;
+  return name.substr(0, ClusterPrefix(name, static_cast<size_t>(maxLength) - 1)) + L"\u2026";
 }
 
 size_t OverlayState::AddNotification(const OverlayNotification& record, uint32_t now) {
@@ -116,9 +117,9 @@ size_t OverlayState::AddNotification(const OverlayNotification& record, uint32_t
 
 void OverlayState::AddMessageNotification(const std::wstring& sender, const std::wstring& text, uint32_t now) {
   OverlayNotification card;
-  card.username = sender;
-  card.displayName = sender;
-  card.content = text;
+  card.data.username = sender;
+  card.data.displayName = sender;
+  card.data.content = text;
   AddNotification(card, now);
 }
 
@@ -173,8 +174,8 @@ std::wstring DescribeMemberCounts(const MemberCounts& counts) {
 }
 
 std::wstring DescribeAddedCard(const OverlayNotification& card, size_t count) {
-  std::wstring excerpt = card.content.substr(0, SafeUtf16Prefix(card.content, kLogExcerptUnits));
-  return L"Added notification - displayName: " + card.displayName + L", content: " + excerpt +
+  std::wstring excerpt = card.data.content.substr(0, SafeUtf16Prefix(card.data.content, kLogExcerptUnits));
+  return L"Added notification - displayName: " + card.data.displayName + L", content: " + excerpt +
          L", total count: " + std::to_wstring(count);
 }
 

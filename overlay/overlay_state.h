@@ -26,7 +26,7 @@ struct MemberFilter {
   bool showOnlySpeaking = false;
   bool alwaysShowSelf = true;
   std::wstring hiddenIds;     // comma-separated
-  int32_t maxNameLength = 0;  // UTF-16 units, the ellipsis included; 0: no limit
+  int32_t maxNameLength = 0;  // user-perceived characters, the ellipsis included; 0: no limit
 };
 
 struct MemberCounts {
@@ -81,8 +81,9 @@ constexpr uint32_t kNoChange = kNoLinger;
 struct Config;
 MemberFilter MemberFilterFromConfig(const Config& config);
 
-// The name cut to maxLength UTF-16 units, the last being "…", without
-// splitting a surrogate pair; unchanged when it fits or maxLength is 0.
+// The name cut to maxLength user-perceived characters, the last being "…",
+// never inside one (a flag, a skin-toned emoji or a ZWJ sequence counts as
+// one); unchanged when it fits or maxLength is 0.
 std::wstring CutName(const std::wstring& name, int32_t maxLength);
 
 // Size factor of a member's tile: 0.3 at the join tick, 1.0 from 500 ms on,

@@ -1,6 +1,5 @@
 #include "overlay/overlay_window.h"
 
-#include <shlwapi.h>
 
 #include <algorithm>
 
@@ -51,13 +50,6 @@ void SetTakesMouse(HWND hwnd, bool takes) {
 
 // A negative duration is read as 0 rather than as about 49 days.
 uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_config.notification_duration)); }
-
-std::wstring ConfigPathBesideExe() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  PathRemoveFileSpecW(path);
-  return std::wstring(path) + L"\\config.json";
-}
 
 }  // namespace
 
@@ -200,7 +192,7 @@ void OverlayWindow::EndDrag() {
   if (!dragging) return;
   dragging = false;
   ReleaseCapture();
-  SaveConfig(g_config, ConfigPathBesideExe());
+  SaveConfig(g_config, GetConfigPath());
   LogOverlay(L"Saved overlay position: X=" + std::to_wstring(g_config.overlay_x) +
              L" Y=" + std::to_wstring(g_config.overlay_y));
 }
@@ -242,6 +234,8 @@ bool OverlayWindow::Render() {
   stateChanged = false;
   if (!Created() || !visible) return false;
   Renderer& renderer = GetRenderer();
+  renderer.settings = g_config;
+  const Config& settings = renderer.settings;
   renderer.TrimCaches();
   uint32_t now = GetTickCount();
   if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
@@ -250,13 +244,13 @@ bool OverlayWindow::Render() {
   }
   // Searching and capturing run on their own timing, drawn or not.
   FrameView view{x, y, width, height, dragMode};
-  if (g_config.pip_enabled) view.pipShown = renderer.pip.Refresh(g_config.pip_window_title, g_config.pip_opacity);
+  if (settings.pip_enabled) view.pipShown = renderer.pip.Refresh(settings.pip_window_title, settings.pip_opacity);
   view.pipGeneration = renderer.pip.captureCount;
   auto avatarShown = [](const std::wstring& id, const std::wstring& hash) { return GetAvatar(id, hash) != nullptr; };
   auto textSize = [&renderer](const std::wstring& text, float points, bool bold) {
     return renderer.MeasureText(text, points, bold);
   };
-  FrameSignature signature = SignFrame(state, g_config, view, now, avatarShown, textSize);
+  FrameSignature signature = SignFrame(state, settings, view, now, avatarShown, textSize);
   bool changed = false;
   // A pane left without items hides; its window stays for the next member.
   const size_t needed = std::max(panes.size(), PanesNeeded(signature));
@@ -334,7 +328,8 @@ void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const F
       if (!picture) DrawNotificationCard(renderer.frame->dc, width, height, state.notifications[item.index], item.index);
       break;
     case FrameItemKind::kPip:
-      renderer.DrawPip(g_config.pip_x, g_config.pip_y, g_config.pip_width, g_config.pip_height, g_config.pip_opacity);
+      renderer.DrawPip(renderer.settings.pip_x, renderer.settings.pip_y, renderer.settings.pip_width,
+                       renderer.settings.pip_height, renderer.settings.pip_opacity);
       break;
   }
   if (picture)
@@ -396,7 +391,7 @@ KeptPicture* OverlayWindow::Keep(OverlayPane& pane, const Signature& layout, con
 // which is drawn straight.
 KeptPicture* OverlayWindow::KeptTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
   const VoiceUser& member = state.shown[item.index];
-  if (PlaceTile(item.index, member, g_config, now).scale < 1.0f) return nullptr;
+  if (PlaceTile(item.index, member, GetRenderer().settings, now).scale < 1.0f) return nullptr;
   return Keep(pane, layout, item, member.avatarHash, [&] { GetRenderer().DrawMember(item.index, member, now); });
 }
 
@@ -404,7 +399,7 @@ KeptPicture* OverlayWindow::KeptTile(OverlayPane& pane, const Signature& layout,
 KeptPicture* OverlayWindow::KeptCard(OverlayPane& pane, const Signature& layout, const FrameItem& item) {
   const OverlayNotification& card = state.notifications[item.index];
   if (card.alpha < 1.0f) return nullptr;
-  return Keep(pane, layout, item, card.avatarHash, [&] {
+  return Keep(pane, layout, item, card.data.avatarHash, [&] {
     DrawNotificationCard(GetRenderer().frame->dc, width, height, card, item.index);
   });
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/config.h"
+#include "app/win_handles.h"
 #include "overlay/pip_match.h"
 #include "overlay/renderer.h"
 
@@ -67,19 +68,20 @@ void PipCapture::Search(const std::wstring& titleFilter, uint32_t now) {
 
 void PipCapture::Capture(int clientWidth, int clientHeight, uint8_t alpha, uint32_t now) {
   Release();
-  HDC windowDc = GetDC(pipWindow);
-  HDC memoryDc = CreateCompatibleDC(windowDc);
-  void* pixels = nullptr;
-  HBITMAP bitmap = memoryDc ? CreateTopDownBitmap(memoryDc, clientWidth, clientHeight, &pixels) : nullptr;
-  if (bitmap) {
-    HGDIOBJ previous = SelectObject(memoryDc, bitmap);
-    PrintWindow(pipWindow, memoryDc, PW_CLIENTONLY | PW_RENDERFULLCONTENT);
-    GdiFlush();  // the pixels are touched directly below
-    SetAlphaBytes(pixels, clientWidth, clientHeight, alpha);
-    SelectObject(memoryDc, previous);
+  HBITMAP bitmap = nullptr;
+  {
+    WindowDc windowDc(pipWindow);
+    MemoryDc memoryDc(CreateCompatibleDC(windowDc.Get()));
+    void* pixels = nullptr;
+    bitmap = memoryDc ? CreateTopDownBitmap(memoryDc.Get(), clientWidth, clientHeight, &pixels) : nullptr;
+    if (bitmap) {
+      HGDIOBJ previous = SelectObject(memoryDc.Get(), bitmap);
+      PrintWindow(pipWindow, memoryDc.Get(), PW_CLIENTONLY | PW_RENDERFULLCONTENT);
+      GdiFlush();  // the pixels are touched directly below
+      SetAlphaBytes(pixels, clientWidth, clientHeight, alpha);
+      SelectObject(memoryDc.Get(), previous);
+    }
   }
-  if (memoryDc) DeleteDC(memoryDc);
-  if (windowDc) ReleaseDC(pipWindow, windowDc);
   pipBitmap = bitmap;
   capturedWidth = clientWidth;
   capturedHeight = clientHeight;

@@ -1,10 +1,10 @@
 #include "overlay/renderer.h"
 
 #include <algorithm>
-#include <cwctype>
 
 #include "app/config.h"
 #include "app/log.h"
+#include "overlay/card_geometry.h"
 #include "overlay/frame_inputs.h"
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
@@ -12,16 +12,17 @@
 namespace {
 
 constexpr uint32_t kLoggedFrames = 3;
-constexpr size_t kKeptLabelSizes = 64;
+const wchar_t kEmojiFontFile[] = L"Twemoji.ttf";  // beside the executable
 constexpr uint32_t kPlaceholderRgb = 0x36393F;
 constexpr uint32_t kBotLabelRgb = 0x5865F2;
 constexpr uint32_t kWhiteRgb = 0xFFFFFF;
 constexpr uint32_t kBlackRgb = 0x000000;
 
-Gdiplus::ARGB Opaque(ConfigColor c) {
-  return Gdiplus::Color::MakeARGB(255, static_cast<BYTE>(ColorRed(c)), static_cast<BYTE>(ColorGreen(c)),
-                                  static_cast<BYTE>(ColorBlue(c)));
+uint32_t RgbOf(ConfigColor c) {
+  return static_cast<uint32_t>(ColorRed(c) << 16 | ColorGreen(c) << 8 | ColorBlue(c));
 }
+
+Gdiplus::ARGB Opaque(ConfigColor c) { return MakeArgb(255.0f, RgbOf(c)); }
 
 void ApplyFrameSettings(Gdiplus::Graphics& graphics) {
   graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
@@ -29,15 +30,9 @@ void ApplyFrameSettings(Gdiplus::Graphics& graphics) {
   graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
 }
 
-float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
+const Config& Settings() { return GetRenderer().settings; }
 
-// The first letter upper-cased; a surrogate pair is kept whole.
-std::wstring Initial(const std::wstring& name) {
-  if (name.empty()) return std::wstring();
-  wchar_t first = name[0];
-  if (first >= 0xD800 && first <= 0xDBFF && name.size() > 1) return name.substr(0, 2);
-  return std::wstring(1, static_cast<wchar_t>(std::towupper(first)));
-}
+float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
 
 // One tile's drawing context: where, how big, and how dimmed.
 struct Tile {
@@ -51,13 +46,22 @@ struct Tile {
 
 void DrawRings(const Tile& t) {
   if (t.member.speaking) {
-    Gdiplus::Pen ring(Gdiplus::Color(Opaque(g_config.speaking_color)), 6.0f);
+    Gdiplus::Pen ring(Gdiplus::Color(Opaque(Settings().speaking_color)), 6.0f);
     t.g.DrawEllipse(&ring, t.x - 4, t.y - 4, t.size + 8, t.size + 8);
   }
   for (int i = 4; i >= 1; --i) {
     Gdiplus::Pen halo(Gdiplus::Color(MakeArgb((110.0f - 20.0f * i) * t.dim, kBlackRgb)), static_cast<float>(i + 1));
     t.g.DrawEllipse(&halo, t.x - 2 * i, t.y - 2 * i, t.size + 4 * i, t.size + 4 * i);
   }
+}
+
+// A silent tile's outline in the border colour, over the avatar's edge; at
+// border_opacity 0 (the default) there is none, as there never was.
+void DrawBorder(const Tile& t) {
+  float opacity = Clamp01(Settings().border_opacity);
+  if (t.member.speaking || opacity <= 0.0f) return;
+  Gdiplus::Pen pen(Gdiplus::Color(MakeArgb(255.0f * opacity, RgbOf(Settings().border_color))), 2.0f);
+  t.g.DrawEllipse(&pen, t.x, t.y, t.size, t.size);
 }
 
 void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
@@ -71,7 +75,7 @@ void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
     t.g.DrawImage(&image, target);
   } else {
     Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
-    matrix.m[3][3] = Clamp01(g_config.inactive_opacity);
+    matrix.m[3][3] = Clamp01(Settings().inactive_opacity);
     Gdiplus::ImageAttributes attributes;
     attributes.SetColorMatrix(&matrix);
     t.g.DrawImage(&image, target, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()),
@@ -84,46 +88,34 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   bool speaking = t.member.speaking;
   Gdiplus::SolidBrush disc(Gdiplus::Color(MakeArgb(speaking ? 200.0f : 80.0f, kPlaceholderRgb)));
   t.g.FillEllipse(&disc, t.x, t.y, t.size, t.size);
-  std::wstring initial = Initial(name);
+  std::wstring initial = CardInitial(name);
   if (initial.empty()) return;
-  const Gdiplus::Font* font = GetFont(FontFace::kInitial, static_cast<float>(t.size) / 2.5f, Gdiplus::FontStyleBold);
-  if (!font) return;
-  Gdiplus::StringFormat format;
-  format.SetAlignment(Gdiplus::StringAlignmentCenter);
-  format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-  auto length = static_cast<INT>(initial.size());
-  Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb)));
-  Gdiplus::RectF shadowBox(static_cast<float>(t.x + 2), static_cast<float>(t.y + 2), static_cast<float>(t.size),
-                           static_cast<float>(t.size));
-  t.g.DrawString(initial.c_str(), length, font, shadowBox, &format, &shadow);
-  Gdiplus::SolidBrush letter(Gdiplus::Color(MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb)));
-  Gdiplus::RectF box(static_cast<float>(t.x), static_cast<float>(t.y), static_cast<float>(t.size),
-                     static_cast<float>(t.size));
-  t.g.DrawString(initial.c_str(), length, font, box, &format, &letter);
+  t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
+  float points = static_cast<float>(t.size) / 2.5f;
+  PixelRect box{t.x, t.y, t.x + t.size, t.y + t.size};
+  DrawFrameTextCentred(initial, points, true, PixelRect{box.left + 2, box.top + 2, box.right + 2, box.bottom + 2},
+                       MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb));
+  DrawFrameTextCentred(initial, points, true, box, MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb));
 }
 
 void DrawLabel(const Tile& t, float scale) {
   std::wstring text = LabelText(t.member);
-  float lo = g_config.username_label_opacity;
+  float lo = Settings().username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
-  int fontSize = g_config.username_font_size;
-  float points = LabelPoints(fontSize, scale);
-  const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, Gdiplus::FontStyleBold);
-  if (!font) return;
-  int tx = 0, ty = 0;
-  LabelOrigin(TilePlace{t.x, t.y, t.size, scale}, fontSize, tx, ty);
-  auto length = static_cast<INT>(text.size());
-  Gdiplus::PointF origin(static_cast<float>(tx), static_cast<float>(ty));
-  TextExtent measured = GetRenderer().MeasureText(text, points, true);
-  auto w = static_cast<int>(measured.width);
-  auto h = static_cast<int>(measured.height);
-  DrawRoundedRect(t.g, static_cast<float>(tx - 8), static_cast<float>(ty - 4), static_cast<float>(w + 16),
-                  static_cast<float>(h + 8), static_cast<float>((h + 8) / 2), MakeArgb(t.dim * 120.0f * lo, kBlackRgb),
-                  0);
-  Gdiplus::SolidBrush shadow(Gdiplus::Color(MakeArgb(lo * t.dim * 100.0f, kBlackRgb)));
-  t.g.DrawString(text.c_str(), length, font, Gdiplus::PointF(origin.X + 1, origin.Y + 1), &shadow);
-  Gdiplus::SolidBrush ink(Gdiplus::Color(MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb)));
-  t.g.DrawString(text.c_str(), length, font, origin, &ink);
+  auto measure = [](const std::wstring& content, float points, bool bold) {
+    return GetRenderer().MeasureText(content, points, bold);
+  };
+  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings().username_font_size, text, measure);
+  if (label.text.width <= 0.0f) return;
+  const PixelRect& pill = label.pill;
+  const auto pillHeight = static_cast<float>(pill.bottom - pill.top);
+  DrawRoundedRect(t.g, static_cast<float>(pill.left), static_cast<float>(pill.top),
+                  static_cast<float>(pill.right - pill.left), pillHeight, static_cast<float>((pill.bottom - pill.top) / 2),
+                  MakeArgb(t.dim * 120.0f * lo, kBlackRgb), 0);
+  t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
+  DrawFrameText(text, label.points, true, label.textX + 1, label.textY + 1, MakeArgb(lo * t.dim * 100.0f, kBlackRgb), true);
+  DrawFrameText(text, label.points, true, label.textX, label.textY,
+                MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
 }
 
 void DrawBadge(const Tile& t) {
@@ -133,7 +125,7 @@ void DrawBadge(const Tile& t) {
   int by = t.y + t.size - d + 2;
   int cx = bx + d / 2;
   int cy = by + d / 2;
-  Gdiplus::SolidBrush fill(Gdiplus::Color(Opaque(deafened ? g_config.deafened_color : g_config.muted_color)));
+  Gdiplus::SolidBrush fill(Gdiplus::Color(Opaque(deafened ? Settings().deafened_color : Settings().muted_color)));
   t.g.FillEllipse(&fill, bx, by, d, d);
   Gdiplus::Pen glyph(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 1.5f);
   if (deafened) {
@@ -160,29 +152,21 @@ Renderer& GetRenderer() {
 
 bool RendererInitialize() {
   Renderer& r = GetRenderer();
-  if (r.gdiplusToken) return true;
-  Gdiplus::GdiplusStartupInput input;
-  if (Gdiplus::GdiplusStartup(&r.gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
-    r.gdiplusToken = 0;
-    return false;
-  }
+  if (r.gdiplus.Running()) return true;
+  if (!r.gdiplus.Start()) return false;
   r.avatars.Open();
+  r.text.Open(GetExeDirectory() + L"\\" + kEmojiFontFile);  // without it, texts are left out and logged
   return true;
 }
 
 void RendererShutdown() {
   Renderer& r = GetRenderer();
   r.avatars.Close();
-  r.fonts.Release();
+  r.text.Close();
   r.cardText.fitted.clear();
-  r.labelSizes.clear();
-  r.measureSurface.reset();
   r.frame = &r.scratch;
   r.scratch.Release();
-  if (r.gdiplusToken) {
-    Gdiplus::GdiplusShutdown(r.gdiplusToken);
-    r.gdiplusToken = 0;
-  }
+  r.gdiplus.Stop();
 }
 
 void Renderer::BeginFrame(int width, int height) {
@@ -192,8 +176,7 @@ void Renderer::BeginFrame(int width, int height) {
 }
 
 void Renderer::TrimCaches() {
-  fonts.Trim();
-  if (labelSizes.size() > kKeptLabelSizes) labelSizes.clear();
+  text.Trim();
 }
 
 void Renderer::BeginPartialFrame(const PixelRect& dirty) {
@@ -201,42 +184,38 @@ void Renderer::BeginPartialFrame(const PixelRect& dirty) {
 }
 
 void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
-  size_t shown = MembersOnScreen(users.size(), g_config.overlay_y, g_config.avatar_size,
+  size_t shown = MembersOnScreen(users.size(), Settings().overlay_y, Settings().avatar_size,
                                  frame->originY + static_cast<int>(frame->height));
   for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is below the screen
 }
 
 void Renderer::DrawMember(size_t slot, const VoiceUser& member, uint32_t now) {
-  TilePlace tile = PlaceTile(slot, member, g_config, now);
+  TilePlace tile = PlaceTile(slot, member, Settings(), now);
   if (tile.size < 1) return;
   const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
   DrawUser(tile.x, tile.y, tile.size, member, name, tile.scale);
 }
 
-TextExtent Renderer::MeasureText(const std::wstring& text, float points, bool bold) {
-  auto key = std::make_tuple(text, points, bold);
-  auto found = labelSizes.find(key);
-  if (found != labelSizes.end()) return found->second;
-  const Gdiplus::Font* font = GetFont(FontFace::kLabel, points, bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular);
-  if (!measureSurface) measureSurface = std::make_unique<Gdiplus::Bitmap>(1, 1, PixelFormat32bppPARGB);
-  if (!font || measureSurface->GetLastStatus() != Gdiplus::Ok) return TextExtent();
-  Gdiplus::Graphics graphics(measureSurface.get());
-  ApplyFrameSettings(graphics);
-  Gdiplus::RectF bounds;
-  graphics.MeasureString(text.c_str(), static_cast<INT>(text.size()), font, Gdiplus::PointF(0.0f, 0.0f), &bounds);
-  return labelSizes[key] = TextExtent{bounds.Width, bounds.Height};
+TextExtent Renderer::MeasureText(const std::wstring& content, float points, bool bold) {
+  return text.Measure(content, points, bold);
 }
 
 void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale) {
   std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frame->dc);
   if (!graphics) return;
-  Tile tile{*graphics, x, y, size, member, member.speaking ? 1.0f : Clamp01(g_config.inactive_opacity)};
+  Tile tile{*graphics, x, y, size, member, member.speaking ? 1.0f : Clamp01(Settings().inactive_opacity)};
+  const bool label = Settings().show_names && !name.empty();
+  if (!Settings().show_avatars) {  // the names alone, in their places
+    if (label) DrawLabel(tile, scale);
+    return;
+  }
   DrawRings(tile);
   if (Gdiplus::Image* image = GetAvatar(member.id, member.avatarHash))
     DrawAvatarImage(tile, *image);
   else
     DrawPlaceholder(tile, name);
-  if (g_config.show_names && !name.empty()) DrawLabel(tile, scale);
+  DrawBorder(tile);
+  if (label) DrawLabel(tile, scale);
   if (member.deafened || member.muted) DrawBadge(tile);
 }
 
@@ -313,8 +292,14 @@ std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
   return graphics;
 }
 
-const Gdiplus::Font* GetFont(FontFace face, float points, INT style) {
-  return GetRenderer().fonts.Get(face, points, style);
+void DrawFrameText(const std::wstring& text, float points, bool bold, int x, int y, Gdiplus::ARGB ink, bool silhouette) {
+  Renderer& r = GetRenderer();
+  r.text.Draw(*r.frame, r.clip, text, points, bold, x, y, ink, silhouette);
+}
+
+void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink) {
+  Renderer& r = GetRenderer();
+  r.text.DrawCentred(*r.frame, r.clip, text, points, bold, box, ink);
 }
 
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb) {

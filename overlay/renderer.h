@@ -3,40 +3,36 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
-#include <tuple>
-#include <utility>
 #include <vector>
 
+#include "app/config.h"
 #include "overlay/avatar_cache.h"
 #include "overlay/frame_buffer.h"
-#include "overlay/font_cache.h"
 #include "overlay/frame_inputs.h"
 #include "overlay/gdiplus_headers.h"
 #include "overlay/notification_card.h"
 #include "overlay/pip_capture.h"
+#include "overlay/text_painter.h"
 
 struct VoiceUser;
 
 struct Renderer {
-  ULONG_PTR gdiplusToken = 0;
+  GdiplusSession gdiplus;
+  // The settings drawing reads: the overlay takes this snapshot of g_config
+  // once per frame and signs the frame with it.
+  Config settings;
   // Drawing goes to *frame: the overlay points it at the frame of the window
   // it draws, else it is scratch (tests and benchmarks).
   FrameBuffer scratch;
   FrameBuffer* frame = &scratch;
-  // Texts are measured on it, whatever frame is drawn.
-  std::unique_ptr<Gdiplus::Bitmap> measureSurface;
   uint32_t endFrameCount = 0;  // frames pushed since start
   AvatarCache avatars;
   PipCapture pip;
-  FontCache fonts;
+  // Every name and message (labels, initials, cards).
+  TextPainter text;
   CardTextCache cardText;
-  // Measured label-family text sizes by text, font size and weight:
-  // measuring costs as much as drawing the text, and the same text at the
-  // same size measures the same.
-  std::map<std::tuple<std::wstring, float, bool>, TextExtent> labelSizes;
   // Drawing is kept to this part of the frame, in window coordinates (every
   // graphics object from CreateFrameGraphics is clipped to it); empty: the
   // whole frame.
@@ -47,13 +43,13 @@ struct Renderer {
   // Only that part (window coordinates) cleared, and drawing clipped to it;
   // the rest of the frame keeps the picture last drawn.
   void BeginPartialFrame(const PixelRect& dirty);
-  // Once per frame: keeps the font and label-size caches bounded.
+  // Once per frame: keeps the kept text layouts bounded.
   void TrimCaches();
   // The member column at overlay_x, overlay_y; now drives the entry animation.
   void DrawMembers(const std::vector<VoiceUser>& users, uint32_t now);
   void DrawMember(size_t slot, const VoiceUser& member, uint32_t now);
   void DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale);
-  // Size of a text in the label family (cached); zero without a frame or font.
+  // Size of a text's layout box (kept with its layout); zero without a font.
   TextExtent MeasureText(const std::wstring& text, float points, bool bold);
   // True when the window took the frame; x, y: the screen position of window
   // coordinates 0, 0. With dirty (window coordinates), only that part of the
@@ -79,11 +75,12 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
 // no frame.
 std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc);
 
-// A bold or regular font of the renderer's cache (FontCache::Get): labels in
-// "Segoe UI Emoji", else "Segoe UI", initials in "Segoe UI", each else the
-// system's generic sans-serif, else any installed family, so text always
-// draws. Valid for the current frame.
-const Gdiplus::Font* GetFont(FontFace face, float points, INT style);
+// The text with its layout box's top-left at (x, y) on the current frame,
+// within the frame's clip; a silhouette draws colour glyphs in the ink too.
+void DrawFrameText(const std::wstring& text, float points, bool bold, int x, int y, Gdiplus::ARGB ink,
+                   bool silhouette = false);
+// Centred in the box (window coordinates).
+void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink);
 
 // ARGB from an alpha expression (truncated, kept within 0..255) and an RGB value.
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb);

@@ -1,8 +1,8 @@
 /**
  * @name Tallybell
  * @author Voxmere
- * @description Shows your Discord message notifications as cards in the Voxmere overlay, over your game.
- * @version 1.0.0
+ * @description Shows your Discord message notifications as cards in the Voxmere overlay, over your game, and feeds it your voice channel.
+ * @version 1.1.0
  * @source https://github.com/voxmere/voxmere/tree/main/plugin
  */
 
@@ -16,7 +16,8 @@ const MAX_PAYLOAD_BYTES = 4095;
 const MAX_FIELD_BYTES = 256;
 const ELLIPSIS = "\u2026";
 const RECONNECT_FIRST_MS = 1000;
-const RECONNECT_MAX_MS = 30000;
+// Tries stay cheap on the loopback; the cap finds a restarted Voxmere again within 5 s.
+const RECONNECT_MAX_MS = 4000;
 // Notifications go to Voxmere one at a time: a short gap keeps a burst of messages from piling
 // into one read, which older receivers decoded as a single frame.
 const SEND_GAP_MS = 100;
@@ -30,6 +31,8 @@ const THREAD_TYPES = new Set([10, 11, 12]);
 const FLAG_EPHEMERAL = 64;
 const FLAG_SILENT = 4096;
 const FLAG_VOICE_MESSAGE = 8192;
+// Discord's user flag for an account it flags as a spammer.
+const FLAG_SPAMMER = 1 << 20;
 const REFERENCE_FORWARD = 1;
 // Ordinary messages, replies and slash-command answers; joins, pins and calls are not worth a card.
 const CHAT_MESSAGE_TYPES = new Set([0, 19, 20, 23]);
@@ -43,6 +46,7 @@ const DEFAULT_SETTINGS = {
   whileDoNotDisturb: false,
   whileStreaming: false,
   mentionsWhenMuted: false,
+  voiceFeed: true,
   // Guild ids whose every message is forwarded.
   allMessagesServers: [],
   // Not in the panel: Voxmere listens on the default; tests move it.
@@ -51,8 +55,8 @@ const DEFAULT_SETTINGS = {
 
 const BOOLEAN_SETTINGS = Object.keys(DEFAULT_SETTINGS).filter((key) => typeof DEFAULT_SETTINGS[key] === "boolean");
 
-const NO_DISPATCHER = "Discord's message events were not found, so no notifications can be forwarded; " +
-  "Tallybell needs an update for this Discord version.";
+const NEEDS_UPDATE = "Tallybell needs an update for this Discord version.";
+const NO_DISPATCHER = "Discord's message events were not found, so no notifications can be forwarded; " + NEEDS_UPDATE;
 
 const encoder = new TextEncoder();
 const utf8Length = (text) => encoder.encode(text).length;
@@ -154,6 +158,19 @@ class VoxmereLink {
     return true;
   }
 
+  // Voice updates go out at once and none is dropped: the gap between notifications served receivers
+  // older than the voice feed, and a speaking ring that lags is worse than none.
+  sendNow(text) {
+    if (!this.connected || !this.socket) return false;
+    try {
+      this.socket.send(text);
+      return true;
+    } catch (error) {
+      logInfo("send failed:", error && error.message);
+      return false;
+    }
+  }
+
   open() {
     const WebSocketClass = globalThis.WebSocket;
     if (typeof WebSocketClass !== "function") {
@@ -238,6 +255,239 @@ class VoxmereLink {
   }
 }
 
+// The dispatcher does not catch a subscriber's exception: it skips the other subscribers and, for
+// gateway actions, makes Discord reconnect. Every callback it gets goes through here.
+function guarded(what, handle) {
+  return (action) => {
+    try {
+      handle(action);
+    } catch (error) {
+      logInfo(`${what} skipped:`, error && error.message);
+    }
+  };
+}
+
+// ---- Voice feed ----------------------------------------------------------------------------
+
+const MAX_VOICE_MESSAGE_BYTES = 4000;
+const MAX_NAME_BYTES = 128;
+const CHANNEL_STAGE = 13;
+const FEED_END = JSON.stringify({ kind: "voice", live: false });
+// Each of these can change who is in the user's voice channel or how they show; the list is read
+// again from the stores after every one of them.
+const VOICE_ACTIONS = ["VOICE_CHANNEL_SELECT", "VOICE_STATE_UPDATES", "PASSIVE_UPDATE_V2", "RTC_CONNECTION_STATE",
+  "CALL_CREATE", "CALL_DELETE", "SPEAKING"];
+// Store, and the method without which the voice channel cannot be read.
+const VOICE_NEEDS = [["VoiceStateStore", "getVoiceStatesForChannel"], ["SelectedChannelStore", "getVoiceChannelId"],
+  ["UserStore", "getUser"], ["ChannelStore", "getChannel"], ["SpeakingStore", "isSpeaking"]];
+const VOICE_HELPERS = ["GuildMemberStore", "RelationshipStore", "RTCConnectionStore", "AuthenticationStore"];
+// A store missing at start may still be loading; it is looked for again for about a minute.
+const STORE_RETRY_MS = 2000;
+const STORE_RETRIES = 30;
+
+// The voice states of a channel as copies: VoiceStateStore hands out its live object, keyed by
+// user id, which changes under a holder's feet; some Discord versions give an array of wrappers.
+function voiceStatesOf(value) {
+  const entries = Array.isArray(value) ? value.map((entry) => (entry && entry.voiceState) || entry) : Object.values(value || {});
+  return entries.filter((state) => state && state.userId).map((state) => ({ ...state }));
+}
+
+const cleanName = (text) => cutToEncodedBytes(cleanText(text), MAX_NAME_BYTES);
+
+// One list as the messages that carry it, each at most MAX_VOICE_MESSAGE_BYTES, members in order.
+function voiceListMessages(seq, list) {
+  const head = { kind: "voice", seq, part: 0, parts: 1, channel: list.channel, self_id: list.self_id };
+  // Room left for members when the part numbers take as many digits as they ever can for this list.
+  const most = Math.max(1, list.members.length);
+  const room = MAX_VOICE_MESSAGE_BYTES - utf8Length(JSON.stringify({ ...head, part: most, parts: most, members: [] }));
+  const chunks = [[]];
+  let used = 0;
+  for (const member of list.members) {
+    const size = utf8Length(JSON.stringify(member)) + 1;
+    if (used + size > room && chunks.at(-1).length) {
+      chunks.push([]);
+      used = 0;
+    }
+    chunks.at(-1).push(member);
+    used += size;
+  }
+  return chunks.map((members, part) => JSON.stringify({ ...head, part, parts: chunks.length, members }));
+}
+
+// Speaking flags change many times a second and travel as messages of their own, so they do not
+// make a list differ.
+const listKey = (list) => JSON.stringify({ ...list, members: list.members.map(({ speaking, ...rest }) => rest) });
+
+// Reads the user's voice channel from Discord's stores after each voice action (rebuilding rather than
+// applying the action: no action is replayed for a late subscriber, and Discord wipes and refills the
+// states at start-up) and sends the list to Voxmere when it differs from the last one sent.
+class VoiceFeed {
+  constructor(dispatcher, send, onNeedsChange) {
+    this.dispatcher = dispatcher;
+    this.send = send;
+    this.onNeedsChange = onNeedsChange || (() => {});
+    this.stores = {};
+    this.missing = [];
+    this.running = false;
+    this.seq = 0;
+    this.sentKey = null;
+    // The voice channel the user picked while this feed ran: no stale restored selection.
+    this.pickedHere = null;
+    // Speaking flags as Voxmere last heard them, for the members of the list it has.
+    this.told = new Map();
+    this.retryTimer = null;
+    this.retriesLeft = 0;
+    this.onAction = guarded("voice update", (action) => this.handle(action));
+  }
+
+  start() {
+    if (this.running || !this.dispatcher) return;
+    this.running = true;
+    this.retriesLeft = STORE_RETRIES;
+    for (const type of VOICE_ACTIONS) this.dispatcher.subscribe(type, this.onAction);
+    this.onAction({ type: "START" });
+  }
+
+  // Tells Voxmere the feed ends; it then falls back to what else it has.
+  stop() {
+    if (!this.running) return;
+    this.running = false;
+    for (const type of VOICE_ACTIONS) this.dispatcher.unsubscribe(type, this.onAction);
+    clearTimeout(this.retryTimer);
+    this.retryTimer = null;
+    this.send(FEED_END);
+    this.sentKey = null;
+  }
+
+  // A Voxmere that has just (re)connected knows nothing of the channel yet.
+  resend() {
+    this.sentKey = null;
+    this.onAction({ type: "RESEND" });
+  }
+
+  handle(action) {
+    if (!this.running) return;
+    // Go Live streams and their sound have connections and speaking states of their own.
+    if (action.type === "RTC_CONNECTION_STATE" && action.streamKey) return;
+    if (action.type === "SPEAKING" && (action.context || "default") !== "default") return;
+    if (action.type === "VOICE_CHANNEL_SELECT") this.pickedHere = action.channelId || null;
+    const list = this.read(["START", "RETRY", "RESEND"].includes(action.type));
+    if (list && listKey(list) !== this.sentKey) this.sendList(list);
+    if (action.type === "SPEAKING") this.speakingChanged(action);
+  }
+
+  // A store that is still missing is looked for on every action while the feed cannot work without
+  // it, and otherwise only now and then: SPEAKING comes many times a second.
+  findStores(everyStore) {
+    const webpack = globalThis.BdApi && BdApi.Webpack;
+    const names = VOICE_NEEDS.map(([store]) => store);
+    for (const name of everyStore ? [...names, ...VOICE_HELPERS] : names) {
+      if (!this.stores[name] && webpack && typeof webpack.getStore === "function") this.stores[name] = webpack.getStore(name) || null;
+    }
+    const missing = VOICE_NEEDS.filter(([store, method]) => !this.stores[store] || typeof this.stores[store][method] !== "function")
+      .map(([store, method]) => `${store}.${method}`);
+    if (missing.join() !== this.missing.join()) {
+      this.missing = missing;
+      if (missing.length) logInfo(this.problem());
+      this.onNeedsChange();
+    }
+    return !missing.length;
+  }
+
+  // What keeps the feed from working, for the console and the settings panel; "" when nothing does.
+  problem() {
+    if (!this.dispatcher) return "Voice channel: " + NO_DISPATCHER;
+    return this.missing.length ? `Voice channel: Discord's ${this.missing.join(", ")} ${this.missing.length > 1 ? "were" : "was"} not ` +
+      `found, so Voxmere gets no voice channel from Tallybell; ${NEEDS_UPDATE}` : "";
+  }
+
+  // The list as it stands, or null while a store it needs is missing (then looked for again later).
+  read(everyStore) {
+    const complete = this.findStores(everyStore);
+    const list = complete ? this.readChannel() : null;
+    const waitingForNames = !!list && list.members.some((member) => !member.name);
+    if (!complete || waitingForNames) this.retryLater();
+    return list;
+  }
+
+  retryLater() {
+    if (this.retryTimer || this.retriesLeft <= 0) return;
+    this.retriesLeft -= 1;
+    this.retryTimer = setTimeout(() => {
+      this.retryTimer = null;
+      this.onAction({ type: "RETRY" });
+    }, STORE_RETRY_MS);
+  }
+
+  readChannel() {
+    const s = this.stores;
+    const me = call(s.UserStore, "getCurrentUser") || null;
+    const channelId = me && this.connectedChannelId(me.id);
+    const channel = channelId ? call(s.ChannelStore, "getChannel", channelId) : null;
+    const selfId = me ? String(me.id) : null;
+    if (!channel) return { channel: null, self_id: selfId, members: [] };
+    const guildId = channel.guild_id || null;
+    return {
+      channel: { id: String(channel.id), guild_id: guildId, type: channel.type, name: cleanName(channel.name || "") },
+      self_id: selfId,
+      members: this.statesOf(channelId).map((state) => this.memberOf(state, channel, guildId)),
+    };
+  }
+
+  statesOf(channelId) {
+    return voiceStatesOf(call(this.stores.VoiceStateStore, "getVoiceStatesForChannel", channelId));
+  }
+
+  // The selected voice channel is restored from local storage at start-up, so it can name a channel
+  // this client is not (yet) connected to: it counts once the user picked it, or the voice connection
+  // or the user's own voice state of this session is there.
+  connectedChannelId(myId) {
+    const s = this.stores;
+    const id = call(s.SelectedChannelStore, "getVoiceChannelId");
+    if (!id) return null;
+    if (id === this.pickedHere || call(s.RTCConnectionStore, "getChannelId") === id) return id;
+    const mine = this.statesOf(id).find((state) => state.userId === myId);
+    const session = call(s.AuthenticationStore, "getSessionId");
+    return mine && (!session || !mine.sessionId || mine.sessionId === session) ? id : null;
+  }
+
+  memberOf(state, channel, guildId) {
+    const s = this.stores;
+    const id = String(state.userId);
+    const user = call(s.UserStore, "getUser", id) || null;
+    // In a server its nickname; in a call the friend nickname the user gave.
+    const nick = guildId ? call(s.GuildMemberStore, "getNick", guildId, id) : call(s.RelationshipStore, "getNickname", id);
+    const member = guildId ? call(s.GuildMemberStore, "getMember", guildId, id) : null;
+    const guildAvatar = guildId ? ((user && user.guildMemberAvatars) || {})[guildId] || (member && member.avatar) : null;
+    return {
+      id,
+      name: cleanName(nick || (user && (user.globalName || user.global_name || user.username)) || ""),
+      avatar: (user && user.avatar) || null,
+      guild_avatar: guildAvatar || null,
+      bot: !!(user && user.bot),
+      mute: !!(state.mute || state.selfMute || (channel.type === CHANNEL_STAGE && state.suppress)),
+      deaf: !!(state.deaf || state.selfDeaf),
+      speaking: !!call(s.SpeakingStore, "isSpeaking", id, "default"),
+    };
+  }
+
+  sendList(list) {
+    this.seq += 1;
+    const messages = voiceListMessages(this.seq, list);
+    if (!messages.every((text) => this.send(text))) return;
+    this.sentKey = listKey(list);
+    this.told = new Map(list.members.map((member) => [member.id, member.speaking]));
+  }
+
+  speakingChanged(action) {
+    const id = String(action.userId);
+    if (!this.told.has(id)) return;
+    const speaking = !!call(this.stores.SpeakingStore, "isSpeaking", id, "default");
+    if (this.told.get(id) === speaking) return;
+    if (this.send(JSON.stringify({ kind: "speaking", user_id: id, speaking }))) this.told.set(id, speaking);
+  }
+}
+
 // ---- Discord side --------------------------------------------------------------------------
 
 // The stores the plugin reads, by the names BetterDiscord's getStore knows them by.
@@ -255,6 +505,10 @@ const STORE_NAMES = {
   messageRequests: "MessageRequestStore",
   spamRequests: "SpamMessageRequestStore",
   threads: "JoinedThreadsStore",
+  lurking: "LurkingStore",
+  // Quiet Mode's store was not found in public code under any name; this one is the likeliest, and its
+  // absence leaves cards as they were.
+  quietMode: "QuietModeStore",
 };
 
 // Discord's UI event bus also has subscribe, unsubscribe and dispatch, but never carries
@@ -321,15 +575,10 @@ module.exports = class Tallybell {
     this.settings = this.loadSettings();
     this.discord = null;
     this.link = null;
+    this.voice = null;
     // The open settings panel's status line, if any.
     this.showStatus = null;
-    this.onMessageCreate = (action) => {
-      try {
-        this.handleMessage(action);
-      } catch (error) {
-        logInfo("message skipped:", error && error.message);
-      }
-    };
+    this.onMessageCreate = guarded("message", (action) => this.handleMessage(action));
   }
 
   start() {
@@ -341,7 +590,13 @@ module.exports = class Tallybell {
     } else {
       logInfo(NO_DISPATCHER);
     }
-    this.link = new VoxmereLink(`ws://127.0.0.1:${this.settings.port}`, () => this.showStatus && this.showStatus());
+    const refreshStatus = () => this.showStatus && this.showStatus();
+    this.voice = new VoiceFeed(this.discord.dispatcher, (text) => !!this.link && this.link.sendNow(text), refreshStatus);
+    this.link = new VoxmereLink(`ws://127.0.0.1:${this.settings.port}`, (connected) => {
+      if (connected) this.voice.resend();
+      refreshStatus();
+    });
+    if (this.settings.voiceFeed) this.voice.start();
     this.link.start();
   }
 
@@ -349,7 +604,10 @@ module.exports = class Tallybell {
     if (this.discord && this.discord.dispatcher) {
       this.discord.dispatcher.unsubscribe("MESSAGE_CREATE", this.onMessageCreate);
     }
+    // The feed's end goes out before the socket closes.
+    if (this.voice) this.voice.stop();
     if (this.link) this.link.stop();
+    this.voice = null;
     this.link = null;
     this.discord = null;
     this.showStatus = null;
@@ -412,22 +670,31 @@ module.exports = class Tallybell {
 
     const isDirect = !guildId || (channel && (channel.type === CHANNEL_DM || channel.type === CHANNEL_GROUP_DM));
     if (isDirect) {
-      return this.settings.directMessages && !call(d.guildSettings, "isChannelMuted", null, channelId);
+      // A direct message's own level can be "nothing" without the conversation being muted.
+      return this.settings.directMessages && !call(d.guildSettings, "isChannelMuted", null, channelId) &&
+        !(channel && call(d.guildSettings, "allowNoMessages", channel));
     }
+    // A server the user only previews sends them nothing.
+    if (call(d.lurking, "isLurking", guildId)) return false;
     return this.serverChannelAllows(message, { channelId, channel, guildId }, me.id);
   }
 
-  // Do Not Disturb, and Streamer Mode with notifications off, keep Discord itself quiet.
+  // Quiet Mode, Do Not Disturb, and Streamer Mode with notifications off keep Discord itself quiet.
   silencedByStatus() {
     const d = this.discord;
+    if (call(d.quietMode, "isEnabled")) return true;
     if (call(d.presence, "getStatus") === "dnd" && !this.settings.whileDoNotDisturb) return true;
     return !!(d.streamerMode && d.streamerMode.disableNotifications) && !this.settings.whileStreaming;
   }
 
-  // Blocked or ignored authors, message requests and spam never make a notification in Discord.
+  // Blocked or ignored authors, authors flagged as spammers, message requests and spam never make a
+  // notification in Discord.
   isUnwanted(message, channelId) {
     const d = this.discord;
-    return !!(call(d.relationships, "isBlockedOrIgnored", message.author.id) ||
+    const record = call(d.users, "getUser", message.author.id);
+    const flagged = record && typeof record.hasFlag === "function" ? record.hasFlag(FLAG_SPAMMER)
+      : ((message.author.public_flags | message.author.flags) & FLAG_SPAMMER) !== 0;
+    return !!(flagged || call(d.relationships, "isBlockedOrIgnored", message.author.id) ||
       call(d.relationships, "isBlockedOrIgnoredForMessage", message) ||
       call(d.messageRequests, "isMessageRequest", channelId) || call(d.spamRequests, "isSpam", channelId));
   }
@@ -563,9 +830,12 @@ module.exports = class Tallybell {
   getSettingsPanel() {
     const panel = document.createElement("div");
     panel.style.padding = "8px";
-    panel.style.color = "var(--text-normal, #dcddde)";
+    // Discord renamed --text-normal to --text-default; both follow the theme, and the last resort
+    // reads on dark and light alike.
+    panel.style.color = "var(--text-default, var(--text-normal, #80848e))";
 
     const status = document.createElement("p");
+    status.style.whiteSpace = "pre-line";
     this.showStatus = () => {
       status.textContent = this.statusText();
     };
@@ -578,6 +848,10 @@ module.exports = class Tallybell {
     panel.appendChild(this.checkbox("Also while Do Not Disturb", "whileDoNotDisturb"));
     panel.appendChild(this.checkbox("Also while streaming", "whileStreaming"));
     panel.appendChild(this.checkbox("Mentions even when muted", "mentionsWhenMuted"));
+    panel.appendChild(this.checkbox("Send my voice channel to Voxmere", "voiceFeed", (on) => {
+      if (this.voice) on ? this.voice.start() : this.voice.stop();
+      this.showStatus();
+    }));
     panel.appendChild(this.serverList());
 
     const button = document.createElement("button");
@@ -590,13 +864,16 @@ module.exports = class Tallybell {
   // A missing dispatcher outweighs the link: nothing would reach Voxmere even when connected.
   statusText() {
     if (this.discord && !this.discord.dispatcher) return NO_DISPATCHER;
-    return this.link && this.link.connected ? "Connected to Voxmere." : "Voxmere is not connected (it may not be running).";
+    const link = this.link && this.link.connected ? "Connected to Voxmere." : "Voxmere is not connected (it may not be running).";
+    const voice = this.voice && this.settings.voiceFeed ? this.voice.problem() : "";
+    return voice ? `${link}\n${voice}` : link;
   }
 
-  checkbox(label, key) {
+  checkbox(label, key, then = () => {}) {
     return this.labelledCheckbox(label, this.settings[key], (checked) => {
       this.settings[key] = checked;
       this.saveSettings();
+      then(checked);
     });
   }
 

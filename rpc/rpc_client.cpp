@@ -5,22 +5,24 @@
 #include "app/http_endpoint.h"
 #include "app/log.h"
 #include "app/text_convert.h"
-#include "rpc/json_scan.h"
 #include "rpc/rpc_commands.h"
+#include "rpc/rpc_messages.h"
 #include "rpc/secret_redaction.h"
 #include "rpc/voice_tracking.h"
 
 namespace {
 
 constexpr int kPipeCount = 10;
-// The handshake's answer, and every frame once its first byte is here,
-// must be complete within this; Discord answers in milliseconds.
+// Every frame, once its first byte is here, must be complete within this;
+// Discord writes a frame at once. (READY itself may take 30 s to come.)
 constexpr DWORD kFrameWaitMs = 2000;
 // A healthy Discord takes a write at once; one that does not is hung, and
 // the user-interface thread must not wait for it any longer than this.
 constexpr DWORD kWriteWaitMs = 500;
-// The events carry every change; the snapshot only resynchronises.
-constexpr uint32_t kSnapshotIntervalMs = 1000;
+// The events carry every change; the snapshot only resynchronises, in
+// server channels only: for a call Discord fetches the channel's messages
+// from its web API at every snapshot.
+constexpr uint32_t kResyncIntervalMs = 60000;
 constexpr DWORD kReadBufferBytes = 64 * 1024;
 constexpr uint32_t kNeverDue = 0xFFFFFFFF;
 constexpr size_t kSpeakingExcerptBytes = 800;
@@ -32,6 +34,8 @@ constexpr size_t kCodeExcerptBytes = 10;
 const char* const kNoCompleteFrame = "ERROR: No complete frame within 2000 ms, disconnecting";
 const char* const kClosedMidFrame = "ERROR: Pipe closed while reading a frame, disconnecting";
 const char* const kClosedBetweenFrames = "Pipe closed by Discord, disconnected";
+constexpr int64_t kInvalidClientId = 4000;
+constexpr int64_t kInvalidToken = 4009;
 
 std::wstring PipeName(int n) { return L"\\\\.\\pipe\\discord-ipc-" + std::to_wstring(n); }
 
@@ -80,7 +84,19 @@ void CALLBACK RpcClient::OnReadSignalled(void* self, BOOLEAN) { static_cast<RpcC
 
 // ---- Transport ----
 
+// A connection waiting for Discord (READY, the user's consent, the token)
+// is kept: a second handshake would queue behind it, and a second AUTHORIZE
+// would open a second dialog.
+bool RpcClient::StillOnItsWay() const {
+  return connected &&
+         (awaitingReady || state == RpcState::WaitingForConsent || state == RpcState::Authenticating);
+}
+
 bool RpcClient::Connect(const std::wstring& id) {
+  if (StillOnItsWay() && id == clientId) {
+    LogIpc("Connection to Discord still on its way; no second one opened");
+    return true;
+  }
   Disconnect();  // never leak an open pipe
   clientId = id;
   wakeLink->Set(onWake);
@@ -95,32 +111,29 @@ bool RpcClient::Connect(const std::wstring& id) {
   DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
   SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
   LogIpc("Pipe opened");
-  if (!PerformHandshake(id)) {
+  ++connectionSerial;
+  if (!SendFrame(kOpHandshake, HandshakeText(WideToUtf8(id))) || !StartRead()) {
     LogIpc("ERROR: Handshake failed");
     ClosePipe();
     return false;
   }
-  LogIpc("Handshake successful");
-  ++connectionSerial;
-  if (!StartRead(readEvent)) {
-    LogIpc(kClosedBetweenFrames);
-    ClosePipe();
-    return false;
-  }
-  // Bytes that came with the handshake's answer are Poll's to handle.
-  if (!inbox.empty()) SetEvent(readEvent);
-  SendAuthorize();
-  if (pipe == INVALID_HANDLE_VALUE) return false;  // the write failed and said so
   connected = true;
+  awaitingReady = true;
+  if (state != RpcState::ClientIdRejected) SetState(RpcState::WaitingForReady);
+  LogIpc("Waiting for Discord's READY...");
   return true;
 }
 
 void RpcClient::Disconnect() {
   connected = false;
+  authenticated = false;
   ClosePipe();
   // Discord forgets a connection's subscriptions, and no SPEAKING_STOP will
   // come for the speakers it announced.
   currentChannelId.clear();
+  currentChannelType = -1;
+  subscribedChannelId.clear();
+  if (state != RpcState::ClientIdRejected) SetState(RpcState::Disconnected);
   std::lock_guard<std::mutex> lock(voiceUsersMutex);
   if (ClearSpeakingFlags(voiceUsers)) PublishVoiceUsers();
 }
@@ -142,8 +155,15 @@ void RpcClient::ClosePipe() {
   }
   readPending = false;
   inbox.clear();
+  awaitingReady = false;
   // An AUTHORIZE dies with its pipe; the next connection must ask again.
   authorizing = false;
+}
+
+void RpcClient::SetState(RpcState next) {
+  if (state == next) return;
+  state = next;
+  if (onStateChanged) onStateChanged(next);
 }
 
 // A write that Discord does not take within kWriteWaitMs, or that fails,
@@ -174,9 +194,9 @@ bool RpcClient::SendFrame(uint32_t opcode, const std::string& payload) {
 
 bool RpcClient::SendCommand(const std::string& text) { return SendFrame(kOpFrame, text); }
 
-bool RpcClient::StartRead(HANDLE event) {
+bool RpcClient::StartRead() {
   readOverlapped = {};
-  readOverlapped.hEvent = event;
+  readOverlapped.hEvent = readEvent;
   if (!ReadFile(pipe, readBuffer.data(), kReadBufferBytes, nullptr, &readOverlapped) &&
       GetLastError() != ERROR_IO_PENDING)
     return false;
@@ -203,7 +223,7 @@ bool RpcClient::ReadArrived() const { return readPending && HasOverlappedIoCompl
 // pipe broke.
 bool RpcClient::ReceiveNow() {
   while (ReadArrived())
-    if (!FinishRead(false) || !StartRead(readEvent)) return false;
+    if (!FinishRead(false) || !StartRead()) return false;
   return true;
 }
 
@@ -228,43 +248,9 @@ bool RpcClient::TakeFrame(RpcFrame& frame) {
 
 bool RpcClient::FrameOverdue(uint32_t now) const { return !inbox.empty() && now - inboxSince >= kFrameWaitMs; }
 
-bool RpcClient::PerformHandshake(const std::wstring& id) {
-  if (!SendFrame(kOpHandshake, HandshakeText(WideToBytes(id)))) return false;
-  RpcFrame answer;
-  if (!AwaitHandshakeAnswer(answer)) return false;
-  if (!ContainsText(answer.payload, "\"evt\":\"READY\"") && !ContainsText(answer.payload, "\"cmd\":\"DISPATCH\""))
-    return false;
-  ReportSelfId(answer.payload);
-  return true;
-}
-
-void RpcClient::ReportSelfId(const std::string& payload) {
-  std::string id = ExtractJsonValue(ExtractJsonObject(payload, "\"user\""), "id");
+void RpcClient::ReportSelfId(const Json& message) {
+  std::string id = ReadUserId(message);
   if (!id.empty() && onSelfId) onSelfId(Utf8ToWide(id));
-}
-
-// The one wait on Discord's side, bounded like any frame.
-bool RpcClient::AwaitHandshakeAnswer(RpcFrame& answer) {
-  const DWORD start = GetTickCount();
-  while (!TakeFrame(answer)) {
-    if (pipe == INVALID_HANDLE_VALUE) return false;
-    const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= kFrameWaitMs) {
-      LogIpc(kNoCompleteFrame);
-      return false;
-    }
-    if (!StartRead(syncEvent)) {
-      LogIpc(kClosedMidFrame);
-      return false;
-    }
-    const bool arrived = WaitForSingleObject(syncEvent, kFrameWaitMs - elapsed) == WAIT_OBJECT_0;
-    if (!arrived) CancelIoEx(pipe, &readOverlapped);
-    if (!FinishRead(!arrived)) {
-      LogIpc(kClosedMidFrame);
-      return false;
-    }
-  }
-  return true;
 }
 
 void RpcClient::Poll() {
@@ -279,28 +265,24 @@ void RpcClient::Poll() {
   if (broken) return LoseConnection(inbox.empty() ? kClosedBetweenFrames : kClosedMidFrame);
   const uint32_t now = GetTickCount();
   if (FrameOverdue(now)) return LoseConnection(kNoCompleteFrame);
-  if (authenticated && now - lastSnapshotRequest >= kSnapshotIntervalMs) RequestSelectedVoiceChannel(false);
+  uint32_t ignored = 0;
+  if (ResyncDue(now, &ignored)) RequestSelectedVoiceChannel(false);
 }
 
 uint32_t RpcClient::MsUntilPollDue(uint32_t now) const {
   if (!connected) return kNeverDue;
   if (ReadArrived()) return 0;
   uint32_t due = kNeverDue;
-  auto until = [&](uint32_t since, uint32_t interval) {
-    const uint32_t elapsed = now - since;
-    due = std::min(due, elapsed >= interval ? 0 : interval - elapsed);
-  };
-  if (authenticated) until(lastSnapshotRequest, kSnapshotIntervalMs);
-  if (!inbox.empty()) until(inboxSince, kFrameWaitMs);
+  ResyncDue(now, &due);
+  if (!inbox.empty()) {
+    const uint32_t elapsed = now - inboxSince;
+    due = std::min<uint32_t>(due, elapsed >= kFrameWaitMs ? 0 : kFrameWaitMs - elapsed);
+  }
   return due;
 }
 
 void RpcClient::HandleFrame(const RpcFrame& frame) {
-  if (frame.opcode == kOpClose) {
-    LogIpc("Received CLOSE frame");
-    Disconnect();
-    return;
-  }
+  if (frame.opcode == kOpClose) return HandleClose(frame.payload);
   if (frame.opcode == kOpPing) {
     SendFrame(kOpPong, frame.payload);
     return;
@@ -308,61 +290,120 @@ void RpcClient::HandleFrame(const RpcFrame& frame) {
   if (frame.opcode != kOpFrame) return;
 
   const std::string& payload = frame.payload;
-  if (payload.size() >= 8 && ContainsText(payload, "SPEAKING"))
+  if (payload.size() >= 8 && payload.find("SPEAKING") != std::string::npos)
     LogExcerpt("SPEAKING Response: ", payload, kSpeakingExcerptBytes);
   if (loggedResponses < kLoggedResponseLimit) {
     LogExcerpt("Response: ", payload, kResponseExcerptBytes);
     ++loggedResponses;
   }
-  if (!LooksLikeJsonObject(payload)) {
+  auto message = ParseJson(payload);
+  if (!message || !message->is_object()) {
     LogIpc("ERROR: Frame payload is not JSON (" + std::to_string(payload.size()) + " bytes), ignored");
     return;
   }
+  HandleMessage(*message);
+}
 
-  std::string cmd = ExtractJsonValue(payload, "cmd");
-  if (cmd == "AUTHORIZE") return HandleAuthorizeResponse(payload);
-  if (cmd == "AUTHENTICATE") return HandleAuthenticateResponse(payload);
-  if (cmd == "GET_SELECTED_VOICE_CHANNEL") return HandleSelectedVoiceChannel(payload);
-  if (cmd == "SUBSCRIBE") return LogIpc("SUBSCRIBE response received, skipping event processing");
-
-  std::string evt = ExtractJsonValue(payload, "evt");
-  if (!evt.empty() && evt != "null") LogIpc("Event received: " + evt);
-  if (IsVoiceEvent(evt)) {
-    HandleVoiceEvent(payload);
-  } else if (evt == "VOICE_CHANNEL_SELECT") {
-    LogIpc("Voice channel selection changed, requesting update...");
-    RequestSelectedVoiceChannel(true);
-  } else if (evt == "MESSAGE_CREATE") {
-    HandleMessageCreate(payload);
+// Discord says why it ends the connection; 4000 means it does not know the
+// client id, which only the user can mend.
+void RpcClient::HandleClose(const std::string& payload) {
+  const RpcError reason = ReadCloseReason(payload);
+  LogIpc("Received CLOSE frame" +
+         (reason.code || !reason.message.empty() ? ": " + std::to_string(reason.code) + " " + reason.message : ""));
+  Disconnect();
+  if (reason.code == kInvalidClientId) {
+    LogIpc("ERROR: Discord does not know the client_id in config.json; set your Discord application's Client ID");
+    SetState(RpcState::ClientIdRejected);
   }
 }
 
-void RpcClient::LogIpc(const std::string& message) { WriteLogLine(L"[IPC] " + BytesToWide(message)); }
+void RpcClient::HandleMessage(const Json& message) {
+  if (awaitingReady) return HandleReady(message);
+  const std::string cmd = JsonString(message, "cmd");
+  if (cmd == "AUTHORIZE") return HandleAuthorizeResponse(message);
+  if (cmd == "AUTHENTICATE") return HandleAuthenticateResponse(message);
+  if (cmd == "GET_SELECTED_VOICE_CHANNEL") return HandleSelectedVoiceChannel(message);
+  if (cmd == "SUBSCRIBE" || cmd == "UNSUBSCRIBE")
+    return LogIpc(cmd + " response received, skipping event processing");
+
+  const std::string evt = JsonString(message, "evt");
+  if (!evt.empty()) LogIpc("Event received: " + evt);
+  if (IsVoiceEvent(evt)) {
+    HandleVoiceEvent(message);
+  } else if (evt == "VOICE_CHANNEL_SELECT") {
+    LogIpc("Voice channel selection changed, requesting update...");
+    const Json* data = JsonMember(message, "data");
+    FollowChannel(data ? JsonString(*data, "channel_id") : "");
+    currentChannelId.clear();  // events wait for the new channel's snapshot
+    RequestSelectedVoiceChannel(true);
+  } else if (evt == "MESSAGE_CREATE") {
+    HandleMessageCreate(message);
+  }
+}
+
+// The handshake's answer, however long Discord held it back.
+void RpcClient::HandleReady(const Json& message) {
+  if (JsonString(message, "evt") != "READY" && JsonString(message, "cmd") != "DISPATCH") {
+    LogIpc("ERROR: Handshake failed");
+    Disconnect();
+    return;
+  }
+  awaitingReady = false;
+  LogIpc("Handshake successful");
+  ReportSelfId(message);
+  StartAuthorization();
+}
+
+void RpcClient::LogIpc(const std::string& message) {
+  WriteLogLine(L"[IPC] " + BytesToWide(RedactSecrets(message, {accessToken, WideToUtf8(clientSecret)})));
+}
 
 void RpcClient::LogExcerpt(const char* label, const std::string& text, size_t maxBytes) {
-  LogIpc(label + RedactTokenValues(text.substr(0, maxBytes)));
+  LogIpc(label + text.substr(0, maxBytes));
 }
 
 // ---- Authorization ----
 
+// The one place that decides how a connection gets authorized: with the
+// token kept from an earlier connection when there is one (no code, no
+// dialog), else by asking Discord for a code.
+void RpcClient::StartAuthorization() {
+  tokenFromEarlierConnection = !accessToken.empty();
+  if (tokenFromEarlierConnection) {
+    SetState(RpcState::Authenticating);
+    SendAuthenticate(accessToken);
+    return;
+  }
+  SendAuthorize();
+}
+
 void RpcClient::SendAuthorize() {
   if (authorizing.exchange(true)) return;
-  std::string text = AuthorizeText(WideToBytes(clientId), NextNonce());
+  SetState(RpcState::WaitingForConsent);
+  std::string text = AuthorizeText(WideToUtf8(clientId), NextNonce());
   LogIpc("Sending AUTHORIZE request...");
   SendCommand(text);
 }
 
-void RpcClient::HandleAuthorizeResponse(const std::string& payload) {
+// Every failure on the way to AUTHENTICATE ends here: its line, and the
+// state the tray shows until the user acts (Reconnect, config.json).
+void RpcClient::FailAuthorization(const std::string& why) {
+  LogIpc(why);
+  SetState(RpcState::NotAuthorized);
+}
+
+void RpcClient::HandleAuthorizeResponse(const Json& message) {
   authorizing = false;
-  if (ExtractJsonValue(payload, "evt") == "ERROR") {
-    LogIpc("AUTHORIZE error: " + ExtractJsonValue(payload, "message"));
-    return;
+  if (auto error = ReadRpcError(message)) {
+    if (error->message.find("redirect_uri") == std::string::npos)
+      return FailAuthorization("AUTHORIZE error: " + error->message);
+    LogIpc("AUTHORIZE error: " + error->message);
+    return FailAuthorization("ERROR: The Discord application needs a Redirect URI: add one (for example "
+                             "http://localhost) on its OAuth2 page in the Developer Portal, then choose Reconnect");
   }
-  std::string code = ExtractJsonValue(payload, "code");
-  if (code.empty()) {
-    LogIpc("No access_token or code in AUTHORIZE response");
-    return;
-  }
+  const Json* data = JsonMember(message, "data");
+  std::string code = data ? JsonString(*data, "code") : "";
+  if (code.empty()) return FailAuthorization("No access_token or code in AUTHORIZE response");
   LogIpc("Got authorization code: " + code.substr(0, kCodeExcerptBytes) + "...");
   ExchangeCodeForToken(code);
 }
@@ -370,19 +411,19 @@ void RpcClient::HandleAuthorizeResponse(const std::string& payload) {
 void RpcClient::ExchangeCodeForToken(const std::string& code) {
   if (clientSecret.empty()) {
     LogIpc("ERROR: client_secret not set in config.json");
-    LogIpc("Please set your Discord app's client_secret to enable voice channel access");
-    return;
+    return FailAuthorization("Please set your Discord app's client_secret to enable voice channel access");
   }
   LogIpc("Exchanging code for access token...");
   HttpRequestSpec request;
   request.method = L"POST";
   request.path = L"/api/oauth2/token";
   request.headers = L"Content-Type: application/x-www-form-urlencoded";
-  request.body = TokenRequestBody(WideToBytes(clientId), WideToBytes(clientSecret), code);
+  request.body = TokenRequestBody(WideToUtf8(clientId), WideToUtf8(clientSecret), code);
   request.maxBodyBytes = 64 * 1024;
   HttpEndpoint endpoint = ResolveHttpEndpoint("VOXMERE_API_BASE", kDiscordApiHost);
   if (!tokenExchange.Start(endpoint, request, connectionSerial, [link = wakeLink] { link->Wake(); }))
-    LogIpc("ERROR: Could not start the token exchange thread");
+    return FailAuthorization("ERROR: Could not start the token exchange thread");
+  SetState(RpcState::Authenticating);
 }
 
 void RpcClient::PickUpTokenResponse() {
@@ -397,24 +438,23 @@ void RpcClient::PickUpTokenResponse() {
 
 void RpcClient::FinishTokenExchange(const HttpResult& http) {
   switch (http.stage) {
-    case HttpStage::Open: return LogIpc("ERROR: WinHttpOpen failed");
-    case HttpStage::Connect: return LogIpc("ERROR: WinHttpConnect failed");
-    case HttpStage::OpenRequest: return LogIpc("ERROR: WinHttpOpenRequest failed");
-    case HttpStage::Send: return LogIpc("ERROR: WinHttpSendRequest failed: " + std::to_string(http.error));
-    case HttpStage::Receive: return LogIpc("ERROR: WinHttpReceiveResponse failed");
-    case HttpStage::BodyTooLarge: return LogIpc("ERROR: Token response too large");
+    case HttpStage::Open: return FailAuthorization("ERROR: WinHttpOpen failed");
+    case HttpStage::Connect: return FailAuthorization("ERROR: WinHttpConnect failed");
+    case HttpStage::OpenRequest: return FailAuthorization("ERROR: WinHttpOpenRequest failed");
+    case HttpStage::Send: return FailAuthorization("ERROR: WinHttpSendRequest failed: " + std::to_string(http.error));
+    case HttpStage::Receive: return FailAuthorization("ERROR: WinHttpReceiveResponse failed");
+    case HttpStage::BodyTooLarge: return FailAuthorization("ERROR: Token response too large");
     case HttpStage::Done: break;
   }
+  const TokenResponse response = ReadTokenResponse(http.body);
+  // The token is known before the excerpt is logged, so it is redacted
+  // wherever it stands.
+  accessToken = response.accessToken;
   LogExcerpt("Token response: ", http.body, kTokenExcerptBytes);
-  std::string token = ExtractJsonValue(http.body, "access_token");
-  if (token.empty()) {
-    LogIpc("Token exchange failed: " + ExtractJsonValue(http.body, "error") + " - " +
-           ExtractJsonValue(http.body, "error_description"));
-    return;
-  }
+  if (accessToken.empty())
+    return FailAuthorization("Token exchange failed: " + response.error + " - " + response.errorDescription);
   LogIpc("Got access token!");
-  accessToken = token;
-  SendAuthenticate(token);
+  SendAuthenticate(accessToken);
 }
 
 void RpcClient::SendAuthenticate(const std::string& token) {
@@ -423,15 +463,24 @@ void RpcClient::SendAuthenticate(const std::string& token) {
   SendCommand(text);
 }
 
-void RpcClient::HandleAuthenticateResponse(const std::string& payload) {
-  if (ExtractJsonValue(payload, "evt") == "ERROR") {
-    LogIpc("AUTHENTICATE error: " + ExtractJsonValue(payload, "message"));
+void RpcClient::HandleAuthenticateResponse(const Json& message) {
+  if (auto error = ReadRpcError(message)) {
+    LogIpc("AUTHENTICATE error: " + error->message);  // 4009 quotes the token; LogIpc redacts it
+    accessToken.clear();  // a refused token is of no more use
+    // A token kept from earlier may have expired or been revoked: ask for a
+    // new code; Discord grants it without a dialog to a user who consented.
+    if (error->code != kInvalidToken || !tokenFromEarlierConnection) return SetState(RpcState::NotAuthorized);
+    LogIpc("The kept access token was refused; authorizing again");
+    tokenFromEarlierConnection = false;
+    SendAuthorize();
     return;
   }
-  if (ExtractJsonValue(payload, "cmd") != "AUTHENTICATE" || !ContainsText(payload, "\"user\"")) return;
+  const Json* data = JsonMember(message, "data");
+  if (!data || !JsonMember(*data, "user")) return;
   authenticated = true;
+  SetState(RpcState::Connected);
   LogIpc("Authentication successful!");
-  ReportSelfId(payload);
+  ReportSelfId(message);
   SubscribeVoiceChannelSelect();
   RequestSelectedVoiceChannel(true);
 }
@@ -452,11 +501,38 @@ void RpcClient::RequestSelectedVoiceChannel(bool reportInFull) {
   SendCommand(text);
 }
 
-void RpcClient::SubscribeChannelEvents(const std::string& channelId) {
+// The periodic resync: only for a server channel whose snapshot is in.
+// *msLeft is kNeverDue when none is due at all.
+bool RpcClient::ResyncDue(uint32_t now, uint32_t* msLeft) const {
+  *msLeft = kNeverDue;
+  if (state != RpcState::Connected || currentChannelId.empty() || IsPrivateCall(currentChannelType)) return false;
+  const uint32_t elapsed = now - lastSnapshotRequest;
+  *msLeft = elapsed >= kResyncIntervalMs ? 0 : kResyncIntervalMs - elapsed;
+  return *msLeft == 0;
+}
+
+// Discord keeps every subscription of a connection until UNSUBSCRIBE, and
+// voice-state events carry no channel: the channel left is unsubscribed
+// before the next one is subscribed.
+void RpcClient::FollowChannel(const std::string& channelId) {
+  if (channelId == subscribedChannelId) return;
+  if (!subscribedChannelId.empty()) {
+    LogIpc("Unsubscribing from channel events for: " + subscribedChannelId);
+    SendChannelEvents("UNSUBSCRIBE", subscribedChannelId);
+  }
+  subscribedChannelId = channelId;
+  if (channelId.empty()) return;
+  LogIpc("Joined voice channel: " + channelId);
   LogIpc("Subscribing to channel events for: " + channelId);
+  SendChannelEvents("SUBSCRIBE", channelId);
+}
+
+void RpcClient::SendChannelEvents(const char* cmd, const std::string& channelId) {
+  const bool subscribing = std::string(cmd) == "SUBSCRIBE";
   for (const char* evt : kChannelEvents) {
-    SendCommand(SubscribeChannelEventText(evt, channelId, NextNonce()));
-    if (std::string(evt).rfind("SPEAKING_", 0) == 0) LogIpc(std::string("Subscribed to ") + evt + " for channel");
+    if (!connected || !SendCommand(ChannelEventText(cmd, evt, channelId, NextNonce()))) return;
+    if (subscribing && std::string(evt).rfind("SPEAKING_", 0) == 0)
+      LogIpc(std::string("Subscribed to ") + evt + " for channel");
   }
 }
 
@@ -471,46 +547,38 @@ bool RpcClient::RepeatsKnownChannel(VoiceSnapshot& snapshot) {
   return repeat;
 }
 
-void RpcClient::HandleSelectedVoiceChannel(const std::string& payload) {
-  VoiceSnapshot snapshot = ParseVoiceSnapshot(payload);
+void RpcClient::HandleSelectedVoiceChannel(const Json& message) {
+  VoiceSnapshot snapshot = ParseVoiceSnapshot(message);
+  if (snapshot.status == SnapshotStatus::ErrorCode) return LogIpc("Voice channel error code: " + snapshot.errorCode);
+  if (snapshot.status == SnapshotStatus::NoData) return LogIpc("No data in voice channel response");
+  FollowChannel(snapshot.channelId);
+  const bool repeat = RepeatsKnownChannel(snapshot);
+  currentChannelId = snapshot.channelId;
+  currentChannelType = snapshot.channelType;
   switch (snapshot.status) {
-    case SnapshotStatus::ErrorCode: return LogIpc("Voice channel error code: " + snapshot.errorCode);
-    case SnapshotStatus::NoData: return LogIpc("No data in voice channel response");
-    case SnapshotStatus::NotInChannel: {
-      if (RepeatsKnownChannel(snapshot)) return;
-      LogIpc("Not in a voice channel");
-      std::lock_guard<std::mutex> lock(voiceUsersMutex);
-      voiceUsers.clear();
-      currentChannelId.clear();
-      PublishVoiceUsers();
-      return;
-    }
+    case SnapshotStatus::NoVoiceStates: return LogIpc("No voice_states in response");
+    case SnapshotStatus::NoMemberArray: return;
     default: break;
   }
-  if (!snapshot.channelId.empty() && snapshot.channelId != currentChannelId) {
-    LogIpc("Joined voice channel: " + snapshot.channelId);
-    currentChannelId = snapshot.channelId;
-    SubscribeChannelEvents(snapshot.channelId);
-  }
-  if (snapshot.status == SnapshotStatus::NoVoiceStates) return LogIpc("No voice_states in response");
-  if (snapshot.status == SnapshotStatus::NoMemberArray) return;
-  if (RepeatsKnownChannel(snapshot)) return;
+  if (repeat) return;
+  if (snapshot.status == SnapshotStatus::NotInChannel) LogIpc("Not in a voice channel");
   for (const VoiceUser& user : snapshot.users) LogIpc(AddedUserMessage(user));
-  LogIpc("Found " + std::to_string(snapshot.users.size()) + " users in voice channel");
+  if (snapshot.status == SnapshotStatus::Members)
+    LogIpc("Found " + std::to_string(snapshot.users.size()) + " users in voice channel");
   std::lock_guard<std::mutex> lock(voiceUsersMutex);
   voiceUsers = std::move(snapshot.users);
   PublishVoiceUsers();
 }
 
-void RpcClient::HandleVoiceEvent(const std::string& payload) {
+void RpcClient::HandleVoiceEvent(const Json& message) {
   std::lock_guard<std::mutex> lock(voiceUsersMutex);
-  if (ApplyVoiceEvent(payload, voiceUsers, [this](const std::string& line) { LogIpc(line); }))
+  if (ApplyVoiceEvent(message, currentChannelId, voiceUsers, [this](const std::string& line) { LogIpc(line); }))
     PublishVoiceUsers();
 }
 
-void RpcClient::HandleMessageCreate(const std::string& payload) {
-  auto message = ParseMessageCreate(payload);
-  if (message && onMessage) onMessage(Utf8ToWide(message->author), Utf8ToWide(message->text));
+void RpcClient::HandleMessageCreate(const Json& message) {
+  auto chat = ParseMessageCreate(message);
+  if (chat && onMessage) onMessage(Utf8ToWide(chat->author), Utf8ToWide(chat->text));
 }
 
 // Caller holds voiceUsersMutex.

@@ -2,8 +2,9 @@
 // authorization (AUTHORIZE, token exchange, AUTHENTICATE), and tracking of the
 // selected voice channel. Everything runs on the UI thread except the token
 // request, which a worker performs and Poll picks up. The pipe is read with
-// one overlapped read kept pending, so Poll never waits for Discord; every
-// write is bounded.
+// one overlapped read kept pending, so nothing waits for Discord, READY
+// included (Discord may queue a handshake for 30 s); every write is bounded.
+// Each frame is parsed once, where it is cut from the pipe.
 #pragma once
 
 #include <windows.h>
@@ -16,11 +17,23 @@
 #include <string>
 #include <vector>
 
+#include "app/json.h"
 #include "rpc/rpc_frame.h"
 #include "rpc/token_exchange.h"
 #include "rpc/voice_user.h"
 
 struct VoiceSnapshot;
+
+// Where the connection stands, as the tray tells the user.
+enum class RpcState {
+  Disconnected,       // no pipe
+  WaitingForReady,    // handshake sent; Discord may hold READY back
+  WaitingForConsent,  // AUTHORIZE outstanding: Discord may be showing its dialog
+  Authenticating,     // token exchange or AUTHENTICATE outstanding
+  Connected,          // authenticated: voice tracking runs
+  NotAuthorized,      // authorization failed on this connection; see the log
+  ClientIdRejected,   // Discord closed the pipe with 4000; kept until a READY
+};
 
 class RpcClient {
  public:
@@ -29,12 +42,15 @@ class RpcClient {
   RpcClient(const RpcClient&) = delete;
   RpcClient& operator=(const RpcClient&) = delete;
 
-  // Opens the first of "\\.\pipe\discord-ipc-0".."9" that exists, performs
-  // the handshake (waiting at most 2 s for its answer) and sends AUTHORIZE.
+  // Opens the first of "\\.\pipe\discord-ipc-0".."9" that exists and sends
+  // the handshake; Poll takes it from there. While a connection is still
+  // on its way (READY, consent, token) it is kept and no second one opened.
   bool Connect(const std::wstring& clientId);
   // Also ends every speaking flag: no ring outlives its connection.
   void Disconnect();
+  // The pipe is open (whether or not READY came yet).
   bool IsConnected() const { return connected; }
+  RpcState State() const { return state; }
   // Never waits on the pipe: handles every whole frame received so far,
   // picks up the token result and sends the periodic snapshot request.
   void Poll();
@@ -50,6 +66,8 @@ class RpcClient {
   std::function<void(const std::wstring&, const std::wstring&)> onMessage;
   // The user's own id, from READY and from AUTHENTICATE's answer.
   std::function<void(const std::wstring&)> onSelfId;
+  // On the UI thread, whenever State() changes.
+  std::function<void(RpcState)> onStateChanged;
   // Set before Connect. Called on another thread whenever Poll has work
   // (bytes arrived, the pipe broke, the token request finished); never after
   // the destructor has returned.
@@ -59,39 +77,46 @@ class RpcClient {
   // Transport.
   bool SendFrame(uint32_t opcode, const std::string& payload);
   bool SendCommand(const std::string& text);
-  bool StartRead(HANDLE event);
+  bool StartRead();
   bool FinishRead(bool wait);
   bool ReadArrived() const;
   bool ReceiveNow();
   bool TakeFrame(RpcFrame& frame);
   bool FrameOverdue(uint32_t now) const;
-  bool PerformHandshake(const std::wstring& id);
-  bool AwaitHandshakeAnswer(RpcFrame& answer);
+  bool StillOnItsWay() const;
   void HandleFrame(const RpcFrame& frame);
+  void HandleClose(const std::string& payload);
+  void HandleMessage(const Json& message);
+  void HandleReady(const Json& message);
   void ClosePipe();
-  void ReportSelfId(const std::string& payload);
+  void SetState(RpcState next);
+  void ReportSelfId(const Json& message);
   void LoseConnection(const std::string& why);
   void LogIpc(const std::string& message);
   void LogExcerpt(const char* label, const std::string& text, size_t maxBytes);
   int32_t NextNonce() { return ++nonce; }
 
   // Authorization.
+  void StartAuthorization();
+  void FailAuthorization(const std::string& why);
   void SendAuthorize();
-  void HandleAuthorizeResponse(const std::string& payload);
+  void HandleAuthorizeResponse(const Json& message);
   void ExchangeCodeForToken(const std::string& code);
   void PickUpTokenResponse();
   void FinishTokenExchange(const HttpResult& http);
   void SendAuthenticate(const std::string& token);
-  void HandleAuthenticateResponse(const std::string& payload);
+  void HandleAuthenticateResponse(const Json& message);
 
   // Voice tracking.
   void SubscribeVoiceChannelSelect();
   void RequestSelectedVoiceChannel(bool reportInFull);
+  bool ResyncDue(uint32_t now, uint32_t* msLeft) const;
   bool RepeatsKnownChannel(VoiceSnapshot& snapshot);
-  void HandleSelectedVoiceChannel(const std::string& payload);
-  void SubscribeChannelEvents(const std::string& channelId);
-  void HandleVoiceEvent(const std::string& payload);
-  void HandleMessageCreate(const std::string& payload);
+  void HandleSelectedVoiceChannel(const Json& message);
+  void FollowChannel(const std::string& channelId);
+  void SendChannelEvents(const char* cmd, const std::string& channelId);
+  void HandleVoiceEvent(const Json& message);
+  void HandleMessageCreate(const Json& message);
   void PublishVoiceUsers();
 
   // Shared with the token worker, which may outlive this object.
@@ -99,14 +124,24 @@ class RpcClient {
   static void CALLBACK OnReadSignalled(void* self, BOOLEAN timedOut);
 
   HANDLE pipe = INVALID_HANDLE_VALUE;
-  std::atomic<bool> connected{false};
-  std::atomic<bool> authenticated{false};
+  std::atomic<bool> connected{false};  // the pipe is open
+  std::atomic<bool> authenticated{false};  // on this connection
   std::atomic<bool> authorizing{false};  // an AUTHORIZE is outstanding on this pipe
+  bool awaitingReady = false;  // the handshake is sent, its answer not yet here
+  RpcState state = RpcState::Disconnected;
   std::wstring clientId;
   std::vector<VoiceUser> voiceUsers;
   std::mutex voiceUsersMutex;
+  // The channel whose snapshot the list shows; events apply only while set.
+  // Emptied when a channel selection changes, until its snapshot arrives.
   std::string currentChannelId;
+  int64_t currentChannelType = -1;
+  // The channel whose five events are subscribed on this connection.
+  std::string subscribedChannelId;
+  // Kept for the process (never on disk) and tried first on every
+  // connection, so Discord asks the user for consent once.
   std::string accessToken;
+  bool tokenFromEarlierConnection = false;
   int32_t nonce = 0;
   int loggedResponses = 0;
   uint32_t lastSnapshotRequest = 0;
@@ -120,7 +155,7 @@ class RpcClient {
   OVERLAPPED readOverlapped = {};
   bool readPending = false;
   HANDLE readEvent = nullptr;   // auto-reset; signalled when the read completes
-  HANDLE syncEvent = nullptr;   // manual-reset; the UI thread's own waits (writes, handshake)
+  HANDLE syncEvent = nullptr;   // manual-reset; the UI thread's own waits for writes
   HANDLE readWait = nullptr;    // the thread-pool wait that calls onWake
   std::shared_ptr<WakeLink> wakeLink;
   // Counts successful connects, so a token that arrives after its

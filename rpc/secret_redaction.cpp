@@ -4,6 +4,7 @@ namespace {
 
 constexpr const char* kSecretKeys[] = {"\"access_token\"", "\"refresh_token\""};
 constexpr const char* kRedacted = "[redacted]";
+constexpr size_t kShortestSecret = 8;
 
 bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -38,5 +39,16 @@ void RedactKey(std::string& text, const std::string& key) {
 std::string RedactTokenValues(const std::string& text) {
   std::string result = text;
   for (const char* key : kSecretKeys) RedactKey(result, key);
+  return result;
+}
+
+std::string RedactSecrets(const std::string& text, const std::vector<std::string>& secrets) {
+  std::string result = RedactTokenValues(text);
+  for (const std::string& secret : secrets) {
+    if (secret.size() < kShortestSecret) continue;
+    const std::string redacted = kRedacted;
+    for (size_t at = result.find(secret); at != std::string::npos; at = result.find(secret, at + redacted.size()))
+      result.replace(at, secret.size(), redacted);
+  }
   return result;
 }

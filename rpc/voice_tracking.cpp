@@ -3,123 +3,120 @@
 #include <algorithm>
 
 #include "app/text_convert.h"
-#include "rpc/json_scan.h"
+#include "rpc/rpc_messages.h"
 #include "rpc/secret_redaction.h"
 
 namespace {
 
 constexpr size_t kSpeakingExcerptBytes = 500;
 
-bool IsTrue(const std::string& value) { return value == "true"; }
+const Json* ObjectMember(const Json& object, std::string_view key) {
+  const Json* member = JsonMember(object, key);
+  return member && member->is_object() ? member : nullptr;
+}
 
-// The object after the first "user" marker: the nested user record.
-std::string UserObject(const std::string& text) { return ExtractJsonObject(text, "\"user\""); }
+// Overwrites what the element carries, as Discord writes it: the shown name
+// in nick, the user record, and the server and self flags in voice_state
+// (the element's own "mute" is the local user's mute of that member, not
+// the member's). What the element leaves out stays as it was.
+void ReadVoiceState(const Json& element, VoiceUser& member) {
+  const Json* user = ObjectMember(element, "user");
+  if (user) {
+    std::wstring name = Utf8ToWide(JsonString(*user, "username"));
+    if (!name.empty()) member.username = name;
+    if (JsonMember(*user, "avatar")) member.avatarHash = Utf8ToWide(JsonString(*user, "avatar"));
+    if (JsonMember(*user, "bot")) member.bot = JsonBool(*user, "bot", false);
+  }
+  const bool carriesName = JsonMember(element, "nick") || (user && JsonMember(*user, "global_name"));
+  if (carriesName) {
+    std::string nick = JsonString(element, "nick");
+    member.displayName = Utf8ToWide(!nick.empty() ? nick : user ? JsonString(*user, "global_name") : "");
+  }
+  if (const Json* state = ObjectMember(element, "voice_state")) {
+    member.muted = JsonBool(*state, "mute", false) || JsonBool(*state, "self_mute", false);
+    member.deafened = JsonBool(*state, "deaf", false) || JsonBool(*state, "self_deaf", false);
+  }
+}
 
-void ApplySpeaking(const std::string& evt, const std::string& payload, const std::string& data,
-                   std::vector<VoiceUser>& users, const VoiceLog& log, bool* notify) {
-  log("Speaking FULL JSON: " + RedactTokenValues(payload.substr(0, kSpeakingExcerptBytes)));
-  std::string userId = ExtractJsonValue(data, "user_id");
-  if (userId.empty()) userId = ExtractJsonValue(payload, "user_id");
+VoiceUser NewMember(const std::string& id, const Json& element) {
+  VoiceUser member;
+  member.id = Utf8ToWide(id);
+  ReadVoiceState(element, member);
+  if (member.username.empty()) member.username = L"Unknown";
+  return member;
+}
+
+std::string StateUserId(const Json& data) {
+  const Json* user = ObjectMember(data, "user");
+  std::string id = user ? JsonString(*user, "id") : "";
+  // Events without the nested user record still name the member here.
+  return id.empty() ? JsonString(data, "user_id") : id;
+}
+
+bool ApplySpeaking(const std::string& evt, const Json& message, const Json& data, std::vector<VoiceUser>& users,
+                   const VoiceLog& log) {
+  log("Speaking FULL JSON: " + RedactTokenValues(FormatJson(message).substr(0, kSpeakingExcerptBytes)));
+  std::string userId = JsonString(data, "user_id");
+  if (userId.empty()) userId = JsonString(message, "user_id");
   log("Speaking event: " + evt + " user_id=" + userId);
-  if (userId.empty()) return;
-  bool speaking = evt == "SPEAKING_START";
+  if (userId.empty()) return false;
+  const bool speaking = evt == "SPEAKING_START";
   for (VoiceUser& user : users) {
-    if (WideToBytes(user.id) != userId) continue;
+    if (WideToUtf8(user.id) != userId) continue;
     user.speaking = speaking;
     log("Updated speaking state for user: " + userId + " = " + (speaking ? "true" : "false"));
     break;
   }
-  *notify = true;
+  return true;
 }
 
-void ApplyVoiceState(const std::string& evt, const std::string& data, std::vector<VoiceUser>& users,
-                     bool* notify) {
-  std::string user = UserObject(data);
-  std::string userId = ExtractJsonValue(user, "id");
-  // Events without the nested user record still name the member here.
-  if (userId.empty()) userId = ExtractJsonValue(data, "user_id");
-  if (userId.empty()) return;
-  std::string userName = ExtractJsonValue(user, "username");
-  *notify = true;
+bool ApplyVoiceState(const std::string& evt, const Json& data, std::vector<VoiceUser>& users) {
+  const std::string userId = StateUserId(data);
+  if (userId.empty()) return false;
+  const std::wstring id = Utf8ToWide(userId);
   if (evt == "VOICE_STATE_DELETE") {
-    users.erase(std::remove_if(users.begin(), users.end(),
-                               [&](const VoiceUser& u) { return WideToBytes(u.id) == userId; }),
+    users.erase(std::remove_if(users.begin(), users.end(), [&](const VoiceUser& u) { return u.id == id; }),
                 users.end());
-    return;
+    return true;
   }
-  bool muted = IsTrue(ExtractJsonValue(data, "mute")) || IsTrue(ExtractJsonValue(data, "self_mute"));
-  bool deafened = IsTrue(ExtractJsonValue(data, "deaf")) || IsTrue(ExtractJsonValue(data, "self_deaf"));
-  for (VoiceUser& member : users) {
-    if (WideToBytes(member.id) != userId) continue;
-    // An event without a name keeps the one the member has.
-    if (!userName.empty()) member.username = Utf8ToWide(userName);
-    member.muted = muted;
-    member.deafened = deafened;
-    return;
-  }
-  VoiceUser added;
-  added.id = BytesToWide(userId);
-  added.username = Utf8ToWide(userName);
-  added.muted = muted;
-  added.deafened = deafened;
-  users.push_back(added);
+  auto member = std::find_if(users.begin(), users.end(), [&](const VoiceUser& u) { return u.id == id; });
+  if (member != users.end()) ReadVoiceState(data, *member);
+  else users.push_back(NewMember(userId, data));
+  return true;
 }
 
 }  // namespace
 
-std::optional<VoiceUser> ParseVoiceState(const std::string& element) {
-  std::string user = UserObject(element);
-  if (user.empty()) return std::nullopt;
-  std::string id = ExtractJsonValue(user, "id");
-  if (id.empty()) return std::nullopt;
-  std::string nick = ExtractJsonValue(element, "nick");
-  // Bytes that convert to nothing (a leading NUL) are no name either.
-  std::wstring userName = Utf8ToWide(ExtractJsonValue(user, "username"));
-  std::string globalName = ExtractJsonValue(user, "global_name");
+bool IsPrivateCall(int64_t channelType) { return channelType == 1 || channelType == 3; }
 
-  VoiceUser member;
-  member.id = BytesToWide(id);
-  member.username = userName.empty() ? L"Unknown" : userName;
-  if (!nick.empty()) member.displayName = Utf8ToWide(nick);
-  else if (!globalName.empty()) member.displayName = Utf8ToWide(globalName);
-  member.avatarHash = BytesToWide(ExtractJsonValue(user, "avatar"));
-  member.bot = IsTrue(ExtractJsonValue(user, "bot"));
-  member.muted = ContainsText(element, "\"self_mute\":true") || ContainsText(element, "\"mute\":true");
-  member.deafened = ContainsText(element, "\"self_deaf\":true") || ContainsText(element, "\"deaf\":true");
-  return member;
+std::optional<VoiceUser> ParseVoiceState(const Json& element) {
+  const Json* user = ObjectMember(element, "user");
+  const std::string id = user ? JsonString(*user, "id") : "";
+  if (id.empty()) return std::nullopt;
+  return NewMember(id, element);
 }
 
-VoiceSnapshot ParseVoiceSnapshot(const std::string& payload) {
+VoiceSnapshot ParseVoiceSnapshot(const Json& message) {
   VoiceSnapshot snapshot;
-  // Only "code" used as a key: a channel or member named "code" is no error.
-  snapshot.errorCode = ExtractJsonKeyValue(payload, "code");
-  if (!snapshot.errorCode.empty()) {
+  if (auto error = ReadRpcError(message)) {
     snapshot.status = SnapshotStatus::ErrorCode;
+    snapshot.errorCode = std::to_string(error->code);
     return snapshot;
   }
-  size_t data = payload.find("\"data\"");
-  if (data == std::string::npos) {
-    snapshot.status = SnapshotStatus::NoData;
-    return snapshot;
-  }
-  if (payload.find("\"data\":null", data) != std::string::npos) {
-    snapshot.status = SnapshotStatus::NotInChannel;
-    return snapshot;
-  }
-  snapshot.channelId = ExtractJsonValue(payload, "id");
-  bool found = false;
-  std::string states = ExtractJsonArray(payload, "\"voice_states\"", &found);
-  if (!found) {
+  const Json* data = JsonMember(message, "data");
+  if (data && data->is_null()) snapshot.status = SnapshotStatus::NotInChannel;
+  if (!data || !data->is_object()) return snapshot;
+  snapshot.channelId = JsonString(*data, "id");
+  snapshot.channelType = JsonInt(*data, "type", -1);
+  const Json* states = JsonMember(*data, "voice_states");
+  if (!states) {
     snapshot.status = SnapshotStatus::NoVoiceStates;
-    return snapshot;
-  }
-  if (states.empty()) {
+  } else if (!states->is_array()) {
     snapshot.status = SnapshotStatus::NoMemberArray;
-    return snapshot;
-  }
-  snapshot.status = SnapshotStatus::Members;
-  for (auto span = NextJsonObject(states, 0); span; span = NextJsonObject(states, span->next)) {
-    if (auto member = ParseVoiceState(span->object)) snapshot.users.push_back(*member);
+  } else {
+    snapshot.status = SnapshotStatus::Members;
+    for (const Json& element : *states)
+      if (auto member = ParseVoiceState(element)) snapshot.users.push_back(*member);
   }
   return snapshot;
 }
@@ -149,22 +146,27 @@ bool ClearSpeakingFlags(std::vector<VoiceUser>& users) {
   return any;
 }
 
-bool ApplyVoiceEvent(const std::string& payload, std::vector<VoiceUser>& users, const VoiceLog& log) {
-  std::string evt = ExtractJsonValue(payload, "evt");
-  std::string data = ExtractJsonObject(payload, "\"data\"");
-  if (data.empty()) return false;
-  bool notify = false;
-  if (evt == "SPEAKING_START" || evt == "SPEAKING_STOP") ApplySpeaking(evt, payload, data, users, log, &notify);
-  else ApplyVoiceState(evt, data, users, &notify);
-  return notify;
+bool ApplyVoiceEvent(const Json& message, const std::string& channelId, std::vector<VoiceUser>& users,
+                     const VoiceLog& log) {
+  const Json* data = ObjectMember(message, "data");
+  if (!data || channelId.empty()) return false;
+  const std::string evt = JsonString(message, "evt");
+  if (evt != "SPEAKING_START" && evt != "SPEAKING_STOP") return ApplyVoiceState(evt, *data, users);
+  // Voice-state events carry no channel; speaking events do.
+  const std::string channel = JsonString(*data, "channel_id");
+  if (!channel.empty() && channel != channelId) return false;
+  return ApplySpeaking(evt, message, *data, users, log);
 }
 
-std::optional<ChatMessage> ParseMessageCreate(const std::string& payload) {
-  std::string data = ExtractJsonObject(payload, "\"data\"");
-  if (data.empty()) return std::nullopt;
-  ChatMessage message;
-  message.text = ExtractJsonValue(data, "content");
-  message.author = ExtractJsonValue(ExtractJsonObject(data, "\"author\""), "username");
-  if (message.text.empty() || message.author.empty()) return std::nullopt;
-  return message;
+std::optional<ChatMessage> ParseMessageCreate(const Json& message) {
+  const Json* data = ObjectMember(message, "data");
+  if (!data) return std::nullopt;
+  // Discord nests the message; a flat data object is read the same way.
+  const Json* source = ObjectMember(*data, "message");
+  if (!source) source = data;
+  ChatMessage chat;
+  chat.text = JsonString(*source, "content");
+  if (const Json* author = ObjectMember(*source, "author")) chat.author = JsonString(*author, "username");
+  if (chat.text.empty() || chat.author.empty()) return std::nullopt;
+  return chat;
 }

@@ -1,6 +1,6 @@
 // The selected voice channel's members, rebuilt from snapshots
 // (GET_SELECTED_VOICE_CHANNEL answers) and changed by voice events. Works on
-// payload bytes and a member list only, so every rule can be tested natively.
+// parsed messages and a member list only, so every rule can be tested natively.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/json.h"
 #include "rpc/voice_user.h"
 
 // Receives one log message (bytes, without prefix).
@@ -16,7 +17,7 @@ using VoiceLog = std::function<void(const std::string&)>;
 
 enum class SnapshotStatus {
   ErrorCode,       // an error answer; the list stays
-  NoData,          // no data member; the list stays
+  NoData,          // no data object; the list stays
   NotInChannel,    // data is null; the list empties
   NoVoiceStates,   // no voice_states member; the list stays
   NoMemberArray,   // voice_states without an array; the list stays, silently
@@ -25,14 +26,18 @@ enum class SnapshotStatus {
 
 struct VoiceSnapshot {
   SnapshotStatus status = SnapshotStatus::NoData;
-  std::string errorCode;
+  std::string errorCode;  // the error's code as decimal text
   std::string channelId;  // set from NoVoiceStates on
+  int64_t channelType = -1;
   std::vector<VoiceUser> users;
 };
 
-VoiceSnapshot ParseVoiceSnapshot(const std::string& payload);
+VoiceSnapshot ParseVoiceSnapshot(const Json& message);
+// A DM (1) or group DM (3) call: Discord answers each snapshot request for
+// one by fetching the channel's messages from its web API.
+bool IsPrivateCall(int64_t channelType);
 // One voice_states element as a member; none without a user object or id.
-std::optional<VoiceUser> ParseVoiceState(const std::string& element);
+std::optional<VoiceUser> ParseVoiceState(const Json& element);
 // The "Added user: " log message for a member taken from a snapshot.
 std::string AddedUserMessage(const VoiceUser& user);
 // A snapshot knows nothing of speaking: each member keeps the flag of the
@@ -42,13 +47,16 @@ void CarrySpeakingFlags(const std::vector<VoiceUser>& previous, std::vector<Voic
 // any flag was set.
 bool ClearSpeakingFlags(std::vector<VoiceUser>& users);
 
-// Applies one VOICE_STATE_* or SPEAKING_* event to users, logging as it goes.
-// Returns whether the list must be handed to the callback.
-bool ApplyVoiceEvent(const std::string& payload, std::vector<VoiceUser>& users, const VoiceLog& log);
+// Applies one VOICE_STATE_* or SPEAKING_* event to the members of channelId,
+// logging as it goes. Nothing applies while no channel is selected (empty
+// channelId), nor a speaking event that names another channel. Returns
+// whether the list must be handed to the callback.
+bool ApplyVoiceEvent(const Json& message, const std::string& channelId, std::vector<VoiceUser>& users,
+                     const VoiceLog& log);
 
 struct ChatMessage {
   std::string author;  // user name, UTF-8
-  std::string text;    // raw JSON string content
+  std::string text;    // the message's content, escapes decoded
 };
 // A MESSAGE_CREATE event with both an author name and a text.
-std::optional<ChatMessage> ParseMessageCreate(const std::string& payload);
+std::optional<ChatMessage> ParseMessageCreate(const Json& message);

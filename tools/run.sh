@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Voxmere and runs it under Wine with the Discord simulator as its
-# peer (the default scenario, its token endpoint and avatars on a loopback
-# port), and sends it a few notification cards through its real endpoints.
+# peer (a channel of members named in many scripts and with emoji, its token
+# endpoint and avatars on a loopback port), and sends it a few notification
+# cards through its real endpoints.
 #
 #   tools/run.sh [--duration SECONDS] [--screenshot FILE.png] [--no-build]
 #
@@ -60,18 +61,11 @@ if ! grep -q '"ShowSystray"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v ShowSystray /d N /f >/dev/null 2>&1
   /usr/lib/wine/wineserver -w
 fi
-# Wine has no Segoe UI, and its GDI+ draws a string in one font without
-# falling back per glyph: Noto Sans CJK takes its place, so Japanese names
-# and messages show as text rather than boxes.
-if fc-list -q 'Noto Sans CJK JP' && ! grep -q '"Segoe UI"="Noto Sans CJK JP"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-  "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Segoe UI' /d 'Noto Sans CJK JP' /f >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
-fi
 rm -rf "$demo"
 mkdir -p "$demo"
-cp "$bin/Voxmere.exe" "$demo/"
+cp "$bin/Voxmere.exe" "$bin/Twemoji.ttf" "$demo/"
 
-setsid "$wine" "$bin/discord_sim.exe" --pipe 0 --scenario default --http-port 0 >"$demo/discord_sim.log" 2>&1 &
+setsid "$wine" "$bin/discord_sim.exe" --pipe 0 --scenario many_scripts --http-port 0 >"$demo/discord_sim.log" 2>&1 &
 for _ in $(seq 100); do
   grep -q '^LISTENING' "$demo/discord_sim.log" 2>/dev/null && break
   sleep 0.2

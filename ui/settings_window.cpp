@@ -12,10 +12,18 @@
 
 namespace {
 
-HWND g_settingsWindow = nullptr;
-HFONT g_settingsFont = nullptr;
-std::wstring g_settingsConfigPath;
-HWND g_settingsOwner = nullptr;  // woken after a save
+// The one open window: the controls edit a draft, which the overlay shows at
+// once; Save makes it the configuration, Cancel puts back what was in force.
+struct SettingsSession {
+  HWND window = nullptr;
+  HFONT font = nullptr;
+  std::wstring configPath;
+  HWND owner = nullptr;  // its work loop redraws the overlay
+  Config draft;
+  Config before;
+};
+
+SettingsSession g_settings;
 COLORREF g_customColors[16] = {};
 
 constexpr wchar_t kClassName[] = L"VoxmereSettings";
@@ -31,13 +39,16 @@ struct ControlSpec {
 };
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
-constexpr DWORD kTrackbar = kChild;
+// Every control the user works is a tab stop, in the order of the table.
+constexpr DWORD kStop = kChild | WS_TABSTOP;
+constexpr DWORD kTrackbar = kStop;
 // Only the first slider draws its tick every ten; the others mark their ends.
-constexpr DWORD kTrackbarAutoTicks = kChild | TBS_AUTOTICKS;
-constexpr DWORD kSwatch = kChild | BS_OWNERDRAW;
-constexpr DWORD kDropDown = kChild | CBS_DROPDOWNLIST | WS_VSCROLL;
-constexpr DWORD kCheckBox = kChild | BS_AUTOCHECKBOX;
-constexpr DWORD kPushButton = kChild | BS_PUSHBUTTON;
+constexpr DWORD kTrackbarAutoTicks = kStop | TBS_AUTOTICKS;
+constexpr DWORD kSwatch = kStop | BS_OWNERDRAW;
+constexpr DWORD kDropDown = kStop | CBS_DROPDOWNLIST | WS_VSCROLL;
+constexpr DWORD kCheckBox = kStop | BS_AUTOCHECKBOX;
+constexpr DWORD kPushButton = kStop | BS_PUSHBUTTON;
+constexpr DWORD kDefaultButton = kStop | BS_DEFPUSHBUTTON;
 
 const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextInactiveOpacity, nullptr, 20, 20, 150, 20, kChild},
@@ -54,26 +65,30 @@ const ControlSpec kControls[] = {
     {L"BUTTON", kIdDeafenedColor, kNoText, L"", 200, 168, 60, 24, kSwatch},
     {L"STATIC", 0, kTextBorderColor, nullptr, 20, 200, 170, 20, kChild},
     {L"BUTTON", kIdBorderColor, kNoText, L"", 200, 198, 60, 24, kSwatch},
-    {L"STATIC", 0, kTextUsernameFontSize, nullptr, 20, 235, 150, 20, kChild},
-    {TRACKBAR_CLASSW, kIdUsernameFontSize, kNoText, L"", 170, 235, 130, 30, kTrackbar},
-    {L"STATIC", kIdUsernameFontSizeValue, kNoText, L"12pt", 310, 235, 50, 20, kChild},
-    {L"STATIC", 0, kTextNotificationFontSize, nullptr, 20, 275, 150, 20, kChild},
-    {TRACKBAR_CLASSW, kIdNotificationFontSize, kNoText, L"", 170, 275, 130, 30, kTrackbar},
-    {L"STATIC", kIdNotificationFontSizeValue, kNoText, L"12pt", 310, 275, 50, 20, kChild},
-    {L"STATIC", 0, kTextNotificationPosition, nullptr, 20, 317, 150, 20, kChild},
-    {L"COMBOBOX", kIdNotificationPosition, kNoText, L"", 170, 315, 190, 200, kDropDown},
-    {L"BUTTON", kIdPipEnabled, kTextEnablePip, nullptr, 20, 350, 300, 24, kCheckBox},
-    {L"BUTTON", kIdAllowMultiInstance, kTextAllowMultipleInstances, nullptr, 20, 380, 250, 24, kCheckBox},
-    {L"STATIC", 0, kTextLanguage, nullptr, 20, 417, 150, 20, kChild},
-    {L"COMBOBOX", kIdLanguage, kNoText, L"", 170, 415, 190, 150, kDropDown},
-    {L"STATIC", kIdLanguageNote, kTextLanguageRestartNote, nullptr, 170, 443, 210, 20, kChild},
-    {L"BUTTON", kIdShowOnlySpeaking, kTextShowOnlySpeaking, nullptr, 20, 478, 300, 24, kCheckBox},
-    {L"BUTTON", kIdAlwaysShowSelf, kTextAlwaysShowSelf, nullptr, 20, 508, 300, 24, kCheckBox},
-    {L"STATIC", 0, kTextMaxNameLength, nullptr, 20, 543, 150, 20, kChild},
-    {TRACKBAR_CLASSW, kIdMaxNameLength, kNoText, L"", 170, 543, 130, 30, kTrackbar},
-    {L"STATIC", kIdMaxNameLengthValue, kNoText, L"", 310, 543, 50, 20, kChild},
-    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 588, 80, 30, kPushButton},
-    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 588, 80, 30, kPushButton},
+    {L"STATIC", 0, kTextBorderOpacity, nullptr, 20, 235, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdBorderOpacity, kNoText, L"", 170, 235, 150, 30, kTrackbar},
+    {L"STATIC", kIdBorderOpacityValue, kNoText, L"0%", 330, 235, 50, 20, kChild},
+    {L"STATIC", 0, kTextUsernameFontSize, nullptr, 20, 275, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdUsernameFontSize, kNoText, L"", 170, 275, 130, 30, kTrackbar},
+    {L"STATIC", kIdUsernameFontSizeValue, kNoText, L"12pt", 310, 275, 50, 20, kChild},
+    {L"STATIC", 0, kTextNotificationFontSize, nullptr, 20, 315, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdNotificationFontSize, kNoText, L"", 170, 315, 130, 30, kTrackbar},
+    {L"STATIC", kIdNotificationFontSizeValue, kNoText, L"12pt", 310, 315, 50, 20, kChild},
+    {L"STATIC", 0, kTextNotificationPosition, nullptr, 20, 357, 150, 20, kChild},
+    {L"COMBOBOX", kIdNotificationPosition, kNoText, L"", 170, 355, 190, 200, kDropDown},
+    {L"BUTTON", kIdPipEnabled, kTextEnablePip, nullptr, 20, 390, 300, 24, kCheckBox},
+    {L"BUTTON", kIdAllowMultiInstance, kTextAllowMultipleInstances, nullptr, 20, 420, 250, 24, kCheckBox},
+    {L"STATIC", 0, kTextLanguage, nullptr, 20, 457, 150, 20, kChild},
+    {L"COMBOBOX", kIdLanguage, kNoText, L"", 170, 455, 190, 150, kDropDown},
+    {L"STATIC", kIdLanguageNote, kTextLanguageRestartNote, nullptr, 170, 483, 210, 20, kChild},
+    {L"BUTTON", kIdShowOnlySpeaking, kTextShowOnlySpeaking, nullptr, 20, 518, 300, 24, kCheckBox},
+    {L"BUTTON", kIdAlwaysShowSelf, kTextAlwaysShowSelf, nullptr, 20, 548, 300, 24, kCheckBox},
+    {L"BUTTON", kIdShowAvatars, kTextShowAvatars, nullptr, 20, 578, 300, 24, kCheckBox},
+    {L"STATIC", 0, kTextMaxNameLength, nullptr, 20, 613, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdMaxNameLength, kNoText, L"", 170, 613, 130, 30, kTrackbar},
+    {L"STATIC", kIdMaxNameLengthValue, kNoText, L"", 310, 613, 50, 20, kChild},
+    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 658, 80, 30, kDefaultButton},
+    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 658, 80, 30, kPushButton},
 };
 
 const TextId kPositionItems[] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
@@ -93,6 +108,7 @@ struct SliderBinding {
 const SliderBinding kSliders[] = {
     {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, SliderKind::kOpacity},
     {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, SliderKind::kOpacity},
+    {kIdBorderOpacity, kIdBorderOpacityValue, 0, 100, 10, SliderKind::kOpacity},
     {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
     {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
     {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength},
@@ -109,24 +125,58 @@ const CheckBinding kChecks[] = {
     {kIdAllowMultiInstance, &Config::allow_multi_instance},
     {kIdShowOnlySpeaking, &Config::show_only_speaking},
     {kIdAlwaysShowSelf, &Config::always_show_self},
+    {kIdShowAvatars, &Config::show_avatars},
 };
 
-float* OpacityField(int sliderId) {
-  return sliderId == kIdInactiveOpacity ? &g_config.inactive_opacity : &g_config.username_label_opacity;
-}
+struct ColorBinding {
+  int id;
+  ConfigColor Config::*field;
+};
 
-int32_t* FontSizeField(int sliderId) {
-  return sliderId == kIdUsernameFontSize ? &g_config.username_font_size : &g_config.notification_font_size;
-}
+const ColorBinding kColors[] = {
+    {kIdSpeakingColor, &Config::speaking_color},
+    {kIdMutedColor, &Config::muted_color},
+    {kIdDeafenedColor, &Config::deafened_color},
+    {kIdBorderColor, &Config::border_color},
+};
 
-ConfigColor* ColorField(int buttonId) {
-  switch (buttonId) {
-    case kIdSpeakingColor: return &g_config.speaking_color;
-    case kIdMutedColor: return &g_config.muted_color;
-    case kIdDeafenedColor: return &g_config.deafened_color;
-    case kIdBorderColor: return &g_config.border_color;
-    default: return nullptr;
+float* OpacityField(Config& config, int sliderId) {
+  switch (sliderId) {
+    case kIdInactiveOpacity: return &config.inactive_opacity;
+    case kIdBorderOpacity: return &config.border_opacity;
+    default: return &config.username_label_opacity;
   }
+}
+
+int32_t* FontSizeField(Config& config, int sliderId) {
+  return sliderId == kIdUsernameFontSize ? &config.username_font_size : &config.notification_font_size;
+}
+
+ConfigColor* ColorField(Config& config, int buttonId) {
+  for (const ColorBinding& color : kColors)
+    if (color.id == buttonId) return &(config.*color.field);
+  return nullptr;
+}
+
+// The settings this window edits, from one record to another.
+void CopyWindowSettings(const Config& from, Config& to) {
+  to.inactive_opacity = from.inactive_opacity;
+  to.username_label_opacity = from.username_label_opacity;
+  to.border_opacity = from.border_opacity;
+  to.username_font_size = from.username_font_size;
+  to.notification_font_size = from.notification_font_size;
+  to.max_name_length = from.max_name_length;
+  for (const ColorBinding& color : kColors) to.*color.field = from.*color.field;
+  for (const CheckBinding& check : kChecks) to.*check.field = from.*check.field;
+  to.notification_position = from.notification_position;
+  to.language = from.language;
+}
+
+// The overlay draws from g_config: the draft is shown there at once, and the
+// overlay's owner is woken to draw it.
+void PutInForce(const Config& settings) {
+  CopyWindowSettings(settings, g_config);
+  PostMessageW(g_settings.owner, WM_APP_WAKE, kWakeRedraw, 0);
 }
 
 const SliderBinding* FindSlider(HWND window, HWND slider) {
@@ -148,11 +198,11 @@ void ShowSliderValue(HWND window, const SliderBinding& binding, int value) {
 }
 
 // The stored value in slider units (it may lie outside the slider's range).
-int StoredSliderValue(const SliderBinding& binding) {
+int StoredSliderValue(Config& config, const SliderBinding& binding) {
   switch (binding.kind) {
-    case SliderKind::kOpacity: return OpacityToSlider(*OpacityField(binding.sliderId));
-    case SliderKind::kFontSize: return *FontSizeField(binding.sliderId);
-    case SliderKind::kNameLength: return NameLengthToSlider(g_config.max_name_length);
+    case SliderKind::kOpacity: return OpacityToSlider(*OpacityField(config, binding.sliderId));
+    case SliderKind::kFontSize: return *FontSizeField(config, binding.sliderId);
+    case SliderKind::kNameLength: return NameLengthToSlider(config.max_name_length);
   }
   return 0;
 }
@@ -161,12 +211,12 @@ int SliderPosition(HWND window, int sliderId) {
   return static_cast<int>(SendDlgItemMessageW(window, sliderId, TBM_GETPOS, 0, 0));
 }
 
-void StoreSliderValue(HWND window, const SliderBinding& binding) {
+void StoreSliderValue(HWND window, Config& config, const SliderBinding& binding) {
   int position = SliderPosition(window, binding.sliderId);
   switch (binding.kind) {
-    case SliderKind::kOpacity: *OpacityField(binding.sliderId) = SliderToOpacity(position); break;
-    case SliderKind::kFontSize: *FontSizeField(binding.sliderId) = position; break;
-    case SliderKind::kNameLength: g_config.max_name_length = SliderToNameLength(position); break;
+    case SliderKind::kOpacity: *OpacityField(config, binding.sliderId) = SliderToOpacity(position); break;
+    case SliderKind::kFontSize: *FontSizeField(config, binding.sliderId) = position; break;
+    case SliderKind::kNameLength: config.max_name_length = SliderToNameLength(position); break;
   }
 }
 
@@ -181,7 +231,7 @@ BOOL CALLBACK SetChildFont(HWND child, LPARAM font) {
 }
 
 void CreateSettingsControls(HWND window) {
-  g_settingsFont = CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+  g_settings.font = CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                  CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
   for (const ControlSpec& spec : kControls) {
@@ -195,46 +245,62 @@ void CreateSettingsControls(HWND window) {
   }
   FillComboBox(window, kIdNotificationPosition, kPositionItems, std::size(kPositionItems));
   FillComboBox(window, kIdLanguage, kLanguageItems, std::size(kLanguageItems));
-  EnumChildWindows(window, SetChildFont, reinterpret_cast<LPARAM>(g_settingsFont));
+  EnumChildWindows(window, SetChildFont, reinterpret_cast<LPARAM>(g_settings.font));
 }
 
-void LoadSettingsToControls(HWND window) {
+void LoadSettingsToControls(HWND window, Config& settings) {
   // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
-    int value = StoredSliderValue(binding);
+    int value = StoredSliderValue(settings, binding);
     SendDlgItemMessageW(window, binding.sliderId, TBM_SETPOS, TRUE, value);
     ShowSliderValue(window, binding, value);
   }
-  SendDlgItemMessageW(window, kIdNotificationPosition, CB_SETCURSEL, g_config.notification_position, 0);
-  SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(g_config.language), 0);
+  SendDlgItemMessageW(window, kIdNotificationPosition, CB_SETCURSEL, settings.notification_position, 0);
+  SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(settings.language), 0);
   for (const CheckBinding& check : kChecks)
-    CheckDlgButton(window, check.id, g_config.*check.field ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(window, check.id, settings.*check.field ? BST_CHECKED : BST_UNCHECKED);
 }
 
-void SaveSettingsFromControls(HWND window) {
-  for (const SliderBinding& binding : kSliders) StoreSliderValue(window, binding);
+// The controls that are not sliders or colours, read into the draft.
+void ReadChoices(HWND window, Config& settings) {
   LRESULT position = SendDlgItemMessageW(window, kIdNotificationPosition, CB_GETCURSEL, 0, 0);
-  if (position != CB_ERR) g_config.notification_position = static_cast<int32_t>(position);
+  if (position != CB_ERR) settings.notification_position = static_cast<int32_t>(position);
   for (const CheckBinding& check : kChecks)
-    g_config.*check.field = IsDlgButtonChecked(window, check.id) == BST_CHECKED;
+    settings.*check.field = IsDlgButtonChecked(window, check.id) == BST_CHECKED;
   int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
-  g_config.language = IndexToLanguage(language);
-  SaveConfig(g_config, g_settingsConfigPath);
-  // The overlay draws from the settings: its owner's work loop redraws it.
-  PostMessageW(g_settingsOwner, WM_APP_WAKE, kWakeRedraw, 0);
+  settings.language = IndexToLanguage(language);
+}
+
+void Save(HWND window) {
+  for (const SliderBinding& binding : kSliders) StoreSliderValue(window, g_settings.draft, binding);
+  ReadChoices(window, g_settings.draft);
+  PutInForce(g_settings.draft);
+  SaveConfig(g_config, g_settings.configPath);
+  DestroyWindow(window);
+}
+
+// Cancel, Esc and the close box: what was in force when the window opened.
+void Cancel(HWND window) {
+  PutInForce(g_settings.before);
+  DestroyWindow(window);
 }
 
 void DrawColorSwatch(const DRAWITEMSTRUCT& item) {
-  const ConfigColor* color = ColorField(static_cast<int>(item.CtlID));
+  const ConfigColor* color = ColorField(g_settings.draft, static_cast<int>(item.CtlID));
   if (!color) return;
   HBRUSH brush = CreateSolidBrush(*color);
   FillRect(item.hDC, &item.rcItem, brush);
   DeleteObject(brush);
   FrameRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  if (item.itemState & ODS_FOCUS) {
+    RECT inner = item.rcItem;
+    InflateRect(&inner, -3, -3);
+    DrawFocusRect(item.hDC, &inner);
+  }
 }
 
 void ChooseSwatchColor(HWND window, int buttonId) {
-  ConfigColor* color = ColorField(buttonId);
+  ConfigColor* color = ColorField(g_settings.draft, buttonId);
   CHOOSECOLORW chooser = {};
   chooser.lStructSize = sizeof(chooser);
   chooser.hwndOwner = window;
@@ -244,22 +310,40 @@ void ChooseSwatchColor(HWND window, int buttonId) {
   if (!ChooseColorW(&chooser)) return;
   *color = chooser.rgbResult;
   InvalidateRect(GetDlgItem(window, buttonId), nullptr, TRUE);
+  PutInForce(g_settings.draft);
 }
 
-void OnCommand(HWND window, int id) {
-  if (ColorField(id)) {
-    ChooseSwatchColor(window, id);
-  } else if (id == kIdSave) {
-    SaveSettingsFromControls(window);
-    DestroyWindow(window);
-  } else if (id == kIdCancel) {
-    DestroyWindow(window);
+void OnCommand(HWND window, int id, int notification) {
+  switch (id) {
+    case IDOK:  // Enter, from IsDialogMessage
+    case kIdSave: Save(window); return;
+    case IDCANCEL:  // Esc
+    case kIdCancel: Cancel(window); return;
   }
+  if (ColorField(g_settings.draft, id)) {
+    ChooseSwatchColor(window, id);
+  } else if (notification == BN_CLICKED || notification == CBN_SELCHANGE) {
+    ReadChoices(window, g_settings.draft);
+    PutInForce(g_settings.draft);
+  }
+}
+
+// Enter presses the focused push button, and Save otherwise.
+LRESULT DefaultButton(HWND window) {
+  HWND focus = GetFocus();
+  int id = IsChild(window, focus) && (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON)
+               ? GetDlgCtrlID(focus)
+               : kIdSave;
+  return MAKELRESULT(id, DC_HASDEFID);
 }
 
 }  // namespace
 
-HWND GetSettingsWindow() { return g_settingsWindow; }
+HWND GetSettingsWindow() { return g_settings.window; }
+
+bool HandleSettingsKeys(MSG& message) {
+  return g_settings.window && IsDialogMessageW(g_settings.window, &message);
+}
 
 LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -267,27 +351,30 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
       if (const SliderBinding* binding = FindSlider(window, reinterpret_cast<HWND>(lParam))) {
         // From the position: the stored opacity, truncated, could show one less.
         ShowSliderValue(window, *binding, SliderPosition(window, binding->sliderId));
-        StoreSliderValue(window, *binding);
+        StoreSliderValue(window, g_settings.draft, *binding);
+        PutInForce(g_settings.draft);
       }
       return 0;
     case WM_DRAWITEM: {
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      if (!ColorField(static_cast<int>(item->CtlID))) break;
+      if (!ColorField(g_settings.draft, static_cast<int>(item->CtlID))) break;
       DrawColorSwatch(*item);
       return TRUE;
     }
     case WM_COMMAND:
-      OnCommand(window, LOWORD(wParam));
+      OnCommand(window, LOWORD(wParam), HIWORD(wParam));
       return 0;
+    case DM_GETDEFID:
+      return DefaultButton(window);
     case WM_CLOSE:
-      DestroyWindow(window);
+      Cancel(window);
       return 0;
     case WM_DESTROY:
-      g_settingsWindow = nullptr;
+      g_settings.window = nullptr;
       return 0;
     case WM_NCDESTROY:  // the children, which used the font, are gone
-      DeleteObject(g_settingsFont);
-      g_settingsFont = nullptr;
+      DeleteObject(g_settings.font);
+      g_settings.font = nullptr;
       break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -296,14 +383,15 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
 void ShowSettingsWindow(HWND owner) { ShowSettingsWindow(owner, GetConfigPath()); }
 
 void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
-  if (g_settingsWindow && IsWindow(g_settingsWindow)) {
-    SetForegroundWindow(g_settingsWindow);
+  if (g_settings.window && IsWindow(g_settings.window)) {
+    SetForegroundWindow(g_settings.window);
     return;
   }
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
-  g_settingsConfigPath = configPath;
-  g_settingsOwner = owner;
+  g_settings.configPath = configPath;
+  g_settings.owner = owner;
+  g_settings.draft = g_settings.before = g_config;
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
@@ -314,12 +402,16 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);  // already registered after the first opening
-  g_settingsWindow = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Text(kTextSettingsTitle),
-                                     WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 420, 725, owner,
-                                     nullptr, instance, nullptr);
-  if (!g_settingsWindow) return;
-  CreateSettingsControls(g_settingsWindow);
-  LoadSettingsToControls(g_settingsWindow);
-  ShowWindow(g_settingsWindow, SW_SHOW);
-  UpdateWindow(g_settingsWindow);
+  // WS_EX_CONTROLPARENT: tabbing goes through the controls as in a dialog.
+  HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Text(kTextSettingsTitle),
+                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 420, 765, owner, nullptr,
+                                instance, nullptr);
+  if (!window) return;
+  g_settings.window = window;
+  CreateSettingsControls(window);
+  LoadSettingsToControls(window, g_settings.draft);
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  SetForegroundWindow(window);
+  SetFocus(GetNextDlgTabItem(window, nullptr, FALSE));  // the first control
 }

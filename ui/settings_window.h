@@ -1,5 +1,7 @@
-// The settings window: sliders and colours act on g_config at once, the
-// rest on "Save", which also writes config.json. One window at a time.
+// The settings window, a dialog in all but name (Tab, Enter, Esc): it edits a
+// draft that the overlay shows at once; "Save" makes it the configuration
+// and writes config.json, "Cancel", Esc and the close box put back what was
+// in force before. One window at a time.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +33,9 @@ enum SettingsControlId : int {
   kIdAlwaysShowSelf = 1021,
   kIdMaxNameLength = 1022,
   kIdMaxNameLengthValue = 1023,
+  kIdShowAvatars = 1024,
+  kIdBorderOpacity = 1025,
+  kIdBorderOpacityValue = 1026,
 };
 
 // Saves to config.json beside the executable.
@@ -39,4 +44,7 @@ void ShowSettingsWindow(HWND owner);
 void ShowSettingsWindow(HWND owner, const std::wstring& configPath);
 // The open settings window, or null.
 HWND GetSettingsWindow();
+// Every message loop that can hold the window: its Tab, Enter and Esc keys;
+// true when the message was taken.
+bool HandleSettingsKeys(MSG& message);
 LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -7,13 +7,14 @@ const { WebSocket, WebSocketServer } = require("ws");
 
 const ME = { id: "100", username: "me_user", global_name: "Me", avatar: "abc123" };
 const FRIEND = { id: "200", username: "friend", global_name: "Friend", avatar: "f00d" };
+const SPAMMER_FLAG = 1 << 20;
 const sockets = [];
 
 // The renderer's WebSocket: masked frames, the Origin of the Discord client; it notes when each
 // frame was handed to it, which arrival times at the server blur under load.
 class BrowserLikeWebSocket extends WebSocket {
   constructor(url) { super(url, { origin: "https://discord.com", closeTimeout: 2000 }); this.sentAt = []; sockets.push(this); }
-  send(data) { this.sentAt.push(Date.now()); super.send(data); }
+  send(data) { if (!String(data).startsWith('{"kind"')) this.sentAt.push(Date.now()); super.send(data); }
 }
 
 // Notification levels as UserGuildSettingsStore resolves them: the channel's, its parent's, the server's.
@@ -21,48 +22,94 @@ const ALL = 0, MENTIONS = 1, NOTHING = 2;
 
 // Discord as BetterDiscord's search sees it. Servers: g1 (mentions only), g2 (chosen in tests), g3 (all
 // messages, with voice channels and threads) and g-muted; "c-muted", the category "cat-muted" and
-// "dm-muted" are muted. `storesCarryDispatcher` and `dispatcherModule` take parts of the layout away.
-function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true } = {}) {
-  const state = { focused: false, selected: null, voice: "v-in", status: "online", streaming: false };
-  const handlers = new Set();
-  const channels = { "dm-1": { type: 1 }, "dm-muted": { type: 1 }, "dm-request": { type: 1 }, "dm-spam": { type: 1 },
+// "dm-muted" are muted. `storesCarryDispatcher` and `dispatcherModule` take parts of the layout away; the
+// stores named in `lateStores` are registered only by `discord.loadLate()`.
+function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, lateStores = [] } = {}) {
+  const state = { focused: false, selected: null, voice: "v-in", status: "online", streaming: false, quiet: false, rtc: null };
+  const handlers = new Map();
+  const channels = { "dm-1": { type: 1 }, "dm-muted": { type: 1 }, "dm-request": { type: 1 }, "dm-spam": { type: 1 }, "dm-nothing": { type: 1 },
+    "c-preview": { guild_id: "g-preview", name: "welcome" }, "stage": { guild_id: "g3", type: 13, name: "Town Hall" },
     "gdm-1": { type: 3, name: "weekend" }, "c-general": { guild_id: "g1", name: "general" }, "c-chosen": { guild_id: "g2", name: "lobby" },
     "c-muted": { guild_id: "g2", name: "spam" }, "c-in-cat": { guild_id: "g2", name: "quiet", parent_id: "cat-muted" },
     "c-mg": { guild_id: "g-muted", name: "chatter" }, "c-all": { guild_id: "g3", name: "chat" }, "c-nothing": { guild_id: "g3", name: "news" },
     "v-in": { guild_id: "g3", type: 2, name: "Voice A" }, "v-out": { guild_id: "g3", type: 2, name: "Voice B" },
     ...Object.fromEntries(["t-joined", "t-unjoined", "t-muted"].map((id) => [id, { guild_id: "g3", type: 11, parent_id: "c-all" }])) };
   const guilds = Object.fromEntries([["g1", "Raid Night"], ["g2", "ゲーム部"], ["g3", "Small"], ["g-muted", "Loud"]].map(([id, name]) => [id, { id, name }]));
-  const levels = { g1: MENTIONS, g2: MENTIONS, g3: ALL, "g-muted": ALL, "c-nothing": NOTHING };
+  const levels = { g1: MENTIONS, g2: MENTIONS, g3: ALL, "g-muted": ALL, "g-preview": ALL, "c-nothing": NOTHING, "dm-nothing": NOTHING };
   const muted = new Set(["g-muted", "c-muted", "cat-muted", "dm-muted"]);
   const level = (c) => levels[c.id] ?? levels[c.parent_id] ?? levels[c.guild_id];
   const anyMuted = (guildId, channelId) => muted.has(guildId) || muted.has(channelId) || muted.has((channels[channelId] || {}).parent_id);
   const blocked = (id) => id === "666";
+  // UserStore's records answer hasFlag; "777" is flagged as a spammer, "250" has a server avatar in g3 and
+  // "404" is not loaded yet. In g3 the friend is "Pilot" with a server avatar of the member's own.
+  const record = (user) => ({ ...user, hasFlag: (flag) => ((user.flags || 0) & flag) === flag });
+  const users = Object.fromEntries([ME, FRIEND, { id: "250", username: "quinn", globalName: "Quinn", avatar: null, guildMemberAvatars: { g3: "ga250" } },
+    { id: "300", username: "bot_dj", avatar: "b0b0", bot: true }, { id: "777", username: "spam", flags: SPAMMER_FLAG }].map((u) => [u.id, record(u)]));
+  const members = { "g1/200": { nick: "Captain", avatar: "9a1d" }, "g3/200": { nick: "Pilot", avatar: "7e57" } };
+  const voice = makeVoiceStates(state);
   const methods = {
-    UserStore: { getCurrentUser: () => ME }, ChannelStore: { getChannel: (id) => channels[id] && { id, type: 0, ...channels[id] } },
+    UserStore: { getCurrentUser: () => ME, getUser: (id) => users[id] },
+    ChannelStore: { getChannel: (id) => channels[id] && { id, type: 0, guild_id: null, ...channels[id] } },
     GuildStore: { getGuild: (id) => guilds[id], getGuilds: () => guilds },
-    GuildMemberStore: { getMember: (guildId, userId) => (userId === ME.id ? { roles: ["501"] }
-      : guildId === "g1" && userId === FRIEND.id ? { nick: "Captain", avatar: "9a1d" } : null) },
+    GuildMemberStore: { getMember: (guildId, userId) => (userId === ME.id ? { roles: ["501"] } : members[`${guildId}/${userId}`] || null),
+      getNick: (guildId, userId) => { if (userId === "500") throw new TypeError("broken record"); return (members[`${guildId}/${userId}`] || {}).nick || null; } },
     GuildRoleStore: { getRole: (guildId, roleId) => (guildId === "g1" && roleId === "501" ? { id: "501", name: "Raiders" } : undefined) },
     SelectedChannelStore: { getChannelId: () => state.selected, getVoiceChannelId: () => state.voice },
     // allowNoMessages is true for muted channels too; allowAllMessages never is.
     UserGuildSettingsStore: { isChannelMuted: (g, c) => muted.has(c), isGuildOrCategoryOrChannelMuted: anyMuted,
       allowNoMessages: (c) => anyMuted(c.guild_id, c.id) || level(c) === NOTHING,
       allowAllMessages: (c) => !anyMuted(c.guild_id, c.id) && level(c) === ALL },
-    RelationshipStore: { isBlockedOrIgnored: blocked, isBlockedOrIgnoredForMessage: (m) => blocked(m.author.id) },
+    RelationshipStore: { isBlockedOrIgnored: blocked, isBlockedOrIgnoredForMessage: (m) => blocked(m.author.id),
+      getNickname: (id) => (id === FRIEND.id ? "Bestie" : undefined) },
+    LurkingStore: { isLurking: (guildId) => guildId === "g-preview" }, QuietModeStore: { isEnabled: () => state.quiet },
+    VoiceStateStore: { getVoiceStatesForChannel: voice.forChannel }, SpeakingStore: { isSpeaking: (id, context = "default") => voice.isSpeaking(id, context) },
+    RTCConnectionStore: { getChannelId: () => state.rtc }, AuthenticationStore: { getSessionId: () => "session-here" },
     SelfPresenceStore: { getStatus: () => state.status }, StreamerModeStore: { get disableNotifications() { return state.streaming; } },
     MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" }, SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
     JoinedThreadsStore: { hasJoined: (id) => id !== "t-unjoined", isMuted: (id) => id === "t-muted" },
   };
-  const dispatcher = { handlers, register: () => "token", subscribe: (type, handler) => type === "MESSAGE_CREATE" && handlers.add(handler),
-    unsubscribe: (type, handler) => handlers.delete(handler), dispatch: (action) => action.type === "MESSAGE_CREATE" && handlers.forEach((handler) => handler(action)) };
+  // Like Discord's: the stores handle an action before any subscriber sees it, and a subscriber's exception
+  // skips the rest and reaches the dispatching code.
+  const dispatcher = { handlers, register: () => "token",
+    subscribe: (type, handler) => handlers.set(type, new Set([...(handlers.get(type) || []), handler])),
+    unsubscribe: (type, handler) => handlers.get(type) && handlers.get(type).delete(handler),
+    count: (type) => [...handlers].filter(([t]) => !type || t === type).reduce((sum, [, set]) => sum + set.size, 0),
+    dispatch: (action) => { voice.handle(action); (handlers.get(action.type) || []).forEach((handler) => handler(action)); } };
   // Discord's UI event bus: the same three methods, and no message ever passes through it.
   const eventBus = { subscribe() {}, unsubscribe() {}, dispatch() {}, dispatchToLastSubscribed() {} };
   const stores = Object.entries(methods).map(([name, store]) => Object.assign(store, { getName: () => name,
     _dispatchToken: `${name}-token`, _dispatcher: storesCarryDispatcher ? dispatcher : undefined }));
+  const late = stores.filter((store) => lateStores.includes(store.getName()));
   // Webpack's modules in id order; the dispatcher is a named export beside an enum.
-  const modules = [{ A: eventBus }, ...stores.map((store) => ({ A: store })),
+  const modules = [{ A: eventBus }, ...stores.filter((store) => !late.includes(store)).map((store) => ({ A: store })),
     ...(dispatcherModule ? [{ A: Object.freeze({ MESSAGE_CREATE: 0, TYPING_START: 1 }), h: dispatcher }] : [])];
-  return { state, modules, dispatcher, channels };
+  const loadLate = () => modules.push(...late.map((store) => ({ A: store })));
+  const addUser = (user) => { users[user.id] = record(user); };
+  return { state, modules, dispatcher, channels, voice, loadLate, addUser };
+}
+
+// VoiceStateStore as Discord keeps it: per channel one live object keyed by user id, changed in place,
+// whose records are frozen and replaced on each change; the user's own state carries this session.
+function makeVoiceStates(state) {
+  const byChannel = {}, speaking = new Set(), EMPTY = Object.freeze({});
+  const put = ({ userId, channelId, guildId, ...fields }) => {
+    Object.values(byChannel).forEach((users) => delete users[userId]);
+    if (!channelId) return;
+    byChannel[channelId] = byChannel[channelId] || {};
+    byChannel[channelId][userId] = Object.freeze({ userId, channelId, sessionId: userId === ME.id ? "session-here" : `s-${userId}`,
+      mute: false, deaf: false, selfMute: false, selfDeaf: false, selfVideo: false, suppress: false, ...fields });
+  };
+  const reducers = {
+    VOICE_CHANNEL_SELECT: (a) => { state.voice = a.channelId; },
+    VOICE_STATE_UPDATES: (a) => a.voiceStates.forEach(put),
+    PASSIVE_UPDATE_V2: (a) => { (a.voiceStates || []).forEach(put); (a.removedVoiceStateUsers || []).forEach((userId) => put({ userId })); },
+    RTC_CONNECTION_STATE: (a) => { if (!a.streamKey) state.rtc = a.state === "RTC_CONNECTED" ? a.channelId : null; },
+    CALL_CREATE: (a) => (a.voiceStates || []).forEach(put),
+    CALL_DELETE: (a) => Object.keys(byChannel[a.channelId] || {}).forEach((userId) => put({ userId })),
+    SPEAKING: (a) => { const key = `${a.context}/${a.userId}`; a.speakingFlags ? speaking.add(key) : speaking.delete(key); },
+  };
+  return { put, handle: (action) => reducers[action.type] && reducers[action.type](action),
+    forChannel: (id) => byChannel[id] || EMPTY, isSpeaking: (id, context) => speaking.has(`${context}/${id}`) };
 }
 
 // BetterDiscord's search: modules in id order, each one's exports object, then only its default
@@ -91,20 +138,26 @@ function loadPlugin({ settings, layout } = {}) {
   return { plugin: new Plugin({ name: "Tallybell" }), Plugin, discord, toasts };
 }
 
+// A condition that throws (a failed assertion) ends the wait with its error.
 const waitUntil = (condition, timeoutMs, what, deadline = Date.now() + timeoutMs) => new Promise((resolve, reject) => {
-  const poll = () => (condition() ? resolve() : Date.now() > deadline ? reject(new Error(`timed out waiting for ${what}`)) : setTimeout(poll, 20));
+  const poll = () => { try {
+    if (condition()) resolve(); else if (Date.now() > deadline) reject(new Error(`timed out waiting for ${what}`)); else setTimeout(poll, 20);
+  } catch (error) { reject(error); } };
   poll();
 });
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// A WebSocket server on a loopback port (ephemeral unless given) that records every frame; close drops
+// A WebSocket server on a loopback port (ephemeral unless given) that records every frame, the voice feed's
+// (those with a "kind") apart from the notifications; close drops
 // every connection at once, as a program that quits, and stops listening.
 async function startServer(port = 0) {
   const wss = new WebSocketServer({ host: "127.0.0.1", port });
-  const server = { frames: [], origins: [], clients: new Set() };
+  const server = { frames: [], voice: [], origins: [], clients: new Set() };
+  const kindOf = (bytes) => { try { return JSON.parse(bytes).kind; } catch (error) { return undefined; } };
   wss.on("connection", (socket, request) => {
     server.origins.push(request.headers.origin) && server.clients.add(socket);
-    socket.on("close", () => server.clients.delete(socket)).on("message", (bytes, isBinary) => server.frames.push({ bytes, isBinary }));
+    socket.on("close", () => server.clients.delete(socket))
+      .on("message", (bytes, isBinary) => (kindOf(bytes) ? server.voice : server.frames).push({ bytes, isBinary }));
   });
   await new Promise((resolve, reject) => wss.on("listening", resolve).on("error", reject));
   server.port = wss.address().port;
@@ -118,4 +171,4 @@ const messageAction = ({ channelId = "dm-1", guildId, author = FRIEND, content =
   optimistic = false, type = 0, flags = 0, extra = {} }) => ({ type: "MESSAGE_CREATE", channelId, guildId, optimistic, message: { id: "1",
   channel_id: channelId, type, author, content, mentions, mention_roles: mentionRoles, mention_everyone: everyone, flags, ...extra } });
 
-module.exports = { ME, sockets, loadPlugin, startServer, waitUntil, sleep, messageAction, findElement };
+module.exports = { ME, FRIEND, sockets, loadPlugin, startServer, waitUntil, sleep, messageAction, findElement };

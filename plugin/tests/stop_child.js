@@ -16,5 +16,5 @@ const { loadPlugin, startServer, waitUntil, messageAction } = require("./harness
   await waitUntil(() => server.clients.size === 0, 5000, "the server to see the close").then(server.close);
   const active = () => process.getActiveResourcesInfo().filter((name) => !["TTYWrap", "PipeWrap"].includes(name));
   await waitUntil(() => active().length === 0, 1000, "handles to close").catch(() => {});
-  console.log(JSON.stringify({ when, subscribers: discord.dispatcher.handlers.size, active: active() }));
+  console.log(JSON.stringify({ when, subscribers: discord.dispatcher.count(), active: active() }));
 })(process.argv[2]).catch((error) => { console.error(error); process.exitCode = 1; });

@@ -1,16 +1,21 @@
 // Voxmere.exe started as a user starts it: start-up lines, the first-run
-// defaults, the tray's Exit command and the single-instance guard; with the
-// simulator, nothing the user opens stops the overlay.
+// defaults (whose placeholder client id Discord rejects), the tray's Exit
+// command and the single-instance guard; with the simulator, nothing the
+// user opens stops the overlay, and Discord as it really is (consent, calls,
+// restarts, a queued handshake) costs the user one dialog.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "app/tray.h"
+#include "ui/settings_window.h"
 #include "tests/support/discord_sim_process.h"
 #include "tests/support/message_box_probe.h"
 #include "tests/support/voxmere_instance.h"
@@ -20,6 +25,10 @@ namespace {
 TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
   VoxmereInstance voxmere(L"voxmere_first_run");
   ASSERT_TRUE(voxmere.Ready() && voxmere.WriteFile(L"debug.log", "line of an earlier run\r\n"));
+  // A Discord that knows only the user's real application, not the placeholder.
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "application 1234567890123456789\n"));
+  ChildProcess sim;
+  ASSERT_FALSE(StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"").empty());
   ASSERT_TRUE(voxmere.Start({{L"VOXMERE_API_BASE", L"http//127.0.0.1:9"}}));  // a developer's typo
   ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
   std::vector<std::string> log = voxmere.Log();
@@ -32,6 +41,10 @@ TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
                            "ERROR: Ignoring malformed VOXMERE_API_BASE=\"http//127.0.0.1:9\", using discord.com"})
     EXPECT_EQ(voxmere.Log(line).size(), 1u) << line;
   EXPECT_TRUE(voxmere.Log("line of an earlier run").empty());
+  // Discord's reason reaches the log, and the user once, through the tray;
+  // the next attempt 5 s later tells the log again, not the user.
+  EXPECT_TRUE(voxmere.WaitLogged("[IPC] Received CLOSE frame: 4000 Invalid Client ID", 2, 20000));
+  EXPECT_EQ(voxmere.Log("[Tray] Balloon shown: Discord rejected the client id").size(), 1u);
   EXPECT_EQ(voxmere.Exit(), 0);
   EXPECT_FALSE(voxmere.FileExists(L"config.json"));
 }
@@ -144,6 +157,173 @@ TEST(AppE2eTest, ModalUiStopsNothing) {
   EXPECT_FALSE(BobRinged());
   EXPECT_TRUE(WaitFor(BobRinged, 20000)) << "the speaking ring was not drawn under the menu";
   EXPECT_TRUE(MenuOpen(voxmere.Process().Id()));
+  EXPECT_EQ(voxmere.Exit(), 0);
+}
+
+// Discord as it really is, through a first start, a Discord restart and two
+// restarts of Voxmere: one consent dialog in all; a DM call asked for its
+// members once per connection, not once a second; no token or secret in
+// debug.log; and the last start's handshake, over Discord's limit, waits up
+// to 30 s for READY while every window of Voxmere keeps answering.
+TEST(AppE2eTest, OneConsentNoSnapshotStormAndPatienceWithAQueuedHandshake) {
+  VoxmereInstance voxmere(L"voxmere_discord_as_it_is");
+  Config config = TestConfig();
+  config.client_secret = L"TestSecretNotForTheLog42";
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "user 100000000000000001 alice global=Alice\n"
+      "channel 300000000000000003 Call type=1\nmember 100000000000000001 alice global=Alice\n"
+      "member 100000000000000007 fay global=Fay\nselect 300000000000000003\n"
+      "timeline\nwait 20000\nrestart\n"));
+  ChildProcess sim;
+  const std::wstring base = WidenAscii(StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\""));
+  ASSERT_FALSE(base.empty());
+  const std::vector<std::pair<std::wstring, std::wstring>> environment = {{L"VOXMERE_API_BASE", base},
+                                                                          {L"VOXMERE_CDN_BASE", base}};
+  const char* const kAuthenticated = "[IPC] Authentication successful!";
+  ASSERT_TRUE(voxmere.Start(environment));
+  ASSERT_TRUE(voxmere.WaitLogged(kAuthenticated, 1, 30000));
+  // 20 s of the call, then Discord restarts; Voxmere comes back with its token.
+  ASSERT_TRUE(WaitFor([&] { return !sim.Lines("RESTARTING").empty(); }, 30000));
+  const size_t fetches = sim.Lines("API FETCH /channels/300000000000000003/messages").size();
+  EXPECT_LE(fetches, 2u);
+  EXPECT_TRUE(voxmere.WaitLogged(kAuthenticated, 2, 30000));
+  for (int restart = 0; restart < 2; ++restart) {
+    EXPECT_EQ(voxmere.Exit(), 0);
+    for (const std::string& line : voxmere.Log())
+      EXPECT_TRUE(line.find("SimAccessToken") == std::string::npos && line.find("TestSecretNotForTheLog42") == std::string::npos)
+          << line;
+    ASSERT_TRUE(voxmere.Start(environment));
+    ASSERT_TRUE(WaitFor([&] { return voxmere.MessageWindow() != nullptr; }, 20000));
+  }
+  // The fourth handshake since Discord's restart: queued.
+  ASSERT_TRUE(WaitFor([&] { return !sim.Lines("HANDSHAKE QUEUED").empty(); }, 20000));
+  const ULONGLONG queued = GetTickCount64();
+  DWORD slowest = 0;
+  size_t asked = 0;
+  while (sim.Lines("HANDSHAKE RELEASED").empty() && GetTickCount64() - queued < 40000) {
+    std::vector<HWND> windows = {voxmere.MessageWindow()};
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VoxmereClass", nullptr));) {
+      DWORD owner = 0;
+      if (GetWindowThreadProcessId(w, &owner) && owner == voxmere.Process().Id()) windows.push_back(w);
+    }
+    for (HWND window : windows) {
+      DWORD_PTR ignored = 0;
+      const ULONGLONG before = GetTickCount64();
+      EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored), 0);
+      slowest = std::max<DWORD>(slowest, static_cast<DWORD>(GetTickCount64() - before));
+      ++asked;
+    }
+    Sleep(200);
+  }
+  const ULONGLONG waited = GetTickCount64() - queued;
+  EXPECT_FALSE(sim.Lines("HANDSHAKE RELEASED").empty());
+  EXPECT_TRUE(voxmere.WaitLogged(kAuthenticated, 1, 20000));
+  EXPECT_EQ(voxmere.Log("[IPC] Connecting to Discord...").size(), 1u) << "a second connection while READY waited";
+  EXPECT_LT(slowest, 1000u);
+  EXPECT_EQ(sim.Lines("CONSENT DIALOG").size(), 1u);
+  std::printf("Discord as it is: %zu consent dialog(s), %zu call snapshot fetch(es) in 20 s, READY queued %llu ms, "
+              "slowest of %zu window answers meanwhile %lu ms\n",
+              sim.Lines("CONSENT DIALOG").size(), fetches, waited, asked, slowest);
+  EXPECT_EQ(voxmere.Exit(), 0);
+}
+
+HWND WindowOfProcess(const wchar_t* className, DWORD processId) {
+  DWORD owner = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, className, nullptr));)
+    if (GetWindowThreadProcessId(w, &owner) && owner == processId && IsWindowVisible(w)) return w;
+  return nullptr;
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {sizeof(info)};
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// The settings window opened from the tray menu, with its first control focused.
+HWND OpenSettings(VoxmereInstance& voxmere) {
+  PostMessageW(voxmere.MessageWindow(), WM_COMMAND, MENU_SETTINGS, 0);
+  HWND window = nullptr;
+  WaitFor([&] { return (window = WindowOfProcess(L"VoxmereSettings", voxmere.Process().Id())) && FocusOf(window); }, 10000);
+  // Clear of the member column, whose pixels the test reads.
+  if (window) SetWindowPos(window, nullptr, 400, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return window;
+}
+
+void Press(WORD key) {
+  SendKeys({key}, 0);
+  SendKeys({key}, KEYEVENTF_KEYUP);
+}
+
+// Bob's speaking ring is red rather than the default green.
+bool BobRingedRed() {
+  HDC screen = GetDC(nullptr);
+  COLORREF pixel = GetPixel(screen, 16, 106);
+  ReleaseDC(nullptr, screen);
+  return GetRValue(pixel) > 120 && GetGValue(pixel) < 60;
+}
+
+// The settings window as a keyboard user meets it, keys sent through
+// Voxmere.exe's own message loop: Tab moves the focus, Esc cancels and
+// writes nothing, a cancelled slider stays out of a later save, Enter saves a
+// hand-set title with quotes and backslashes as valid JSON, and a colour
+// chosen is on the overlay before any save.
+TEST(AppE2eTest, SettingsWindowWorksFromTheKeyboard) {
+  VoxmereInstance voxmere(L"voxmere_settings");
+  Config config = TestConfig();
+  config.pip_window_title = L"My \"Game\" \\ view";
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "user 100000000000000001 alice global=Alice\nchannel 300000000000000001 General\n"
+      "member 100000000000000001 alice global=Alice\nmember 100000000000000002 bob global=Bob\n"
+      "select 300000000000000001\ntimeline\nwait 2000\nspeak 100000000000000002 on\n"));
+  const std::string written = voxmere.ReadFile(L"config.json");
+  ChildProcess sim;
+  std::string base = StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"");
+  ASSERT_FALSE(base.empty());
+  ASSERT_TRUE(voxmere.Start({{L"VOXMERE_API_BASE", WidenAscii(base)}, {L"VOXMERE_CDN_BASE", WidenAscii(base)}}));
+  ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
+  ASSERT_TRUE(WaitFor(BobRinged, 20000)) << "no speaking ring to watch";
+
+  HWND settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr) << "no settings window, or no focus in it";
+  const HWND first = FocusOf(settings);
+  EXPECT_EQ(GetDlgCtrlID(first), kIdInactiveOpacity);
+  Press(VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return FocusOf(settings) != first; }, 5000)) << "Tab moved nothing";
+  const HWND second = FocusOf(settings);
+  Press(VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return FocusOf(settings) != second; }, 5000));
+  EXPECT_NE(FocusOf(settings), first);
+  EXPECT_EQ(GetDlgCtrlID(FocusOf(settings)), kIdSpeakingColor);
+  Press(VK_SPACE);  // the colour chooser; the test sets red in it
+  HWND chooser = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (chooser = WindowOfProcess(L"#32770", voxmere.Process().Id())) != nullptr; }, 10000));
+  // Its red, green and blue boxes (COLOR_RED, COLOR_GREEN, COLOR_BLUE), as typed.
+  for (const auto& [id, value] : {std::pair<int, const wchar_t*>{706, L"255"}, {707, L"0"}, {708, L"0"}})
+    SendMessageW(GetDlgItem(chooser, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value));
+  ASSERT_TRUE(PressMessageBoxButton(chooser, IDOK));
+  EXPECT_TRUE(WaitFor(BobRingedRed, 5000)) << "the chosen colour was not previewed";
+
+
+  Press(VK_ESCAPE);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000)) << "Esc did not close the window";
+  EXPECT_TRUE(WaitFor(BobRinged, 5000)) << "Esc did not put the colour back";
+  EXPECT_EQ(voxmere.ReadFile(L"config.json"), written);
+
+  settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr);
+  Press(VK_RIGHT);  // inactive opacity 40% -> 41%, then cancelled
+  Press(VK_ESCAPE);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000));
+  settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr);
+  Press(VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000)) << "Enter did not save";
+  ASSERT_TRUE(WaitFor([&] { return voxmere.ReadFile(L"config.json") != written; }, 5000));
+  Config saved;
+  EXPECT_EQ(ApplyConfigText(saved, voxmere.ReadFile(L"config.json")), "") << "the saved file is no JSON";
+  EXPECT_EQ(saved.pip_window_title, config.pip_window_title);
+  EXPECT_FLOAT_EQ(saved.inactive_opacity, config.inactive_opacity);
+  EXPECT_EQ(saved.speaking_color, config.speaking_color);
   EXPECT_EQ(voxmere.Exit(), 0);
 }
 

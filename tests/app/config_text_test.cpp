@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "app/config.h"
+#include "app/json.h"
 
 namespace {
 
@@ -13,30 +14,24 @@ Config Load(const std::string& text) {
   return c;
 }
 
-TEST(FindConfigValue, QuotingAndTerminators) {
-  const std::pair<const char*, const char*> cases[] = {
-      {R"({"x": "64"})", "64"},
-      {R"({"x": 123,})", "123"},
-      {"{\"x\": true \t\r\n}", "true"},   // a hand-written last value
-      {"{\"x\": \"a \t\"}", "a \t"},       // quoted: kept as written
-      {R"({"x":   "  lead"})", "lead\""},  // a space inside the quotes unquotes it
-      {"{\"x\":\t1}", "\t1"},               // tabs are not passed over
-      {R"({"o": {"x": 1}, "x": 9})", "1"},  // first occurrence wins, nested or not
+// A hand-edited file that is no longer JSON: every key whose own value reads
+// is taken, the rest keep their defaults, and the parser says what broke.
+TEST(ApplyConfigText, DamagedFileGivesWhatCanBeRead) {
+  const Config d;
+  const std::pair<std::string, std::function<bool(const Config&)>> rows[] = {
+      {"{\"avatar_size\": 64 \"margin\": 7, \"show_names\": TRUE, \"monitor\": 2,}",  // missing comma, TRUE
+       [&](const Config& c) { return c.avatar_size == 64 && c.margin == 7 && c.show_names == d.show_names && c.monitor == 2; }},
+      {"{\"pip_window_title\": \"A \\\"B\\\"\", \"overlay_x\": 5, \"x\": }",  // escapes still decoded
+       [](const Config& c) { return c.pip_window_title == L"A \"B\"" && c.overlay_x == 5; }},
+      {"{\"overlay_y\": \"unterminated, \"margin\": 9", [&](const Config& c) { return c.overlay_y == d.overlay_y && c.margin == 9; }},
   };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(FindConfigValue(text, "x"), expected) << text;
-}
-
-TEST(ReadConfig, TypedReadersFallBack) {
-  const std::pair<const char*, int32_t> ints[] = {{"48abc", 48}, {"4.5", 4}, {"abc", 7}, {"99999999999", 7}, {"-12", -12}};
-  for (const auto& [value, expected] : ints)
-    EXPECT_EQ(ReadConfigInt(std::string("{\"n\": ") + value + "}", "n", 7), expected) << value;
-  for (const char* value : {"x", "nan", "-inf"})
-    EXPECT_FLOAT_EQ(ReadConfigFloat(std::string("{\"f\": ") + value + "}", "f", 0.5f), 0.5f) << value;
-  const std::tuple<const char*, bool, bool> bools[] = {
-      {"TRUE}", true, true}, {"TRUE}", false, false}, {"false,}", true, false}, {"0}", true, true},
-      {"false \t\r\n}", true, false}};  // a hand-written last value
-  for (const auto& [value, fallback, expected] : bools)
-    EXPECT_EQ(ReadConfigBool(std::string("{\"b\": ") + value, "b", fallback), expected) << value;
+  for (const auto& [text, holds] : rows) {
+    Config c;
+    EXPECT_FALSE(ApplyConfigText(c, text).empty()) << text;
+    EXPECT_TRUE(holds(c)) << text;
+  }
+  Config c;
+  EXPECT_EQ(ApplyConfigText(c, " \n"), "");  // an empty file is a file without keys
 }
 
 // Each row: a file text and what must be true of the record loaded from it.
@@ -44,6 +39,14 @@ TEST(ApplyConfigText, ValuesClampsAndDefaults) {
   const Config d;
   const std::pair<std::string, std::function<bool(const Config&)>> rows[] = {
       {R"({"unknown": 5})", [&](const Config& c) { return FormatConfigText(c) == FormatConfigText(d); }},
+      // Hand-written forms: a quoted number, a fraction, unusable values of every kind keep the field.
+      {R"({"avatar_size": "64", "margin": 4.5, "monitor": 99999999999, "overlay_x": "4x", "show_names": 0,
+           "inactive_opacity": "nan", "pip_opacity": 1e300, "language": 5, "client_secret": true})",
+       [&](const Config& c) {
+         return c.avatar_size == 64 && c.margin == 4 && c.monitor == d.monitor && c.overlay_x == d.overlay_x &&
+                c.show_names && c.inactive_opacity == d.inactive_opacity && c.pip_opacity == d.pip_opacity &&
+                c.language.empty() && c.client_secret == d.client_secret;
+       }},
       {R"({"username_font_size": 30, "notification_font_size": 3, "username_label_opacity": 1.5,
            "inactive_opacity": 1.5, "notification_position": -1, "max_name_length": 2, "speaking_color_r": 256,
            "muted_color_g": 300, "deafened_color_b": -1})",
@@ -59,11 +62,18 @@ TEST(ApplyConfigText, ValuesClampsAndDefaults) {
       {R"({"client_id": 123, "pip_window_title": "画面共有", "language": "ja"})",
        [](const Config& c) { return c.client_id == L"123" && c.pip_window_title == L"画面共有" && c.language == "ja"; }},
       {R"({"client_id": "", "x": 1})", [&](const Config& c) { return c.client_id == d.client_id; }},
-      {std::string("{\"client_id\":\0" "1}", 16), [&](const Config& c) { return c.client_id == d.client_id; }},
+      {R"({"client_id": "\u00001"})", [&](const Config& c) { return c.client_id == d.client_id; }},
+      // A key's name inside another value is text, not that key.
+      {R"({"pip_window_title": "\"avatar_size\": 9", "avatar_size": 50})",
+       [](const Config& c) { return c.avatar_size == 50 && c.pip_window_title == L"\"avatar_size\": 9"; }},
       {R"({"hidden_users": "12 , ,34"})",
        [](const Config& c) { return IdListContains(c.hidden_users, L"12") && IdListContains(c.hidden_users, L"34"); }},
   };
-  for (const auto& [text, holds] : rows) EXPECT_TRUE(holds(Load(text))) << text;
+  for (const auto& [text, holds] : rows) {
+    Config c;
+    EXPECT_EQ(ApplyConfigText(c, text), "") << text;
+    EXPECT_TRUE(holds(c)) << text;
+  }
 }
 
 TEST(FormatConfigText, RoundTripsEveryWrittenFieldAndHandSetKeys) {
@@ -83,8 +93,9 @@ TEST(FormatConfigText, RoundTripsEveryWrittenFieldAndHandSetKeys) {
   c.language = "ja";
   c.notification_duration = 8000;
   c.client_secret = L"handset";
-  c.pip_window_title = L"Screen";
+  c.pip_window_title = L"My \"Game\" \\ view \u753b\n";
   std::string text = FormatConfigText(c);
+  EXPECT_TRUE(ParseJson(text)) << text;
   Config back = Load(text);
   EXPECT_EQ(FormatConfigText(back), text);
   EXPECT_FLOAT_EQ(back.inactive_opacity, 0.123457f);

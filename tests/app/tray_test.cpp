@@ -12,6 +12,7 @@
 #include "app/config.h"
 #include "app/text.h"
 #include "app/tray.h"
+#include "app/work_loop.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
 #include "tests/support/child_process.h"
@@ -69,12 +70,12 @@ TEST(TrayMenuTest, ItemsFollowOverlayConnectionLanguageAndMembers) {
 
 // Choosing a member in the real submenu with the keyboard, as a user would,
 // hides it and saves the list; choosing it again shows it. A message-only
-// window on TrayWndProc stands in for start-up's, a real overlay behind it.
+// window on the work loop's procedure stands in for start-up's, a real overlay behind it.
 TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
   ASSERT_TRUE(RendererInitialize());
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = TrayWndProc;
+  wc.lpfnWndProc = MessageWindowProc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VoxmereTrayTestClass";
   RegisterClassExW(&wc);

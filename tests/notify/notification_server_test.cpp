@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "notify/websocket_frame.h"
 #include "tests/reliability/peer_clients.h"
 #include "tests/support/child_process.h"
@@ -31,8 +34,11 @@ TEST(NotificationServer, PipeMessagesOneClientAtATimeAndTheQueueBound) {
                                      std::string(R"({"username":"fallback"})"), Named("\xE5\xA4\xAA"), whole})
     ASSERT_TRUE(pipe.Send(message));
   ASSERT_TRUE(s.DrainUntil([&] { return s.received.size() == 4; }));
-  EXPECT_EQ(s.received[0].content + L"|" + s.received[1].displayName + L"|" + s.received[2].displayName,
-            L"be|fallback|\x592A");
+  // Cut inside a string by the NUL: no longer JSON, the fields before it are kept.
+  EXPECT_EQ(s.received[0].displayName + L"|" + s.received[0].content + L"|" + s.received[1].displayName + L"|" +
+                s.received[2].displayName,
+            L"cut||fallback|\x592A");
+  EXPECT_EQ(s.Log("Notification is not valid JSON").size(), 1u);
   EXPECT_EQ(s.received[3].content.size(), 4095 - Named("whole").size());
   EXPECT_EQ(s.Log("from pipe: ")[2], "[NotifServer] Queued notification from pipe: \x2A");  // low bytes
   ASSERT_TRUE(pipe.Send(whole + "y"));
@@ -97,7 +103,9 @@ TEST(NotificationServer, WebSocketFramesAreCutFromTheStreamAndClientsAreCapped) 
     ASSERT_TRUE(s.DrainUntil([&] { return s.received.size() >= 3; })) << "cut at " << cut;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(s.received[i].content, L"s#" + std::to_wstring(i)) << "cut at " << cut;
   }
-  Sleep(1500);  // silence beyond the receive time-out keeps the connection
+  const std::string pong = EncodeServerWebSocketFrame(kWebSocketOpPong, "p");
+  EXPECT_EQ(peer.Receive(4 * pong.size()), pong + pong + pong + pong);  // each cut's Ping got its Pong
+  Sleep(300);  // silence keeps the connection
   ASSERT_TRUE(peer.SendText(Named("still here")));
   ASSERT_TRUE(s.DrainUntil([&] { return s.received.size() == 4; }));
   // A frame larger than the receive buffer ends the connection with a line.
@@ -114,6 +122,34 @@ TEST(NotificationServer, WebSocketFramesAreCutFromTheStreamAndClientsAreCapped) 
   clients[0].Close();
   ASSERT_TRUE(s.WaitLogged("WebSocket client disconnected"));
   EXPECT_TRUE(extra.Upgrade(s.port));
+  // A Close is answered with a Close echoing its code, then the server closes.
+  ASSERT_TRUE(clients[1].SendRaw(EncodeWebSocketFrame(kWebSocketOpClose, "\x03\xE8", 3)));
+  EXPECT_EQ(clients[1].Receive(16), EncodeServerWebSocketFrame(kWebSocketOpClose, "\x03\xE8"));
+  EXPECT_TRUE(s.WaitLogged("WebSocket client closed the connection"));
+}
+
+// Regression: client threads read with a receive time-out and lost frames of
+// clients that closed soon after their last send (1995 of 2000 delivered).
+TEST(NotificationServer, WebSocketFloodFromClientsThatCloseLosesNothing) {
+  constexpr int kClients = 4, kEach = 500;
+  ServerUnderTest s;
+  ASSERT_TRUE(s.Start());
+  std::vector<std::thread> senders;
+  std::atomic<int> sent{0};
+  for (int c = 0; c < kClients; ++c)
+    senders.emplace_back([&, c] {
+      WebSocketPeer peer;
+      if (!peer.Upgrade(s.port)) return;
+      for (int i = 0; i < kEach && peer.SendText(TaggedNotification("c" + std::to_string(c), i)); ++i) ++sent;
+      Sleep(1000);
+    });
+  const bool all = s.DrainUntil([&] { return s.received.size() >= kClients * kEach; }, 60000);
+  for (std::thread& t : senders) t.join();
+  s.DrainUntil([] { return false; }, 200);  // nothing beyond them either
+  EXPECT_TRUE(all);
+  EXPECT_EQ(sent.load(), kClients * kEach);
+  EXPECT_EQ(s.received.size(), size_t(kClients * kEach));
+  EXPECT_TRUE(s.Log("Pending queue full").empty());
 }
 
 // Another Voxmere's server waits for both endpoints and takes them over once

@@ -33,6 +33,7 @@ class AvatarCacheTest : public testing::Test {
   void SetUp() override { DeleteFileW((g_logPath = TestBinDirectory() + L"\\avatar_cache_test.log").c_str()); }
   void StartCdn(LoopbackHttpHandler handler) {
     cdn_.Route("GET", "/avatars/*", handler);
+    cdn_.Route("GET", "/guilds/*", handler);
     ASSERT_TRUE(cdn_.Start());
     _putenv_s("VOXMERE_CDN_BASE", cdn_.BaseUrl().c_str());
   }
@@ -55,6 +56,19 @@ TEST_F(AvatarCacheTest, OneRequestPerIdSharedByTileAndCard) {
   ASSERT_EQ(cdn_.RequestCount(), 1);
   EXPECT_EQ(cdn_.RequestCount("GET", "/avatars/101/h101.png"), 1);
   EXPECT_EQ(cdn_.Requests()[0].query, "size=64");
+}
+
+// A member with a picture for one server shows it there and their own elsewhere.
+TEST_F(AvatarCacheTest, ServerPictureKeptApartFromTheUsersOwn) {
+  StartCdn([](const LoopbackHttpRequest&) { return Png(); });
+  AvatarCache& cache = GetRenderer().avatars;
+  Gdiplus::Image *own = nullptr, *server = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (own = cache.Get(L"110", L"h110")) && (server = cache.Get(L"110", L"g110", L"61")); }, 10000));
+  EXPECT_NE(own, server);
+  EXPECT_EQ(cache.Get(L"110", L"g110", L"61"), server);
+  EXPECT_EQ(cdn_.RequestCount("GET", "/avatars/110/h110.png"), 1);
+  EXPECT_EQ(cdn_.RequestCount("GET", "/guilds/61/users/110/avatars/g110.png"), 1);
+  EXPECT_EQ(cdn_.RequestCount(), 2);
 }
 
 // Retrying each frame after a 404 would ask the CDN about 30 times a second.

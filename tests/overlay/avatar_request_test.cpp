@@ -3,16 +3,28 @@
 #include <gtest/gtest.h>
 
 TEST(AvatarRequestPath, CdnPathOnlyFromSafeParts) {
-  const std::wstring cases[][3] = {
-      {L"80351110224678912", L"a_8342729096ea3675442027381ff50dfe",
+  const std::wstring cases[][4] = {
+      // user id, avatar hash, guild id, path
+      {L"80351110224678912", L"a_8342729096ea3675442027381ff50dfe", L"",
        L"/avatars/80351110224678912/a_8342729096ea3675442027381ff50dfe.png?size=64"},
-      {L"42", L"", L""},
-      {L"", L"abc", L""},
-      {L"42", L"../../api/users/@me", L""},
-      {L"42", L"abc?size=4096", L""},
-      {L"42", L"ab\r\nHost: evil", L""},
-      {L"42", L"ab\xFF10", L""},  // a fullwidth digit
-      {L"42", std::wstring(65, L'f'), L""},
+      {L"42", L"9abc", L"613425648685547541", L"/guilds/613425648685547541/users/42/avatars/9abc.png?size=64"},
+      {L"42", L"", L"", L""},
+      {L"", L"abc", L"", L""},
+      {L"42", L"../../api/users/@me", L"", L""},
+      {L"42", L"abc?size=4096", L"", L""},
+      {L"42", L"ab\r\nHost: evil", L"", L""},
+      {L"42", L"ab\xFF10", L"", L""},  // a fullwidth digit
+      {L"42", std::wstring(65, L'f'), L"", L""},
+      {L"42", L"abc", L"../users/@me", L""},
+      {L"42", L"", L"61", L""},
   };
-  for (const auto& c : cases) EXPECT_EQ(AvatarRequestPath(c[0], c[1]), c[2]) << c[1].size();
+  for (const auto& c : cases) EXPECT_EQ(AvatarRequestPath({c[0], c[1], c[2]}), c[3]) << c[1].size() << " " << c[2].size();
+}
+
+// A server picture never stands in for the member's own, nor for another server's.
+TEST(AvatarCacheKey, KeepsTheFormsApart) {
+  EXPECT_EQ(AvatarCacheKey({L"42", L"h", L""}), L"42");
+  EXPECT_EQ(AvatarCacheKey({L"42", L"other", L""}), L"42");  // a new hash keeps the picture for the run
+  EXPECT_EQ(AvatarCacheKey({L"42", L"h", L"61"}), L"61/42");
+  EXPECT_NE(AvatarCacheKey({L"42", L"h", L"61"}), AvatarCacheKey({L"42", L"h", L"62"}));
 }

@@ -25,8 +25,15 @@ TEST(CardGeometry, PlacementPerPositionAndSlide) {
   }
 }
 
-TEST(CardText, InitialAndEllipsisKeepSurrogatePairsWhole) {
-  EXPECT_EQ(CardInitial(kEmoji + L"gamer"), kEmoji);
+TEST(CardText, InitialAndEllipsisKeepUserPerceivedCharactersWhole) {
+  const std::wstring flag = L"\xD83C\xDDEF\xD83C\xDDF5";
+  const std::pair<std::wstring, std::wstring> initials[] = {
+      {kEmoji + L"gamer", kEmoji}, {flag + L"jp", flag}, {L"e\x0301va", L"e\x0301"}, {L"zoe", L"Z"}, {L"", L""}};
+  for (const auto& [name, initial] : initials) EXPECT_EQ(CardInitial(name), initial);
+  std::wstring flags;
+  for (int i = 0; i < 10; ++i) flags += flag;
+  const std::wstring cut = EllipsizeContent(flags, Measure, 100.0f);
+  EXPECT_EQ(cut, flag + L"...") << "one whole flag, not a flag and a half";
   std::wstring content;
   for (int i = 0; i < 20; ++i) content += L"x" + kEmoji;
   for (float maxWidth = 30.0f; maxWidth < 600.0f; maxWidth += 1.0f) {

@@ -31,9 +31,9 @@ struct Scene {
     }
     for (const wchar_t* id : {L"7", L"8"}) {
       OverlayNotification card;
-      card.displayName = std::wstring(L"Cy") + id;
-      card.content = L"hello";
-      card.userId = id;
+      card.data.displayName = std::wstring(L"Cy") + id;
+      card.data.content = L"hello";
+      card.data.userId = id;
       card.slideIn = 1.0f;
       state.notifications.push_back(card);
     }
@@ -78,8 +78,8 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
        [](Scene& s) { s.state.notifications.erase(s.state.notifications.begin()); }, kItemsOnly, {kCard0, kCard1}},
       {"strings do not run together",
        [](Scene& s) {
-         s.state.notifications[0].displayName = L"Cy7h";
-         s.state.notifications[0].content = L"ello";
+         s.state.notifications[0].data.displayName = L"Cy7h";
+         s.state.notifications[0].data.content = L"ello";
        },
        kItemsOnly, {kCard0}},
       {"new capture of a shown picture",

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Voxmere.exe with the Discord simulator as its peer, on CTest's display:
-# screenshots show the member column with the speaker ringed only while the
-# simulator says it speaks, then the display options (only speakers, oneself
-# always, a hidden member, cut names).   overlay_e2e_test.sh BUILD_DIR
+# screenshots show the member column, every member named as Discord allows
+# (brackets, quotes, a name that is a JSON key), a server-muted member's
+# badge kept through updates and none for a member only the user muted, the
+# speaker ringed only while the simulator says it speaks, then the display
+# options (only speakers, oneself always, a hidden member, cut names).
+#   overlay_e2e_test.sh BUILD_DIR
 set -euo pipefail
 build=${1:?build directory}
 : "${DISPLAY:?needs an X display}"
@@ -27,11 +30,18 @@ cat >"$work/scenario.txt" <<'SCENARIO'
 user 100000000000000001 alice global=Alice avatar=a1c3e5f7091b2d4f6a8c0e1f3b5d7f90
 channel 300000000000000001 General
 member 100000000000000005 tunebot bot avatar=7b07b07b07b07b07b07b07b07b07b07b
-member 100000000000000001 alice global=Alice avatar=a1c3e5f7091b2d4f6a8c0e1f3b5d7f90
-member 100000000000000002 bob global=Bob avatar=b0b0b0b0c1c1c1c1d2d2d2d2e3e3e3e3
+member 100000000000000001 alice global=Alice nick=x] avatar=a1c3e5f7091b2d4f6a8c0e1f3b5d7f90
+member 100000000000000002 bob global=Bob nick=Bob} avatar=b0b0b0b0c1c1c1c1d2d2d2d2e3e3e3e3
+member 100000000000000003 uma global=Uma nick=user mute avatar=9c9c9c9cadadadadbebebebecfcfcfcf
+member 100000000000000004 ann "nick=Ann \"the tank\"" local_mute avatar=d4e5f6a7b8c9d0e1f2a3b4c5d6e7f8a9
 select 300000000000000001
 timeline
-wait 2500
+wait 1000
+update 100000000000000003
+update 100000000000000003
+update 100000000000000003
+update 100000000000000004
+wait 1500
 speak 100000000000000002 on
 wait 4000
 restart
@@ -44,7 +54,7 @@ SCENARIO
 start_run() {
   rm -f "$work/debug.log" "$work/sim.log"
   echo "$1" >"$work/config.json"
-  cp "$build/bin/Voxmere.exe" "$work/"
+  cp "$build/bin/Voxmere.exe" "$build/bin/Twemoji.ttf" "$work/"
   "$build/wine-run.sh" "$build/bin/discord_sim.exe" --pipe 0 --scenario "$work/scenario.txt" --http-port 0 \
     --duration 60 >"$work/sim.log" 2>&1 &
   pids+=($!)
@@ -54,7 +64,7 @@ start_run() {
   pids+=($!)
 }
 start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}'
-wait_for 'SetVoiceUsers: 3 users (2 users, 1 bots)' 30 "$work/debug.log" || fail "no members reached the overlay"
+wait_for 'SetVoiceUsers: 5 users (4 users, 1 bots)' 30 "$work/debug.log" || fail "no members reached the overlay"
 wait_for 'HTTP GET /avatars/100000000000000002/' 15 "$work/sim.log" || fail "no avatar request reached the CDN"
 
 pixel() { convert "$1" -crop "1x1+$2+$3" -depth 8 txt:- | sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p'; }
@@ -64,15 +74,33 @@ drawn() { read -r r g b <<<"$(pixel "$1" 44 "$2")"; [ $((r + g + b)) -gt 30 ]; }
 # its centre: clear of Wine's fallback tray window at the top left.
 ringed() { read -r r g b <<<"$(pixel "$1" 16 "$2")"; [ "$g" -gt 70 ] && [ "$g" -gt $((r + 30)) ] && [ "$g" -gt $((b + 10)) ]; }
 
-# Humans first: alice's tile centred at y 44, bob's at 100, the bot's at 156.
+# The brightest pixel of a rectangle, 0 to 255.
+brightest() { convert "$1" -crop "$4x$5+$2+$3" -colorspace gray -format '%[fx:int(255*maxima)]' info:; }
+# Humans first: "x]" (alice) centred at y 44, "Bob}" at 100, "user" at 156,
+# 'Ann "the tank"' at 212, the bot at 268; each with its label from x 78.
+# Each tile has its name beside it (the label's lower half: clear of Wine's
+# tray window above the first), the bot's in its dimmer blue.
+labelled() { for y in 44 100 156 212 268; do [ "$(brightest "$1" 78 $((y + 2)) 150 10)" -gt 30 ] || return 1; done; }
+for _ in $(seq 20); do
+  import -display "$DISPLAY" -window root "$work/overlay_e2e_names.png"
+  labelled "$work/overlay_e2e_names.png" && break
+  sleep 0.5
+done
+labelled "$work/overlay_e2e_names.png" || fail "a tile without its name"
 wait_for '"cmd":"DISPATCH".*"evt":"SPEAKING_START"' 30 "$work/sim.log" || fail "no SPEAKING_START sent"
 sleep 1
 import -display "$DISPLAY" -window root "$work/overlay_e2e_speaking.png"
-for y in 44 100 156; do drawn "$work/overlay_e2e_speaking.png" "$y" || fail "no tile at y $y"; done
-drawn "$work/overlay_e2e_speaking.png" 200 && fail "something drawn below the third tile"
+for y in 44 100 156 212 268; do drawn "$work/overlay_e2e_speaking.png" "$y" || fail "no tile at y $y"; done
+drawn "$work/overlay_e2e_speaking.png" 324 && fail "something drawn below the fifth tile"
+# The mute badge (237,66,69) at a tile's lower right, 12 left and 18 below its centre.
+badged() { read -r r g b <<<"$(pixel "$1" 56 $(($2 + 18)))"; [ "$r" -gt 150 ] && [ "$g" -lt 110 ] && [ "$b" -lt 110 ]; }
+badged "$work/overlay_e2e_speaking.png" 156 || fail "the server-muted member lost the badge after three updates"
+badged "$work/overlay_e2e_speaking.png" 212 && fail "a badge for a member only the user muted"
+badged "$work/overlay_e2e_speaking.png" 100 && fail "a badge for a member nobody muted"
+grep -q 'Added user: Ann "the tank"' "$work/debug.log" || fail "the quoted name was not read whole"
 ringed "$work/overlay_e2e_speaking.png" 106 || fail "bob not ringed while speaking"
 ringed "$work/overlay_e2e_speaking.png" 50 && fail "alice ringed without speaking"
-ringed "$work/overlay_e2e_speaking.png" 162 && fail "the bot ringed without speaking"
+ringed "$work/overlay_e2e_speaking.png" 274 && fail "the bot ringed without speaking"
 
 # Discord restarts while bob speaks: it forgets the subscriptions and never
 # says he stopped.
@@ -97,7 +125,7 @@ sleep 1
 import -display "$DISPLAY" -window root "$work/overlay_e2e_stopped.png"
 ringed "$work/overlay_e2e_stopped.png" 106 && fail "bob still ringed after SPEAKING_STOP"
 drawn "$work/overlay_e2e_stopped.png" 100 || fail "bob's tile vanished"
-echo "overlay end to end: three tiles, the speaker ringed only while speaking, through a Discord restart"
+echo "overlay end to end: five tiles named x], Bob}, user, Ann \"the tank\" and a bot, the server-muted badge kept and the local mute not shown, the speaker ringed only while speaking, through a Discord restart"
 stop_all
 
 # Display options: only speakers get a tile, Alice (the user) always; Carol is
@@ -124,8 +152,6 @@ SCENARIO
 start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20,
   "show_only_speaking": true, "always_show_self": true, "hidden_users": "100000000000000003", "max_name_length": 12}'
 shot() { import -display "$DISPLAY" -window root "$work/$1.png"; echo "$work/$1.png"; }
-# The brightest pixel of a rectangle, 0 to 255.
-brightest() { convert "$1" -crop "$4x$5+$2+$3" -colorspace gray -format '%[fx:int(255*maxima)]' info:; }
 
 wait_for 'SetVoiceUsers: 4 users' 30 "$work/debug.log" || fail "no members reached the overlay"
 sleep 1
@@ -163,3 +189,24 @@ img=$(shot options_long_name)
 [ "$(brightest "$img" 78 88 150 24)" -gt 150 ] || fail "no label beside the long-named tile"
 [ "$(brightest "$img" 260 88 200 24)" -lt 40 ] || fail "the long name was not cut"
 echo "display options: only speakers and oneself shown, the hidden member never, the speaker kept 1.5 s, names cut"
+stop_all
+
+# Names as Discord shows them: with only the set-up's fonts and the files
+# shipped beside the executable, names in Japanese, Arabic and Devanagari and
+# with emoji are drawn, the emoji in colour.
+cp "$build/bin/scenarios/many_scripts.txt" "$work/scenario.txt"
+start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}'
+wait_for 'SetVoiceUsers: 7 users (6 users, 1 bots)' 30 "$work/debug.log" || fail "no members reached the overlay"
+wait_for '\[Renderer\] Text font: ' 5 "$work/debug.log" || fail "no text font chosen"
+grep -q 'Emoji font not loaded' "$work/debug.log" && fail "the bundled emoji font did not load"
+sleep 2
+img=$(shot scripts)
+# Label rows beside the tiles: alice, bob, carol (Japanese), ali (Arabic),
+# erin, priya (Devanagari); the bot's below them is in dim blurple.
+for y in 44 100 156 212 268 324; do
+  [ "$(brightest "$img" 78 $((y - 10)) 200 22)" -gt 80 ] || fail "no label beside the tile at y $y"  # silent: dimmed
+done
+# Bob's flame: red-orange pixels, which white text on a dark pill never has.
+flame=$(convert "$img" -crop 120x22+78+90 -fx 'r > 0.6 && b < 0.35 ? 1 : 0' -format '%[fx:int(mean*w*h)]' info:)
+[ "$flame" -gt 10 ] || fail "the emoji in Bob's name is not in colour ($flame pixels)"
+echo "names in many scripts and emoji drawn, the emoji in colour (text font: $(grep -a -o 'Text font: .*' "$work/debug.log" | tr -d '\r'))"

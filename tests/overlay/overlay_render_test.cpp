@@ -1,6 +1,7 @@
 // Frames drawn by the renderer and checked by pixel probes (not whole images:
 // anti-aliasing differs between GDI+ builds): member tiles, partial frames
-// through the window, a notification card, the picture-in-picture.
+// through the window, a notification card, the picture-in-picture, and the
+// glyphs that names in every script and emoji are drawn with.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 #include "app/config.h"
 #include "app/log.h"
+#include "app/text_convert.h"
 #include "overlay/notification_card.h"
 #include "overlay/overlay_window.h"
 #include "overlay/pip_capture.h"
@@ -91,12 +93,35 @@ class RenderTest : public testing::Test {
     g_config.speaking_color = MakeConfigColor(0, 255, 0);
   }
   static void Frame(int width, int height) {
+    GetRenderer().settings = g_config;  // the overlay's snapshot, taken per frame
     GetRenderer().BeginFrame(width, height);
     ASSERT_NE(GetRenderer().frame->pixels, nullptr);
   }
   static LoopbackHttpServer* cdn_;
 };
 LoopbackHttpServer* RenderTest::cdn_ = nullptr;
+
+// The border colour outlines silent tiles once it has an opacity (none by
+// default, the picture as it always was); without avatars only the names show.
+TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
+  VoiceUser member = Member(L"43");  // no avatar: the placeholder disc
+  auto blue = [](const Pixel& p) { return p.b > 100 && p.r < 40 && p.g < 40; };
+  auto blueAtEdge = [&] {
+    Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+    return Count(kX - 2, kY - 2, kX + kSize + 2, kY + kSize + 2, blue);
+  };
+  g_config.border_color = MakeConfigColor(0, 0, 255);
+  EXPECT_EQ(blueAtEdge(), 0);
+  g_config.border_opacity = 1.0f;
+  EXPECT_GT(blueAtEdge(), 100);
+  member.speaking = true;
+  EXPECT_EQ(blueAtEdge(), 0);
+
+  g_config.show_avatars = false;
+  Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+  EXPECT_EQ(Count(kX - 8, kY - 8, kX + kSize, kY + kSize + 8, Drawn), 0) << "a tile without avatars";
+  EXPECT_GT(Count(kX + kSize, kY, 400, kY + kSize, Drawn), 100) << "no name beside it";
+}
 
 TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
   VoiceUser member = Member(L"42");
@@ -190,7 +215,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   // and replaced.
   for (const wchar_t* name : {L"Cy", L"Dee"}) {
     OverlayNotification card;
-    card.displayName = name;
+    card.data.displayName = name;
     card.slideIn = 1.0f;
     overlay.state.notifications.push_back(card);
   }
@@ -199,7 +224,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   EXPECT_FALSE(overlay.Render()) << "the tiles and cards are kept as pushed";
   const int spotX = cards.part.left + 1, spotY = cards.part.top + 1;  // in the window's margin
   Word(cards.frame, spotX, spotY) = 0xFFFFFFFF;
-  overlay.state.notifications[1].content = L"changed";
+  overlay.state.notifications[1].data.content = L"changed";
   ASSERT_TRUE(overlay.Render());
   EXPECT_EQ(At(spotX, spotY, cards.frame).a, 255) << "the frame is cleared only where it changed";
   Sleep(200);
@@ -250,6 +275,98 @@ TEST_F(RenderTest, CardAtItsAlphaWithLongContentCutInsideIt) {
     EXPECT_EQ(Count(380, top, 396, top + 18, marked), 0) << "nothing past the 282-pixel column";
     EXPECT_EQ(Count(406, top, 1020, top + 18, Drawn), 0);
   }
+}
+
+// Every name draws real glyphs with the fonts the set-up installs and the
+// bundled emoji font: no glyph id 0 (the missing-glyph box), except for a
+// character no font has. Emoji come in colour; a right-to-left name reads
+// from the right.
+TEST_F(RenderTest, NamesInEveryScriptDrawRealGlyphsEmojiInColour) {
+  struct Case {
+    const wchar_t* name;
+    bool colour;      // drawn with colour layers
+    bool box;         // may draw the missing glyph
+    bool rightToLeft;
+  };
+  const Case cases[] = {
+      {L"\U0001F525 fire", true, false, false},
+      {L"\U0001F308\U0001F1EF\U0001F1F5", true, false, false},             // rainbow, flag
+      {L"\U0001F44D\U0001F3FD \U0001F469\u200D\U0001F4BB", true, false, false},  // skin tone, ZWJ
+      {L"\u2728\u2B50 star", true, false, false},                          // emoji in the basic plane
+      {L"\u65E5\u672C\u8A9E", false, false, false},                        // Japanese
+      {L"\uD55C\uAD6D\uC5B4", false, false, false},                        // Korean
+      {L"\u0639\u0644\u064A", false, false, true},                         // Arabic
+      {L"\u05E2\u05D1\u05E8\u05D9\u05EA", false, false, true},             // Hebrew
+      {L"\u0E44\u0E17\u0E22", false, false, false},                        // Thai
+      {L"\u0939\u093F\u0928\u094D\u0926\u0940", false, false, false},      // Devanagari
+      {L"\U0001D4D0lice", false, false, false},                            // mathematical bold script A
+      {L"caf\u00E9 e\u0301", false, false, false},                         // combining accent
+      {L"\U0010FFFD", false, true, false},                                 // no font has it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    std::vector<GlyphRunRecord> runs = GetRenderer().text.GlyphRuns(c.name, 16.0f, true);
+    ASSERT_FALSE(runs.empty());
+    bool colour = false;
+    std::wstring boxed;  // the fonts that drew a box
+    for (const GlyphRunRecord& run : runs) {
+      if (std::count(run.glyphs.begin(), run.glyphs.end(), 0) > 0) boxed += L"[" + run.family + L"]";
+      colour |= run.colour;
+    }
+    EXPECT_EQ(colour, c.colour);
+    EXPECT_EQ(!boxed.empty(), c.box) << WideToUtf8(boxed);
+    // The geometry reserves the measured box and 3 pixels around it; the ink stays inside.
+    TextPicture ink = GetRenderer().text.Rasterize(c.name, 16.0f, true);
+    TextExtent box = GetRenderer().text.Measure(c.name, 16.0f, true);
+    EXPECT_GE(ink.left, -3);
+    EXPECT_GE(ink.top, -3);
+    EXPECT_LE(ink.left + ink.width, static_cast<int>(box.width) + 1 + 3);
+    EXPECT_LE(ink.top + ink.height, static_cast<int>(box.height) + 1 + 3);
+    if (c.rightToLeft) {
+      ASSERT_TRUE(runs[0].rightToLeft);
+      EXPECT_GT(runs[0].lefts.front(), runs[0].lefts.back()) << "the first letter sits at the right";
+    }
+  }
+  // Drawn, the emoji's colour shows: a red flame on a white label.
+  VoiceUser member = Member(L"7");
+  member.username = L"\U0001F525";
+  member.speaking = true;
+  Frame(400, 200);
+  GetRenderer().DrawMembers({member}, 1000);
+  auto flame = [](const Pixel& p) { return p.a > 100 && p.r > p.b + 80; };
+  EXPECT_GT(Count(kX + kSize + 8, kY, 400, kY + kSize, flame), 20);
+}
+
+// The label face is the first of a list that opens; where none does, any
+// face that opens: a machine whose first wanted family cannot be opened
+// still draws every label.
+TEST_F(RenderTest, LabelFaceIsOneThatOpens) {
+  const std::wstring emoji = GetExeDirectory() + L"\\Twemoji.ttf";
+  struct Case {
+    std::vector<std::wstring> faces;
+    const wchar_t* chosen;  // null: whatever face opens
+  };
+  const Case cases[] = {
+      {{L"Voxmere Missing Sans", L"DejaVu Sans"}, L"DejaVu Sans"},
+      {{L"Voxmere Missing Sans", L"Noto Sans", L"DejaVu Sans"}, L"Noto Sans"},
+      {{L"Voxmere Missing Sans"}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    TextPainter& text = GetRenderer().text;
+    ASSERT_TRUE(text.Open(emoji, c.faces));
+    if (c.chosen) {
+      EXPECT_EQ(text.Face(), c.chosen);
+    }
+    EXPECT_FALSE(text.Face().empty());
+    VoiceUser member = Member(L"8");
+    member.username = L"Anna \u65E5\u672C";
+    Frame(400, 200);
+    GetRenderer().DrawMembers({member}, 1000);
+    auto ink = [](const Pixel& p) { return p.a > 60 && p.r > 60 && p.g > 60 && p.b > 60; };
+    EXPECT_GT(Count(kX + kSize + 8, kY, 400, kY + kSize, ink), 30) << "the label is drawn";
+  }
+  ASSERT_TRUE(GetRenderer().text.Open(emoji));
 }
 
 const wchar_t kChrome[] = L"Chrome_WidgetWin_1", kOther[] = L"VoxmerePipProbeClass";

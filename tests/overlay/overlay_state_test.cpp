@@ -53,14 +53,14 @@ TEST(OverlayStateCards, NewestFiveKeptEachFadingOnItsOwn) {
   OverlayState state;
   OverlayNotification card;
   for (const wchar_t* name : {L"1", L"2", L"3", L"4", L"5"}) {
-    card.displayName = name;
+    card.data.displayName = name;
     state.AddNotification(card, kNearWrap);
   }
   EXPECT_EQ(state.AddNotification(card, kNearWrap + 1000u), 6u);
   state.AddMessageNotification(L"sender", L"text", kNearWrap + 1000u);
   ASSERT_EQ(state.notifications.size(), 5u);
-  EXPECT_EQ(state.notifications.front().displayName, L"3");
-  EXPECT_EQ(state.notifications.back().username + state.notifications.back().content, L"sendertext");
+  EXPECT_EQ(state.notifications.front().data.displayName, L"3");
+  EXPECT_EQ(state.notifications.back().data.username + state.notifications.back().data.content, L"sendertext");
   state.Update(kNearWrap + 5001u, 5000);  // the first three have gone
   ASSERT_EQ(state.notifications.size(), 2u);
   state.Update(kNearWrap + 5750u, 5000);
@@ -102,11 +102,22 @@ TEST(OverlayStateShown, SpeakingLingerSelfAndHidden) {
   EXPECT_EQ(ShownIds(state), L"as");
 }
 
-TEST(OverlayStateShown, NamesCutWithoutSplittingAPair) {
+// The limit counts what a reader sees as one character.
+TEST(OverlayStateShown, NamesCutBetweenUserPerceivedCharacters) {
+  const std::wstring flag = L"\xD83C\xDDEF\xD83C\xDDF5";                         // JP
+  const std::wstring thumb = L"\xD83D\xDC4D\xD83C\xDFFD";                        // skin tone
+  const std::wstring coder = L"\xD83D\xDC69\x200D\xD83D\xDCBB";                 // woman, ZWJ, laptop
+  const std::wstring hindi = L"\x0939\x093F\x0928\x094D\x0926\x0940";           // three letters with their signs
   const std::tuple<std::wstring, int32_t, std::wstring> rows[] = {
       {std::wstring(40, L'n'), 12, std::wstring(11, L'n') + L"\u2026"},
-      {L"abc\xD83D\xDE00" L"def", 5, L"abc\u2026"},  // the pair would straddle the cut
+      {L"abc\xD83D\xDE00" L"def", 5, L"abc\xD83D\xDE00\u2026"},  // the pair counts once
       {L"abcd\xD83D\xDE00", 6, L"abcd\xD83D\xDE00"},
+      {flag + flag + flag + L"abcd", 6, flag + flag + flag + L"ab\u2026"},
+      {L"ab" + thumb + coder + L"xyz", 5, L"ab" + thumb + coder + L"\u2026"},
+      {L"abc" + coder + L"xyz", 4, L"abc\u2026"},  // the sequence is kept whole or left out
+      {L"e\x0301" L"e\x0301" L"e\x0301" L"e\x0301" L"e\x0301", 4, L"e\x0301" L"e\x0301" L"e\x0301\u2026"},
+      {hindi + hindi, 4, hindi + L"\u2026"},
+      {L"\xDC00lone" + std::wstring(10, L'x'), 4, L"\xDC00lo\u2026"},  // a broken pair counts as a character
   };
   for (const auto& [name, limit, expected] : rows) {
     OverlayState state;

@@ -43,6 +43,13 @@ std::string WebSocketPeer::Response() {
   return answer;
 }
 
+std::string WebSocketPeer::Receive(size_t count) {
+  std::string bytes(count, '\0');
+  size_t got = 0;
+  for (int n; got < count && (n = recv(socket_, &bytes[got], int(count - got), 0)) > 0;) got += size_t(n);
+  return bytes.substr(0, got);
+}
+
 bool WebSocketPeer::ClosedByPeer() {
   char byte;
   const int n = recv(socket_, &byte, 1, 0);

@@ -29,6 +29,7 @@ class WebSocketPeer {
   bool SendText(const std::string& payload);
   bool SendRaw(const std::string& bytes);
   std::string Response();  // until the header block ends, the server closes, or 3 s pass
+  std::string Receive(size_t count);  // until count bytes came, the server closes, or 3 s pass
   bool ClosedByPeer();
   void Reset();  // abortive close (RST) instead of the orderly FIN of Close
   void Close();

@@ -1,8 +1,11 @@
 // RpcClient against the in-process Discord simulator and token endpoint:
-// the session's flows, Discord's refusals, and a peer that breaks the
-// connection (each fault ends in a disconnect with its own log line, holds
-// the caller no longer than the frame wait, allocates nothing for a declared
-// length, and the next connection authenticates again).
+// the session's flows, Discord as it really is (one consent dialog, names of
+// any shape, mute flags where Discord keeps them, subscriptions kept until
+// UNSUBSCRIBE, handshakes queued, calls that cost a web request per
+// snapshot), Discord's refusals, and a peer that breaks the connection (each
+// fault ends in a disconnect with its own log line, holds the caller no
+// longer than the frame wait, allocates nothing for a declared length, and
+// the next connection authenticates again).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "app/log.h"
@@ -36,6 +40,7 @@ member 100000000000000005 tunebot bot
 channel 300000000000000002 Gaming
 member 100000000000000006 erin global=Erin
 select 300000000000000001
+handshake_interval 100
 )";
 
 constexpr ULONGLONG kFrameWaitBoundMs = 2500;  // the client's 2 s frame wait and some slack
@@ -53,10 +58,17 @@ class RpcSimTest : public ::testing::Test {
     });
     ASSERT_TRUE(http.Start());
     _putenv(("VOXMERE_API_BASE=" + http.BaseUrl()).c_str());
+    NewClient();
+  }
+
+  // A client as a fresh start of Voxmere makes it: nothing kept.
+  void NewClient() {
+    client.reset();
     client = std::make_unique<RpcClient>();
     client->clientSecret = L"TestSecret123";
     client->onVoiceUsers = [this](const std::vector<VoiceUser>& users) { lists.push_back(users); };
     client->onMessage = [this](const std::wstring& a, const std::wstring& t) { messages.emplace_back(a, t); };
+    client->onStateChanged = [this](RpcState state) { states.push_back(state); };
   }
 
   void TearDown() override {
@@ -92,14 +104,20 @@ class RpcSimTest : public ::testing::Test {
     ASSERT_TRUE(ConnectClient());
     ASSERT_TRUE(PollUntil([&] { return CountLogged("[IPC] SUBSCRIBE response received") == 6 && !lists.empty(); }));
   }
-  // Two periodic snapshots that repeat what is known: nothing handed on, and
-  // the line that reports the snapshot is not written again.
+  // Two resyncs that repeat what is known (Discord's last snapshot answer
+  // again): nothing handed on, and the line that reports the snapshot is not
+  // written again.
   void ExpectQuietResync(const char* reportLine) {
-    const char* const kAsked = "RECV op=1 {\"cmd\":\"GET_SELECTED_VOICE_CHANNEL\"";
+    const std::string kAnswer = "SEND op=1 {\"cmd\":\"GET_SELECTED_VOICE_CHANNEL\"";
+    const std::vector<std::string> lines = sim->Lines();
+    auto last = std::find_if(lines.rbegin(), lines.rend(), [&](auto& l) { return l.rfind(kAnswer, 0) == 0; });
+    ASSERT_NE(last, lines.rend());
     const size_t listsBefore = lists.size();
     const size_t reportsBefore = CountLogged(reportLine);
-    const size_t asked = sim->CountLines(kAsked);
-    EXPECT_TRUE(PollUntil([&] { return sim->CountLines(kAsked) >= asked + 2; }));
+    const size_t answers = sim->CountLines(kAnswer);
+    for (int i = 0; i < 2; ++i) sim->Inject("raw " + last->substr(strlen("SEND op=1 ")));
+    EXPECT_TRUE(sim->WaitForLines(kAnswer, answers + 2, 5000));
+    PollUntil([] { return false; }, 300);  // time for the client to take both in
     EXPECT_EQ(lists.size(), listsBefore);
     EXPECT_EQ(CountLogged(reportLine), reportsBefore);
   }
@@ -115,6 +133,7 @@ class RpcSimTest : public ::testing::Test {
   std::unique_ptr<RpcClient> client;
   std::vector<std::vector<VoiceUser>> lists;  // every list onVoiceUsers got
   std::vector<std::pair<std::wstring, std::wstring>> messages;
+  std::vector<RpcState> states;  // every change onStateChanged reported
 };
 
 std::string MessageFrame(const char* text) {
@@ -132,7 +151,9 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
   ConnectAndAuthenticate();
   EXPECT_EQ(sim->CountLines("RECV op=0 {\"v\":1,\"client_id\":\"1180000000000000000\"}"), 1u);
   EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\",\"args\":{\"client_id\":\"1180000000000000000\","
-                            "\"scopes\":[\"rpc\",\"rpc.voice.read\"]},\"nonce\":\"1\"}"), 1u);
+                            "\"scopes\":[\"rpc\",\"rpc.voice.read\"],\"prompt\":\"none\"},\"nonce\":\"1\"}"), 1u);
+  EXPECT_EQ(states, (std::vector<RpcState>{RpcState::WaitingForReady, RpcState::WaitingForConsent,
+                                           RpcState::Authenticating, RpcState::Connected}));
   ASSERT_EQ(http.RequestCount(), 1);
   EXPECT_EQ(http.Requests()[0].body.rfind("client_id=1180000000000000000&client_secret=TestSecret123"
                                    "&grant_type=authorization_code&code=SimCode", 0), 0u);
@@ -164,6 +185,9 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
   sim->Inject("speak 100000000000000003 on");
   EXPECT_TRUE(PollUntil([&] { return Speaking(L"100000000000000003"); }));
   ExpectQuietResync("[IPC] Found 4 users in voice channel");
+  // The events carry every change: a server channel is resynchronised once a minute.
+  const uint32_t due = client->MsUntilPollDue(GetTickCount());
+  EXPECT_TRUE(due > 55000 && due <= 60000) << due;
   // Speaking survives a snapshot of the same channel, which subscribes to nothing new.
   const size_t snapshots = CountLogged("[IPC] Found 4 users in voice channel");
   sim->Inject("switch 300000000000000001");
@@ -176,7 +200,8 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
   EXPECT_TRUE(PollUntil([&] { return lists.back().empty(); }));
   ExpectQuietResync("[IPC] Not in a voice channel");
   sim->Inject("switch 300000000000000001");  // coming back subscribes again
-  EXPECT_TRUE(PollUntil([&] { return sim->CountLines("\"channel_id\":\"300000000000000001\"},\"nonce\"") == 10; }));
+  EXPECT_TRUE(PollUntil([&] { return sim->CountLines("\"channel_id\":\"300000000000000001\"},\"nonce\"") == 15; }));
+  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"UNSUBSCRIBE\""), 10u);
   sim->Inject("ping abcdefg");
   EXPECT_TRUE(PollUntil([&] { return sim->CountLines("RECV op=4 abcdefg") == 1; }, 5000));
 }
@@ -197,6 +222,26 @@ TEST_F(RpcSimTest, RestartMidSessionSubscribesAgainAndEndsSpeaking) {
   EXPECT_EQ(sim->CountLines("\"evt\":\"SPEAKING_START\",\"args\""), 2u);
   sim->Inject("speak 100000000000000003 on");
   EXPECT_TRUE(PollUntil([&] { return Speaking(L"100000000000000003"); }));
+  // The token was kept: no second AUTHORIZE, no second dialog.
+  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\""), 1u);
+
+  // Voxmere restarts: no token, but Discord grants the code without a dialog.
+  NewClient();
+  ASSERT_TRUE(WaitFor([&] { return ConnectClient(); }, 5000));
+  EXPECT_TRUE(PollUntil([&] { return client->State() == RpcState::Connected; }));
+  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\""), 2u);
+  // The token expires: refused with 4009, forgotten, and authorized again.
+  auth.ExpireTokens();
+  sim->Inject("restart");
+  ASSERT_TRUE(PollUntil([&] { return !client->IsConnected(); }, 5000));
+  ASSERT_TRUE(sim->WaitForLines("RESTARTED", 2, 5000));
+  ASSERT_TRUE(ConnectClient());
+  EXPECT_TRUE(PollUntil([&] { return CountLogged("[IPC] Authentication successful!") == 4; }));
+  EXPECT_EQ(CountLogged("[IPC] AUTHENTICATE error: Invalid access token: [redacted]"), 1u);
+  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\""), 3u);
+  EXPECT_EQ(auth.ConsentDialogs(), 1);
+  EXPECT_EQ(CountLogged("SimAccessToken"), 0u);
+  EXPECT_EQ(CountLogged("TestSecret123"), 0u);
 }
 
 // The first AUTHORIZE is never answered and the connection drops; the next
@@ -204,16 +249,22 @@ TEST_F(RpcSimTest, RestartMidSessionSubscribesAgainAndEndsSpeaking) {
 TEST_F(RpcSimTest, ReconnectAuthorizesAgainAndNoncesContinue) {
   StartSim(std::string(kTestScenario) + "authorize silent\n", 3);
   ASSERT_TRUE(ConnectClient());
-  ASSERT_TRUE(sim->WaitForLines("\"nonce\":\"1\"}", 1, 2000));
+  ASSERT_TRUE(PollUntil([&] { return sim->CountLines("\"nonce\":\"1\"}") == 1; }));
+  // While the dialog is open a reconnect keeps the connection: a second
+  // AUTHORIZE would open a second dialog.
+  EXPECT_EQ(client->State(), RpcState::WaitingForConsent);
+  EXPECT_TRUE(ConnectClient());
+  EXPECT_EQ(sim->CountLines("CONNECTED"), 1u);
   sim->DropClient();
   ASSERT_TRUE(PollUntil([&] { return !client->IsConnected(); }, 5000));
   ASSERT_TRUE(WaitFor([&] { return ConnectClient(); }, 5000));
-  ASSERT_TRUE(sim->WaitForLines("RECV op=1 {\"cmd\":\"AUTHORIZE\"", 2, 2000));
-  EXPECT_EQ(sim->CountLines("\"scopes\":[\"rpc\",\"rpc.voice.read\"]},\"nonce\":\"2\"}"), 1u);
+  ASSERT_TRUE(PollUntil([&] { return sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\"") == 2; }));
+  EXPECT_EQ(sim->CountLines("\"prompt\":\"none\"},\"nonce\":\"2\"}"), 1u);
 }
 
 // Each failure on the way to a token: its line, nothing asked of the
-// channel, the connection kept.
+// channel, the connection kept (Discord's CLOSE aside), the state the tray
+// shows.
 TEST_F(RpcSimTest, AuthorizationFailuresAreLogged) {
   struct Case {
     const char* scenarioLine;
@@ -221,15 +272,27 @@ TEST_F(RpcSimTest, AuthorizationFailuresAreLogged) {
     const wchar_t* secret;
     bool tokenRequested;
     const char* line;
+    RpcState state;
   };
   const Case cases[] = {
-      {"", SimTokenMode::Error, L"s", true, "[IPC] Token exchange failed: invalid_grant - Invalid \\\"code\\\" in request."},
-      {"", SimTokenMode::NotJson, L"s", true, "[IPC] Token exchange failed:  - "},
-      {"", SimTokenMode::Ok, L"", false, "[IPC] Please set your Discord app's client_secret to enable voice channel access"},
+      // The placeholder id: Discord closes the pipe and says why; the state
+      // stays until a READY (the next row's).
+      {"application 1234567890123456789", SimTokenMode::Ok, L"s", false,
+       "[IPC] Received CLOSE frame: 4000 Invalid Client ID", RpcState::ClientIdRejected},
+      // Before any grant: once the user has consented, Discord asks no more.
       {"authorize deny", SimTokenMode::Ok, L"s", false,
        "[IPC] AUTHORIZE error: OAuth2 Error: access_denied: The resource owner or authorization server denied the "
-       "request"},
-      {"authenticate reject", SimTokenMode::Ok, L"s", true, "[IPC] AUTHENTICATE error: Invalid access token"},
+       "request", RpcState::NotAuthorized},
+      {"", SimTokenMode::Error, L"s", true, "[IPC] Token exchange failed: invalid_grant - Invalid \"code\" in request.",
+       RpcState::NotAuthorized},
+      {"", SimTokenMode::NotJson, L"s", true, "[IPC] Token exchange failed:  - ", RpcState::NotAuthorized},
+      {"", SimTokenMode::Ok, L"", false, "[IPC] Please set your Discord app's client_secret to enable voice channel access",
+       RpcState::NotAuthorized},
+      {"authenticate reject", SimTokenMode::Ok, L"s", true, "[IPC] AUTHENTICATE error: Invalid access token: [redacted]",
+       RpcState::NotAuthorized},
+      {"redirect_uri none", SimTokenMode::Ok, L"s", false,
+       "[IPC] ERROR: The Discord application needs a Redirect URI: add one (for example http://localhost)",
+       RpcState::NotAuthorized},
   };
   for (const Case& c : cases) {
     tokenMode = c.mode;
@@ -239,7 +302,9 @@ TEST_F(RpcSimTest, AuthorizationFailuresAreLogged) {
     ASSERT_TRUE(ConnectClient());
     EXPECT_TRUE(PollUntilLogged(c.line)) << c.line;
     PollUntil([] { return false; }, 300);  // time for anything that should not come
-    EXPECT_TRUE(sim->CountLines("\"cmd\":\"SUBSCRIBE\"") == 0 && lists.empty() && client->IsConnected()) << c.line;
+    EXPECT_TRUE(sim->CountLines("\"cmd\":\"SUBSCRIBE\"") == 0 && lists.empty()) << c.line;
+    EXPECT_EQ(client->IsConnected(), c.state != RpcState::ClientIdRejected) << c.line;
+    EXPECT_EQ(client->State(), c.state) << c.line;
     EXPECT_EQ(http.RequestCount() > requestsBefore, c.tokenRequested) << c.line;
     sim->Stop();
   }
@@ -271,6 +336,7 @@ TEST_F(RpcSimTest, TokenExchangeDoesNotBlockPollingOrDestruction) {
   EXPECT_GT(wakes, 0);
   EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHENTICATE\""), 1u);
   tokenDelayMs = 20000;
+  auth.ExpireTokens();  // the kept token is refused, and a new one asked for
   sim->DropClient();
   ASSERT_TRUE(PollUntil([&] { return !client->IsConnected(); }, 5000));
   ASSERT_TRUE(WaitFor([&] { return ConnectClient(); }, 5000));
@@ -280,15 +346,93 @@ TEST_F(RpcSimTest, TokenExchangeDoesNotBlockPollingOrDestruction) {
   EXPECT_LT(GetTickCount64() - before, 4000u);
 }
 
-TEST_F(RpcSimTest, UnansweredHandshakeEndsTheConnectInTime) {
-  StartSim(std::string(kTestScenario) + "handshake silent\n");
+// Discord queues a handshake over its limit (two at once, then one per
+// interval): the client waits for READY as long as the pipe stays open,
+// without holding its caller, and opens no second connection meanwhile.
+TEST_F(RpcSimTest, QueuedHandshakeIsAwaitedWithoutBlocking) {
+  StartSim(std::string(kTestScenario) + "handshake_interval 3000\n");
+  for (int session = 0; session < 2; ++session) {
+    ASSERT_TRUE(WaitFor([&] { return ConnectClient(); }, 5000));
+    ASSERT_TRUE(PollUntil([&] { return client->State() == RpcState::Connected; }));
+    client->Disconnect();
+  }
+  ASSERT_TRUE(WaitFor([&] { return ConnectClient(); }, 5000));
   const ULONGLONG start = GetTickCount64();
-  EXPECT_FALSE(ConnectClient());
-  const ULONGLONG took = GetTickCount64() - start;
-  EXPECT_GE(took, 1900u);
-  EXPECT_LT(took, kFrameWaitBoundMs);
-  EXPECT_EQ(CountLogged("[IPC] ERROR: No complete frame within 2000 ms, disconnecting"), 1u);
-  EXPECT_EQ(CountLogged("[IPC] ERROR: Handshake failed"), 1u);
+  ASSERT_TRUE(sim->WaitForLines("HANDSHAKE QUEUED", 1, 5000));
+  EXPECT_EQ(client->MsUntilPollDue(GetTickCount()), 0xFFFFFFFFu);
+  ULONGLONG longest = 0;
+  bool askedAgain = false;
+  EXPECT_TRUE(PollUntil([&] {
+    const ULONGLONG before = GetTickCount64();
+    client->Poll();
+    longest = std::max(longest, GetTickCount64() - before);
+    if (!askedAgain && before - start > 1000) {
+      EXPECT_EQ(client->State(), RpcState::WaitingForReady);
+      askedAgain = ConnectClient();  // as the tray's Reconnect would
+    }
+    return client->State() == RpcState::Connected;
+  }));
+  EXPECT_GE(GetTickCount64() - start, 1500u);
+  EXPECT_LT(longest, 200u);
+  EXPECT_TRUE(askedAgain);
+  EXPECT_EQ(sim->CountLines("RECV op=0 "), 3u);
+  EXPECT_EQ(CountLogged("[IPC] Connection to Discord still on its way; no second one opened"), 1u);
+}
+
+const char* const kDiscordAsItIs = R"(user 100000000000000001 alice global=Alice
+channel 300000000000000001 General
+member 100000000000000011 xavier global=Xavier nick=x]
+member 100000000000000012 bob global=Bob nick=Bob}
+member 100000000000000013 uma global=Uma nick=user
+member 100000000000000014 ann "nick=Ann \"the tank\" 🎵"
+member 100000000000000015 sam global=Sam mute
+member 100000000000000016 lou global=Lou local_mute
+channel 300000000000000002 Gaming
+member 100000000000000006 erin global=Erin
+channel 300000000000000003 Call type=1
+member 100000000000000001 alice global=Alice
+member 100000000000000007 fay global=Fay
+select 300000000000000001
+handshake_interval 100
+)";
+
+// Names of any shape, mute as Discord keeps it (server or self, not the
+// local user's own mute of a member), no member of a channel left behind,
+// and a call that is asked for its members once.
+TEST_F(RpcSimTest, NamesMuteAndChannelsAsDiscordSendsThem) {
+  StartSim(kDiscordAsItIs);
+  ASSERT_TRUE(ConnectClient());
+  ASSERT_TRUE(PollUntil([&] { return !lists.empty(); }));
+  auto shown = [&] {
+    std::vector<std::wstring> names;
+    for (const VoiceUser& u : lists.back()) names.push_back(u.displayName + (u.muted ? L" (m)" : L""));
+    return names;
+  };
+  EXPECT_EQ(shown(), (std::vector<std::wstring>{L"x]", L"Bob}", L"user", L"Ann \"the tank\" \xD83C\xDFB5", L"Sam (m)",
+                                                L"Lou"}));
+  for (const char* id : {"100000000000000015", "100000000000000016", "100000000000000015", "100000000000000015"}) {
+    const size_t before = lists.size();
+    sim->Inject(std::string("update ") + id);
+    ASSERT_TRUE(PollUntil([&] { return lists.size() > before; }));
+    EXPECT_TRUE(lists.back()[4].muted && !lists.back()[5].muted) << id;
+  }
+
+  sim->Inject("switch 300000000000000002");
+  ASSERT_TRUE(PollUntil([&] { return shown() == std::vector<std::wstring>{L"Erin"}; }));
+  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"UNSUBSCRIBE\",\"evt\":\"VOICE_STATE_CREATE\",\"args\":{\"channel_id\":"
+                            "\"300000000000000001\"}"), 1u);
+  const size_t listsBefore = lists.size();
+  sim->Inject("in 300000000000000001 join 100000000000000017 zed global=Zed");
+  sim->Inject("in 300000000000000001 speak 100000000000000011 on");
+  sim->Inject("message bob marker");
+  ASSERT_TRUE(PollUntil([&] { return messages.size() == 1; }));
+  EXPECT_EQ(lists.size(), listsBefore);
+  EXPECT_EQ(sim->CountLines("SEND op=1 {\"cmd\":\"DISPATCH\",\"data\":{\"nick\":\"Zed\""), 0u);
+
+  sim->Inject("switch 300000000000000003");
+  ASSERT_TRUE(PollUntil([&] { return shown() == std::vector<std::wstring>{L"Alice", L"Fay"}; }));
+  EXPECT_EQ(sim->CountLines("API FETCH /channels/300000000000000003/messages"), 1u);
+  EXPECT_EQ(client->MsUntilPollDue(GetTickCount()), 0xFFFFFFFFu) << "no resync in a call";
 }
 
 namespace {

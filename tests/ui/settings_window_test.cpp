@@ -69,7 +69,8 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   EXPECT_FLOAT_EQ(g_config.inactive_opacity, 0.99f);
   SendMessageW(Item(kIdNotificationPosition), CB_SETCURSEL, 5, 0);
   SendMessageW(Item(kIdLanguage), CB_SETCURSEL, 2, 0);
-  for (int box : {kIdPipEnabled, kIdAllowMultiInstance, kIdShowOnlySpeaking, kIdAlwaysShowSelf}) Click(box);
+  for (int box : {kIdPipEnabled, kIdAllowMultiInstance, kIdShowOnlySpeaking, kIdAlwaysShowSelf, kIdShowAvatars})
+    Click(box);
   for (int step = 0; step < 9; ++step) Key(kIdMaxNameLength, VK_RIGHT);  // from "None" to 12
   EXPECT_EQ(ItemText(kIdMaxNameLengthValue), L"12");
   Config expected = g_config;
@@ -77,7 +78,7 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   expected.notification_position = 5;
   expected.language = "ja";
   expected.pip_enabled = expected.allow_multi_instance = expected.show_only_speaking = true;
-  expected.always_show_self = false;
+  expected.always_show_self = expected.show_avatars = false;
   Click(kIdSave);
   EXPECT_EQ(GetSettingsWindow(), nullptr);
   EXPECT_EQ(SavedText(), FormatConfigText(expected));
@@ -85,7 +86,9 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
 }
 
 // In Japanese the window grows to fit the new controls: every control
-// inside the client area and none over another; closing saves nothing.
+// inside the client area and none over another. What the controls change is
+// in force at once (the overlay previews it); the close box saves nothing and
+// puts back what was in force before.
 TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
   g_language = 1;
   ASSERT_NE(Open(), nullptr);
@@ -104,9 +107,14 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     }
     placed.push_back({id, rect});
   }
-  EXPECT_EQ(placed.size(), 34u);
+  EXPECT_EQ(placed.size(), 38u);
   EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue), L"発言中のメンバーのみ表示なし");
+  const Config before = g_config;
+  Key(kIdUsernameFontSize, VK_RIGHT);
+  Click(kIdShowAvatars);
+  EXPECT_TRUE(g_config.username_font_size == before.username_font_size + 1 && !g_config.show_avatars);
   SendMessageW(window_, WM_CLOSE, 0, 0);
   EXPECT_EQ(SavedText(), "");
+  EXPECT_EQ(FormatConfigText(g_config), FormatConfigText(before));
 }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "rpc/json_scan.h"
-
 namespace {
 
 constexpr const char* kNotAuthenticated = R"({"code":4006,"message":"Not authenticated or invalid scope"})";
@@ -27,34 +25,48 @@ std::string Dispatch(const std::string& evt, const std::string& data) {
   return "{\"cmd\":\"DISPATCH\",\"data\":" + data + ",\"evt\":" + JsonQuote(evt) + ",\"nonce\":null}";
 }
 
+std::string ErrorData(int code, const std::string& message) {
+  return "{\"code\":" + std::to_string(code) + ",\"message\":" + JsonQuote(message) + "}";
+}
+
 std::string UserJson(const SimMember& m) {
   return "{\"id\":" + JsonQuote(m.id) + ",\"username\":" + JsonQuote(m.username) +
          ",\"discriminator\":\"0\",\"global_name\":" + NullOr(m.globalName) + ",\"avatar\":" + NullOr(m.avatar) +
          ",\"avatar_decoration_data\":null,\"bot\":" + Bool(m.bot) + ",\"flags\":0,\"premium_type\":0}";
 }
 
+// The name Discord shows: server nickname, else global name, else user name.
+const std::string& ShownName(const SimMember& m) {
+  return !m.nick.empty() ? m.nick : !m.globalName.empty() ? m.globalName : m.username;
+}
+
 SimReply CloseReply(int code, const std::string& message) {
   SimReply reply;
-  reply.frames.push_back(Frame(kOpClose, "{\"code\":" + std::to_string(code) + ",\"message\":" + JsonQuote(message) + "}"));
+  reply.frames.push_back(Frame(kOpClose, ErrorData(code, message)));
   reply.close = true;
   return reply;
 }
 
+bool HasScope(const Json& args, const std::string& scope) {
+  const Json* scopes = JsonMember(args, "scopes");
+  return scopes && scopes->is_array() && std::find(scopes->begin(), scopes->end(), Json(scope)) != scopes->end();
+}
+
+const Json& Args(const Json& command) {
+  static const Json kEmpty = Json::object();
+  const Json* args = JsonMember(command, "args");
+  return args && args->is_object() ? *args : kEmpty;
+}
+
 }  // namespace
 
-std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+std::string JsonQuote(const std::string& text) { return FormatJson(Json(text)); }
+
+std::string VoiceStateJson(const SimMember& m) {
+  return "{\"nick\":" + JsonQuote(ShownName(m)) + ",\"mute\":" + Bool(m.localMute) +
+         ",\"volume\":100,\"pan\":{\"left\":1,\"right\":1},\"voice_state\":{\"mute\":" + Bool(m.mute) +
+         ",\"deaf\":" + Bool(m.deaf) + ",\"self_mute\":" + Bool(m.selfMute) + ",\"self_deaf\":" + Bool(m.selfDeaf) +
+         ",\"suppress\":false},\"user\":" + UserJson(m) + "}";
 }
 
 std::string SimAuthRegistry::IssueCode() {
@@ -78,30 +90,77 @@ bool SimAuthRegistry::IsToken(const std::string& token) const {
   return tokens_.count(token) > 0;
 }
 
+void SimAuthRegistry::ExpireTokens() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  tokens_.clear();
+}
+
+bool SimAuthRegistry::IsAuthorized(const std::string& clientId) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return authorized_.count(clientId) > 0;
+}
+
+void SimAuthRegistry::MarkAuthorized(const std::string& clientId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  authorized_.insert(clientId);
+}
+
+int SimAuthRegistry::CountConsentDialog() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ++consentDialogs_;
+}
+
+int SimAuthRegistry::ConsentDialogs() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return consentDialogs_;
+}
+
+void SimHandshakeLimiter::Refill(uint64_t nowMs) {
+  while (slots_ < kBurst && nowMs - lastRefillMs_ >= intervalMs_) {
+    ++slots_;
+    lastRefillMs_ += intervalMs_;
+  }
+  if (slots_ == kBurst) lastRefillMs_ = nowMs;  // the interval runs from the first slot taken
+}
+
+bool SimHandshakeLimiter::TryTake(uint64_t nowMs) {
+  Refill(nowMs);
+  if (slots_ == 0) return false;
+  --slots_;
+  return true;
+}
+
+uint64_t SimHandshakeLimiter::NextSlotAt(uint64_t nowMs) {
+  Refill(nowMs);
+  return slots_ > 0 ? nowMs : lastRefillMs_ + intervalMs_;
+}
+
 SimDiscord::SimDiscord(SimScenario scenario, SimAuthRegistry& auth) : scenario_(std::move(scenario)), auth_(auth) {}
 
 void SimDiscord::OnConnect() {
   handshaken_ = false;
+  readyQueued_ = false;
   authenticated_ = false;
   clientId_.clear();
   subscriptions_.clear();
 }
 
-SimReply SimDiscord::HandleFrame(const RpcFrame& frame) {
+void SimDiscord::OnRestart() { limiters_.clear(); }
+
+SimHandshakeLimiter& SimDiscord::Limiter(const std::string& clientId) {
+  return limiters_.try_emplace(clientId, scenario_.handshakeIntervalMs).first->second;
+}
+
+bool SimDiscord::KnownApplication(const std::string& clientId) const {
+  if (!AllDigits(clientId)) return false;
+  const auto& known = scenario_.applications;
+  return known.empty() || std::find(known.begin(), known.end(), clientId) != known.end();
+}
+
+SimReply SimDiscord::HandleFrame(const RpcFrame& frame, uint64_t nowMs) {
   SimReply reply;
-  if (frame.opcode == kOpHandshake) {
-    if (scenario_.handshake == SimHandshakeMode::Silent) return reply;
-    clientId_ = ExtractJsonValue(frame.payload, "client_id");
-    if (ExtractJsonValue(frame.payload, "v") != "1" || !AllDigits(clientId_))
-      return CloseReply(4000, "Invalid Client ID");
-    handshaken_ = true;
-    reply.frames.push_back(Frame(
-        kOpFrame, Dispatch("READY", "{\"v\":1,\"config\":{\"cdn_host\":\"cdn.discordapp.com\",\"api_endpoint\":"
-                                    "\"//discord.com/api\",\"environment\":\"production\"},\"user\":" +
-                                        UserJson(scenario_.localUser) + "}")));
-    return reply;
-  }
-  if (!handshaken_) return CloseReply(4000, "Handshake required");
+  if (frame.opcode == kOpHandshake) return HandleHandshake(frame.payload, nowMs);
+  if (!handshaken_) return readyQueued_ ? reply : CloseReply(4000, "Handshake required");
   if (frame.opcode == kOpClose) {
     reply.close = true;
     return reply;
@@ -114,65 +173,116 @@ SimReply SimDiscord::HandleFrame(const RpcFrame& frame) {
   return HandleCommand(frame.payload);
 }
 
+SimReply SimDiscord::HandleHandshake(const std::string& payload, uint64_t nowMs) {
+  SimReply reply;
+  if (scenario_.handshake == SimHandshakeMode::Silent) return reply;
+  auto hello = ParseJson(payload);
+  clientId_ = hello ? JsonString(*hello, "client_id") : "";
+  if (!hello || JsonInt(*hello, "v", 0) != 1 || !KnownApplication(clientId_))
+    return CloseReply(4000, "Invalid Client ID");
+  if (Limiter(clientId_).TryTake(nowMs)) return Ready();
+  readyQueued_ = true;
+  reply.notes.push_back("HANDSHAKE QUEUED for " + std::to_string(Limiter(clientId_).NextSlotAt(nowMs) - nowMs) +
+                        " ms");
+  return reply;
+}
+
+std::optional<uint64_t> SimDiscord::QueuedReadyAt(uint64_t nowMs) {
+  if (!readyQueued_) return std::nullopt;
+  return Limiter(clientId_).NextSlotAt(nowMs);
+}
+
+SimReply SimDiscord::ReleaseQueuedReady(uint64_t nowMs) {
+  if (!readyQueued_ || !Limiter(clientId_).TryTake(nowMs)) return {};
+  readyQueued_ = false;
+  SimReply reply = Ready();
+  reply.notes.push_back("HANDSHAKE RELEASED");
+  return reply;
+}
+
+SimReply SimDiscord::Ready() {
+  handshaken_ = true;
+  SimReply reply;
+  reply.frames.push_back(Frame(
+      kOpFrame, Dispatch("READY", "{\"v\":1,\"config\":{\"cdn_host\":\"cdn.discordapp.com\",\"api_endpoint\":"
+                                  "\"//discord.com/api\",\"environment\":\"production\"},\"user\":" +
+                                      UserJson(scenario_.localUser) + "}")));
+  return reply;
+}
+
 SimReply SimDiscord::HandleCommand(const std::string& payload) {
   SimReply reply;
-  std::string cmd = ExtractJsonValue(payload, "cmd");
-  std::string nonce = ExtractJsonValue(payload, "nonce");
-  auto answer = [&](const std::string& data, bool error = false) {
+  const Json command = ParseJson(payload).value_or(Json());
+  const std::string cmd = JsonString(command, "cmd");
+  const std::string nonce = JsonString(command, "nonce");
+  const Json& args = Args(command);
+  auto answer = [&](const std::string& data, bool error) {
     reply.frames.push_back(Frame(kOpFrame, Answer(cmd, data, nonce, error)));
   };
   if (!authenticated_ && cmd != "AUTHORIZE" && cmd != "AUTHENTICATE") {
     answer(kNotAuthenticated, true);
   } else if (cmd == "AUTHORIZE") {
-    std::string args = ExtractJsonObject(payload, "\"args\"");
-    if (ExtractJsonValue(args, "client_id") != clientId_ || !ContainsText(args, "\"rpc.voice.read\""))
-      answer(R"({"code":4000,"message":"Invalid client id or scopes"})", true);
-    else if (scenario_.authorize == SimAuthorizeMode::Grant)
-      answer("{\"code\":" + JsonQuote(auth_.IssueCode()) + "}");
-    else if (scenario_.authorize == SimAuthorizeMode::Deny)
-      answer(R"({"code":5000,"message":"OAuth2 Error: access_denied: The resource owner or authorization server denied the request"})",
-             true);
+    Authorize(args, answer, reply);
   } else if (cmd == "AUTHENTICATE") {
-    std::string token = ExtractJsonValue(payload, "access_token");
+    std::string token = JsonString(args, "access_token");
     if (scenario_.authenticate == SimAuthenticateMode::Accept && auth_.IsToken(token)) {
       authenticated_ = true;
       answer("{\"application\":{\"id\":" + JsonQuote(clientId_) +
-             ",\"name\":\"Voxmere\",\"icon\":null,\"description\":\"\",\"rpc_origins\":[\"http://localhost\"]},"
-             "\"expires\":\"2026-12-13T10:00:00.000000+00:00\",\"user\":" +
-             UserJson(scenario_.localUser) + ",\"scopes\":[\"rpc\",\"rpc.voice.read\"]}");
+                 ",\"name\":\"Voxmere\",\"icon\":null,\"description\":\"\",\"rpc_origins\":[\"http://localhost\"]},"
+                 "\"expires\":\"2026-12-13T10:00:00.000000+00:00\",\"user\":" +
+                 UserJson(scenario_.localUser) + ",\"scopes\":[\"rpc\",\"rpc.voice.read\"]}",
+             false);
     } else {
-      answer(R"({"code":4009,"message":"Invalid access token"})", true);
+      answer(ErrorData(4009, "Invalid access token: " + token), true);
     }
-  } else if (cmd == "SUBSCRIBE") {
-    std::string evt = ExtractJsonValue(payload, "evt");
-    subscriptions_.insert({evt, ExtractJsonValue(ExtractJsonObject(payload, "\"args\""), "channel_id")});
-    answer("{\"evt\":" + JsonQuote(evt) + "}");
+  } else if (cmd == "SUBSCRIBE" || cmd == "UNSUBSCRIBE") {
+    const std::string evt = JsonString(command, "evt");
+    const std::pair<std::string, std::string> key{evt, JsonString(args, "channel_id")};
+    if (cmd == "SUBSCRIBE") subscriptions_.insert(key);
+    else subscriptions_.erase(key);
+    answer("{\"evt\":" + JsonQuote(evt) + "}", false);
   } else if (cmd == "GET_SELECTED_VOICE_CHANNEL") {
-    reply.frames.push_back(Frame(kOpFrame, SnapshotJson(nonce)));
+    reply.frames.push_back(Frame(kOpFrame, SnapshotJson(nonce, reply)));
   } else {
-    answer("{\"code\":4002,\"message\":" + JsonQuote("Invalid command: " + cmd) + "}", true);
+    answer(ErrorData(4002, "Invalid command: " + cmd), true);
   }
   return reply;
 }
 
-std::string SimDiscord::VoiceStateJson(const SimMember& m) const {
-  return "{\"voice_state\":{\"mute\":" + std::string(Bool(m.mute)) + ",\"deaf\":" + Bool(m.deaf) +
-         ",\"self_mute\":" + Bool(m.selfMute) + ",\"self_deaf\":" + Bool(m.selfDeaf) +
-         ",\"suppress\":false},\"user\":" + UserJson(m) + ",\"nick\":" + NullOr(m.nick) +
-         ",\"volume\":100,\"mute\":false,\"pan\":{\"left\":1.0,\"right\":1.0}}";
+// A dialog for every AUTHORIZE, unless prompt is "none" and the user has
+// authorized the application before.
+void SimDiscord::Authorize(const Json& args, const std::function<void(const std::string&, bool)>& answer,
+                           SimReply& reply) {
+  if (JsonString(args, "client_id") != clientId_ || !HasScope(args, "rpc.voice.read"))
+    return answer(ErrorData(4000, "Invalid client id or scopes"), true);
+  if (!scenario_.redirectUri)
+    return answer(ErrorData(5000, "OAuth2 Error: invalid_request: Missing \"redirect_uri\""), true);
+  const bool silentGrant = JsonString(args, "prompt") == "none" && auth_.IsAuthorized(clientId_);
+  if (!silentGrant) {
+    reply.notes.push_back("CONSENT DIALOG " + std::to_string(auth_.CountConsentDialog()));
+    if (scenario_.authorize == SimAuthorizeMode::Silent) return;
+    if (scenario_.authorize == SimAuthorizeMode::Deny)
+      return answer(ErrorData(5000, "OAuth2 Error: access_denied: The resource owner or authorization server "
+                                    "denied the request"),
+                    true);
+    auth_.MarkAuthorized(clientId_);
+  }
+  answer("{\"code\":" + JsonQuote(auth_.IssueCode()) + "}", false);
 }
 
-std::string SimDiscord::SnapshotJson(const std::string& nonce) const {
-  const SimChannel* channel = nullptr;
-  for (const SimChannel& c : scenario_.channels)
-    if (c.id == scenario_.selectedChannel) channel = &c;
+std::string SimDiscord::SnapshotJson(const std::string& nonce, SimReply& reply) {
+  const SimChannel* channel = scenario_.FindChannel(scenario_.selectedChannel);
   if (!channel) return Answer("GET_SELECTED_VOICE_CHANNEL", "null", nonce);
+  // For a call Discord fetches the channel's messages from its web API.
+  if (channel->type == 1 || channel->type == 3)
+    reply.notes.push_back("API FETCH /channels/" + channel->id + "/messages " + std::to_string(++messageFetches_));
   std::string states;
   for (const SimMember& m : channel->members) states += (states.empty() ? "" : ",") + VoiceStateJson(m);
   return Answer("GET_SELECTED_VOICE_CHANNEL",
                 "{\"id\":" + JsonQuote(channel->id) + ",\"name\":" + JsonQuote(channel->name) +
-                    ",\"type\":2,\"topic\":\"\",\"bitrate\":64000,\"user_limit\":0,\"guild_id\":" +
-                    JsonQuote(channel->guildId) + ",\"position\":0,\"voice_states\":[" + states + "]}",
+                    ",\"type\":" + std::to_string(channel->type) +
+                    ",\"topic\":\"\",\"bitrate\":64000,\"user_limit\":0,\"guild_id\":" + NullOr(channel->guildId) +
+                    ",\"position\":0,\"voice_states\":[" + states + "]}",
                 nonce);
 }
 
@@ -180,16 +290,10 @@ bool SimDiscord::Subscribed(const std::string& evt, const std::string& channelId
   return subscriptions_.count({evt, channelId}) > 0;
 }
 
-void SimDiscord::AddChannelEvent(SimReply& reply, const std::string& evt, const std::string& data) const {
-  if (Subscribed(evt, scenario_.selectedChannel)) reply.frames.push_back(Frame(kOpFrame, Dispatch(evt, data)));
-}
-
-SimMember* SimDiscord::FindSelectedMember(const std::string& id) {
-  SimChannel* channel = scenario_.FindChannel(scenario_.selectedChannel);
-  if (!channel) return nullptr;
-  for (SimMember& m : channel->members)
-    if (m.id == id) return &m;
-  return nullptr;
+// Whatever channel is selected now: a subscription lasts until UNSUBSCRIBE.
+void SimDiscord::AddChannelEvent(SimReply& reply, const std::string& channelId, const std::string& evt,
+                                 const std::string& data) const {
+  if (Subscribed(evt, channelId)) reply.frames.push_back(Frame(kOpFrame, Dispatch(evt, data)));
 }
 
 bool SimDiscord::TimelineActive() const { return authenticated_ && nextStep_ < scenario_.timeline.size(); }
@@ -204,30 +308,34 @@ SimReply SimDiscord::RunNextStep() {
 
 SimReply SimDiscord::RunStep(const SimStep& step) {
   SimReply reply;
-  SimChannel* channel = scenario_.FindChannel(scenario_.selectedChannel);
-  SimMember* member = FindSelectedMember(step.target);
+  const std::string channelId = step.channel.empty() ? scenario_.selectedChannel : step.channel;
+  SimChannel* channel = scenario_.FindChannel(channelId);
+  SimMember* member = nullptr;
+  if (channel)
+    for (SimMember& m : channel->members)
+      if (m.id == step.target) member = &m;
   switch (step.kind) {
     case SimStepKind::Speak:
-      AddChannelEvent(reply, step.on ? "SPEAKING_START" : "SPEAKING_STOP",
-                      "{\"channel_id\":" + JsonQuote(scenario_.selectedChannel) + ",\"user_id\":" +
-                          JsonQuote(step.target) + "}");
+      AddChannelEvent(reply, channelId, step.on ? "SPEAKING_START" : "SPEAKING_STOP",
+                      "{\"channel_id\":" + JsonQuote(channelId) + ",\"user_id\":" + JsonQuote(step.target) + "}");
       break;
     case SimStepKind::Mute:
     case SimStepKind::Deafen:
+    case SimStepKind::Update:
       if (!member) break;
       // As in the real client, deafening yourself also mutes you.
       if (step.kind == SimStepKind::Deafen) member->selfDeaf = step.on;
-      member->selfMute = step.on;
-      AddChannelEvent(reply, "VOICE_STATE_UPDATE", VoiceStateJson(*member));
+      if (step.kind != SimStepKind::Update) member->selfMute = step.on;
+      AddChannelEvent(reply, channelId, "VOICE_STATE_UPDATE", VoiceStateJson(*member));
       break;
     case SimStepKind::Join:
       if (!channel) break;
       channel->members.push_back(step.member);
-      AddChannelEvent(reply, "VOICE_STATE_CREATE", VoiceStateJson(step.member));
+      AddChannelEvent(reply, channelId, "VOICE_STATE_CREATE", VoiceStateJson(step.member));
       break;
     case SimStepKind::Leave:
       if (!member) break;
-      AddChannelEvent(reply, "VOICE_STATE_DELETE", VoiceStateJson(*member));
+      AddChannelEvent(reply, channelId, "VOICE_STATE_DELETE", VoiceStateJson(*member));
       channel->members.erase(channel->members.begin() + (member - channel->members.data()));
       break;
     case SimStepKind::Switch:

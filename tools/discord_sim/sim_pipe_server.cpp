@@ -96,6 +96,7 @@ bool SimPipeServer::Restart() {
   restartRequested_ = false;
   CloseHandle(pipe_);
   pipe_ = INVALID_HANDLE_VALUE;
+  sim_.OnRestart();
   AddLine("RESTARTING");
   if (WaitForSingleObject(stopEvent_, kRestartDowntimeMs) == WAIT_OBJECT_0) return false;
   pipe_ = CreateInstance();
@@ -146,7 +147,8 @@ void SimPipeServer::Serve() {
     } else {
       timelineRunning = false;
     }
-    const ULONGLONG wakeAt = std::min(stepDue, stalled ? stallEnd_ : ~0ull);
+    const ULONGLONG readyDue = sim_.QueuedReadyAt(now).value_or(~0ull);
+    const ULONGLONG wakeAt = std::min({stepDue, stalled ? stallEnd_ : ~0ull, readyDue});
     const DWORD timeout = wakeAt == ~0ull ? INFINITE : static_cast<DWORD>(wakeAt > now ? wakeAt - now : 0);
     HANDLE waits[] = {ioEvent_, stopEvent_, actionEvent_};
     DWORD woke = WaitForMultipleObjects(3, waits, FALSE, timeout);
@@ -168,7 +170,12 @@ void SimPipeServer::Serve() {
       for (const SimStep& step : pending) keep = keep && Deliver(sim_.RunStep(step), &closeRequested);
       if (!keep) break;
     } else if (woke == WAIT_TIMEOUT) {
-      if (GetTickCount64() < stepDue) continue;  // a stall ended
+      const ULONGLONG at = GetTickCount64();
+      if (at >= readyDue) {
+        if (!Deliver(sim_.ReleaseQueuedReady(at), &closeRequested)) break;
+        continue;
+      }
+      if (at < stepDue) continue;  // a stall ended
       SimReply reply = sim_.RunNextStep();
       lastStep = GetTickCount64();
       if (!Deliver(reply, &closeRequested)) break;
@@ -234,7 +241,7 @@ bool SimPipeServer::DrainInbox(std::string& inbox, bool* closeRequested) {
     }
     if (cut == RpcFrameCut::Incomplete) break;
     AddLine(Describe("RECV", frame));
-    SimReply reply = sim_.HandleFrame(frame);
+    SimReply reply = sim_.HandleFrame(frame, GetTickCount64());
     if (!SendReply(reply)) return false;
     if (reply.close) {
       *closeRequested = true;
@@ -246,6 +253,7 @@ bool SimPipeServer::DrainInbox(std::string& inbox, bool* closeRequested) {
 
 bool SimPipeServer::SendReply(const SimReply& reply) {
   // A Discord that died in the middle of a frame writes nothing after it.
+  for (const std::string& note : reply.notes) AddLine(note);
   if (cutOff_) return true;
   for (const RpcFrame& frame : reply.frames) {
     AddLine(Describe("SEND", frame));

@@ -2,8 +2,10 @@
 // client at a time, overlapped I/O on one thread, the scenario's timeline
 // run between reads. Every connection, received and sent frame becomes a
 // text line ("CONNECTED", "RECV op=1 {...}", "SEND op=3 ...",
-// "DISCONNECTED", "RESTARTING", "RESTARTED") that tests wait for and the
-// console program prints.
+// "DISCONNECTED", "RESTARTING", "RESTARTED"), and so does what the user and
+// Discord's web API would see ("CONSENT DIALOG n", "HANDSHAKE QUEUED for
+// MS ms", "HANDSHAKE RELEASED", "API FETCH /channels/ID/messages n"); tests
+// wait for them and the console program prints them.
 #pragma once
 
 #include <windows.h>

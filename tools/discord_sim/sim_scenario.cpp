@@ -9,7 +9,7 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
-// "id username [global=G] [nick=N] [avatar=A] [bot] [mute] [deaf] [self_mute] [self_deaf]"
+// "id username [global=G] [nick=N] [avatar=A] [bot] [local_mute] [mute] [deaf] [self_mute] [self_deaf]"
 bool ParseMember(const std::vector<std::string>& words, size_t first, SimMember& member, std::string* error) {
   if (words.size() < first + 2) return Fail(error, "a member needs an id and a user name");
   member.id = words[first];
@@ -23,6 +23,7 @@ bool ParseMember(const std::vector<std::string>& words, size_t first, SimMember&
     else if (key == "nick") member.nick = value;
     else if (key == "avatar") member.avatar = value;
     else if (w == "bot") member.bot = true;
+    else if (w == "local_mute") member.localMute = true;
     else if (w == "mute") member.mute = true;
     else if (w == "deaf") member.deaf = true;
     else if (w == "self_mute") member.selfMute = true;
@@ -78,8 +79,11 @@ std::vector<std::string> SplitScenarioWords(const std::string& line) {
   std::vector<std::string> words;
   std::string word;
   bool quoted = false, any = false;
-  for (char c : line) {
-    if (c == '"') {
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '\\' && i + 1 < line.size()) {
+      word += line[++i];
+    } else if (c == '"') {
       quoted = !quoted;
       any = true;
     } else if (c == ' ' && !quoted) {
@@ -97,6 +101,11 @@ std::vector<std::string> SplitScenarioWords(const std::string& line) {
 
 std::optional<SimStep> ParseScenarioStep(const std::string& line, std::string* error) {
   std::vector<std::string> w = SplitScenarioWords(line);
+  if (w.size() >= 3 && w[0] == "in") {
+    auto step = ParseScenarioStep(RestOfLine(line, 2), error);
+    if (step) step->channel = w[1];
+    return step;
+  }
   if (w.empty()) {
     Fail(error, "empty step");
     return std::nullopt;
@@ -111,8 +120,8 @@ std::optional<SimStep> ParseScenarioStep(const std::string& line, std::string* e
   } else if (verb == "join") {
     step.kind = SimStepKind::Join;
     ok = ParseMember(w, 1, step.member, error);
-  } else if (verb == "leave" || verb == "switch") {
-    step.kind = verb == "leave" ? SimStepKind::Leave : SimStepKind::Switch;
+  } else if (verb == "leave" || verb == "switch" || verb == "update") {
+    step.kind = verb == "leave" ? SimStepKind::Leave : verb == "update" ? SimStepKind::Update : SimStepKind::Switch;
     ok = w.size() == 2;
     if (ok) step.target = w[1];
   } else if (verb == "leave_channel" || verb == "close" || verb == "drop" || verb == "restart") {
@@ -162,8 +171,11 @@ std::optional<SimScenario> ParseScenario(const std::string& text, std::string* e
     std::string line = text.substr(start, end - start);
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A comment: a whole line, or the end of one that quotes nothing.
     size_t hash = line.find('#');
-    if (hash != std::string::npos && line.find('"') == std::string::npos) line.resize(hash);
+    if (hash != std::string::npos && (line.find('"') == std::string::npos ||
+                                      line.find_first_not_of(' ') == hash))
+      line.resize(hash);
     std::vector<std::string> w = SplitScenarioWords(line);
     if (w.empty()) continue;
     std::string where = "line " + std::to_string(lineNumber) + ": ";
@@ -187,8 +199,20 @@ std::optional<SimScenario> ParseScenario(const std::string& text, std::string* e
       SimChannel channel;
       channel.id = w[1];
       channel.name = w[2];
-      channel.guildId = w.size() > 3 ? w[3] : "200000000000000001";
+      channel.guildId = "200000000000000001";
+      for (size_t i = 3; i < w.size(); ++i) {
+        if (w[i].rfind("type=", 0) == 0) channel.type = std::atoi(w[i].c_str() + 5);
+        else channel.guildId = w[i];
+      }
+      if (channel.type == 1 || channel.type == 3) channel.guildId.clear();
       scenario.channels.push_back(channel);
+    } else if (w[0] == "application" && w.size() == 2) {
+      scenario.applications.push_back(w[1]);
+    } else if (w[0] == "redirect_uri" && w.size() == 2) {
+      scenario.redirectUri = w[1] == "set";
+      ok = w[1] == "set" || w[1] == "none";
+    } else if (w[0] == "handshake_interval" && w.size() == 2) {
+      scenario.handshakeIntervalMs = static_cast<uint32_t>(std::strtoul(w[1].c_str(), nullptr, 10));
     } else if (w[0] == "member" && !scenario.channels.empty()) {
       SimMember member;
       ok = ParseMember(w, 1, member, &problem);

@@ -12,10 +12,11 @@ struct SimMember {
   std::string id;
   std::string username;
   std::string globalName;  // empty: null
-  std::string nick;        // empty: null
+  std::string nick;        // the server nickname; empty: none
   std::string avatar;      // empty: null
   bool bot = false;
-  bool mute = false;
+  bool localMute = false;  // the local user's own mute of this member
+  bool mute = false;       // server mute
   bool deaf = false;
   bool selfMute = false;
   bool selfDeaf = false;
@@ -24,7 +25,8 @@ struct SimMember {
 struct SimChannel {
   std::string id;
   std::string name;
-  std::string guildId;
+  std::string guildId;  // empty for calls
+  int type = 2;         // 2 server voice channel, 1 DM call, 3 group call
   std::vector<SimMember> members;
 };
 
@@ -35,6 +37,7 @@ enum class SimHandshakeMode { Answer, Silent };  // silent: the handshake is rea
 enum class SimStepKind {
   Speak,         // id on|off
   Mute,          // id on|off (self mute)
+  Update,        // id: the member's state again, as for a volume or video change
   Deafen,        // id on|off (self deafen)
   Join,          // member spec
   Leave,         // id
@@ -54,6 +57,7 @@ enum class SimStepKind {
 struct SimStep {
   SimStepKind kind = SimStepKind::Ping;
   uint32_t delayMs = 0;  // waited before the step
+  std::string channel;   // "in CHANNEL_ID ...": a channel other than the selected one
   std::string target;    // member or channel id; ping, raw or cut payload; author; bytes; stall ms
   bool on = false;
   std::string text;      // message text
@@ -67,13 +71,19 @@ struct SimScenario {
   SimAuthorizeMode authorize = SimAuthorizeMode::Grant;
   SimAuthenticateMode authenticate = SimAuthenticateMode::Accept;
   SimHandshakeMode handshake = SimHandshakeMode::Answer;
+  // Client ids Discord knows; none listed: every id of digits.
+  std::vector<std::string> applications;
+  // Whether the application has a Redirect URI registered.
+  bool redirectUri = true;
+  // Handshakes per client id: two at once, then one per this interval.
+  uint32_t handshakeIntervalMs = 30000;
   std::vector<SimStep> timeline;  // starts when a connection authenticates
   bool loop = false;
 
   SimChannel* FindChannel(const std::string& id);
 };
 
-// Splits on spaces; "double quoted" words may hold spaces.
+// Splits on spaces; "double quoted" words may hold spaces, and \" a quote.
 std::vector<std::string> SplitScenarioWords(const std::string& line);
 // A whole scenario file; on failure, error names the line.
 std::optional<SimScenario> ParseScenario(const std::string& text, std::string* error);

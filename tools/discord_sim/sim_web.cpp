@@ -7,7 +7,7 @@
 
 namespace {
 
-SimHttpReply Json(int status, const std::string& body) {
+SimHttpReply JsonReply(int status, const std::string& body) {
   SimHttpReply reply;
   reply.status = status;
   reply.body = body;
@@ -15,7 +15,7 @@ SimHttpReply Json(int status, const std::string& body) {
 }
 
 SimHttpReply OAuthError(int status, const std::string& error, const std::string& description) {
-  return Json(status, "{\"error\":" + JsonQuote(error) + ",\"error_description\":" + JsonQuote(description) + "}");
+  return JsonReply(status, "{\"error\":" + JsonQuote(error) + ",\"error_description\":" + JsonQuote(description) + "}");
 }
 
 uint32_t HashColour(const std::string& hash) {
@@ -73,7 +73,7 @@ SimHttpReply TokenEndpointReply(const std::string& formBody, SimTokenMode mode, 
     return OAuthError(401, "invalid_client", "Unknown client");
   std::string token = auth.RedeemCode(FormField(formBody, "code"));
   if (token.empty()) return OAuthError(400, "invalid_grant", "Invalid \"code\" in request.");
-  return Json(200, "{\"token_type\":\"Bearer\",\"access_token\":" + JsonQuote(token) +
+  return JsonReply(200, "{\"token_type\":\"Bearer\",\"access_token\":" + JsonQuote(token) +
                        ",\"expires_in\":604800,\"refresh_token\":\"SimRefreshTokenSECRETabc\",\"scope\":\"rpc "
                        "rpc.voice.read\"}");
 }

@@ -1,0 +1,86 @@
+// The companion plugin's voice feed: the user's voice channel and its members
+// (a list sent in parts), speaking changes and the feed's end, each one JSON
+// object with a "kind" over the notification endpoints. Read with the
+// project's JSON reader into plain records; anything else gives a reason for
+// the log and no record. No platform calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/json.h"
+#include "rpc/voice_user.h"
+
+// A message is at most this long (the pipe's and the notifications' limit);
+// a list is at most this many parts and members (a stage can hold hundreds).
+constexpr size_t kMaxFeedMessageBytes = 4096;
+constexpr int64_t kMaxFeedParts = 256;
+constexpr size_t kMaxFeedMembers = 1000;
+// Ids, hashes and names are short on Discord; longer ones are not Discord's.
+constexpr size_t kMaxFeedFieldBytes = 256;
+
+// A member as the plugin sends it. The name is the one Discord shows, so it
+// fills both names. With a server avatar the picture is
+// /guilds/{channel.guildId}/users/{id}/avatars/{guildAvatarHash}.png.
+struct FeedMember {
+  VoiceUser user;
+  std::wstring guildAvatarHash;
+};
+
+struct FeedChannel {
+  std::wstring id;
+  std::wstring guildId;  // empty for DM and group calls
+  int64_t type = 0;      // Discord's channel type: 1 DM, 2 voice, 3 group DM, 13 stage
+  std::wstring name;
+};
+
+// One part of a list, or (after assembly) the whole list.
+struct FeedList {
+  int64_t seq = 0;
+  int64_t part = 0;
+  int64_t parts = 1;
+  std::optional<FeedChannel> channel;  // none: the user is in no voice channel
+  std::wstring selfId;
+  std::vector<FeedMember> members;
+};
+
+struct FeedMessage {
+  enum class Kind { ListPart, Speaking, End };
+  Kind kind = Kind::End;
+  FeedList list;          // ListPart
+  std::wstring userId;    // Speaking
+  bool speaking = false;  // Speaking
+};
+
+// Whether a parsed message belongs to the feed (it has a "kind"); a
+// notification has none.
+bool IsFeedMessage(const Json& message);
+// The feed's message in one parsed object; nothing, with the reason in
+// *error, when it breaks the format.
+std::optional<FeedMessage> ReadFeedMessage(const Json& message, std::string* error);
+// The same from the bytes of one pipe message or WebSocket frame.
+std::optional<FeedMessage> ParseFeedMessage(std::string_view text, std::string* error);
+
+// Joins the parts of a list by seq. Parts may come in any order; a part of a
+// newer seq discards an unfinished older list, one of an older seq is stale.
+// Seq counts per plugin start, so the owner resets the assembler when the
+// connection that carried the feed closes.
+class FeedAssembler {
+ public:
+  // The whole list when this part completes it; nothing otherwise, with a
+  // reason in *error when the part was dropped (left empty when it was kept).
+  std::optional<FeedList> Add(FeedList part, std::string* error);
+  void Reset();
+
+ private:
+  void Discard();
+
+  std::optional<FeedList> pending_;  // the unfinished list's channel and ids
+  std::vector<std::optional<std::vector<FeedMember>>> parts_;  // its members by part
+  size_t memberCount_ = 0;
+  int64_t newest_ = -1;  // the newest seq seen
+};

@@ -1,0 +1,179 @@
+#include "notify/voice_feed.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A list part whose members are the given ids.
+std::string ListText(int seq, int part, int parts, const std::vector<std::string>& ids,
+                     const std::string& channel = R"({"id":"300","guild_id":"200","type":2,"name":"General"})") {
+  std::string members;
+  for (const std::string& id : ids) members += std::string(members.empty() ? "" : ",") + R"({"id":")" + id + R"("})";
+  return R"({"kind":"voice","seq":)" + std::to_string(seq) + R"(,"part":)" + std::to_string(part) + R"(,"parts":)" +
+         std::to_string(parts) + R"(,"channel":)" + channel + R"(,"self_id":"100","members":[)" + members + "]}";
+}
+
+std::string Field(const std::string& member) {
+  return R"({"kind":"voice","seq":1,"part":0,"parts":1,"channel":{"id":"3"},"members":[)" + member + "]}";
+}
+
+}  // namespace
+
+TEST(ParseFeedMessage, AcceptsTheFormatAndNamesWhatBreaksIt) {
+  using Kind = FeedMessage::Kind;
+  struct Case {
+    std::string text;
+    std::optional<Kind> kind;  // none: refused, with `error` in the reason
+    std::string error;
+  };
+  const Case cases[] = {
+      {ListText(4, 0, 1, {"100", "200"}), Kind::ListPart, ""},
+      {R"({"kind":"voice","seq":5,"part":0,"parts":1,"channel":null,"self_id":"100","members":[]})", Kind::ListPart, ""},
+      {R"({"kind":"voice","live":false})", Kind::End, ""},
+      {R"({"kind":"speaking","user_id":"200","speaking":true})", Kind::Speaking, ""},
+      {Field(R"({"id":"1","avatar":null,"guild_avatar":null,"bot":true})"), Kind::ListPart, ""},
+      // What the notification path would take is no feed message.
+      {R"({"displayName":"Bob","content":"hi"})", std::nullopt, "no \"kind\""},
+      {R"({"kind":"stream"})", std::nullopt, "unknown kind \"stream\""},
+      {R"({"kind":"voice","live":true})", std::nullopt, "only ever false"},
+      {"{\"kind\":\"voice\"", std::nullopt, "parse error"},
+      {"{\"kind\":\"speaking\",\"user_id\":\"\xC3\x28\",\"speaking\":true}", std::nullopt, "parse error"},  // bad UTF-8
+      {std::string(R"({"kind":"voice","live":false,"pad":")") + std::string(4100, 'x') + "\"}", std::nullopt,
+       "more than 4096"},
+      // Counters.
+      {R"({"kind":"voice","part":0,"parts":1,"channel":null,"members":[]})", std::nullopt, "\"seq\" missing"},
+      {R"({"kind":"voice","seq":-1,"part":0,"parts":1,"channel":null,"members":[]})", std::nullopt, "\"seq\" out of range"},
+      {ListText(1, 0, 0, {}), std::nullopt, "\"parts\" out of range"},
+      {ListText(1, 0, 257, {}), std::nullopt, "\"parts\" out of range"},
+      {ListText(1, 2, 2, {}), std::nullopt, "\"part\" out of range"},
+      {R"({"kind":"voice","seq":1,"part":0,"parts":1,"members":[]})", std::nullopt, "\"channel\" missing"},
+      // The channel and the members.
+      {ListText(1, 0, 1, {"100"}, "null"), std::nullopt, "members without a channel"},
+      {ListText(1, 0, 2, {}, "null"), std::nullopt, "members without a channel"},
+      {ListText(1, 0, 1, {}, R"({"name":"General"})"), std::nullopt, "channel: \"id\" missing"},
+      {ListText(1, 0, 1, {}, R"({"id":"3","type":"voice"})"), std::nullopt, "channel: \"type\" out of range"},
+      {R"({"kind":"voice","seq":1,"part":0,"parts":1,"channel":null,"members":{}})", std::nullopt, "not an array"},
+      {Field(R"({"name":"no id"})"), std::nullopt, "member 0: \"id\" missing"},
+      {Field(R"({"id":1})"), std::nullopt, "member 0: \"id\" is not a string"},
+      {Field(R"({"id":"1\u0000"})"), std::nullopt, "member 0: \"id\" holds NUL"},
+      {Field(R"({"id":")" + std::string(257, '9') + "\"}"), std::nullopt, "member 0: \"id\" too long"},
+      {Field(R"({"id":"1"},{"id":"2","mute":"yes"})"), std::nullopt, "member 1: \"mute\" is not true or false"},
+      {Field(R"({"id":"1","name":null})"), std::nullopt, "member 0: \"name\" is not a string"},
+      {Field("5"), std::nullopt, "member 0: not an object"},
+      {R"({"kind":"speaking","speaking":true})", std::nullopt, "speaking: \"user_id\" missing"},
+      {R"({"kind":"speaking","user_id":"2"})", std::nullopt, "speaking: \"speaking\" missing"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    std::optional<FeedMessage> message = ParseFeedMessage(c.text, &error);
+    ASSERT_EQ(message.has_value(), c.kind.has_value()) << c.text.substr(0, 120) << " -> " << error;
+    if (message) {
+      EXPECT_EQ(message->kind, *c.kind) << c.text;
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << c.text.substr(0, 120) << " -> " << error;
+    }
+  }
+}
+
+TEST(ParseFeedMessage, MembersBecomeVoiceUsers) {
+  const std::string text =
+      R"({"kind":"voice","seq":17,"part":0,"parts":1,"channel":{"id":"300","guild_id":null,"type":3,"name":"週末"},)"
+      R"("self_id":"100","members":[{"id":"100","name":"Me","avatar":"a_0123","guild_avatar":null,"bot":false,)"
+      R"("mute":true,"deaf":true,"speaking":true},{"id":"200","name":"ボブ","avatar":null,"guild_avatar":"9abc","bot":true}]})";
+  std::optional<FeedMessage> message = ParseFeedMessage(text, nullptr);
+  ASSERT_TRUE(message);
+  const FeedList& list = message->list;
+  EXPECT_EQ(list.seq, 17);
+  ASSERT_TRUE(list.channel);
+  EXPECT_EQ(list.channel->guildId, L"");
+  EXPECT_EQ(list.channel->type, 3);
+  EXPECT_EQ(list.channel->name, L"週末");
+  EXPECT_EQ(list.selfId, L"100");
+  ASSERT_EQ(list.members.size(), 2u);
+  const VoiceUser& me = list.members[0].user;
+  EXPECT_EQ(me.id, L"100");
+  EXPECT_EQ(me.avatarHash, L"a_0123");
+  EXPECT_TRUE(me.muted && me.deafened && me.speaking && !me.bot);
+  const FeedMember& bob = list.members[1];
+  EXPECT_EQ(bob.user.displayName, L"ボブ");
+  EXPECT_EQ(bob.user.username, L"ボブ");
+  EXPECT_EQ(bob.user.avatarHash, L"");
+  EXPECT_EQ(bob.guildAvatarHash, L"9abc");
+  EXPECT_TRUE(bob.user.bot && !bob.user.muted && !bob.user.deafened && !bob.user.speaking);
+  EXPECT_EQ(bob.user.joinTick, 0u);
+}
+
+TEST(FeedAssembler, JoinsPartsOfOneListAndDropsTheRest) {
+  using Ids = std::vector<std::wstring>;
+  struct Step {
+    std::string text;
+    std::optional<Ids> whole;  // the ids of the list this part completes
+    std::string error;         // in the reason for a dropped part; empty: kept or completed
+  };
+  const auto none = std::nullopt;
+  const std::vector<Step> steps[] = {
+      {{ListText(1, 0, 1, {"1", "2"}), Ids{L"1", L"2"}, ""}},
+      // Out of order, joined in part order.
+      {{ListText(2, 1, 2, {"3"}), none, ""}, {ListText(2, 0, 2, {"1", "2"}), Ids{L"1", L"2", L"3"}, ""}},
+      // A newer list discards the unfinished older one, whose late part is stale.
+      {{ListText(3, 0, 2, {"1"}), none, ""},
+       {ListText(4, 0, 1, {"9"}), Ids{L"9"}, ""},
+       {ListText(3, 1, 2, {"2"}), none, "stale part of list 3"},
+       {ListText(5, 0, 1, {}), Ids{}, ""}},
+      {{ListText(6, 0, 2, {"1"}), none, ""}, {ListText(6, 0, 2, {"1"}), none, "came twice"},
+       {ListText(6, 1, 2, {"2"}), Ids{L"1", L"2"}, ""}},
+      // A part that disagrees drops the whole unfinished list.
+      {{ListText(7, 0, 2, {"1"}), none, ""}, {ListText(7, 1, 3, {"2"}), none, "disagrees"}, {ListText(7, 1, 2, {"2"}), none, ""}},
+      {{ListText(7, 0, 2, {"1"}), none, ""}, {ListText(7, 1, 2, {"2"}, R"({"id":"301"})"), none, "disagrees"}},
+      {{ListText(8, 0, 2, {"1", "2"}), none, ""}, {ListText(8, 1, 2, {"2"}), none, "names member 2 twice"}},
+  };
+  for (const auto& flow : steps) {
+    FeedAssembler assembler;
+    for (const Step& step : flow) {
+      std::optional<FeedMessage> part = ParseFeedMessage(step.text, nullptr);
+      ASSERT_TRUE(part) << step.text;
+      std::string error = "not cleared";
+      std::optional<FeedList> whole = assembler.Add(part->list, &error);
+      std::optional<Ids> ids;
+      if (whole) {
+        ids.emplace();
+        for (const FeedMember& m : whole->members) ids->push_back(m.user.id);
+      }
+      EXPECT_EQ(ids, step.whole) << step.text;
+      if (step.error.empty()) {
+        EXPECT_EQ(error, "") << step.text;
+      } else {
+        EXPECT_NE(error.find(step.error), std::string::npos) << step.text << " -> " << error;
+      }
+    }
+  }
+}
+
+// Members are bounded over all the parts of a list too; after a connection
+// closes, a restarted plugin counts from 1 again.
+TEST(FeedAssembler, BoundedAndResetByTheOwner) {
+  FeedAssembler assembler;
+  std::vector<std::string> ids(kMaxFeedMembers / 2 + 1);
+  for (size_t i = 0; i < ids.size(); ++i) ids[i] = std::to_string(i);
+  FeedList part = ParseFeedMessage(ListText(9, 0, 3, {}), nullptr)->list;
+  for (int p = 0; p < 2; ++p) {
+    part.part = p;
+    part.members.clear();
+    for (const std::string& id : ids) {
+      FeedMember member;
+      member.user.id = std::wstring(1, static_cast<wchar_t>(L'a' + p)) + std::wstring(id.begin(), id.end());
+      part.members.push_back(member);
+    }
+    std::string error;
+    EXPECT_FALSE(assembler.Add(part, &error));
+    EXPECT_EQ(error.find("more than") != std::string::npos, p == 1) << error;
+  }
+  std::string error;
+  EXPECT_FALSE(assembler.Add(ParseFeedMessage(ListText(1, 0, 1, {"1"}), nullptr)->list, &error));
+  EXPECT_NE(error.find("stale"), std::string::npos);
+  assembler.Reset();
+  EXPECT_TRUE(assembler.Add(ParseFeedMessage(ListText(1, 0, 1, {"1"}), nullptr)->list, &error));
+}
