@@ -18,11 +18,9 @@ struct Hotkey {
   bool operator==(const Hotkey& other) const { return modifiers == other.modifiers && key == other.key; }
 };
 
-constexpr const wchar_t* kDefaultToggleHotkey = L"Ctrl+Shift+O";
-
 // Modifiers and one key joined by '+', case and spaces ignored. Nothing for
 // an empty text (no hotkey) or one that names no key, an unknown one, or a
 // bare key without Ctrl, Alt or Win (it would take that key from every game).
-std::optional<Hotkey> ParseHotkey(const std::wstring& text);
+std::optional<Hotkey> ParseHotkey(const std::string& text);
 // The canonical spelling ParseHotkey reads back; empty for no key.
-std::wstring FormatHotkey(const Hotkey& hotkey);
+std::string FormatHotkey(const Hotkey& hotkey);

@@ -7,20 +7,20 @@
 namespace {
 
 TEST(Hotkey, ParsesWhatUsersWrite) {
-  struct Case { const wchar_t* text; bool valid; uint32_t modifiers; uint32_t key; const wchar_t* canonical; };
+  struct Case { const char* text; bool valid; uint32_t modifiers; uint32_t key; const char* canonical; };
   const Case cases[] = {
-      {L"Ctrl+Shift+O", true, kHotkeyCtrl | kHotkeyShift, 'O', L"Ctrl+Shift+O"},
-      {L" shift + control + o ", true, kHotkeyCtrl | kHotkeyShift, 'O', L"Ctrl+Shift+O"},
-      {L"Alt+F12", true, kHotkeyAlt, 0x7B, L"Alt+F12"},
-      {L"Win+Alt+PageDown", true, kHotkeyAlt | kHotkeyWin, 0x22, L"Alt+Win+PageDown"},
-      {L"Ctrl+7", true, kHotkeyCtrl, '7', L"Ctrl+7"},
-      {L"", false, 0, 0, L""},              // no hotkey
-      {L"Shift+O", false, 0, 0, L""},       // would take a letter from every game
-      {L"O", false, 0, 0, L""},
-      {L"Ctrl+", false, 0, 0, L""},
-      {L"Ctrl+F25", false, 0, 0, L""},
-      {L"Hyper+O", false, 0, 0, L""},
-      {L"Ctrl+Oops", false, 0, 0, L""},
+      {"Ctrl+Shift+O", true, kHotkeyCtrl | kHotkeyShift, 'O', "Ctrl+Shift+O"},
+      {" shift + control + o ", true, kHotkeyCtrl | kHotkeyShift, 'O', "Ctrl+Shift+O"},
+      {"Alt+F12", true, kHotkeyAlt, 0x7B, "Alt+F12"},
+      {"Win+Alt+PageDown", true, kHotkeyAlt | kHotkeyWin, 0x22, "Alt+Win+PageDown"},
+      {"Ctrl+7", true, kHotkeyCtrl, '7', "Ctrl+7"},
+      {"", false, 0, 0, ""},              // no hotkey
+      {"Shift+O", false, 0, 0, ""},       // would take a letter from every game
+      {"O", false, 0, 0, ""},
+      {"Ctrl+", false, 0, 0, ""},
+      {"Ctrl+F25", false, 0, 0, ""},
+      {"Hyper+O", false, 0, 0, ""},
+      {"Ctrl+Oops", false, 0, 0, ""},
   };
   for (const Case& c : cases) {
     auto hotkey = ParseHotkey(c.text);
@@ -30,7 +30,7 @@ TEST(Hotkey, ParsesWhatUsersWrite) {
     EXPECT_EQ(hotkey->key, c.key) << c.text;
     EXPECT_EQ(FormatHotkey(*hotkey), c.canonical) << c.text;
   }
-  EXPECT_EQ(FormatHotkey({kHotkeyCtrl, 0xE7}), L"");  // a key without a name is not saved
+  EXPECT_EQ(FormatHotkey({kHotkeyCtrl, 0xE7}), "");  // a key without a name is not saved
 }
 
 TEST(FullscreenNotice, OncePerProgramInExclusiveFullscreen) {
