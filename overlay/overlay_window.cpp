@@ -31,12 +31,6 @@ BOOL CALLBACK AddMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
   return TRUE;
 }
 
-std::vector<DisplayMonitor> ListMonitors() {
-  std::vector<DisplayMonitor> monitors;
-  EnumDisplayMonitors(nullptr, nullptr, AddMonitorProc, reinterpret_cast<LPARAM>(&monitors));
-  return monitors;
-}
-
 bool KeyHeld(int key) { return (GetAsyncKeyState(key) & 0x8000) != 0; }
 
 void SetTakesMouse(HWND hwnd, bool takes) {
@@ -52,6 +46,12 @@ void SetTakesMouse(HWND hwnd, bool takes) {
 uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_config.notification_duration)); }
 
 }  // namespace
+
+std::vector<DisplayMonitor> ListMonitors() {
+  std::vector<DisplayMonitor> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, AddMonitorProc, reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
+}
 
 void LogOverlay(const std::wstring& text) { WriteLogLine(L"[Overlay] " + text); }
 
@@ -69,6 +69,7 @@ OverlayWindow::~OverlayWindow() {
 
 bool OverlayWindow::Create(HINSTANCE moduleInstance) {
   instance = moduleInstance;
+  configuredMonitor = g_config.monitor;
   PlaceOnMonitor();
 
   WNDCLASSEXW wc = {};
@@ -87,6 +88,10 @@ bool OverlayWindow::Create(HINSTANCE moduleInstance) {
 }
 
 void OverlayWindow::PlaceOnMonitor() {
+  if (g_config.monitor != configuredMonitor) {  // chosen anew in the settings
+    configuredMonitor = g_config.monitor;
+    followedMonitor.clear();
+  }
   std::vector<DisplayMonitor> monitors = ListMonitors();
   int chosen = ChooseMonitor(monitors, g_config.monitor, followedMonitor);
   if (chosen < 0) {
@@ -104,11 +109,6 @@ void OverlayWindow::PlaceOnMonitor() {
   Invalidate();  // every window moves with its next picture
   LogOverlay(L"Monitor " + MonitorLabel(monitors, chosen, L"primary") + L" at (" + std::to_wstring(x) + L", " +
              std::to_wstring(y) + L")");
-}
-
-void OverlayWindow::ChooseConfiguredMonitor() {
-  followedMonitor.clear();
-  PlaceOnMonitor();
 }
 
 // Render gives a pane's window its place and size with its first picture.

@@ -3,11 +3,15 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/config.h"
+#include "app/hotkey.h"
 #include "app/text.h"
 #include "app/work_loop.h"
+#include "overlay/overlay_window.h"
 #include "ui/settings_values.h"
 
 namespace {
@@ -87,15 +91,28 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextMaxNameLength, nullptr, 20, 613, 150, 20, kChild},
     {TRACKBAR_CLASSW, kIdMaxNameLength, kNoText, L"", 170, 613, 130, 30, kTrackbar},
     {L"STATIC", kIdMaxNameLengthValue, kNoText, L"", 310, 613, 50, 20, kChild},
-    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 658, 80, 30, kDefaultButton},
-    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 658, 80, 30, kPushButton},
+    // The member column's shape and place, and the show/hide hotkey.
+    {L"STATIC", 0, kTextAvatarSize, nullptr, 400, 20, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdAvatarSize, kNoText, L"", 550, 20, 130, 30, kTrackbar},
+    {L"STATIC", kIdAvatarSizeValue, kNoText, L"48px", 690, 20, 60, 20, kChild},
+    {L"STATIC", 0, kTextMemberLayout, nullptr, 400, 67, 150, 20, kChild},
+    {L"COMBOBOX", kIdMemberLayout, kNoText, L"", 550, 65, 190, 100, kDropDown},
+    {L"STATIC", 0, kTextMonitor, nullptr, 400, 107, 150, 20, kChild},
+    {L"COMBOBOX", kIdMonitor, kNoText, L"", 550, 105, 190, 150, kDropDown},
+    {L"STATIC", 0, kTextToggleHotkey, nullptr, 400, 147, 150, 20, kChild},
+    {HOTKEY_CLASSW, kIdToggleHotkey, kNoText, L"", 550, 145, 190, 24, kStop},
+    {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
+    {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
+    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
 
 const TextId kPositionItems[] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
                                  kTextBottomLeft, kTextTopCenter, kTextBottomCenter};
 const TextId kLanguageItems[] = {kTextLanguageAuto, kTextLanguageEnglish, kTextLanguageJapanese};
+const TextId kLayoutItems[] = {kTextLayoutVertical, kTextLayoutHorizontal};
+const char* const kLayoutValues[] = {"vertical", "horizontal"};
 
-enum class SliderKind { kOpacity, kFontSize, kNameLength };
+enum class SliderKind { kOpacity, kFontSize, kNameLength, kPixels };
 
 // A slider, the label beside it and the config value it edits.
 struct SliderBinding {
@@ -112,6 +129,7 @@ const SliderBinding kSliders[] = {
     {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
     {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, SliderKind::kFontSize},
     {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength},
+    {kIdAvatarSize, kIdAvatarSizeValue, 24, 128, 8, SliderKind::kPixels},
 };
 
 // The check boxes that map one to one onto a flag.
@@ -170,6 +188,10 @@ void CopyWindowSettings(const Config& from, Config& to) {
   for (const CheckBinding& check : kChecks) to.*check.field = from.*check.field;
   to.notification_position = from.notification_position;
   to.language = from.language;
+  to.avatar_size = from.avatar_size;
+  to.member_layout = from.member_layout;
+  to.monitor = from.monitor;
+  to.toggle_hotkey = from.toggle_hotkey;
 }
 
 // The overlay draws from g_config: the draft is shown there at once, and the
@@ -193,6 +215,7 @@ void ShowSliderValue(HWND window, const SliderBinding& binding, int value) {
     case SliderKind::kNameLength:
       label = SliderToNameLength(value) == 0 ? Text(kTextNoNameLimit) : std::to_wstring(value);
       break;
+    case SliderKind::kPixels: label = std::to_wstring(value) + L"px"; break;
   }
   SetDlgItemTextW(window, binding.labelId, label.c_str());
 }
@@ -203,6 +226,7 @@ int StoredSliderValue(Config& config, const SliderBinding& binding) {
     case SliderKind::kOpacity: return OpacityToSlider(*OpacityField(config, binding.sliderId));
     case SliderKind::kFontSize: return *FontSizeField(config, binding.sliderId);
     case SliderKind::kNameLength: return NameLengthToSlider(config.max_name_length);
+    case SliderKind::kPixels: return config.avatar_size;
   }
   return 0;
 }
@@ -217,6 +241,7 @@ void StoreSliderValue(HWND window, Config& config, const SliderBinding& binding)
     case SliderKind::kOpacity: *OpacityField(config, binding.sliderId) = SliderToOpacity(position); break;
     case SliderKind::kFontSize: *FontSizeField(config, binding.sliderId) = position; break;
     case SliderKind::kNameLength: config.max_name_length = SliderToNameLength(position); break;
+    case SliderKind::kPixels: config.avatar_size = position; break;
   }
 }
 
@@ -245,7 +270,38 @@ void CreateSettingsControls(HWND window) {
   }
   FillComboBox(window, kIdNotificationPosition, kPositionItems, std::size(kPositionItems));
   FillComboBox(window, kIdLanguage, kLanguageItems, std::size(kLanguageItems));
+  FillComboBox(window, kIdMemberLayout, kLayoutItems, std::size(kLayoutItems));
+  const std::vector<DisplayMonitor> monitors = ListMonitors();
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    const std::wstring label = MonitorLabel(monitors, static_cast<int>(i), Text(kTextPrimaryMonitor));
+    SendDlgItemMessageW(window, kIdMonitor, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+  }
   EnumChildWindows(window, SetChildFont, reinterpret_cast<LPARAM>(g_settings.font));
+}
+
+// The hotkey control's word: the key in the low byte, HOTKEYF_* above it.
+WPARAM ToHotkeyControl(const Hotkey& hotkey) {
+  BYTE flags = 0;
+  if (hotkey.modifiers & kHotkeyShift) flags |= HOTKEYF_SHIFT;
+  if (hotkey.modifiers & kHotkeyCtrl) flags |= HOTKEYF_CONTROL;
+  if (hotkey.modifiers & kHotkeyAlt) flags |= HOTKEYF_ALT;
+  return MAKEWORD(hotkey.key, flags);
+}
+
+// What the control holds, as config.json spells it ("" when cleared).
+std::string HotkeyControlText(HWND window) {
+  const WORD word = LOWORD(SendDlgItemMessageW(window, kIdToggleHotkey, HKM_GETHOTKEY, 0, 0));
+  const BYTE flags = HIBYTE(word);
+  Hotkey hotkey;
+  hotkey.key = LOBYTE(word);
+  if (flags & HOTKEYF_SHIFT) hotkey.modifiers |= kHotkeyShift;
+  if (flags & HOTKEYF_CONTROL) hotkey.modifiers |= kHotkeyCtrl;
+  if (flags & HOTKEYF_ALT) hotkey.modifiers |= kHotkeyAlt;
+  return hotkey.key ? FormatHotkey(hotkey) : std::string();
+}
+
+void ShowHotkeyNote(HWND window, bool held) {
+  SetDlgItemTextW(window, kIdHotkeyNote, held ? L"" : Text(kTextHotkeyHeldElsewhere));
 }
 
 void LoadSettingsToControls(HWND window, Config& settings) {
@@ -259,6 +315,11 @@ void LoadSettingsToControls(HWND window, Config& settings) {
   SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(settings.language), 0);
   for (const CheckBinding& check : kChecks)
     CheckDlgButton(window, check.id, settings.*check.field ? BST_CHECKED : BST_UNCHECKED);
+  SendDlgItemMessageW(window, kIdMemberLayout, CB_SETCURSEL, settings.member_layout == kLayoutValues[1] ? 1 : 0, 0);
+  SendDlgItemMessageW(window, kIdMonitor, CB_SETCURSEL, settings.monitor, 0);  // none when it is not there now
+  std::optional<Hotkey> hotkey = ParseHotkey(settings.toggle_hotkey);
+  SendDlgItemMessageW(window, kIdToggleHotkey, HKM_SETHOTKEY, hotkey ? ToHotkeyControl(*hotkey) : 0, 0);
+  ShowHotkeyNote(window, SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, 0, 0) != 0);
 }
 
 // The controls that are not sliders or colours, read into the draft.
@@ -269,13 +330,25 @@ void ReadChoices(HWND window, Config& settings) {
     settings.*check.field = IsDlgButtonChecked(window, check.id) == BST_CHECKED;
   int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
   settings.language = IndexToLanguage(language);
+  LRESULT layout = SendDlgItemMessageW(window, kIdMemberLayout, CB_GETCURSEL, 0, 0);
+  if (layout == 0 || layout == 1) settings.member_layout = kLayoutValues[layout];
+  LRESULT monitor = SendDlgItemMessageW(window, kIdMonitor, CB_GETCURSEL, 0, 0);
+  if (monitor != CB_ERR) settings.monitor = static_cast<int32_t>(monitor);
 }
 
+// A hotkey another program holds keeps the window open, naming the problem;
+// everything else is saved all the same.
 void Save(HWND window) {
   for (const SliderBinding& binding : kSliders) StoreSliderValue(window, g_settings.draft, binding);
   ReadChoices(window, g_settings.draft);
+  const std::string hotkey = HotkeyControlText(window);
+  const bool newHotkey = hotkey != g_settings.draft.toggle_hotkey;
+  g_settings.draft.toggle_hotkey = hotkey;
   PutInForce(g_settings.draft);
   SaveConfig(g_config, g_settings.configPath);
+  g_settings.before = g_config;  // saved: Cancel keeps it from now on
+  if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
+    return ShowHotkeyNote(window, false);
   DestroyWindow(window);
 }
 
@@ -387,7 +460,7 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
     SetForegroundWindow(g_settings.window);
     return;
   }
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
   InitCommonControlsEx(&controls);
   g_settings.configPath = configPath;
   g_settings.owner = owner;
@@ -404,7 +477,7 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   RegisterClassExW(&wc);  // already registered after the first opening
   // WS_EX_CONTROLPARENT: tabbing goes through the controls as in a dialog.
   HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Text(kTextSettingsTitle),
-                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 420, 765, owner, nullptr,
+                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 780, 765, owner, nullptr,
                                 instance, nullptr);
   if (!window) return;
   g_settings.window = window;
