@@ -101,7 +101,8 @@ void OverlayWindow::PlaceOnMonitor() {
   }
   const DisplayMonitor& monitor = monitors[static_cast<size_t>(chosen)];
   if (followedMonitor.empty() && chosen == g_config.monitor) followedMonitor = monitor.device;
-  if (x == monitor.left && y == monitor.top && width == monitor.Width() && height == monitor.Height()) return;
+  if (placed && x == monitor.left && y == monitor.top && width == monitor.Width() && height == monitor.Height()) return;
+  placed = true;
   x = monitor.left;
   y = monitor.top;
   width = monitor.Width();
@@ -235,6 +236,10 @@ bool OverlayWindow::Render() {
   if (!Created() || !visible) return false;
   Renderer& renderer = GetRenderer();
   renderer.settings = g_config;
+  // A column placed on a bigger monitor stays inside this one; the setting
+  // keeps its value for when that monitor returns.
+  renderer.settings.overlay_x = ClampColumnOffset(g_config.overlay_x, 0, width, g_config.avatar_size, g_config.margin);
+  renderer.settings.overlay_y = ClampColumnOffset(g_config.overlay_y, 0, height, g_config.avatar_size, g_config.margin);
   const Config& settings = renderer.settings;
   renderer.TrimCaches();
   uint32_t now = GetTickCount();

@@ -57,6 +57,7 @@ class OverlayWindow {
   // display changes, to which the overlay returns when it comes back.
   std::wstring followedMonitor;
   int configuredMonitor = 0;  // the setting followedMonitor belongs to
+  bool placed = false;        // on a monitor once, and so logged
   bool dragMode = false;
   bool dragging = false;
   POINT dragStartCursor = {0, 0};
