@@ -57,6 +57,8 @@ struct Config {
   std::wstring hidden_users;          // comma-separated user ids
   int32_t max_name_length = 0;        // user-perceived characters; 0: no limit, else 4 to 64
   std::string language;
+  std::string toggle_hotkey = "Ctrl+Shift+O";  // shows or hides the overlay; empty: none
+  std::string member_layout = "vertical";      // or "horizontal": a row, names under the tiles
 };
 
 extern Config g_config;

@@ -52,6 +52,8 @@ const ConfigKey kKeys[] = {
     {"hidden_users", &Config::hidden_users},
     {"max_name_length", &Config::max_name_length},
     {"border_opacity", &Config::border_opacity},
+    {"toggle_hotkey", &Config::toggle_hotkey},
+    {"member_layout", &Config::member_layout},
     {"client_secret", &Config::client_secret, true},
     {"overlay_position", &Config::overlay_position, true},
     {"notification_duration", &Config::notification_duration, true},

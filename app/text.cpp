@@ -81,6 +81,19 @@ const TextEntry kTexts[kTextCount] = {
      L"(client_secret にクライアントシークレットを)設定して、Voxmere を再起動してください。"},
     {L"Show Avatars", L"アバターを表示"},
     {L"Border Opacity:", L"枠線の不透明度:"},
+    {L"The overlay cannot show over a fullscreen game", L"全画面のゲームの上にはオーバーレイを表示できません"},
+    {L"%s runs in exclusive fullscreen, where Windows shows no other window above it. Choose its borderless "
+     L"(windowed fullscreen) mode to see Voxmere over it.",
+     L"%s は排他的フルスクリーンで動作しているため、Windows はその上にほかのウィンドウを表示しません。"
+     L"Voxmere を表示するには、ボーダーレス (ウィンドウ化フルスクリーン) モードを選んでください。"},
+    {L"Avatar Size:", L"アバターの大きさ:"},
+    {L"Member Layout:", L"メンバーの並び:"},
+    {L"Vertical", L"縦"},
+    {L"Horizontal", L"横"},
+    {L"Monitor:", L"モニター:"},
+    {L"primary", L"メイン"},
+    {L"Show/Hide Hotkey:", L"表示/非表示のホットキー:"},
+    {L"Held by another program", L"ほかのプログラムが使用中です"},
 };
 
 }  // namespace

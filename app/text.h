@@ -63,6 +63,16 @@ enum TextId : int {
   kTextClientIdRejectedBalloon,
   kTextShowAvatars,
   kTextBorderOpacity,
+  kTextFullscreenTitle,
+  kTextFullscreenBalloon,
+  kTextAvatarSize,
+  kTextMemberLayout,
+  kTextLayoutVertical,
+  kTextLayoutHorizontal,
+  kTextMonitor,
+  kTextPrimaryMonitor,
+  kTextToggleHotkey,
+  kTextHotkeyHeldElsewhere,
   kTextCount
 };
 

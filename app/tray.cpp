@@ -158,17 +158,18 @@ void ToggleMemberShown(UINT command) {
 
 void ShowConnectionState(RpcState state) {
   SetTip(Text(TipFor(state)));
-  const bool tell = state == RpcState::ClientIdRejected && !g_clientIdRejectionTold;
-  if (tell) {
-    g_clientIdRejectionTold = true;
-    g_trayIcon.uFlags |= NIF_INFO;
-    g_trayIcon.dwInfoFlags = NIIF_WARNING;
-    lstrcpynW(g_trayIcon.szInfoTitle, Text(kTextClientIdRejectedTitle), ARRAYSIZE(g_trayIcon.szInfoTitle));
-    lstrcpynW(g_trayIcon.szInfo, Text(kTextClientIdRejectedBalloon), ARRAYSIZE(g_trayIcon.szInfo));
-  }
+  Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon);
+  if (state != RpcState::ClientIdRejected || g_clientIdRejectionTold) return;
+  g_clientIdRejectionTold = true;
+  ShowTrayBalloon(Text(kTextClientIdRejectedTitle), Text(kTextClientIdRejectedBalloon));
+}
+
+void ShowTrayBalloon(const std::wstring& title, const std::wstring& text) {
+  g_trayIcon.uFlags |= NIF_INFO;
+  g_trayIcon.dwInfoFlags = NIIF_WARNING;
+  lstrcpynW(g_trayIcon.szInfoTitle, title.c_str(), ARRAYSIZE(g_trayIcon.szInfoTitle));
+  lstrcpynW(g_trayIcon.szInfo, text.c_str(), ARRAYSIZE(g_trayIcon.szInfo));
   const bool shown = Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon) != FALSE;
-  if (tell)
-    WriteLogLine(std::wstring(L"[Tray] ") + (shown ? L"Balloon shown: " : L"ERROR: Balloon not shown: ") +
-                 Text(kTextClientIdRejectedTitle));
   g_trayIcon.uFlags &= ~NIF_INFO;  // one balloon, not one per tooltip change
+  WriteLogLine(std::wstring(L"[Tray] ") + (shown ? L"Balloon shown: " : L"ERROR: Balloon not shown: ") + title);
 }

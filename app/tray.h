@@ -36,3 +36,5 @@ void ToggleMemberShown(UINT command);
 // The connection's state in the tooltip; the first time Discord rejects the
 // client id, a balloon also tells the user where to set it.
 void ShowConnectionState(RpcState state);
+// A warning balloon from the tray icon, and a log line saying whether it showed.
+void ShowTrayBalloon(const std::wstring& title, const std::wstring& text);

@@ -1,5 +1,7 @@
 #include "app/work_loop.h"
 
+#include <shellapi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -7,7 +9,11 @@
 
 #include "app/app.h"
 #include "app/config.h"
+#include "app/fullscreen_notice.h"
+#include "app/hotkey.h"
 #include "app/log.h"
+#include "app/text.h"
+#include "app/text_convert.h"
 #include "app/tray.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
@@ -25,6 +31,8 @@ constexpr uint32_t kNewsGapMs = 8;
 constexpr uint32_t kTopmostSafetyMs = 2000;
 // Without raw input the gesture is looked for at this pace instead.
 constexpr uint32_t kKeyPollMs = 100;
+constexpr int kToggleHotkeyId = 1;
+static_assert(kHotkeyAlt == MOD_ALT && kHotkeyCtrl == MOD_CONTROL && kHotkeyShift == MOD_SHIFT && kHotkeyWin == MOD_WIN);
 
 struct WorkLoop {
   uint32_t lastReconnect = 0;  // 0: a failed first connect is retried at once
@@ -35,6 +43,9 @@ struct WorkLoop {
   bool ctrlHeld = false;  // as raw input reported them
   bool altHeld = false;
   HWINEVENTHOOK foregroundHook = nullptr;
+  std::string hotkeyText;  // as configured when last applied
+  bool hotkeyHeld = false;
+  FullscreenNotices fullscreenNotices;
   std::atomic<bool> wakePosted{false};
 };
 
@@ -60,8 +71,38 @@ void ReassertTopmost(uint32_t now) {
   g_workLoop.lastTopmost = now;
 }
 
-void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {
+// The file name of the program that owns the window; empty when unknown.
+std::wstring ProgramOf(HWND window) {
+  DWORD processId = 0;
+  if (!window || !GetWindowThreadProcessId(window, &processId)) return {};
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (!process) return {};
+  wchar_t path[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  const bool read = QueryFullProcessImageNameW(process, 0, path, &size) != FALSE;
+  CloseHandle(process);
+  if (!read) return {};
+  const std::wstring full(path, size);
+  return full.substr(full.find_last_of(L"\\/") + 1);
+}
+
+// Windows draws no other window above a program in exclusive fullscreen: the
+// overlay cannot help that, only say so once per program.
+void TellOfExclusiveFullscreen(HWND foreground) {
+  QUERY_USER_NOTIFICATION_STATE state = QUNS_ACCEPTS_NOTIFICATIONS;
+  if (FAILED(SHQueryUserNotificationState(&state))) return;
+  const std::wstring program = ProgramOf(foreground);
+  if (!g_workLoop.fullscreenNotices.ShouldNotify(state, program)) return;
+  WriteLogLine(L"[Overlay] " + program + L" runs in exclusive fullscreen, where Windows shows no overlay; "
+               L"its borderless windowed mode would show it");
+  std::wstring text = Text(kTextFullscreenBalloon);
+  text.replace(text.find(L"%s"), 2, program);
+  ShowTrayBalloon(Text(kTextFullscreenTitle), text);
+}
+
+void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
   ReassertTopmost(GetTickCount());
+  TellOfExclusiveFullscreen(window);
 }
 
 // News are drawn at once, mid-animation too, so a card never waits for the
@@ -109,17 +150,52 @@ bool TrackModifierKeys(HRAWINPUT input) {
   }
 }
 
+// The show/hide hotkey as config.json spells it ("" for none), in place of
+// the one held so far; false, with a log line, when the text names no hotkey
+// or another program holds it (then none is held).
+bool ApplyToggleHotkey(const std::string& text) {
+  if (g_workLoop.hotkeyHeld) UnregisterHotKey(g_messageWindow, kToggleHotkeyId);
+  g_workLoop.hotkeyHeld = false;
+  g_workLoop.hotkeyText = text;
+  if (text.empty()) return true;
+  const std::wstring shown = Utf8ToWide(text);
+  std::optional<Hotkey> hotkey = ParseHotkey(text);
+  if (!hotkey) {
+    WriteLogLine(L"ERROR: toggle_hotkey \"" + shown + L"\" names no hotkey (for example Ctrl+Shift+O)");
+    return false;
+  }
+  g_workLoop.hotkeyHeld = RegisterHotKey(g_messageWindow, kToggleHotkeyId, hotkey->modifiers | MOD_NOREPEAT,
+                                         hotkey->key) != FALSE;
+  if (g_workLoop.hotkeyHeld)
+    WriteLogLine(L"Show/hide hotkey: " + shown);
+  else
+    WriteLogLine(L"ERROR: RegisterHotKey failed (" + std::to_wstring(GetLastError()) + L"): " + shown +
+                 L" is held by another program");
+  return g_workLoop.hotkeyHeld;
+}
+
+// Whether the configured hotkey is held (true when none is configured).
+bool ToggleHotkeyHeld() { return g_workLoop.hotkeyText.empty() || g_workLoop.hotkeyHeld; }
+
 // The work messages; true when handled.
 bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_APP_WAKE:
       // Cleared first: a push after this point posts again.
       g_workLoop.wakePosted = false;
-      if (wParam == kWakeRedraw && g_overlay) g_overlay->stateChanged = true;
+      if (wParam == kWakeRedraw && g_overlay) {
+        g_overlay->PlaceOnMonitor();  // the setting may name another one
+        g_overlay->stateChanged = true;
+      }
       RunDueWork();
       return true;
     case WM_TIMER:
       if (wParam != kWorkTimerId) return false;
+      RunDueWork();
+      return true;
+    case WM_HOTKEY:
+      if (wParam != kToggleHotkeyId || !g_overlay) return false;
+      g_overlay->Toggle();
       RunDueWork();
       return true;
     case WM_INPUT:
@@ -136,6 +212,10 @@ bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP_TOGGLE_HOTKEY) {
+    if (wParam == kApplyHotkey) ApplyToggleHotkey(g_config.toggle_hotkey);
+    return ToggleHotkeyHeld();
+  }
   if (HandleWorkMessage(message, wParam, lParam)) return 0;
   if (HandleTrayMessage(window, message, wParam, lParam)) {
     WakeWorkLoop();  // a shown overlay or a new connection wants its frame
@@ -167,9 +247,13 @@ void StartWorkSources() {
   if (!g_workLoop.foregroundHook)
     WriteLogLine(L"ERROR: SetWinEventHook failed (" + std::to_wstring(GetLastError()) +
                  L"), the overlay is kept on top every 2 s only");
+  ApplyToggleHotkey(g_config.toggle_hotkey);
 }
 
+
 void StopWorkSources() {
+  if (g_workLoop.hotkeyHeld) UnregisterHotKey(g_messageWindow, kToggleHotkeyId);
+  g_workLoop.hotkeyHeld = false;
   KillTimer(g_messageWindow, kWorkTimerId);
   if (g_workLoop.foregroundHook) UnhookWinEvent(g_workLoop.foregroundHook);
   g_workLoop.foregroundHook = nullptr;

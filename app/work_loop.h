@@ -12,9 +12,15 @@ constexpr UINT WM_APP_WAKE = WM_APP + 1;
 constexpr UINT_PTR kWorkTimerId = 1;
 // WM_APP_WAKE's wParam when what the overlay draws from has changed (settings).
 constexpr WPARAM kWakeRedraw = 1;
+// Sent by the settings window: wParam kApplyHotkey puts g_config's
+// toggle_hotkey in force first; the answer is 1 while the configured hotkey is
+// held (or none is configured), 0 when another program holds it.
+constexpr UINT WM_APP_TOGGLE_HOTKEY = WM_APP + 2;
+constexpr WPARAM kApplyHotkey = 1;
 
-// Raw keyboard input (for the Ctrl+Alt gesture) and the foreground hook (for
-// staying on top); needs g_messageWindow.
+// Raw keyboard input (for the Ctrl+Alt gesture), the foreground hook (for
+// staying on top and telling of exclusive fullscreen) and the show/hide
+// hotkey; needs g_messageWindow.
 void StartWorkSources();
 void StopWorkSources();
 // Any thread: the work is looked at again soon (one posted message at a time).

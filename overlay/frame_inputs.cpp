@@ -70,7 +70,7 @@ PixelRect TileRect(const TilePlace& tile, const VoiceUser& m, const Config& conf
   PixelRect rect = Box(tile.x, tile.y, tile.size, tile.size, kTileReach);
   const std::wstring& name = m.displayName.empty() ? m.username : m.displayName;
   if (config.show_names && !name.empty()) {
-    const PixelRect pill = PlaceLabel(tile, config.username_font_size, LabelText(m), textSize).pill;
+    const PixelRect pill = PlaceLabel(tile, config, LabelText(m), textSize).pill;
     rect = Enclose(rect, Box(pill.left, pill.top, pill.right - pill.left, pill.bottom - pill.top, kEdgeReach));
   }
   return rect;
@@ -166,12 +166,20 @@ PixelRect Overlap(const PixelRect& a, const PixelRect& b) {
   return r.Empty() ? PixelRect() : r;
 }
 
-size_t MembersOnScreen(size_t count, int32_t overlayY, int32_t avatarSize, int frameHeight) {
-  int64_t top = overlayY;
+bool IsRowLayout(const Config& config) { return config.member_layout == "horizontal"; }
+
+int MemberPitch(const Config& config) {
+  return (IsRowLayout(config) ? 2 * config.avatar_size : config.avatar_size) + kMemberColumnGap;
+}
+
+size_t MembersOnScreen(size_t count, const Config& config, int frameWidth, int frameHeight) {
+  const bool row = IsRowLayout(config);
+  int64_t start = row ? config.overlay_x : config.overlay_y;
+  const int64_t end = row ? frameWidth : frameHeight;
   size_t shown = 0;
-  while (shown < count && top <= frameHeight) {
+  while (shown < count && start <= end) {
     ++shown;
-    top += static_cast<int64_t>(avatarSize) + kMemberColumnGap;
+    start += MemberPitch(config);
   }
   return shown;
 }
@@ -181,21 +189,34 @@ TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, 
   int s = config.avatar_size;
   tile.scale = JoinScale(member, now);
   tile.size = static_cast<int>(static_cast<float>(s) * tile.scale);
-  int offset = (s - tile.size) / 2;
-  int64_t top = config.overlay_y + static_cast<int64_t>(slot) * (static_cast<int64_t>(s) + kMemberColumnGap);
-  tile.x = config.overlay_x + offset;
+  // A growing tile stays centred in its slot, which a row widens for the name.
+  const int64_t along = static_cast<int64_t>(slot) * MemberPitch(config);
+  const bool row = IsRowLayout(config);
+  const int64_t left = config.overlay_x + (row ? along + (MemberPitch(config) - kMemberColumnGap - s) / 2 : 0);
+  const int64_t top = config.overlay_y + (row ? 0 : along);
+  const int offset = (s - tile.size) / 2;
+  tile.x = static_cast<int>(left) + offset;
   tile.y = static_cast<int>(top) + offset;
   if (tile.size < 1) tile.size = 0;
   return tile;
 }
 
-LabelPlace PlaceLabel(const TilePlace& tile, int fontSize, const std::wstring& text, const TextSize& textSize) {
+LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::wstring& text, const TextSize& textSize) {
+  const int fontSize = config.username_font_size;
   LabelPlace label;
-  label.textX = tile.x + tile.size + 10;
-  label.textY = tile.y + tile.size / 2 - (2 * fontSize) / 3;  // the configured size, not the scaled one
   label.points = std::max(1.0f, static_cast<float>(fontSize) * tile.scale);
   label.text = textSize(text, label.points, true);
   const int w = static_cast<int>(label.text.width), h = static_cast<int>(label.text.height);
+  if (IsRowLayout(config)) {
+    // Under the full-size tile, whatever the entry animation's size.
+    const int full = config.avatar_size;
+    const int slotTop = tile.y - (full - tile.size) / 2;
+    label.textX = tile.x + tile.size / 2 - w / 2;
+    label.textY = slotTop + full + 8;
+  } else {
+    label.textX = tile.x + tile.size + 10;
+    label.textY = tile.y + tile.size / 2 - (2 * fontSize) / 3;  // the configured size, not the scaled one
+  }
   label.pill = {label.textX - 8, label.textY - 4, label.textX + w + 8, label.textY + h + 4};
   return label;
 }
@@ -211,7 +232,7 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   FrameSignature frame;
   frame.valid = true;
   frame.layout = SignLayout(config, view);
-  size_t members = MembersOnScreen(state.shown.size(), config.overlay_y, config.avatar_size, view.height);
+  size_t members = MembersOnScreen(state.shown.size(), config, view.width, view.height);
   for (size_t i = 0; i < members; ++i) {
     const VoiceUser& m = state.shown[i];
     frame.items.push_back(MemberItem(i, m, config, now, avatarShown(m.id, m.avatarHash), textSize));

@@ -106,8 +106,13 @@ PixelRect RoomOf(const FrameSignature& frame);
 // the window as it is. Empty when nothing is needed.
 PixelRect WindowPart(const PixelRect& current, const PixelRect& needed, const PixelRect& area);
 
-// How many members of the column have their slot start within the frame.
-size_t MembersOnScreen(size_t count, int32_t overlayY, int32_t avatarSize, int frameHeight);
+// member_layout "horizontal": the tiles in a row with the names under them;
+// anything else is the column with the names beside them.
+bool IsRowLayout(const Config& config);
+// From one full-size slot to the next: a row leaves each tile a name's room.
+int MemberPitch(const Config& config);
+// How many members have their slot start within the frame.
+size_t MembersOnScreen(size_t count, const Config& config, int frameWidth, int frameHeight);
 
 // Where a member's tile is drawn in its slot: a growing tile stays centred
 // in the full-size slot; size 0 draws nothing.
@@ -120,8 +125,9 @@ struct TilePlace {
 TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, uint32_t now);
 // The label as drawn: the shown name, " [BOT]" appended for a bot.
 std::wstring LabelText(const VoiceUser& member);
-// A name label beside its tile, as drawing and the redraw rectangles take it:
-// the text's origin, size and extent, and the rounded pill behind it.
+// A name label beside its tile (under it in a row), as drawing and the
+// redraw rectangles take it: the text's origin, size and extent, and the
+// rounded pill behind it.
 struct LabelPlace {
   int textX = 0;
   int textY = 0;
@@ -129,4 +135,4 @@ struct LabelPlace {
   TextExtent text;
   PixelRect pill;
 };
-LabelPlace PlaceLabel(const TilePlace& tile, int fontSize, const std::wstring& text, const TextSize& textSize);
+LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::wstring& text, const TextSize& textSize);

@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "overlay/monitor_choice.h"
 #include "overlay/notification_card.h"
 #include "overlay/renderer.h"
 
@@ -19,25 +20,14 @@ constexpr DWORD kRenderLogIntervalMs = 1000;
 
 DWORD g_lastRenderLogTick = 0;
 
-struct MonitorSearch {
-  int wanted = 0;
-  int index = 0;
-  RECT rect = {0, 0, 0, 0};
-  bool found = false;
-};
-
-BOOL CALLBACK FindMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM record) {
-  auto* search = reinterpret_cast<MonitorSearch*>(record);
-  if (search->index == search->wanted) {
-    MONITORINFO info = {};
-    info.cbSize = sizeof(info);
-    if (GetMonitorInfoW(monitor, &info)) {
-      search->rect = info.rcMonitor;
-      search->found = true;
-      return FALSE;
-    }
+BOOL CALLBACK AddMonitorProc(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
+  MONITORINFOEXW info = {};
+  info.cbSize = sizeof(info);
+  if (GetMonitorInfoW(monitor, &info)) {
+    const RECT& r = info.rcMonitor;
+    reinterpret_cast<std::vector<DisplayMonitor>*>(list)->push_back(
+        {r.left, r.top, r.right, r.bottom, (info.dwFlags & MONITORINFOF_PRIMARY) != 0, info.szDevice});
   }
-  ++search->index;
   return TRUE;
 }
 
@@ -57,6 +47,12 @@ uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_config.no
 
 }  // namespace
 
+std::vector<DisplayMonitor> ListMonitors() {
+  std::vector<DisplayMonitor> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, AddMonitorProc, reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
+}
+
 void LogOverlay(const std::wstring& text) { WriteLogLine(L"[Overlay] " + text); }
 
 OverlayWindow::OverlayWindow()
@@ -73,20 +69,8 @@ OverlayWindow::~OverlayWindow() {
 
 bool OverlayWindow::Create(HINSTANCE moduleInstance) {
   instance = moduleInstance;
-  MonitorSearch search;
-  search.wanted = g_config.monitor;
-  EnumDisplayMonitors(nullptr, nullptr, FindMonitorProc, reinterpret_cast<LPARAM>(&search));
-  if (search.found) {
-    x = search.rect.left;
-    y = search.rect.top;
-    width = search.rect.right - search.rect.left;
-    height = search.rect.bottom - search.rect.top;
-  } else {
-    x = 0;
-    y = 0;
-    width = GetSystemMetrics(SM_CXSCREEN);
-    height = GetSystemMetrics(SM_CYSCREEN);
-  }
+  configuredMonitor = g_config.monitor;
+  PlaceOnMonitor();
 
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
@@ -101,6 +85,33 @@ bool OverlayWindow::Create(HINSTANCE moduleInstance) {
     if (!AddPane()) return false;
   Show();
   return true;
+}
+
+void OverlayWindow::PlaceOnMonitor() {
+  // The settings window's draft too: a monitor chosen there shows at once.
+  const int configured = DrawnConfig().monitor;
+  if (configured != configuredMonitor) {
+    configuredMonitor = configured;
+    followedMonitor.clear();
+  }
+  std::vector<DisplayMonitor> monitors = ListMonitors();
+  int chosen = ChooseMonitor(monitors, configured, followedMonitor);
+  if (chosen < 0) {
+    LogOverlay(L"ERROR: no monitor found, the overlay covers the primary screen");
+    monitors = {{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), true, L""}};
+    chosen = 0;
+  }
+  const DisplayMonitor& monitor = monitors[static_cast<size_t>(chosen)];
+  if (followedMonitor.empty() && chosen == configured) followedMonitor = monitor.device;
+  if (placed && x == monitor.left && y == monitor.top && width == monitor.Width() && height == monitor.Height()) return;
+  placed = true;
+  x = monitor.left;
+  y = monitor.top;
+  width = monitor.Width();
+  height = monitor.Height();
+  Invalidate();  // every window moves with its next picture
+  LogOverlay(L"Monitor " + MonitorLabel(monitors, chosen, L"primary") + L" at (" + std::to_wstring(x) + L", " +
+             std::to_wstring(y) + L")");
 }
 
 // Render gives a pane's window its place and size with its first picture.
@@ -227,6 +238,11 @@ bool OverlayWindow::Render() {
   if (!Created() || !visible) return false;
   Renderer& renderer = GetRenderer();
   renderer.settings = DrawnConfig();
+  // A column placed on a bigger monitor stays inside this one; the setting
+  // keeps its value for when that monitor returns.
+  Config& drawn = renderer.settings;
+  drawn.overlay_x = ClampColumnOffset(drawn.overlay_x, 0, width, drawn.avatar_size, drawn.margin);
+  drawn.overlay_y = ClampColumnOffset(drawn.overlay_y, 0, height, drawn.avatar_size, drawn.margin);
   const Config& settings = renderer.settings;
   renderer.TrimCaches();
   uint32_t now = GetTickCount();
@@ -436,6 +452,10 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LBUTTONUP:
       if (overlay && overlay->dragging) overlay->EndDrag();
       return 0;
+    case WM_DISPLAYCHANGE:
+      // Every pane hears it; the member window answers for all of them.
+      if (overlay && window == overlay->MemberWindow()) overlay->PlaceOnMonitor();
+      break;
     default:
       break;
   }

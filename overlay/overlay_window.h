@@ -15,6 +15,7 @@
 
 #include "overlay/frame_buffer.h"
 #include "overlay/frame_inputs.h"
+#include "overlay/monitor_choice.h"
 #include "overlay/overlay_notification.h"
 #include "overlay/overlay_state.h"
 #include "rpc/voice_user.h"
@@ -52,6 +53,11 @@ class OverlayWindow {
   int y = 0;
   int width = 0;   // primary screen until Create picks the monitor
   int height = 0;
+  // The device of the configured monitor once it was found: followed across
+  // display changes, to which the overlay returns when it comes back.
+  std::wstring followedMonitor;
+  int configuredMonitor = 0;  // the setting followedMonitor belongs to
+  bool placed = false;        // on a monitor once, and so logged
   bool dragMode = false;
   bool dragging = false;
   POINT dragStartCursor = {0, 0};
@@ -72,6 +78,9 @@ class OverlayWindow {
   bool Created() const { return !panes.empty() && panes[0].hwnd != nullptr; }
   // The first member's: it takes the mouse capture of a drag.
   HWND MemberWindow() const { return Created() ? panes[0].hwnd : nullptr; }
+  // Covers the monitor the configuration and the displays of the moment
+  // choose: on WM_DISPLAYCHANGE and whenever the settings change.
+  void PlaceOnMonitor();
   void Show();
   void Toggle();
   // Back above any window that made itself topmost since.
@@ -120,3 +129,7 @@ extern OverlayWindow* g_wndProcOverlay;
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 void LogOverlay(const std::wstring& text);
+
+// The system's monitors in its enumeration order, which config.json's
+// monitor number counts.
+std::vector<DisplayMonitor> ListMonitors();

@@ -105,7 +105,7 @@ void DrawLabel(const Tile& t, float scale) {
   auto measure = [](const std::wstring& content, float points, bool bold) {
     return GetRenderer().MeasureText(content, points, bold);
   };
-  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings().username_font_size, text, measure);
+  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings(), text, measure);
   if (label.text.width <= 0.0f) return;
   const PixelRect& pill = label.pill;
   const auto pillHeight = static_cast<float>(pill.bottom - pill.top);
@@ -184,9 +184,9 @@ void Renderer::BeginPartialFrame(const PixelRect& dirty) {
 }
 
 void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
-  size_t shown = MembersOnScreen(users.size(), Settings().overlay_y, Settings().avatar_size,
+  size_t shown = MembersOnScreen(users.size(), Settings(), frame->originX + static_cast<int>(frame->width),
                                  frame->originY + static_cast<int>(frame->height));
-  for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is below the screen
+  for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is off the screen
 }
 
 void Renderer::DrawMember(size_t slot, const VoiceUser& member, uint32_t now) {

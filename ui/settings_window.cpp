@@ -3,11 +3,15 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/config.h"
+#include "app/hotkey.h"
 #include "app/text.h"
 #include "app/work_loop.h"
+#include "overlay/overlay_window.h"
 #include "ui/settings_values.h"
 
 namespace {
@@ -87,15 +91,28 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextMaxNameLength, nullptr, 20, 613, 150, 20, kChild},
     {TRACKBAR_CLASSW, kIdMaxNameLength, kNoText, L"", 170, 613, 130, 30, kTrackbar},
     {L"STATIC", kIdMaxNameLengthValue, kNoText, L"", 310, 613, 50, 20, kChild},
-    {L"BUTTON", kIdSave, kTextSave, nullptr, 100, 658, 80, 30, kDefaultButton},
-    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 200, 658, 80, 30, kPushButton},
+    // The member column's shape and place, and the show/hide hotkey.
+    {L"STATIC", 0, kTextAvatarSize, nullptr, 400, 20, 150, 20, kChild},
+    {TRACKBAR_CLASSW, kIdAvatarSize, kNoText, L"", 550, 20, 130, 30, kTrackbar},
+    {L"STATIC", kIdAvatarSizeValue, kNoText, L"48px", 690, 20, 60, 20, kChild},
+    {L"STATIC", 0, kTextMemberLayout, nullptr, 400, 67, 150, 20, kChild},
+    {L"COMBOBOX", kIdMemberLayout, kNoText, L"", 550, 65, 190, 100, kDropDown},
+    {L"STATIC", 0, kTextMonitor, nullptr, 400, 107, 150, 20, kChild},
+    {L"COMBOBOX", kIdMonitor, kNoText, L"", 550, 105, 190, 150, kDropDown},
+    {L"STATIC", 0, kTextToggleHotkey, nullptr, 400, 147, 150, 20, kChild},
+    {HOTKEY_CLASSW, kIdToggleHotkey, kNoText, L"", 550, 145, 190, 24, kStop},
+    {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
+    {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
+    {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
 
 const TextId kPositionItems[] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
                                  kTextBottomLeft, kTextTopCenter, kTextBottomCenter};
 const TextId kLanguageItems[] = {kTextLanguageAuto, kTextLanguageEnglish, kTextLanguageJapanese};
+const TextId kLayoutItems[] = {kTextLayoutVertical, kTextLayoutHorizontal};
+const char* const kLayoutValues[] = {"vertical", "horizontal"};
 
-enum class SliderKind { kOpacity, kFontSize, kNameLength };
+enum class SliderKind { kOpacity, kFontSize, kNameLength, kPixels };
 
 // A slider, the label beside it and the config value it edits (an opacity
 // is a float, the others whole numbers).
@@ -118,6 +135,7 @@ const SliderBinding kSliders[] = {
      &Config::notification_font_size},
     {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength, nullptr,
      &Config::max_name_length},
+    {kIdAvatarSize, kIdAvatarSizeValue, 24, 128, 8, SliderKind::kPixels, nullptr, &Config::avatar_size},
 };
 
 // A control that maps one to one onto a field: a check box onto a flag, a
@@ -159,6 +177,9 @@ void CopyWindowSettings(const Config& from, Config& to) {
   for (const auto& check : kChecks) to.*check.field = from.*check.field;
   to.notification_position = from.notification_position;
   to.language = from.language;
+  to.member_layout = from.member_layout;
+  to.monitor = from.monitor;
+  to.toggle_hotkey = from.toggle_hotkey;
 }
 
 // The overlay's owner draws the draft, or what is in force once it is gone.
@@ -178,6 +199,7 @@ void ShowSliderValue(HWND window, const SliderBinding& binding, int value) {
     case SliderKind::kNameLength:
       label = SliderToNameLength(value) == 0 ? Text(kTextNoNameLimit) : std::to_wstring(value);
       break;
+    case SliderKind::kPixels: label = std::to_wstring(value) + L"px"; break;
   }
   SetDlgItemTextW(window, binding.labelId, label.c_str());
 }
@@ -186,7 +208,8 @@ void ShowSliderValue(HWND window, const SliderBinding& binding, int value) {
 int StoredSliderValue(const Config& config, const SliderBinding& binding) {
   switch (binding.kind) {
     case SliderKind::kOpacity: return OpacityToSlider(config.*binding.opacity);
-    case SliderKind::kFontSize: return config.*binding.number;
+    case SliderKind::kFontSize:
+    case SliderKind::kPixels: return config.*binding.number;
     case SliderKind::kNameLength: return NameLengthToSlider(config.*binding.number);
   }
   return 0;
@@ -200,7 +223,8 @@ void StoreSliderValue(HWND window, Config& config, const SliderBinding& binding)
   int position = SliderPosition(window, binding.sliderId);
   switch (binding.kind) {
     case SliderKind::kOpacity: config.*binding.opacity = SliderToOpacity(position); break;
-    case SliderKind::kFontSize: config.*binding.number = position; break;
+    case SliderKind::kFontSize:
+    case SliderKind::kPixels: config.*binding.number = position; break;
     case SliderKind::kNameLength: config.*binding.number = SliderToNameLength(position); break;
   }
 }
@@ -230,7 +254,38 @@ void CreateSettingsControls(HWND window) {
   }
   FillComboBox(window, kIdNotificationPosition, kPositionItems, std::size(kPositionItems));
   FillComboBox(window, kIdLanguage, kLanguageItems, std::size(kLanguageItems));
+  FillComboBox(window, kIdMemberLayout, kLayoutItems, std::size(kLayoutItems));
+  const std::vector<DisplayMonitor> monitors = ListMonitors();
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    const std::wstring label = MonitorLabel(monitors, static_cast<int>(i), Text(kTextPrimaryMonitor));
+    SendDlgItemMessageW(window, kIdMonitor, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+  }
   EnumChildWindows(window, SetChildFont, reinterpret_cast<LPARAM>(g_settings.font));
+}
+
+// The hotkey control's word: the key in the low byte, HOTKEYF_* above it.
+WPARAM ToHotkeyControl(const Hotkey& hotkey) {
+  BYTE flags = 0;
+  if (hotkey.modifiers & kHotkeyShift) flags |= HOTKEYF_SHIFT;
+  if (hotkey.modifiers & kHotkeyCtrl) flags |= HOTKEYF_CONTROL;
+  if (hotkey.modifiers & kHotkeyAlt) flags |= HOTKEYF_ALT;
+  return MAKEWORD(hotkey.key, flags);
+}
+
+// What the control holds, as config.json spells it ("" when cleared).
+std::string HotkeyControlText(HWND window) {
+  const WORD word = LOWORD(SendDlgItemMessageW(window, kIdToggleHotkey, HKM_GETHOTKEY, 0, 0));
+  const BYTE flags = HIBYTE(word);
+  Hotkey hotkey;
+  hotkey.key = LOBYTE(word);
+  if (flags & HOTKEYF_SHIFT) hotkey.modifiers |= kHotkeyShift;
+  if (flags & HOTKEYF_CONTROL) hotkey.modifiers |= kHotkeyCtrl;
+  if (flags & HOTKEYF_ALT) hotkey.modifiers |= kHotkeyAlt;
+  return hotkey.key ? FormatHotkey(hotkey) : std::string();
+}
+
+void ShowHotkeyNote(HWND window, bool held) {
+  SetDlgItemTextW(window, kIdHotkeyNote, held ? L"" : Text(kTextHotkeyHeldElsewhere));
 }
 
 void LoadSettingsToControls(HWND window, const Config& settings) {
@@ -244,6 +299,11 @@ void LoadSettingsToControls(HWND window, const Config& settings) {
   SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(settings.language), 0);
   for (const auto& check : kChecks)
     CheckDlgButton(window, check.id, settings.*check.field ? BST_CHECKED : BST_UNCHECKED);
+  SendDlgItemMessageW(window, kIdMemberLayout, CB_SETCURSEL, settings.member_layout == kLayoutValues[1] ? 1 : 0, 0);
+  SendDlgItemMessageW(window, kIdMonitor, CB_SETCURSEL, settings.monitor, 0);  // none when it is not there now
+  std::optional<Hotkey> hotkey = ParseHotkey(settings.toggle_hotkey);
+  SendDlgItemMessageW(window, kIdToggleHotkey, HKM_SETHOTKEY, hotkey ? ToHotkeyControl(*hotkey) : 0, 0);
+  ShowHotkeyNote(window, SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, 0, 0) != 0);
 }
 
 // The controls that are not sliders or colours, read into the draft.
@@ -254,13 +314,24 @@ void ReadChoices(HWND window, Config& settings) {
     settings.*check.field = IsDlgButtonChecked(window, check.id) == BST_CHECKED;
   int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
   settings.language = IndexToLanguage(language);
+  LRESULT layout = SendDlgItemMessageW(window, kIdMemberLayout, CB_GETCURSEL, 0, 0);
+  if (layout == 0 || layout == 1) settings.member_layout = kLayoutValues[layout];
+  LRESULT monitor = SendDlgItemMessageW(window, kIdMonitor, CB_GETCURSEL, 0, 0);
+  if (monitor != CB_ERR) settings.monitor = static_cast<int32_t>(monitor);
 }
 
+// A hotkey another program holds keeps the window open, naming the problem;
+// everything else is saved all the same.
 void Save(HWND window) {
   for (const SliderBinding& binding : kSliders) StoreSliderValue(window, g_settings.draft, binding);
   ReadChoices(window, g_settings.draft);
+  const std::string hotkey = HotkeyControlText(window);
+  const bool newHotkey = hotkey != g_settings.draft.toggle_hotkey;
+  g_settings.draft.toggle_hotkey = hotkey;
   CopyWindowSettings(g_settings.draft, g_config);
   SaveConfig(g_config, g_settings.configPath);
+  if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
+    return ShowHotkeyNote(window, false);
   DestroyWindow(window);
 }
 
@@ -365,7 +436,7 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
     SetForegroundWindow(g_settings.window);
     return;
   }
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
   InitCommonControlsEx(&controls);
   g_settings.configPath = configPath;
   g_settings.owner = owner;
@@ -383,7 +454,7 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   RegisterClassExW(&wc);  // already registered after the first opening
   // WS_EX_CONTROLPARENT: tabbing goes through the controls as in a dialog.
   HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Text(kTextSettingsTitle),
-                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 420, 765, owner, nullptr,
+                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 780, 765, owner, nullptr,
                                 instance, nullptr);
   if (!window) return;
   g_settings.window = window;

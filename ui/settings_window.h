@@ -36,6 +36,12 @@ enum SettingsControlId : int {
   kIdShowAvatars = 1024,
   kIdBorderOpacity = 1025,
   kIdBorderOpacityValue = 1026,
+  kIdAvatarSize = 1027,
+  kIdAvatarSizeValue = 1028,
+  kIdMemberLayout = 1029,
+  kIdMonitor = 1030,
+  kIdToggleHotkey = 1031,
+  kIdHotkeyNote = 1032,
 };
 
 // Saves to config.json beside the executable.

@@ -5,6 +5,8 @@
 // restarts, a queued handshake) costs the user one dialog.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -263,6 +265,19 @@ bool BobRingedRed() {
   return GetRValue(pixel) > 120 && GetGValue(pixel) < 60;
 }
 
+size_t VisibleOverlayWindows(DWORD processId) {
+  size_t visible = 0;
+  DWORD owner = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VoxmereClass", nullptr));)
+    visible += GetWindowThreadProcessId(w, &owner) && owner == processId && IsWindowVisible(w);
+  return visible;
+}
+
+void PressChord(std::initializer_list<WORD> keys) {
+  SendKeys(keys, 0);
+  SendKeys(keys, KEYEVENTF_KEYUP);
+}
+
 // The settings window as a keyboard user meets it, keys sent through
 // Voxmere.exe's own message loop: Tab moves the focus, Esc cancels and
 // writes nothing, a cancelled slider stays out of a later save, Enter saves a
@@ -325,6 +340,42 @@ TEST(AppE2eTest, SettingsWindowWorksFromTheKeyboard) {
   EXPECT_EQ(saved.pip_window_title, config.pip_window_title);
   EXPECT_FLOAT_EQ(saved.inactive_opacity, config.inactive_opacity);
   EXPECT_EQ(saved.speaking_color, config.speaking_color);
+
+  // The show/hide hotkey, pressed as a user presses it, with a card shown.
+  const DWORD id = voxmere.Process().Id();
+  ASSERT_TRUE(SendPipeNotification(R"({"displayName":"Hotkey","content":"hide me"})"));
+  ASSERT_TRUE(WaitFor([&] { return VisibleOverlayWindows(id) >= 3; }, 10000)) << "no card beside the two tiles";
+  PressChord({VK_CONTROL, VK_SHIFT, 'O'});
+  EXPECT_TRUE(WaitFor([&] { return VisibleOverlayWindows(id) == 0; }, 5000)) << "Ctrl+Shift+O hid nothing";
+  PressChord({VK_CONTROL, VK_SHIFT, 'O'});
+  EXPECT_TRUE(WaitFor([&] { return VisibleOverlayWindows(id) >= 3; }, 5000)) << "Ctrl+Shift+O did not show it again";
+  // Another hotkey saved in the settings works at once; the old one no longer does.
+  settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr);
+  SendDlgItemMessageW(settings, kIdToggleHotkey, HKM_SETHOTKEY, MAKEWORD('P', HOTKEYF_CONTROL | HOTKEYF_SHIFT), 0);
+  Press(VK_RETURN);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000));
+  EXPECT_EQ(voxmere.Log("Show/hide hotkey: Ctrl+Shift+P").size(), 1u);
+  PressChord({VK_CONTROL, VK_SHIFT, 'O'});
+  Sleep(500);
+  EXPECT_GE(VisibleOverlayWindows(id), 3u) << "the old hotkey still works";
+  PressChord({VK_CONTROL, VK_SHIFT, 'P'});
+  EXPECT_TRUE(WaitFor([&] { return VisibleOverlayWindows(id) == 0; }, 5000)) << "the new hotkey does nothing";
+  PressChord({VK_CONTROL, VK_SHIFT, 'P'});
+  ASSERT_TRUE(WaitFor([&] { return VisibleOverlayWindows(id) >= 3; }, 5000));
+  // One that another program holds is named in the window, which stays open.
+  ASSERT_TRUE(RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_SHIFT, 'L'));
+  settings = OpenSettings(voxmere);
+  ASSERT_NE(settings, nullptr);
+  SendDlgItemMessageW(settings, kIdToggleHotkey, HKM_SETHOTKEY, MAKEWORD('L', HOTKEYF_CONTROL | HOTKEYF_SHIFT), 0);
+  Press(VK_RETURN);
+  EXPECT_TRUE(voxmere.WaitLogged("Ctrl+Shift+L is held by another program", 1, 5000));
+  wchar_t note[128] = {};
+  EXPECT_TRUE(WaitFor([&] { return GetDlgItemTextW(settings, kIdHotkeyNote, note, 128) > 0; }, 5000));
+  EXPECT_TRUE(IsWindow(settings));
+  Press(VK_ESCAPE);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(settings); }, 10000));
+  UnregisterHotKey(nullptr, 7);
   EXPECT_EQ(voxmere.Exit(), 0);
 }
 

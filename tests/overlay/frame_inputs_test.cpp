@@ -85,6 +85,8 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
       {"new capture of a shown picture",
        [](Scene& s) { s.view.pipShown = true, s.view.pipGeneration = 2; }, kItemsOnly, {kPip}},
       {"overlay_x moves the column", [](Scene& s) { s.config.overlay_x = 21; }, kWhole, {}},
+      {"a row instead of the column", [](Scene& s) { s.config.member_layout = "horizontal"; }, kWhole, {}},
+      {"another avatar size", [](Scene& s) { s.config.avatar_size = 64; }, kWhole, {}},
       {"drag mode", [](Scene& s) { s.view.dragMode = true; }, kWhole, {}},
       {"later tick, nothing animating", [](Scene& s) { s.now += 5000; }, kNothing, {}},
       {"entry animation over, not yet ended by Update", [](Scene& s) { s.state.shown[0].joinTick = kNow - 600; },
@@ -120,6 +122,45 @@ TEST(DirtyRect, StartsWholeCoversTheLabelAndSkipsMembersOffScreen) {
   after.state.shown[1].speaking = false;
   after.state.shown[2].speaking = true;
   EXPECT_TRUE(DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, 100}).Empty());
+}
+
+// Tiles and their labels in the column and in a row, where the names sit
+// centred under the tiles and each slot leaves a name's room.
+TEST(MemberLayout, TilesAndLabelsInColumnAndRow) {
+  struct Row { const char* layout; int size; size_t slot; int x, y, textX, textY; };
+  const Row rows[] = {
+      {"vertical", 48, 2, 20, 132, 78, 148},
+      {"vertical", 32, 1, 20, 60, 62, 68},
+      {"horizontal", 48, 2, 252, 20, 258, 76},
+      {"horizontal", 64, 1, 188, 20, 202, 92},
+      {"diagonal", 48, 1, 20, 76, 78, 92},  // an unknown layout is the column
+  };
+  auto text = [](const std::wstring& s, float points, bool) { return TextExtent{s.size() * points * 0.6f, points * 1.5f}; };
+  VoiceUser member;
+  member.username = L"user1";  // 36 pixels wide at 12 points
+  for (const Row& r : rows) {
+    Config config;
+    config.member_layout = r.layout;
+    config.avatar_size = r.size;
+    const TilePlace tile = PlaceTile(r.slot, member, config, kNow);
+    const LabelPlace label = PlaceLabel(tile, config, LabelText(member), text);
+    EXPECT_EQ(tile.x, r.x) << r.layout << r.size;
+    EXPECT_EQ(tile.y, r.y) << r.layout << r.size;
+    EXPECT_EQ(tile.size, r.size) << r.layout << r.size;
+    EXPECT_EQ(label.textX, r.textX) << r.layout << r.size;
+    EXPECT_EQ(label.textY, r.textY) << r.layout << r.size;
+  }
+  // A growing tile's name stays where the full-size tile puts it.
+  Config row;
+  row.member_layout = "horizontal";
+  VoiceUser joining = member;
+  joining.joinTick = kNow - 100;
+  const TilePlace small = PlaceTile(0, joining, row, kNow);
+  ASSERT_LT(small.size, row.avatar_size);
+  EXPECT_EQ(PlaceLabel(small, row, LabelText(joining), text).textY, 20 + 48 + 8);
+  // A row counts the slots that start within the frame's width, not its height.
+  EXPECT_EQ(MembersOnScreen(5, row, 300, 100), 3u);
+  EXPECT_EQ(MembersOnScreen(5, Config(), 300, 100), 2u);
 }
 
 // Each kind's window is kept while it holds what it must, else placed anew

@@ -123,6 +123,25 @@ TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
   EXPECT_GT(Count(kX + kSize, kY, 400, kY + kSize, Drawn), 100) << "no name beside it";
 }
 
+// A row: tiles side by side, each slot two tiles wide, names centred under
+// them; a bigger avatar size grows the tiles and their pitch alike.
+TEST_F(RenderTest, RowLayoutPutsNamesUnderTilesAtAnyAvatarSize) {
+  g_config.member_layout = "horizontal";
+  for (int size : {48, 64}) {
+    SCOPED_TRACE(size);
+    g_config.avatar_size = size;
+    const int pitch = 2 * size + 8, tileLeft = kX + (pitch - 8 - size) / 2;
+    Frame(600, 300), GetRenderer().DrawMembers({Member(L"43"), Member(L"44")}, 1000);
+    for (int slot = 0; slot < 2; ++slot) {
+      const int left = tileLeft + slot * pitch;
+      EXPECT_GT(Count(left, kY, left + size, kY + size, Drawn), size * size / 2) << "tile " << slot;
+      EXPECT_GT(Count(left - 20, kY + size + 4, left + size + 20, kY + size + 40, Drawn), 50) << "name " << slot;
+    }
+    EXPECT_EQ(Count(kX, kY + size + 45, 600, 300, Drawn), 0) << "nothing below the names";
+    EXPECT_EQ(Count(tileLeft + size + 12, kY, tileLeft + pitch - 12, kY + size, Drawn), 0) << "the gap between the tiles' halos";
+  }
+}
+
 TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
   VoiceUser member = Member(L"42");
   member.avatarHash = L"abc";

@@ -89,3 +89,26 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
 }
 
 }  // namespace
+
+// A configured monitor that is not there gives the primary one; a column
+// placed on a bigger monitor is drawn inside this one, its setting kept; a
+// display change that changes nothing moves nothing.
+TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) {
+  g_config = Config();
+  g_config.monitor = 3;
+  g_config.overlay_x = 5000;
+  g_config.overlay_y = 3000;
+  OverlayWindow overlay;
+  ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
+  EXPECT_EQ(overlay.width, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(overlay.height, GetSystemMetrics(SM_CYSCREEN));
+  overlay.state.shown.resize(1);
+  overlay.Render();
+  RECT tile = {};
+  ASSERT_TRUE(IsWindowVisible(overlay.MemberWindow()) && GetWindowRect(overlay.MemberWindow(), &tile));
+  EXPECT_TRUE(tile.left >= 0 && tile.top >= 0 && tile.right <= overlay.width && tile.bottom <= overlay.height)
+      << tile.left << "," << tile.top << " " << tile.right << "," << tile.bottom;
+  EXPECT_EQ(g_config.overlay_x, 5000);
+  SendMessageW(overlay.MemberWindow(), WM_DISPLAYCHANGE, 32, MAKELPARAM(overlay.width, overlay.height));
+  EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Monitor 1: ").size(), 1u);
+}

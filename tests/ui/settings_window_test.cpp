@@ -108,7 +108,7 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     }
     placed.push_back({id, rect});
   }
-  EXPECT_EQ(placed.size(), 38u);
+  EXPECT_EQ(placed.size(), 48u);
   EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue), L"発言中のメンバーのみ表示なし");
   const Config before = g_config;
   Key(kIdUsernameFontSize, VK_RIGHT);
