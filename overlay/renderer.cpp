@@ -94,7 +94,7 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   float points = static_cast<float>(t.size) / 2.5f;
   PixelRect box{t.x, t.y, t.x + t.size, t.y + t.size};
   DrawFrameTextCentred(initial, points, true, PixelRect{box.left + 2, box.top + 2, box.right + 2, box.bottom + 2},
-                       MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb));
+                       MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb), true);
   DrawFrameTextCentred(initial, points, true, box, MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb));
 }
 
@@ -297,9 +297,10 @@ void DrawFrameText(const std::wstring& text, float points, bool bold, int x, int
   r.text.Draw(*r.frame, r.clip, text, points, bold, x, y, ink, silhouette);
 }
 
-void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink) {
+void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink,
+                          bool silhouette) {
   Renderer& r = GetRenderer();
-  r.text.DrawCentred(*r.frame, r.clip, text, points, bold, box, ink);
+  r.text.DrawCentred(*r.frame, r.clip, text, points, bold, box, ink, silhouette);
 }
 
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb) {

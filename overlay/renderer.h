@@ -80,7 +80,8 @@ std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc);
 void DrawFrameText(const std::wstring& text, float points, bool bold, int x, int y, Gdiplus::ARGB ink,
                    bool silhouette = false);
 // Centred in the box (window coordinates).
-void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink);
+void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink,
+                          bool silhouette = false);
 
 // ARGB from an alpha expression (truncated, kept within 0..255) and an RGB value.
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb);

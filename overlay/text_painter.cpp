@@ -463,11 +463,11 @@ void TextPainter::Draw(FrameBuffer& frame, const PixelRect& clip, const std::wst
 }
 
 void TextPainter::DrawCentred(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points,
-                              bool bold, const PixelRect& box, uint32_t argb) {
+                              bool bold, const PixelRect& box, uint32_t argb, bool silhouette) {
   TextExtent extent = Measure(text, points, bold);
   int x = box.left + static_cast<int>((static_cast<float>(box.right - box.left) - extent.width) / 2.0f + 0.5f);
   int y = box.top + static_cast<int>((static_cast<float>(box.bottom - box.top) - extent.height) / 2.0f + 0.5f);
-  Draw(frame, clip, text, points, bold, x, y, argb);
+  Draw(frame, clip, text, points, bold, x, y, argb, silhouette);
 }
 
 std::wstring TextPainter::FamilyOf(IDWriteFontFace* face) {

@@ -66,7 +66,7 @@ class TextPainter {
   float LayoutWidth(const std::wstring& text, float points, bool bold);
   // Centred in the box.
   void DrawCentred(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points, bool bold,
-                   const PixelRect& box, uint32_t argb);
+                   const PixelRect& box, uint32_t argb, bool silhouette = false);
   std::vector<GlyphRunRecord> GlyphRuns(const std::wstring& text, float points, bool bold);
   // Between frames: forgets the kept layouts once many piled up (an entry
   // animation passes through a new size every frame).
