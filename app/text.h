@@ -63,6 +63,9 @@ enum TextId : int {
   kTextClientIdRejectedBalloon,
   kTextShowAvatars,
   kTextBorderOpacity,
+  kTextTipVoiceFromPlugin,
+  kTextTwoWaysTitle,
+  kTextTwoWaysBalloon,
   kTextCount
 };
 

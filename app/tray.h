@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "app/voice_source.h"
 #include "rpc/voice_user.h"
 
 enum class RpcState;
@@ -36,3 +37,9 @@ void ToggleMemberShown(UINT command);
 // The connection's state in the tooltip; the first time Discord rejects the
 // client id, a balloon also tells the user where to set it.
 void ShowConnectionState(RpcState state);
+// The source of the members shown: the plugin's feed names itself in the
+// tooltip, otherwise the connection's state stands there.
+void ShowVoiceSource(VoiceSource source);
+// Once a run, when neither the plugin nor a registered application can show
+// the voice channel: a balloon naming the two ways.
+void TellTwoWays();
