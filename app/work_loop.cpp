@@ -79,7 +79,9 @@ RpcPlan CurrentRpcPlan(uint32_t now) {
 void KeepRpcToPlan(uint32_t now) {
   if (!g_rpcClient) return;
   const RpcPlan plan = CurrentRpcPlan(now);
-  if (plan.tellTwoWays) {
+  // Only once nothing shows the channel: a stand-in of Discord may take the
+  // built-in id, Discord itself refuses it.
+  if (plan.tellTwoWays && (!plan.connect || g_rpcClient->State() == RpcState::ClientIdRejected)) {
     g_voice.twoWaysTold = true;
     WriteLogLine(L"[Voice] Neither the plugin's feed nor a registered Discord application");
     TellTwoWays();
