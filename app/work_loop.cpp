@@ -217,8 +217,8 @@ void Reconnect() {
   if (!g_rpcClient) return;
   const RpcPlan plan = CurrentRpcPlan(GetTickCount());
   if (!plan.connect) {
-    WriteLogLine(L"[Voice] Discord's RPC left alone: the plugin's feed is live or awaited, and the client id is the "
-                 L"built-in one");
+    WriteLogLine(L"[Voice] Discord's RPC left alone: the client id is the built-in one, and the plugin is on or its "
+                 L"feed is live");
     return;
   }
   g_rpcClient->AllowAuthorization(plan.authorize);
