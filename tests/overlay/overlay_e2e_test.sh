@@ -225,7 +225,7 @@ fi
 enabled="$build/wineprefix/drive_c/users/$(id -un)/AppData/Roaming/BetterDiscord/data/stable/plugins.json"
 mkdir -p "$(dirname "$enabled")"
 echo '{"Tallybell": true}' >"$enabled"
-trap 'exec 3>&- 2>/dev/null; stop_all; rm -f "$enabled"; rm -rf "$work"' EXIT
+trap 'exec 3>&-; stop_all; rm -f "$enabled"; rm -rf "$work"' EXIT
 cat >"$work/scenario.txt" <<'SCENARIO'
 user 100 me_user global=Me
 channel 300000000000000009 Lobby
@@ -233,17 +233,23 @@ member 100 me_user global=Me avatar=abc123
 member 400 dave global=Dave avatar=d4d4d4d4
 select 300000000000000009
 SCENARIO
-ws_port=$(node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); })')
-start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20,
-  "client_id": "1234567890123456789", "client_secret": "TestSecret123"}'
-wait_for 'its feed is awaited' 30 "$work/debug.log" || fail "the enabled plugin was not noticed"
-wait_for 'WebSocket server listening' 30 "$work/debug.log" || fail "no WebSocket endpoint"
-mkfifo "$work/driver.in"
-started=$(date +%s%N)
-node "$driver" "$ws_port" <"$work/driver.in" >"$work/driver.log" 2>&1 &
-pids+=($!)
-exec 3>"$work/driver.in"
 ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# start_plugin_run CONFIG_JSON: Voxmere on a WebSocket port of its own, then
+# the plugin's driver, which takes commands through file descriptor 3.
+start_plugin_run() {
+  exec 3>&-
+  rm -f "$work/driver.in" "$work/driver.log"
+  ws_port=$(node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); })')
+  start_run "$1"
+  voxmere_started=$(date +%s%N)
+  wait_for 'its feed is awaited' 30 "$work/debug.log" || fail "the enabled plugin was not noticed"
+  wait_for 'WebSocket server listening' 30 "$work/debug.log" || fail "no WebSocket endpoint"
+  mkfifo "$work/driver.in"
+  started=$(date +%s%N)
+  node "$driver" "$ws_port" <"$work/driver.in" >"$work/driver.log" 2>&1 &
+  pids+=($!)
+  exec 3>"$work/driver.in"
+}
 # send COMMAND: the driver has dispatched it.
 send() { local n; n=$(grep -c '^DONE' "$work/driver.log" || true); echo "$1" >&3
   for _ in $(seq 50); do [ "$(grep -c '^DONE' "$work/driver.log" || true)" -gt "$n" ] && return 0; sleep 0.1; done; fail "the driver did not take $1"; }
@@ -253,6 +259,21 @@ until_shot() { local name=$1 check=$2; shift 2
 # The plugin's list: Me (44), Pilot (100, server-muted), Quinn (156), the bot
 # (212). Me is looked for at y 50, clear of the border of Wine's tray window.
 four_tiles() { drawn "$1" 50 && drawn "$1" 100 && drawn "$1" 156 && drawn "$1" 212; }
+
+# With the built-in client id Discord's RPC is never knocked on, past the
+# 10 s wait too, while the feed is live.
+start_plugin_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}'
+until_shot placeholder_feed four_tiles || fail "the plugin's members were not drawn (built-in id)"
+# An absence is watched for a while: past the wait, counted from Voxmere's start.
+while [ "$(ms_since "$voxmere_started")" -lt 13000 ]; do sleep 0.5; done
+grep -q '^CONNECTED' "$work/sim.log" && fail "Discord's RPC was knocked on with the built-in id while the feed was live"
+grep -q 'Balloon shown' "$work/debug.log" && fail "a balloon while the plugin's feed was live"
+echo "voice feed, built-in id: the plugin's members shown, no connection to Discord's RPC in $(ms_since "$voxmere_started") ms"
+exec 3>&-
+stop_all
+
+start_plugin_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20,
+  "client_id": "1234567890123456789", "client_secret": "TestSecret123"}'
 until_shot feed_members four_tiles || fail "the plugin's members were not drawn"
 echo "voice feed: tiles on screen $(ms_since "$started") ms after the plugin started"
 grep -q 'SetVoiceUsers: 4 users (3 users, 1 bots)' "$work/debug.log" || fail "the plugin's list did not reach the overlay"
