@@ -88,6 +88,7 @@ void KeepRpcToPlan(uint32_t now) {
   }
   g_rpcClient->AllowAuthorization(plan.authorize);
   if (!plan.connect) {
+    g_workLoop.lastReconnect = now;  // the plan is looked at again by the reconnect's pace, not at once
     if (!g_rpcClient->IsConnected()) return;
     WriteLogLine(L"[Voice] The plugin's feed is live: Discord's RPC is left alone with the built-in client id");
     g_rpcClient->Disconnect();
