@@ -67,9 +67,7 @@ bool CreateMessageWindow(HINSTANCE instance) {
 void CreateRpcClient() {
   g_rpcClient = std::make_unique<RpcClient>();
   g_rpcClient->onWake = WakeWorkLoop;
-  g_rpcClient->onVoiceUsers = [](const std::vector<VoiceUser>& users) {
-    if (g_overlay) g_overlay->SetVoiceUsers(users);
-  };
+  g_rpcClient->onVoiceUsers = TakeRpcVoiceUsers;
   g_rpcClient->onMessage = [](const std::wstring& sender, const std::wstring& text) {
     if (g_overlay) g_overlay->AddMessageNotification(sender, text);
   };
@@ -79,11 +77,25 @@ void CreateRpcClient() {
   };
 }
 
+// VOXMERE_WEBSOCKET_PORT moves the plugin's endpoint, so that a test's
+// plugin reaches its own Voxmere on a shared machine.
+uint16_t NotificationWebSocketPort() {
+  const char* value = std::getenv("VOXMERE_WEBSOCKET_PORT");
+  if (!value) return kNotificationWebSocketPort;
+  char* end = nullptr;
+  const unsigned long port = std::strtoul(value, &end, 10);
+  if (*value && !*end && port > 0 && port <= 65535) return static_cast<uint16_t>(port);
+  WriteLogLine(L"ERROR: Ignoring malformed VOXMERE_WEBSOCKET_PORT=\"" + Utf8ToWide(value) + L"\", using " +
+               std::to_wstring(kNotificationWebSocketPort));
+  return kNotificationWebSocketPort;
+}
+
 void StartNotificationServer() {
-  g_notificationServer = std::make_unique<NotificationServer>();
+  g_notificationServer = std::make_unique<NotificationServer>(kNotificationPipeName, NotificationWebSocketPort());
   g_notificationServer->SetCallback([](const NotificationData& data) {
     if (g_overlay) g_overlay->AddNotification(OverlayNotification{data});
   });
+  g_notificationServer->SetFeedCallback(TakeFeedDelivery);
   g_notificationServer->SetWakeCallback(WakeWorkLoop);
   if (g_notificationServer->Start())
     WriteLogLine(L"Notification server started on \\\\.\\pipe\\VoxmereNotifications");
@@ -171,6 +183,7 @@ int RunVoxmere(HINSTANCE instance) {
   StartNotificationServer();
 
   StartWorkSources();
+  StartVoiceSources(IsPluginEnabled(GetRoamingAppDataFolder()));
   // Connected and scheduled before the plugin check: a notice the user leaves
   // open keeps its own message loop, which runs the work too.
   Reconnect();

@@ -15,7 +15,7 @@ const TextEntry kTexts[kTextCount] = {
     {L"Reconnect", L"再接続"},
     {L"Settings...", L"設定..."},
     {L"Exit", L"終了"},
-    {L"Voxmere - Connected", L"Voxmere - 接続済み"},
+    {L"Voxmere - Voice from Discord RPC", L"Voxmere - Discord RPC から音声を受信中"},
     {L"Voxmere - Waiting for Discord", L"Voxmere - Discord を待っています"},
     {L"Voxmere is already running.\nMultiple instances are disabled.",
      L"Voxmereは既に実行中です。\n多重起動が無効になっています。"},
@@ -94,6 +94,12 @@ const TextEntry kTexts[kTextCount] = {
     {L"primary", L"メイン"},
     {L"Show/Hide Hotkey:", L"表示/非表示のホットキー:"},
     {L"Held by another program", L"ほかのプログラムが使用中です"},
+    {L"Voxmere - Voice from the Tallybell plugin", L"Voxmere - Tallybell プラグインから音声を受信中"},
+    {L"No source for the voice overlay", L"ボイスオーバーレイの取得元がありません"},
+    {L"Two ways to show your voice channel: turn on the Tallybell plugin in BetterDiscord (nothing to "
+     L"register), or put your own Discord application's client_id and client_secret in config.json.",
+     L"ボイスチャンネルを表示する方法は 2 つです: BetterDiscord で Tallybell プラグインを有効にする(登録は不要)か、"
+     L"自分の Discord アプリケーションの client_id と client_secret を config.json に設定してください。"},
 };
 
 }  // namespace

@@ -73,6 +73,9 @@ enum TextId : int {
   kTextPrimaryMonitor,
   kTextToggleHotkey,
   kTextHotkeyHeldElsewhere,
+  kTextTipVoiceFromPlugin,
+  kTextTwoWaysTitle,
+  kTextTwoWaysBalloon,
   kTextCount
 };
 

@@ -38,8 +38,11 @@ HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
 void SetTip(const wchar_t* text) { lstrcpynW(g_trayIcon.szTip, text, ARRAYSIZE(g_trayIcon.szTip)); }
 
 bool g_clientIdRejectionTold = false;
+RpcState g_rpcState = RpcState::Disconnected;
+VoiceSource g_voiceSource = VoiceSource::None;
 
 TextId TipFor(RpcState state) {
+  if (g_voiceSource == VoiceSource::Plugin) return kTextTipVoiceFromPlugin;
   switch (state) {
     case RpcState::Connected: return kTextTipConnected;
     case RpcState::WaitingForConsent: return kTextTipWaitingForConsent;
@@ -156,20 +159,43 @@ void ToggleMemberShown(UINT command) {
   if (g_overlay) g_overlay->stateChanged = true;
 }
 
-void ShowConnectionState(RpcState state) {
-  SetTip(Text(TipFor(state)));
-  Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon);
-  if (state != RpcState::ClientIdRejected || g_clientIdRejectionTold) return;
-  g_clientIdRejectionTold = true;
-  ShowTrayBalloon(Text(kTextClientIdRejectedTitle), Text(kTextClientIdRejectedBalloon));
+namespace {
+
+// The tooltip for the state and source known; with a title, a balloon too.
+void UpdateIcon(const std::wstring& balloonTitle = {}, const std::wstring& balloonText = {},
+                DWORD balloonIcon = NIIF_INFO) {
+  SetTip(Text(TipFor(g_rpcState)));
+  const bool tell = !balloonTitle.empty();
+  if (tell) {
+    g_trayIcon.uFlags |= NIF_INFO;
+    g_trayIcon.dwInfoFlags = balloonIcon;
+    lstrcpynW(g_trayIcon.szInfoTitle, balloonTitle.c_str(), ARRAYSIZE(g_trayIcon.szInfoTitle));
+    lstrcpynW(g_trayIcon.szInfo, balloonText.c_str(), ARRAYSIZE(g_trayIcon.szInfo));
+  }
+  const bool shown = Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon) != FALSE;
+  if (tell)
+    WriteLogLine(std::wstring(L"[Tray] ") + (shown ? L"Balloon shown: " : L"ERROR: Balloon not shown: ") +
+                 balloonTitle);
+  g_trayIcon.uFlags &= ~NIF_INFO;  // one balloon, not one per tooltip change
 }
 
-void ShowTrayBalloon(const std::wstring& title, const std::wstring& text) {
-  g_trayIcon.uFlags |= NIF_INFO;
-  g_trayIcon.dwInfoFlags = NIIF_WARNING;
-  lstrcpynW(g_trayIcon.szInfoTitle, title.c_str(), ARRAYSIZE(g_trayIcon.szInfoTitle));
-  lstrcpynW(g_trayIcon.szInfo, text.c_str(), ARRAYSIZE(g_trayIcon.szInfo));
-  const bool shown = Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon) != FALSE;
-  g_trayIcon.uFlags &= ~NIF_INFO;  // one balloon, not one per tooltip change
-  WriteLogLine(std::wstring(L"[Tray] ") + (shown ? L"Balloon shown: " : L"ERROR: Balloon not shown: ") + title);
+}  // namespace
+
+void ShowConnectionState(RpcState state) {
+  g_rpcState = state;
+  if (state != RpcState::ClientIdRejected || g_clientIdRejectionTold) return UpdateIcon();
+  g_clientIdRejectionTold = true;
+  UpdateIcon(Text(kTextClientIdRejectedTitle), Text(kTextClientIdRejectedBalloon), NIIF_WARNING);
 }
+
+void ShowVoiceSource(VoiceSource source) {
+  if (source == g_voiceSource) return;
+  g_voiceSource = source;
+  WriteLogLine(std::wstring(L"[Tray] Voice source: ") +
+               (source == VoiceSource::Plugin ? L"the Tallybell plugin" : source == VoiceSource::Rpc ? L"Discord RPC" : L"none"));
+  UpdateIcon();
+}
+
+void TellTwoWays() { UpdateIcon(Text(kTextTwoWaysTitle), Text(kTextTwoWaysBalloon)); }
+
+void ShowTrayBalloon(const std::wstring& title, const std::wstring& text) { UpdateIcon(title, text, NIIF_WARNING); }

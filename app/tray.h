@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "app/voice_source.h"
 #include "rpc/voice_user.h"
 
 enum class RpcState;
@@ -38,3 +39,9 @@ void ToggleMemberShown(UINT command);
 void ShowConnectionState(RpcState state);
 // A warning balloon from the tray icon, and a log line saying whether it showed.
 void ShowTrayBalloon(const std::wstring& title, const std::wstring& text);
+// The source of the members shown: the plugin's feed names itself in the
+// tooltip, otherwise the connection's state stands there.
+void ShowVoiceSource(VoiceSource source);
+// Once a run, when neither the plugin nor a registered application can show
+// the voice channel: a balloon naming the two ways.
+void TellTwoWays();

@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "app/json.h"
+
 namespace {
 
 // A member named twice would get two tiles; the first stands.
@@ -54,6 +56,12 @@ bool VoiceSourceChooser::Advance(uint32_t now) {
   return Refresh();
 }
 
+uint32_t VoiceSourceChooser::MsUntilAdvance(uint32_t now) const {
+  if (!handingOver_) return 0xFFFFFFFF;
+  const uint32_t elapsed = now - feedEndTick_;
+  return elapsed >= kSourceHandoverMs ? 0 : kSourceHandoverMs - elapsed;
+}
+
 VoiceSource VoiceSourceChooser::Source() const {
   if (feedLive_ || (handingOver_ && !rpcHeard_)) return VoiceSource::Plugin;
   return rpcHeard_ ? VoiceSource::Rpc : VoiceSource::None;
@@ -84,4 +92,9 @@ RpcPlan PlanRpc(const RpcFacts& f) {
   plan.connect = plan.authorize = !f.pluginInstalled;
   plan.tellTwoWays = !f.twoWaysTold;
   return plan;
+}
+
+bool PluginEnabledIn(const std::string& pluginsJson) {
+  std::optional<Json> list = ParseJson(pluginsJson);
+  return list && JsonBool(*list, "Tallybell", false);
 }

@@ -34,6 +34,8 @@ class VoiceSourceChooser {
   bool LoseRpc();
   // Ends a handover that ran out.
   bool Advance(uint32_t now);
+  // When Advance is due next; 0xFFFFFFFF while no handover runs.
+  uint32_t MsUntilAdvance(uint32_t now) const;
 
   const std::vector<VoiceUser>& Shown() const { return shown_; }
   VoiceSource Source() const;
@@ -68,3 +70,8 @@ struct RpcPlan {
 };
 
 RpcPlan PlanRpc(const RpcFacts& facts);
+
+// Whether BetterDiscord's list of enabled plugins (the text of its
+// data/<release channel>/plugins.json) has the Tallybell plugin on. A plugin
+// file that BetterDiscord keeps switched off sends nothing to wait for.
+bool PluginEnabledIn(const std::string& pluginsJson);

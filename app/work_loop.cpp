@@ -15,7 +15,9 @@
 #include "app/text.h"
 #include "app/text_convert.h"
 #include "app/tray.h"
+#include "app/voice_source.h"
 #include "notify/notification_server.h"
+#include "notify/voice_feed.h"
 #include "overlay/overlay_window.h"
 #include "rpc/rpc_client.h"
 #include "ui/settings_window.h"
@@ -50,6 +52,66 @@ struct WorkLoop {
 };
 
 WorkLoop g_workLoop;
+
+// The two sources of the voice overlay's members and what steers Discord's RPC.
+struct VoiceSources {
+  VoiceSourceChooser chooser;
+  FeedIntake intake;
+  bool pluginEnabled = false;
+  bool feedSeen = false;
+  bool twoWaysTold = false;
+  uint32_t startTick = 0;
+};
+
+VoiceSources g_voice;
+
+void ShowChosenVoice() {
+  if (g_overlay) g_overlay->SetVoiceUsers(g_voice.chooser.Shown());
+  ShowVoiceSource(g_voice.chooser.Source());
+}
+
+bool AwaitingFeed(uint32_t now) {
+  return g_voice.pluginEnabled && !g_voice.feedSeen && now - g_voice.startTick < kFeedWaitMs;
+}
+
+RpcPlan CurrentRpcPlan(uint32_t now) {
+  RpcFacts facts;
+  facts.pluginInstalled = g_voice.pluginEnabled;
+  facts.registeredApp = g_config.client_id != kBuiltInClientId;
+  facts.feedLive = g_voice.chooser.FeedLive();
+  facts.feedSeen = g_voice.feedSeen;
+  facts.msSinceStart = now - g_voice.startTick;
+  facts.twoWaysTold = g_voice.twoWaysTold;
+  return PlanRpc(facts);
+}
+
+// Polls, reconnects or leaves Discord's RPC alone, as the plan says now.
+void KeepRpcToPlan(uint32_t now) {
+  if (!g_rpcClient) return;
+  const RpcPlan plan = CurrentRpcPlan(now);
+  // Only once nothing shows the channel: a stand-in of Discord may take the
+  // built-in id, Discord itself refuses it.
+  if (plan.tellTwoWays && (!plan.connect || g_rpcClient->State() == RpcState::ClientIdRejected)) {
+    g_voice.twoWaysTold = true;
+    WriteLogLine(L"[Voice] Neither the plugin's feed nor a registered Discord application");
+    TellTwoWays();
+  }
+  g_rpcClient->AllowAuthorization(plan.authorize);
+  if (!plan.connect) {
+    g_workLoop.lastReconnect = now;  // the plan is looked at again by the reconnect's pace, not at once
+    if (!g_rpcClient->IsConnected()) return;
+    WriteLogLine(L"[Voice] The plugin's feed is live: Discord's RPC is left alone with the built-in client id");
+    g_rpcClient->Disconnect();
+    if (g_voice.chooser.LoseRpc()) ShowChosenVoice();
+    return;
+  }
+  if (g_rpcClient->IsConnected()) {
+    g_rpcClient->Poll();
+  } else if (now - g_workLoop.lastReconnect > kReconnectIntervalMs) {
+    Reconnect();
+    g_workLoop.lastReconnect = now;
+  }
+}
 
 uint32_t Remaining(uint32_t interval, uint32_t elapsed) { return elapsed >= interval ? 0 : interval - elapsed; }
 
@@ -130,6 +192,8 @@ void ScheduleNextWork(uint32_t now) {
                               ? g_rpcClient->MsUntilPollDue(now)
                               : Remaining(kReconnectIntervalMs + 1, now - g_workLoop.lastReconnect));
   }
+  wait = std::min(wait, g_voice.chooser.MsUntilAdvance(now));
+  if (AwaitingFeed(now)) wait = std::min(wait, Remaining(kFeedWaitMs, now - g_voice.startTick));
   if (!g_workLoop.rawKeyboard) wait = std::min(wait, kKeyPollMs);
   SetTimer(g_messageWindow, kWorkTimerId, std::max<uint32_t>(wait, USER_TIMER_MINIMUM), nullptr);
 }
@@ -231,9 +295,41 @@ LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 // A connection still on its way is kept: the client decides (Connect).
 void Reconnect() {
   if (!g_rpcClient) return;
+  const RpcPlan plan = CurrentRpcPlan(GetTickCount());
+  if (!plan.connect) {
+    WriteLogLine(L"[Voice] Discord's RPC left alone: the client id is the built-in one, and the plugin is on or its "
+                 L"feed is live");
+    return;
+  }
+  g_rpcClient->AllowAuthorization(plan.authorize);
   g_rpcClient->clientSecret = g_config.client_secret;
   g_rpcClient->Connect(g_config.client_id);
   ShowConnectionState(g_rpcClient->State());
+}
+
+void StartVoiceSources(bool pluginEnabled) {
+  g_voice.pluginEnabled = pluginEnabled;
+  g_voice.startTick = GetTickCount();
+  if (pluginEnabled)
+    WriteLogLine(L"[Voice] The Tallybell plugin is on in BetterDiscord: its feed is awaited up to " +
+                 std::to_wstring(kFeedWaitMs / 1000) + L" s before Discord is asked for authorization");
+}
+
+void TakeFeedDelivery(const FeedDelivery& delivery) {
+  const bool wasLive = g_voice.chooser.FeedLive();
+  std::string problem;
+  const bool changed = g_voice.intake.Take(delivery, GetTickCount(), g_voice.chooser, &problem);
+  if (!problem.empty()) WriteLogLine(L"[Voice] Feed list part dropped: " + Utf8ToWide(problem));
+  const bool live = g_voice.chooser.FeedLive();
+  if (live != wasLive)
+    WriteLogLine(live ? L"[Voice] The plugin's voice feed is live" : L"[Voice] The plugin's voice feed ended");
+  g_voice.feedSeen = g_voice.feedSeen || live;
+  if (live && g_overlay && !g_voice.intake.SelfId().empty()) g_overlay->state.selfId = g_voice.intake.SelfId();
+  if (changed) ShowChosenVoice();
+}
+
+void TakeRpcVoiceUsers(const std::vector<VoiceUser>& users) {
+  if (g_voice.chooser.SetRpcList(users)) ShowChosenVoice();
 }
 
 void StartWorkSources() {
@@ -270,15 +366,10 @@ void WakeWorkLoop() {
 
 void RunDueWork() {
   uint32_t now = GetTickCount();
-  if (g_rpcClient) {
-    if (g_rpcClient->IsConnected()) {
-      g_rpcClient->Poll();
-    } else if (now - g_workLoop.lastReconnect > kReconnectIntervalMs) {
-      Reconnect();
-      g_workLoop.lastReconnect = now;
-    }
-  }
+  // The feed first: whether it is live decides what the RPC client may do.
   if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
+  if (g_voice.chooser.Advance(now)) ShowChosenVoice();
+  KeepRpcToPlan(now);
   if (now - g_workLoop.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
   if (g_overlay && !g_workLoop.rawKeyboard) g_overlay->UpdateDragMode();
   if (MsUntilFrame(now) == 0) RunFrame();

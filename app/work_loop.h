@@ -8,6 +8,12 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "rpc/voice_user.h"
+
+struct FeedDelivery;
+
 constexpr UINT WM_APP_WAKE = WM_APP + 1;
 constexpr UINT_PTR kWorkTimerId = 1;
 // WM_APP_WAKE's wParam when what the overlay draws from has changed (settings).
@@ -27,8 +33,16 @@ void StopWorkSources();
 void WakeWorkLoop();
 // The message-only window's procedure: the work messages, then the tray's.
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Connects the RPC client unless a connection is on its way; the tray shows its state.
+// Connects the RPC client unless a connection is on its way or Discord's RPC
+// is to be left alone now (the plugin's feed is live or awaited); the tray
+// shows the result.
 void Reconnect();
+// Before the first Reconnect: whether BetterDiscord has the Tallybell plugin
+// switched on, so that its feed is waited for.
+void StartVoiceSources(bool pluginEnabled);
+// UI thread: a delivery of the plugin's feed, a list from Discord's RPC.
+void TakeFeedDelivery(const FeedDelivery& delivery);
+void TakeRpcVoiceUsers(const std::vector<VoiceUser>& users);
 // UI thread: whatever is due now, then the timer for the next deadline.
 void RunDueWork();
 // Until WM_QUIT or the Exit command.

@@ -61,6 +61,13 @@ void NotificationServer::Stop() {
 }
 
 void NotificationServer::ProcessPendingNotifications() {
+  std::deque<FeedDelivery> feed;
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    feed.swap(pendingFeed);
+  }
+  for (const FeedDelivery& delivery : feed)
+    if (feedCallback) feedCallback(delivery);
   std::lock_guard<std::mutex> lock(queueMutex);
   if (pendingQueue.empty()) return;
   Log("Processing " + std::to_string(pendingQueue.size()) + " pending notifications");
@@ -80,11 +87,46 @@ void NotificationServer::Log(const std::string& message) {
   WriteLogLine(L"[NotifServer] " + BytesToWide(message));
 }
 
-NotificationData NotificationServer::ParseForQueue(const std::string& text) {
+bool NotificationServer::TakeMessage(
+    uint64_t connection, const std::string& text, bool* carriesFeed,
+    const std::function<std::string(const NotificationData&, size_t pending)>& endpointLine) {
+  std::optional<Json> parsed = ParseJson(text);
+  if (parsed && IsFeedMessage(*parsed)) {
+    *carriesFeed = true;
+    std::string error;
+    std::optional<FeedMessage> message =
+        text.size() > kMaxFeedMessageBytes ? std::nullopt : ReadFeedMessage(*parsed, &error);
+    if (!message) {
+      Log("Voice feed message dropped: " +
+          (error.empty() ? std::to_string(text.size()) + " bytes, more than " + std::to_string(kMaxFeedMessageBytes)
+                         : error));
+      return true;
+    }
+    EnqueueFeed(FeedDelivery{connection, std::move(message)});
+    return true;
+  }
   std::string problem;
   NotificationData data = ParseNotification(text, &problem);
   if (!problem.empty()) Log("Notification is not valid JSON, fields before the fault kept: " + problem);
-  return data;
+  if (data.displayName.empty()) return false;
+  Enqueue(data, [&](size_t pending) { return endpointLine(data, pending); });
+  return true;
+}
+
+void NotificationServer::EndFeedConnection(uint64_t connection, bool carriedFeed) {
+  if (carriedFeed) EnqueueFeed(FeedDelivery{connection, std::nullopt});
+}
+
+void NotificationServer::EnqueueFeed(FeedDelivery delivery) {
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (pendingFeed.size() >= kMaxPendingFeedDeliveries) {
+      pendingFeed.pop_front();
+      Log("Voice feed queue full (" + std::to_string(kMaxPendingFeedDeliveries) + "), dropped the oldest message");
+    }
+    pendingFeed.push_back(std::move(delivery));
+  }
+  if (wakeCallback) wakeCallback();
 }
 
 void NotificationServer::Enqueue(const NotificationData& data,

@@ -70,6 +70,13 @@ void NotificationServer::PipeServerLoop() {
 }
 
 void NotificationServer::HandlePipeClient(HANDLE pipe, OVERLAPPED& io) {
+  const uint64_t connection = NextConnection();
+  bool carriesFeed = false;
+  ReadPipeMessages(pipe, io, connection, &carriesFeed);
+  EndFeedConnection(connection, carriesFeed);
+}
+
+void NotificationServer::ReadPipeMessages(HANDLE pipe, OVERLAPPED& io, uint64_t connection, bool* carriesFeed) {
   char buffer[kPipeBufferSize];
   while (running) {
     DWORD bytes = 0, error = 0;
@@ -88,8 +95,8 @@ void NotificationServer::HandlePipeClient(HANDLE pipe, OVERLAPPED& io) {
     buffer[bytes] = '\0';
     const std::string text(buffer);
     Log("Pipe received: " + text.substr(0, 200));
-    NotificationData data = ParseForQueue(text);
-    if (data.displayName.empty()) continue;
-    Enqueue(data, [&data](size_t) { return "Queued notification from pipe: " + WideToBytes(data.displayName); });
+    TakeMessage(connection, text, carriesFeed, [](const NotificationData& data, size_t) {
+      return "Queued notification from pipe: " + WideToBytes(data.displayName);
+    });
   }
 }

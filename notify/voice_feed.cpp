@@ -249,3 +249,38 @@ void FeedAssembler::Reset() {
   Discard();
   newest_ = -1;
 }
+
+std::vector<VoiceUser> FeedUsers(const FeedList& list) {
+  std::vector<VoiceUser> users;
+  for (const FeedMember& member : list.members) {
+    VoiceUser user = member.user;
+    if (!member.guildAvatarHash.empty() && list.channel && !list.channel->guildId.empty()) {
+      user.guildId = list.channel->guildId;
+      user.guildAvatarHash = member.guildAvatarHash;
+    }
+    users.push_back(std::move(user));
+  }
+  return users;
+}
+
+bool FeedIntake::Take(const FeedDelivery& delivery, uint32_t now, VoiceSourceChooser& chooser, std::string* problem) {
+  problem->clear();
+  if (!delivery.message) {
+    if (delivery.connection != carrier_) return false;
+    carrier_ = 0;
+    assembler_.Reset();
+    return chooser.EndFeed(now);
+  }
+  const FeedMessage& message = *delivery.message;
+  if (message.kind == FeedMessage::Kind::Speaking) return chooser.SetFeedSpeaking(message.userId, message.speaking);
+  if (delivery.connection != carrier_) assembler_.Reset();
+  carrier_ = delivery.connection;
+  if (message.kind == FeedMessage::Kind::End) {
+    assembler_.Reset();
+    return chooser.EndFeed(now);
+  }
+  std::optional<FeedList> list = assembler_.Add(message.list, problem);
+  if (!list) return false;
+  selfId_ = list->selfId;
+  return chooser.SetFeedList(FeedUsers(*list));
+}

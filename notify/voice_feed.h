@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/json.h"
+#include "app/voice_source.h"
 #include "rpc/voice_user.h"
 
 // A message is at most this long (the pipe's and the notifications' limit);
@@ -83,4 +84,34 @@ class FeedAssembler {
   std::vector<std::optional<std::vector<FeedMember>>> parts_;  // its members by part
   size_t memberCount_ = 0;
   int64_t newest_ = -1;  // the newest seq seen
+};
+
+// One message of the feed as an endpoint hands it on, with the connection it
+// came by; without a message, that connection (which carried the feed) closed.
+struct FeedDelivery {
+  uint64_t connection = 0;
+  std::optional<FeedMessage> message;
+};
+
+// The overlay's members of a whole list: each with the list's server, whose
+// picture the member's server avatar is.
+std::vector<VoiceUser> FeedUsers(const FeedList& list);
+
+// Turns the endpoints' deliveries into the chooser's feed: lists joined from
+// their parts, speaking changes, and the feed's end by its end message or by
+// the close of the connection that carried its last voice message. Seq counts
+// per plugin start, so a voice message from another connection starts the
+// assembly afresh.
+class FeedIntake {
+ public:
+  // Whether chooser.Shown() changed; a dropped part's reason goes to *problem
+  // (empty otherwise).
+  bool Take(const FeedDelivery& delivery, uint32_t now, VoiceSourceChooser& chooser, std::string* problem);
+  // The user's own id, from the last whole list.
+  const std::wstring& SelfId() const { return selfId_; }
+
+ private:
+  FeedAssembler assembler_;
+  uint64_t carrier_ = 0;  // the connection of the last voice message; 0 none
+  std::wstring selfId_;
 };

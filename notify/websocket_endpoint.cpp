@@ -146,19 +146,23 @@ void NotificationServer::HandleWebSocketClient(SOCKET client) {
     return;
   }
   Log("WebSocket client connected and handshake complete");
+  const uint64_t connection = NextConnection();
+  bool carriesFeed = false;
   // No receive time-out (Windows leaves a socket whose receive timed out in
   // an indeterminate state): the thread sleeps on the socket and the stop event.
   {
     SocketEvent readable(WSACreateEvent());
     if (readable && WSAEventSelect(client, readable.Get(), FD_READ | FD_CLOSE) == 0)
-      ReceiveWebSocketFrames(client, readable.Get());
+      ReceiveWebSocketFrames(client, connection, readable.Get(), &carriesFeed);
     else
       Log("WebSocket client event unavailable: " + std::to_string(WSAGetLastError()));
   }
+  EndFeedConnection(connection, carriesFeed);
   ReleaseWebSocketClient(client);
 }
 
-void NotificationServer::ReceiveWebSocketFrames(SOCKET client, WSAEVENT readable) {
+void NotificationServer::ReceiveWebSocketFrames(SOCKET client, uint64_t connection, WSAEVENT readable,
+                                                bool* carriesFeed) {
   // A receive may hold several frames, or end inside one: whole frames are
   // taken from the front and the rest waits for the next receive, so frames
   // sent back to back are not lost.
@@ -187,7 +191,8 @@ void NotificationServer::ReceiveWebSocketFrames(SOCKET client, WSAEVENT readable
     size_t used = 0;
     uint64_t frameSize = 0;
     while ((frameSize = WebSocketFrameSize(buffer.data() + used, held - used)) != 0 && frameSize <= held - used) {
-      if (!HandleWebSocketFrame(client, DecodeWebSocketFrame(buffer.data() + used, static_cast<size_t>(frameSize))))
+      if (!HandleWebSocketFrame(client, connection,
+                                DecodeWebSocketFrame(buffer.data() + used, static_cast<size_t>(frameSize)), carriesFeed))
         return;
       used += static_cast<size_t>(frameSize);
     }
@@ -204,18 +209,17 @@ void NotificationServer::ReceiveWebSocketFrames(SOCKET client, WSAEVENT readable
   }
 }
 
-bool NotificationServer::HandleWebSocketFrame(SOCKET client, const WebSocketFrame& frame) {
+bool NotificationServer::HandleWebSocketFrame(SOCKET client, uint64_t connection, const WebSocketFrame& frame,
+                                              bool* carriesFeed) {
   switch (frame.opcode) {
     case kWebSocketOpText:
     case kWebSocketOpBinary:
       if (!frame.payload.empty()) {
         Log("WebSocket received " + std::to_string(frame.payload.size()) + " bytes");
-        NotificationData data = ParseForQueue(frame.payload);
-        if (data.displayName.empty()) {
+        if (!TakeMessage(connection, frame.payload, carriesFeed, [](const NotificationData&, size_t pending) {
+              return "Queued notification, pending count: " + std::to_string(pending);
+            }))
           Log("Failed to parse notification - displayName empty");
-        } else {
-          Enqueue(data, [](size_t pending) { return "Queued notification, pending count: " + std::to_string(pending); });
-        }
       }
       return true;
     case kWebSocketOpPing:

@@ -18,6 +18,11 @@ bool UsablePart(const std::wstring& part) {
 
 }  // namespace
 
+AvatarSource MemberAvatarSource(const VoiceUser& member) {
+  if (member.guildAvatarHash.empty() || member.guildId.empty()) return {member.id, member.avatarHash, {}};
+  return {member.id, member.guildAvatarHash, member.guildId};
+}
+
 std::wstring AvatarRequestPath(const AvatarSource& source) {
   if (!UsablePart(source.userId) || !UsablePart(source.avatarHash)) return std::wstring();
   const std::wstring picture = source.avatarHash + L".png?size=64";

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "rpc/voice_user.h"
+
 // Bodies larger than this are failed downloads.
 constexpr size_t kMaxAvatarBytes = 8 * 1024 * 1024;
 
@@ -17,6 +19,9 @@ struct AvatarSource {
   std::wstring avatarHash;
   std::wstring guildId;
 };
+
+// A member's picture: the one for the channel's server where they set one.
+AvatarSource MemberAvatarSource(const VoiceUser& member);
 
 // "/avatars/<id>/<hash>.png?size=64", or for a server picture
 // "/guilds/<guild>/users/<id>/avatars/<hash>.png?size=64"; empty when a part

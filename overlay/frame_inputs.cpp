@@ -235,11 +235,11 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   size_t members = MembersOnScreen(state.shown.size(), config, view.width, view.height);
   for (size_t i = 0; i < members; ++i) {
     const VoiceUser& m = state.shown[i];
-    frame.items.push_back(MemberItem(i, m, config, now, avatarShown(m.id, m.avatarHash), textSize));
+    frame.items.push_back(MemberItem(i, m, config, now, avatarShown(MemberAvatarSource(m)), textSize));
   }
   for (size_t i = 0; i < state.notifications.size(); ++i) {
     const OverlayNotification& card = state.notifications[i];
-    const bool avatar = avatarShown(card.data.userId, card.data.avatarHash);
+    const bool avatar = avatarShown(AvatarSource{card.data.userId, card.data.avatarHash, {}});
     frame.items.push_back(CardItem(i, card, config, view.width, view.height, avatar, textSize));
   }
   if (view.pipShown) frame.items.push_back(PipItem(config, view.pipGeneration));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "overlay/avatar_request.h"
 #include "overlay/overlay_state.h"
 
 constexpr int kMemberColumnGap = 8;  // pixels between full-size member slots
@@ -44,7 +45,7 @@ PixelRect Overlap(const PixelRect& a, const PixelRect& b);
 
 // True when the user's avatar image would be drawn (the query may start its
 // download, as drawing would).
-using AvatarShown = std::function<bool(const std::wstring& userId, const std::wstring& avatarHash)>;
+using AvatarShown = std::function<bool(const AvatarSource& source)>;
 // Width and height of a text in the label family at that size.
 struct TextExtent {
   float width = 0.0f;

@@ -254,7 +254,7 @@ bool OverlayWindow::Render() {
   FrameView view{x, y, width, height, dragMode};
   if (settings.pip_enabled) view.pipShown = renderer.pip.Refresh(settings.pip_window_title, settings.pip_opacity);
   view.pipGeneration = renderer.pip.captureCount;
-  auto avatarShown = [](const std::wstring& id, const std::wstring& hash) { return GetAvatar(id, hash) != nullptr; };
+  auto avatarShown = [](const AvatarSource& source) { return GetAvatar(source) != nullptr; };
   auto textSize = [&renderer](const std::wstring& text, float points, bool bold) {
     return renderer.MeasureText(text, points, bold);
   };
@@ -400,7 +400,7 @@ KeptPicture* OverlayWindow::Keep(OverlayPane& pane, const Signature& layout, con
 KeptPicture* OverlayWindow::KeptTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
   const VoiceUser& member = state.shown[item.index];
   if (PlaceTile(item.index, member, GetRenderer().settings, now).scale < 1.0f) return nullptr;
-  return Keep(pane, layout, item, member.avatarHash, [&] { GetRenderer().DrawMember(item.index, member, now); });
+  return Keep(pane, layout, item, MemberAvatarSource(member).avatarHash, [&] { GetRenderer().DrawMember(item.index, member, now); });
 }
 
 // A card's picture at full alpha; null while it fades, each frame differing.

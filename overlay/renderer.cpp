@@ -210,7 +210,7 @@ void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const s
     return;
   }
   DrawRings(tile);
-  if (Gdiplus::Image* image = GetAvatar(member.id, member.avatarHash))
+  if (Gdiplus::Image* image = GetAvatar(MemberAvatarSource(member)))
     DrawAvatarImage(tile, *image);
   else
     DrawPlaceholder(tile, name);
@@ -249,8 +249,12 @@ bool Renderer::EndFrame(HWND window, int x, int y, const PixelRect* dirty) {
   return result != FALSE;
 }
 
+Gdiplus::Image* GetAvatar(const AvatarSource& source) {
+  return GetRenderer().avatars.Get(source.userId, source.avatarHash, source.guildId);
+}
+
 Gdiplus::Image* GetAvatar(const std::wstring& userId, const std::wstring& avatarHash) {
-  return GetRenderer().avatars.Get(userId, avatarHash);
+  return GetAvatar(AvatarSource{userId, avatarHash, {}});
 }
 
 void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width, float height, float radius,

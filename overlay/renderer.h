@@ -65,6 +65,7 @@ void RendererShutdown();
 
 // Cached avatar for the user, or null (a download is then started when the
 // hash is not empty). Valid for the current frame only.
+Gdiplus::Image* GetAvatar(const AvatarSource& source);
 Gdiplus::Image* GetAvatar(const std::wstring& userId, const std::wstring& avatarHash);
 
 void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width, float height, float radius,

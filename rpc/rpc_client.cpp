@@ -158,6 +158,7 @@ void RpcClient::ClosePipe() {
   awaitingReady = false;
   // An AUTHORIZE dies with its pipe; the next connection must ask again.
   authorizing = false;
+  authorizationHeld = false;
 }
 
 void RpcClient::SetState(RpcState next) {
@@ -374,7 +375,21 @@ void RpcClient::StartAuthorization() {
     SendAuthenticate(accessToken);
     return;
   }
+  if (!authorizeAllowed) {
+    if (!authorizationHeld) LogIpc("Authorization held back: the plugin's voice feed is live or awaited");
+    authorizationHeld = true;
+    return;
+  }
+  authorizationHeld = false;
   SendAuthorize();
+}
+
+void RpcClient::AllowAuthorization(bool allowed) {
+  authorizeAllowed = allowed;
+  if (allowed && authorizationHeld && connected && !awaitingReady) {
+    LogIpc("Authorization no longer held back");
+    StartAuthorization();
+  }
 }
 
 void RpcClient::SendAuthorize() {
@@ -471,8 +486,7 @@ void RpcClient::HandleAuthenticateResponse(const Json& message) {
     // new code; Discord grants it without a dialog to a user who consented.
     if (error->code != kInvalidToken || !tokenFromEarlierConnection) return SetState(RpcState::NotAuthorized);
     LogIpc("The kept access token was refused; authorizing again");
-    tokenFromEarlierConnection = false;
-    SendAuthorize();
+    StartAuthorization();
     return;
   }
   const Json* data = JsonMember(message, "data");

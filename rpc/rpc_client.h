@@ -58,6 +58,10 @@ class RpcClient {
   // next snapshot request, a started frame's deadline); 0xFFFFFFFF when
   // disconnected or when nothing is due.
   uint32_t MsUntilPollDue(uint32_t now) const;
+  // Whether a connection may ask Discord for authorization (and so for the
+  // user's consent); a token kept from an earlier connection is tried either
+  // way. An authorization held back starts once it is allowed again.
+  void AllowAuthorization(bool allowed);
 
   std::wstring clientSecret;  // copied in before each Connect
   // Both are called on the UI thread from inside Poll. onVoiceUsers gets the
@@ -127,6 +131,8 @@ class RpcClient {
   std::atomic<bool> connected{false};  // the pipe is open
   std::atomic<bool> authenticated{false};  // on this connection
   std::atomic<bool> authorizing{false};  // an AUTHORIZE is outstanding on this pipe
+  bool authorizeAllowed = true;
+  bool authorizationHeld = false;  // READY came while authorization was not allowed
   bool awaitingReady = false;  // the handshake is sent, its answer not yet here
   RpcState state = RpcState::Disconnected;
   std::wstring clientId;

@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "app/voice_source.h"
 
 namespace {
 
@@ -51,6 +52,25 @@ bool IsPluginInstalled(const std::wstring& pluginsFolder) {
   bool exists = PathFileExistsW(destination.c_str()) != FALSE;
   Log(L"Plugin path: " + destination + L" exists: " + TrueFalse(exists));
   return exists;
+}
+
+bool IsPluginEnabled(const std::wstring& roamingFolder) {
+  if (roamingFolder.empty() || !IsPluginInstalled(GetPluginsFolder(roamingFolder))) return false;
+  for (const wchar_t* channel : {L"stable", L"ptb", L"canary"}) {
+    const std::wstring path = roamingFolder + L"\\BetterDiscord\\data\\" + channel + L"\\plugins.json";
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file) continue;
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    fclose(file);
+    if (PluginEnabledIn(text)) {
+      Log(L"Tallybell plugin enabled in " + path);
+      return true;
+    }
+  }
+  Log(L"Tallybell plugin not enabled in BetterDiscord");
+  return false;
 }
 
 bool InstallPlugin(const std::wstring& exeFolder, const std::wstring& pluginsFolder) {

@@ -21,4 +21,7 @@ std::wstring GetPluginsFolder(const std::wstring& roamingFolder);
 std::wstring GetRoamingAppDataFolder();
 bool IsBetterDiscordInstalled(const std::wstring& pluginsFolder);
 bool IsPluginInstalled(const std::wstring& pluginsFolder);
+// The plugin file is there and BetterDiscord keeps it switched on (in any of
+// its release channels' data/<channel>/plugins.json).
+bool IsPluginEnabled(const std::wstring& roamingFolder);
 bool InstallPlugin(const std::wstring& exeFolder, const std::wstring& pluginsFolder);

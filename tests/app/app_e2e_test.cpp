@@ -47,6 +47,8 @@ TEST(AppE2eTest, FirstRunStartsWithDefaultsAndExitsCleanly) {
   // the next attempt 5 s later tells the log again, not the user.
   EXPECT_TRUE(voxmere.WaitLogged("[IPC] Received CLOSE frame: 4000 Invalid Client ID", 2, 20000));
   EXPECT_EQ(voxmere.Log("[Tray] Balloon shown: Discord rejected the client id").size(), 1u);
+  // With neither the plugin nor an application of one's own, once: the two ways.
+  EXPECT_EQ(voxmere.Log("[Tray] Balloon shown: No source for the voice overlay").size(), 1u);
   EXPECT_EQ(voxmere.Exit(), 0);
   EXPECT_FALSE(voxmere.FileExists(L"config.json"));
 }

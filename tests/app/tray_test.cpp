@@ -15,6 +15,7 @@
 #include "app/work_loop.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
+#include "rpc/rpc_client.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -107,6 +108,39 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
   g_overlay.reset();
   DestroyWindow(g_messageWindow);
   RendererShutdown();
+}
+
+}  // namespace
+
+namespace {
+
+// The tooltip names the source: the plugin's feed while it is shown, else
+// the RPC connection's state (also one that changed meanwhile), in both languages.
+TEST(TrayTooltipTest, NamesTheSource) {
+  struct Step {
+    bool plugin;  // else the RPC state is shown
+    RpcState state;
+    const wchar_t* english;
+  };
+  const Step steps[] = {
+      {false, RpcState::Connected, L"Voxmere - Voice from Discord RPC"},
+      {true, RpcState::Connected, L"Voxmere - Voice from the Tallybell plugin"},
+      {true, RpcState::Disconnected, L"Voxmere - Voice from the Tallybell plugin"},
+      {false, RpcState::Disconnected, L"Voxmere - Waiting for Discord"},
+  };
+  for (int language : {0, 1}) {
+    g_language = language;
+    for (const Step& step : steps) {
+      ShowConnectionState(step.state);
+      ShowVoiceSource(step.plugin ? VoiceSource::Plugin : VoiceSource::Rpc);
+      const TextEntry& expected = TextTable(step.plugin ? kTextTipVoiceFromPlugin
+                                            : step.state == RpcState::Connected ? kTextTipConnected
+                                                                                : kTextTipWaitingForDiscord);
+      EXPECT_EQ(std::wstring(expected.english), step.english);
+      EXPECT_EQ(std::wstring(g_trayIcon.szTip), language ? expected.japanese : expected.english) << step.english;
+    }
+  }
+  g_language = 0;
 }
 
 }  // namespace

@@ -64,8 +64,11 @@ TEST(VoiceSourceChooser, SwitchesSourcesWithoutDoublingDroppingOrReplaying) {
          return c.EndFeed(now) || changed;
        },
        true, VoiceSource::Plugin, L"dce", L"e"},
-      {"held within the handover", [](C& c, uint32_t now) { return c.Advance(now + kSourceHandoverMs - 200); }, false,
-       VoiceSource::Plugin, L"dce", L""},
+      {"held within the handover", [](C& c, uint32_t now) {
+         // The end was 100 ms ago: Advance is due when the handover runs out.
+         return c.MsUntilAdvance(now) != kSourceHandoverMs - 100 || c.Advance(now + kSourceHandoverMs - 200);
+       },
+       false, VoiceSource::Plugin, L"dce", L""},
       {"handover runs out", [](C& c, uint32_t now) { return c.Advance(now + kSourceHandoverMs); }, true, VoiceSource::None, L"", L""},
   };
   VoiceSourceChooser chooser;
@@ -121,4 +124,13 @@ TEST(PlanRpc, PluginFirstThenDiscordsOwnWay) {
     EXPECT_EQ(plan.authorize, c.authorize) << c.what;
     EXPECT_EQ(plan.tellTwoWays, c.tellTwoWays) << c.what;
   }
+}
+
+// BetterDiscord's data/<channel>/plugins.json: only "Tallybell": true is on.
+TEST(PluginEnabledIn, OnlyWhenBetterDiscordSwitchedItOn) {
+  const std::pair<const char*, bool> cases[] = {
+      {R"({"Tallybell":true,"Other":false})", true}, {R"({"Tallybell":false})", false}, {R"({"Other":true})", false},
+      {R"({"Tallybell":"true"})", false},            {"", false},                       {R"({"Tallybell":tru)", false},
+  };
+  for (const auto& [text, enabled] : cases) EXPECT_EQ(PluginEnabledIn(text), enabled) << text;
 }

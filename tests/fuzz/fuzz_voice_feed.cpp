@@ -1,7 +1,9 @@
 // The plugin's voice feed as the endpoints hand it over, one message per
 // line: a refused message always says why, a read list part stays within its
 // bounds and reads back the same once written again, and the lists the
-// assembler completes are bounded and name each member once.
+// assembler completes are bounded and name each member once. The same lines go
+// through the intake over three connections (an empty line closes one): the
+// chooser never shows a member twice.
 #include <cstdint>
 #include <set>
 #include <string>
@@ -47,13 +49,26 @@ bool Same(const FeedList& a, const FeedList& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   FeedAssembler assembler;
+  FeedIntake intake;
+  VoiceSourceChooser chooser;
+  uint32_t lines = 0;
   for (size_t start = 0; start <= input.size();) {
     size_t end = input.find('\n', start);
     if (end == std::string::npos) end = input.size();
     std::string error;
     std::optional<FeedMessage> message = ParseFeedMessage(std::string_view(input).substr(start, end - start), &error);
+    const bool emptyLine = end == start;
     start = end + 1;
     FUZZ_CHECK(message.has_value() || !error.empty());
+    if (message || emptyLine) {
+      std::string problem;
+      ++lines;
+      intake.Take(FeedDelivery{lines % 3 + 1, emptyLine ? std::optional<FeedMessage>() : message}, lines * 100, chooser,
+                  &problem);
+      std::set<std::wstring> shown;
+      for (const VoiceUser& user : chooser.Shown()) FUZZ_CHECK(shown.insert(user.id).second);
+      FUZZ_CHECK(shown.size() <= kMaxFeedMembers);
+    }
     if (!message || message->kind != FeedMessage::Kind::ListPart) continue;
     const FeedList& part = message->list;
     FUZZ_CHECK(part.part >= 0 && part.part < part.parts && part.parts <= kMaxFeedParts);

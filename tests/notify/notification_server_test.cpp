@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "notify/websocket_frame.h"
@@ -126,6 +128,42 @@ TEST(NotificationServer, WebSocketFramesAreCutFromTheStreamAndClientsAreCapped) 
   ASSERT_TRUE(clients[1].SendRaw(EncodeWebSocketFrame(kWebSocketOpClose, "\x03\xE8", 3)));
   EXPECT_EQ(clients[1].Receive(16), EncodeServerWebSocketFrame(kWebSocketOpClose, "\x03\xE8"));
   EXPECT_TRUE(s.WaitLogged("WebSocket client closed the connection"));
+}
+
+// The voice feed's messages, from either endpoint, reach the feed and never
+// the cards, each with its connection, and a faulty one gets a line; the close
+// of a connection that carried the feed follows its messages, a notification
+// sender's close does not.
+TEST(NotificationServer, VoiceFeedGoesToTheFeedWithItsConnection) {
+  ServerUnderTest s;
+  ASSERT_TRUE(s.Start());
+  WebSocketPeer plugin, sender;
+  ASSERT_TRUE(plugin.Upgrade(s.port) && sender.Upgrade(s.port));
+  for (const char* text : {R"({"kind":"voice","seq":1,"part":0,"parts":1,"channel":{"id":"3"},"members":[{"id":"1"}]})",
+                           R"({"kind":"voice","seq":"x","displayName":"not a card"})",
+                           R"({"kind":"speaking","user_id":"1","speaking":true})"})
+    ASSERT_TRUE(plugin.SendText(text));
+  ASSERT_TRUE(sender.SendText(Named("card")));
+  PipePeer pipe;
+  ASSERT_TRUE(pipe.Open(s.pipeName, 5000));
+  ASSERT_TRUE(pipe.Send(R"({"kind":"voice","live":false})"));
+  ASSERT_TRUE(s.DrainUntil([&] { return s.received.size() == 1 && s.feed.size() == 3; }));
+  plugin.Close();
+  sender.Close();
+  pipe.Close();
+  ASSERT_TRUE(s.WaitLogged("Pipe client disconnected") && s.WaitLogged("WebSocket client disconnected", 2));
+  s.DrainUntil([] { return false; }, 200);
+  std::map<uint64_t, std::string> byConnection;  // each connection's deliveries in order
+  for (const FeedDelivery& d : s.feed)
+    byConnection[d.connection] += !d.message ? "close " : d.message->kind == FeedMessage::Kind::ListPart ? "list "
+                                  : d.message->kind == FeedMessage::Kind::Speaking            ? "speaking "
+                                                                                              : "end ";
+  std::multiset<std::string> sequences;
+  for (const auto& [connection, sequence] : byConnection) sequences.insert(sequence);
+  EXPECT_EQ(sequences, (std::multiset<std::string>{"list speaking close ", "end close "}));
+  ASSERT_EQ(s.received.size(), 1u);
+  EXPECT_EQ(s.received[0].displayName, L"card");
+  EXPECT_EQ(s.Log("Voice feed message dropped: voice list: \"seq\" out of range").size(), 1u);
 }
 
 // Regression: client threads read with a receive time-out and lost frames of

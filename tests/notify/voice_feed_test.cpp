@@ -177,3 +177,62 @@ TEST(FeedAssembler, BoundedAndResetByTheOwner) {
   assembler.Reset();
   EXPECT_TRUE(assembler.Add(ParseFeedMessage(ListText(1, 0, 1, {"1"}), nullptr)->list, &error));
 }
+
+// Deliveries as the endpoints hand them on, each with its connection (no
+// message: that connection closed): the feed is live from a whole list to its
+// end or its carrier's close, and a restarted plugin's lower seq starts afresh.
+TEST(FeedIntake, FollowsTheConnectionThatCarriesTheFeed) {
+  struct Step {
+    const char* what;
+    uint64_t connection;
+    std::string text;  // empty: the connection closed
+    bool changed;
+    bool live;
+    std::wstring shown;  // ids, speakers with '*'
+  };
+  const Step steps[] = {
+      {"first part of two", 1, ListText(5, 0, 2, {"100", "200"}), false, false, L""},
+      {"second part: live", 1, ListText(5, 1, 2, {"300"}), true, true, L"100 200 300"},
+      {"speaking", 1, R"({"kind":"speaking","user_id":"200","speaking":true})", true, true, L"100 200* 300"},
+      {"a notification sender's pipe closes", 2, "", false, true, L"100 200* 300"},
+      {"a restarted plugin counts from 1 again", 3, ListText(1, 0, 1, {"100", "300"}), true, true, L"100 300"},
+      {"the old connection's close comes late", 1, "", false, true, L"100 300"},
+      // Its list stays while the RPC client brings its own.
+      {"the feed's end", 3, R"({"kind":"voice","live":false})", false, false, L"100 300"},
+      {"live again", 3, ListText(2, 0, 1, {"100"}), true, true, L"100"},
+      {"its connection closes", 3, "", false, false, L"100"},
+  };
+  VoiceSourceChooser chooser;
+  FeedIntake intake;
+  uint32_t now = 1000;
+  for (const Step& step : steps) {
+    FeedDelivery delivery{step.connection, std::nullopt};
+    if (!step.text.empty()) delivery.message = ParseFeedMessage(step.text, nullptr);
+    ASSERT_TRUE(step.text.empty() || delivery.message) << step.what;
+    std::string problem;
+    EXPECT_EQ(intake.Take(delivery, now += 100, chooser, &problem), step.changed) << step.what;
+    EXPECT_EQ(problem, "") << step.what;
+    EXPECT_EQ(chooser.FeedLive(), step.live) << step.what;
+    std::wstring shown;
+    for (const VoiceUser& user : chooser.Shown())
+      shown += (shown.empty() ? L"" : L" ") + user.id + (user.speaking ? L"*" : L"");
+    EXPECT_EQ(shown, step.shown) << step.what;
+  }
+  EXPECT_EQ(intake.SelfId(), L"100");
+}
+
+// A server avatar is drawn from the channel's server; in a call there is none.
+TEST(FeedUsers, ServerAvatarsTakeTheChannelsServer) {
+  const std::string member = R"([{"id":"1","avatar":"own","guild_avatar":"srv"},{"id":"2","avatar":"own2"}])";
+  for (const auto& [channel, guild] : {std::pair<std::string, std::wstring>{R"({"id":"3","guild_id":"200"})", L"200"},
+                                       {R"({"id":"3","guild_id":null})", L""}}) {
+    const std::string text =
+        R"({"kind":"voice","seq":1,"part":0,"parts":1,"channel":)" + channel + R"(,"members":)" + member + "}";
+    const std::vector<VoiceUser> users = FeedUsers(ParseFeedMessage(text, nullptr)->list);
+    ASSERT_EQ(users.size(), 2u);
+    EXPECT_EQ(users[0].avatarHash, L"own");
+    EXPECT_EQ(users[0].guildId, guild);
+    EXPECT_EQ(users[0].guildAvatarHash, guild.empty() ? L"" : L"srv");
+    EXPECT_TRUE(users[1].guildId.empty() && users[1].guildAvatarHash.empty());
+  }
+}

@@ -28,3 +28,15 @@ TEST(AvatarCacheKey, KeepsTheFormsApart) {
   EXPECT_EQ(AvatarCacheKey({L"42", L"h", L"61"}), L"61/42");
   EXPECT_NE(AvatarCacheKey({L"42", L"h", L"61"}), AvatarCacheKey({L"42", L"h", L"62"}));
 }
+
+// A member's server picture where the feed names one, else their own.
+TEST(MemberAvatarSource, ServerPictureFirst) {
+  VoiceUser member;
+  member.id = L"42";
+  member.avatarHash = L"own";
+  EXPECT_EQ(AvatarRequestPath(MemberAvatarSource(member)), L"/avatars/42/own.png?size=64");
+  member.guildAvatarHash = L"srv";
+  EXPECT_EQ(AvatarRequestPath(MemberAvatarSource(member)), L"/avatars/42/own.png?size=64");  // no server known
+  member.guildId = L"61";
+  EXPECT_EQ(AvatarRequestPath(MemberAvatarSource(member)), L"/guilds/61/users/42/avatars/srv.png?size=64");
+}

@@ -39,7 +39,7 @@ struct Scene {
     }
   }
   FrameSignature Sign() const {
-    auto avatar = [this](const std::wstring& id, const std::wstring&) { return loadedAvatars.count(id) != 0; };
+    auto avatar = [this](const AvatarSource& source) { return loadedAvatars.count(source.userId) != 0; };
     // About 7 pixels a character at 12 points.
     auto text = [](const std::wstring& s, float points, bool) {
       return TextExtent{static_cast<float>(s.size()) * points * 0.6f, points * 1.5f};

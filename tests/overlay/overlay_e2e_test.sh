@@ -60,7 +60,8 @@ start_run() {
   pids+=($!)
   wait_for '^LISTENING' 20 "$work/sim.log" || fail "the simulator did not start"
   base=$(tr -d '\r' <"$work/sim.log" | sed -n 's/^HTTP \(http:[^ ]*\)$/\1/p' | head -1)
-  (cd "$work" && VOXMERE_API_BASE=$base VOXMERE_CDN_BASE=$base exec "$build/wine-run.sh" "$work/Voxmere.exe") &
+  (cd "$work" && exec env ${ws_port:+VOXMERE_WEBSOCKET_PORT=$ws_port} VOXMERE_API_BASE="$base" VOXMERE_CDN_BASE="$base" \
+    "$build/wine-run.sh" "$work/Voxmere.exe") &
   pids+=($!)
 }
 start_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}'
@@ -210,3 +211,107 @@ done
 flame=$(convert "$img" -crop 120x22+78+90 -fx 'r > 0.6 && b < 0.35 ? 1 : 0' -format '%[fx:int(mean*w*h)]' info:)
 [ "$flame" -gt 10 ] || fail "the emoji in Bob's name is not in colour ($flame pixels)"
 echo "names in many scripts and emoji drawn, the emoji in colour (text font: $(grep -a -o 'Text font: .*' "$work/debug.log" | tr -d '\r'))"
+stop_all
+
+# The plugin's feed (the plugin under the stand-in of Discord, with Discord's
+# Origin) while a registered application is configured and the simulator
+# offers another channel over RPC: the feed's members are shown and Discord is
+# never asked for authorization; once the plugin stops, RPC takes over.
+driver="$(dirname "$0")/../../plugin/tests/voice_driver.js"
+if ! command -v node >/dev/null || [ ! -d "$(dirname "$driver")/../node_modules/ws" ]; then
+  echo "voice feed: skipped, node or the plugin's ws package (npm ci in plugin/) is missing"
+  exit 0
+fi
+enabled="$build/wineprefix/drive_c/users/$(id -un)/AppData/Roaming/BetterDiscord/data/stable/plugins.json"
+mkdir -p "$(dirname "$enabled")"
+echo '{"Tallybell": true}' >"$enabled"
+trap 'exec 3>&-; stop_all; rm -f "$enabled"; rm -rf "$work"' EXIT
+cat >"$work/scenario.txt" <<'SCENARIO'
+user 100 me_user global=Me
+channel 300000000000000009 Lobby
+member 100 me_user global=Me avatar=abc123
+member 400 dave global=Dave avatar=d4d4d4d4
+select 300000000000000009
+SCENARIO
+ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# start_plugin_run CONFIG_JSON: Voxmere on a WebSocket port of its own, then
+# the plugin's driver, which takes commands through file descriptor 3.
+start_plugin_run() {
+  exec 3>&-
+  rm -f "$work/driver.in" "$work/driver.log"
+  ws_port=$(node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); })')
+  start_run "$1"
+  voxmere_started=$(date +%s%N)
+  wait_for 'its feed is awaited' 30 "$work/debug.log" || fail "the enabled plugin was not noticed"
+  wait_for 'WebSocket server listening' 30 "$work/debug.log" || fail "no WebSocket endpoint"
+  mkfifo "$work/driver.in"
+  started=$(date +%s%N)
+  node "$driver" "$ws_port" <"$work/driver.in" >"$work/driver.log" 2>&1 &
+  pids+=($!)
+  exec 3>"$work/driver.in"
+}
+# send COMMAND: the driver has dispatched it.
+send() { local n; n=$(grep -c '^DONE' "$work/driver.log" || true); echo "$1" >&3
+  for _ in $(seq 50); do [ "$(grep -c '^DONE' "$work/driver.log" || true)" -gt "$n" ] && return 0; sleep 0.1; done; fail "the driver did not take $1"; }
+# until_shot NAME TEST [ARG...]: screenshots until TEST IMAGE ARG... holds (10 s at most).
+until_shot() { local name=$1 check=$2; shift 2
+  for _ in $(seq 40); do img=$(shot "$name"); "$check" "$img" "$@" && return 0; sleep 0.25; done; return 1; }
+# The plugin's list: Me (44), Pilot (100, server-muted), Quinn (156), the bot
+# (212). Me is looked for at y 50, clear of the border of Wine's tray window.
+four_tiles() { drawn "$1" 50 && drawn "$1" 100 && drawn "$1" 156 && drawn "$1" 212; }
+
+# With the built-in client id Discord's RPC is never knocked on, past the
+# 10 s wait too, while the feed is live.
+start_plugin_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20}'
+until_shot placeholder_feed four_tiles || fail "the plugin's members were not drawn (built-in id)"
+# An absence is watched for a while: past the wait, counted from Voxmere's start.
+while [ "$(ms_since "$voxmere_started")" -lt 13000 ]; do sleep 0.5; done
+grep -q '^CONNECTED' "$work/sim.log" && fail "Discord's RPC was knocked on with the built-in id while the feed was live"
+grep -q 'Balloon shown' "$work/debug.log" && fail "a balloon while the plugin's feed was live"
+echo "voice feed, built-in id: the plugin's members shown, no connection to Discord's RPC in $(ms_since "$voxmere_started") ms"
+exec 3>&-
+stop_all
+
+start_plugin_run '{"allow_multi_instance": true, "language": "en", "overlay_x": 20, "overlay_y": 20,
+  "client_id": "1234567890123456789", "client_secret": "TestSecret123"}'
+until_shot feed_members four_tiles || fail "the plugin's members were not drawn"
+echo "voice feed: tiles on screen $(ms_since "$started") ms after the plugin started"
+grep -q 'SetVoiceUsers: 4 users (3 users, 1 bots)' "$work/debug.log" || fail "the plugin's list did not reach the overlay"
+sleep 1  # the entry animation ends
+img=$(shot feed_members_settled)
+badged "$img" 100 || fail "the server-muted member has no badge"
+badged "$img" 44 && fail "a badge for a member nobody muted"
+wait_for 'HTTP GET /guilds/g3/users/200/avatars/7e57.png' 15 "$work/sim.log" || fail "the server avatar was not asked for"
+send "speak 200"
+until_shot feed_speaking ringed 106 || fail "Pilot not ringed while speaking"
+ringed "$img" 50 && fail "Me ringed without speaking"
+send "silent 200"
+not_ringed() { ! ringed "$1" "$2"; }
+until_shot feed_silent not_ringed 106 || fail "Pilot still ringed after the speaking stopped"
+send "leave 250"
+three_tiles() { drawn "$1" 156 && ! drawn "$1" 212; }
+until_shot feed_left three_tiles || fail "the member who left is still drawn"
+send "leave-voice"
+empty() { ! drawn "$1" 50 && ! drawn "$1" 100; }
+until_shot feed_empty empty || fail "the overlay did not empty when the user left voice"
+authorizes() { grep -c 'RECV op=1 .*"cmd":"AUTHORIZE"' "$work/sim.log" || true; }
+grep -q '^CONNECTED' "$work/sim.log" || fail "Voxmere did not connect to Discord's RPC with its registered application"
+[ "$(authorizes)" -eq 0 ] || fail "AUTHORIZE sent while the plugin's feed was live"
+grep -q 'CONSENT DIALOG' "$work/sim.log" && fail "a consent dialog while the plugin's feed was live"
+send rejoin
+wait_for 'SetVoiceUsers: 3 users (2 users, 1 bots)' 10 "$work/debug.log" || fail "the list after rejoining did not arrive"
+stopped=$(date +%s%N)
+send stop
+# Me is in both lists: the tile stays through the switch.
+shots=0
+until grep -q 'Voice source: Discord RPC' "$work/debug.log"; do
+  [ "$(ms_since "$stopped")" -lt 20000 ] || fail "RPC did not take over once the plugin stopped"
+  drawn "$(shot switching)" 50 || fail "Me's tile dropped during the switch"
+  shots=$((shots + 1))
+done
+echo "voice feed: RPC's list shown $(ms_since "$stopped") ms after the plugin stopped; Me's tile in all $shots screenshots meanwhile"
+two_tiles() { drawn "$1" 50 && drawn "$1" 100 && ! drawn "$1" 156; }
+until_shot rpc_after_feed two_tiles || fail "the simulator's channel (Me, Dave) was not drawn"
+[ "$(authorizes)" -eq 1 ] || fail "$(authorizes) AUTHORIZE requests once RPC took over, not one"
+grep -q 'SetVoiceUsers: 2 users (2 users, 0 bots)' "$work/debug.log" || fail "the simulator's two members did not reach the overlay"
+echo "voice feed: the plugin's members shown (badge, ring, leaving, leaving voice) with no AUTHORIZE; RPC took over with one"

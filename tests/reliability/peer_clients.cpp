@@ -108,6 +108,7 @@ ServerUnderTest::ServerUnderTest() {
   pipeName = L"\\\\.\\pipe\\VoxmereNotifyTest_" + id;
   server = std::make_unique<NotificationServer>(pipeName, 0);
   server->SetCallback([this](const NotificationData& data) { received.push_back(data); });
+  server->SetFeedCallback([this](const FeedDelivery& delivery) { feed.push_back(delivery); });
 }
 
 ServerUnderTest::~ServerUnderTest() {

@@ -67,4 +67,5 @@ struct ServerUnderTest {
   std::unique_ptr<NotificationServer> server;
   uint16_t port = 0;
   std::vector<NotificationData> received;
+  std::vector<FeedDelivery> feed;
 };

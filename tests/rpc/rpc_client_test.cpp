@@ -262,6 +262,28 @@ TEST_F(RpcSimTest, ReconnectAuthorizesAgainAndNoncesContinue) {
   EXPECT_EQ(sim->CountLines("\"prompt\":\"none\"},\"nonce\":\"2\"}"), 1u);
 }
 
+// While the plugin's feed is live or awaited no AUTHORIZE goes out (no
+// dialog); once allowed it does, and later a kept token authenticates even
+// while held back.
+TEST_F(RpcSimTest, AuthorizationHeldBackUntilAllowed) {
+  StartSim();
+  const char* kAuthorize = "RECV op=1 {\"cmd\":\"AUTHORIZE\"";
+  client->AllowAuthorization(false);
+  ASSERT_TRUE(ConnectClient());
+  ASSERT_TRUE(PollUntilLogged("[IPC] Authorization held back"));
+  PollUntil([] { return false; }, 300);
+  EXPECT_EQ(sim->CountLines(kAuthorize), 0u);
+  EXPECT_EQ(client->State(), RpcState::WaitingForReady);
+  client->AllowAuthorization(true);
+  ASSERT_TRUE(PollUntil([&] { return !lists.empty(); }));
+  EXPECT_EQ(sim->CountLines(kAuthorize), 1u);
+  client->AllowAuthorization(false);
+  client->Disconnect();
+  ASSERT_TRUE(WaitFor([&] { return ConnectClient(); }, 5000));
+  ASSERT_TRUE(PollUntil([&] { return client->State() == RpcState::Connected; }));
+  EXPECT_EQ(sim->CountLines(kAuthorize), 1u);
+}
+
 // Each failure on the way to a token: its line, nothing asked of the
 // channel, the connection kept (Discord's CLOSE aside), the state the tray
 // shows.

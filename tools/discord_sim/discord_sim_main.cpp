@@ -114,7 +114,7 @@ void RouteWeb(LoopbackHttpServer& http, const Options& options, SimAuthRegistry&
     response.delayMs = options.httpDelayMs;
     return response;
   });
-  http.Route("GET", "/avatars/*", [](const LoopbackHttpRequest& request) {
+  auto avatar = [](const LoopbackHttpRequest& request) {
     LoopbackHttpResponse response;
     auto png = AvatarPng(request.path, request.query);
     response.status = png ? 200 : 404;
@@ -122,7 +122,9 @@ void RouteWeb(LoopbackHttpServer& http, const Options& options, SimAuthRegistry&
     response.body = png ? *png : "not found";
     PrintLine("HTTP GET " + request.path + " -> " + std::to_string(response.status));
     return response;
-  });
+  };
+  http.Route("GET", "/avatars/*", avatar);
+  http.Route("GET", "/guilds/*", avatar);
 }
 
 void WatchStandardInput() {

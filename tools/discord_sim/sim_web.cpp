@@ -78,7 +78,18 @@ SimHttpReply TokenEndpointReply(const std::string& formBody, SimTokenMode mode, 
                        "rpc.voice.read\"}");
 }
 
-std::optional<std::string> AvatarPng(const std::string& path, const std::string& query) {
+std::optional<std::string> AvatarPng(const std::string& requested, const std::string& query) {
+  // A server picture, /guilds/{guild}/users/{user}/avatars/{hash}.png, is
+  // drawn as the user's own picture of that hash would be.
+  std::string path = requested;
+  const std::string guilds = "/guilds/";
+  if (path.rfind(guilds, 0) == 0) {
+    const size_t users = path.find("/users/", guilds.size());
+    const size_t avatars = users == std::string::npos ? users : path.find("/avatars/", users + 7);
+    if (users == std::string::npos || users == guilds.size() || avatars == std::string::npos || avatars == users + 7)
+      return std::nullopt;
+    path = "/avatars/" + path.substr(users + 7, avatars - users - 7) + "/" + path.substr(avatars + 9);
+  }
   const std::string prefix = "/avatars/";
   if (path.rfind(prefix, 0) != 0 || path.size() < prefix.size() + 7 || path.substr(path.size() - 4) != ".png")
     return std::nullopt;
