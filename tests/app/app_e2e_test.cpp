@@ -284,7 +284,10 @@ void PressChord(std::initializer_list<WORD> keys) {
 // Voxmere.exe's own message loop: Tab moves the focus, Esc cancels and
 // writes nothing, a cancelled slider stays out of a later save, Enter saves a
 // hand-set title with quotes and backslashes as valid JSON, and a colour
-// chosen is on the overlay before any save.
+// chosen is on the overlay before any save. Then the show/hide hotkey as a
+// keystroke: it hides and shows every overlay window, one saved in the
+// window works at once in place of the old, one another program holds is
+// named there.
 TEST(AppE2eTest, SettingsWindowWorksFromTheKeyboard) {
   VoxmereInstance voxmere(L"voxmere_settings");
   Config config = TestConfig();
