@@ -46,11 +46,6 @@ int64_t JsonInt(const Json& object, std::string_view key, int64_t fallback) {
   return member->is_number_integer() ? member->get<int64_t>() : fallback;
 }
 
-double JsonNumber(const Json& object, std::string_view key, double fallback) {
-  const Json* member = JsonMember(object, key);
-  return member && member->is_number() ? member->get<double>() : fallback;
-}
-
 bool JsonBool(const Json& object, std::string_view key, bool fallback) {
   const Json* member = JsonMember(object, key);
   return member && member->is_boolean() ? member->get<bool>() : fallback;

@@ -32,5 +32,4 @@ const Json* JsonMember(const Json& object, std::string_view key);
 std::string JsonString(const Json& object, std::string_view key, std::string_view fallback = {});
 // Integers only (a fraction or a value beyond int64 gives the fallback).
 int64_t JsonInt(const Json& object, std::string_view key, int64_t fallback);
-double JsonNumber(const Json& object, std::string_view key, double fallback);
 bool JsonBool(const Json& object, std::string_view key, bool fallback);

@@ -94,12 +94,9 @@ bool NotificationServer::TakeMessage(
   if (parsed && IsFeedMessage(*parsed)) {
     *carriesFeed = true;
     std::string error;
-    std::optional<FeedMessage> message =
-        text.size() > kMaxFeedMessageBytes ? std::nullopt : ReadFeedMessage(*parsed, &error);
+    std::optional<FeedMessage> message = ReadFeedMessage(*parsed, text.size(), &error);
     if (!message) {
-      Log("Voice feed message dropped: " +
-          (error.empty() ? std::to_string(text.size()) + " bytes, more than " + std::to_string(kMaxFeedMessageBytes)
-                         : error));
+      Log("Voice feed message dropped: " + error);
       return true;
     }
     EnqueueFeed(FeedDelivery{connection, std::move(message)});

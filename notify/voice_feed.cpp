@@ -147,9 +147,13 @@ std::optional<FeedMessage> ReadSpeaking(const Json& message, std::string* error)
 
 bool IsFeedMessage(const Json& message) { return JsonMember(message, "kind") != nullptr; }
 
-std::optional<FeedMessage> ReadFeedMessage(const Json& message, std::string* error) {
+std::optional<FeedMessage> ReadFeedMessage(const Json& message, size_t textBytes, std::string* error) {
   std::string ignored;
   if (!error) error = &ignored;
+  if (textBytes > kMaxFeedMessageBytes) {
+    *error = "message of " + std::to_string(textBytes) + " bytes, more than " + std::to_string(kMaxFeedMessageBytes);
+    return std::nullopt;
+  }
   const Json* kind = JsonMember(message, "kind");
   if (!kind || !kind->is_string()) {
     *error = "no \"kind\" text";
@@ -168,19 +172,6 @@ std::optional<FeedMessage> ReadFeedMessage(const Json& message, std::string* err
     return std::nullopt;
   }
   return ReadListPart(message, error);
-}
-
-std::optional<FeedMessage> ParseFeedMessage(std::string_view text, std::string* error) {
-  std::string ignored;
-  if (!error) error = &ignored;
-  if (text.size() > kMaxFeedMessageBytes) {
-    *error = "message of " + std::to_string(text.size()) + " bytes, more than " +
-             std::to_string(kMaxFeedMessageBytes);
-    return std::nullopt;
-  }
-  std::optional<Json> parsed = ParseJson(text, error);
-  if (!parsed) return std::nullopt;
-  return ReadFeedMessage(*parsed, error);
 }
 
 std::optional<FeedList> FeedAssembler::Add(FeedList part, std::string* error) {

@@ -60,11 +60,9 @@ struct FeedMessage {
 // Whether a parsed message belongs to the feed (it has a "kind"); a
 // notification has none.
 bool IsFeedMessage(const Json& message);
-// The feed's message in one parsed object; nothing, with the reason in
-// *error, when it breaks the format.
-std::optional<FeedMessage> ReadFeedMessage(const Json& message, std::string* error);
-// The same from the bytes of one pipe message or WebSocket frame.
-std::optional<FeedMessage> ParseFeedMessage(std::string_view text, std::string* error);
+// The feed's message in one parsed object, parsed from textBytes bytes;
+// nothing, with the reason in *error, when it breaks the format or the size.
+std::optional<FeedMessage> ReadFeedMessage(const Json& message, size_t textBytes, std::string* error);
 
 // Joins the parts of a list by seq. Parts may come in any order; a part of a
 // newer seq discards an unfinished older list, one of an older seq is stale.
