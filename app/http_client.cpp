@@ -48,6 +48,10 @@ HttpResult HttpFetch(const HttpEndpoint& endpoint, const HttpRequestSpec& reques
                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                           endpoint.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!handle) return Fail(HttpStage::OpenRequest);
+  // Windows bounds the wait for the response headers by the receive time-out;
+  // Wine waits for them without end unless this is set as well.
+  DWORD responseTimeoutMs = kReceiveTimeoutMs;
+  WinHttpSetOption(handle.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeoutMs, sizeof(responseTimeoutMs));
   const wchar_t* headers = request.headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : request.headers.c_str();
   DWORD headersLength = request.headers.empty() ? 0 : static_cast<DWORD>(-1);
   auto bodyLength = static_cast<DWORD>(request.body.size());

@@ -136,6 +136,7 @@ TEST_F(SlowPeersTest, UiAnswersWhilePeersFailRecoversAndExitsPromptlyWithEveryPe
   ASSERT_TRUE(voxmere_.Start({{L"VOXMERE_API_BASE", base}, {L"VOXMERE_CDN_BASE", base}}));
   ASSERT_TRUE(voxmere_.WaitLogged("WebSocket server listening on port 47523", 1, 30000));
   ExpectUiAnswersThrough("token endpoint slow", front_.tokenRequests, 0);
+  EXPECT_FALSE(voxmere_.Log("[IPC] ERROR: WinHttpReceiveResponse failed").empty()) << "waited past the time-out";
   front_.tokenFault = kReset;
   const int tokenRequests = front_.tokenRequests;
   RestartSimulator();
@@ -147,10 +148,13 @@ TEST_F(SlowPeersTest, UiAnswersWhilePeersFailRecoversAndExitsPromptlyWithEveryPe
   RestartSimulator();
   ASSERT_TRUE(voxmere_.WaitLogged("[IPC] Authentication successful!", 1, 20000)) << "no recovery of the token";
   ExpectUiAnswersThrough("CDN slow", front_.cdnRequests, 0);
+  EXPECT_FALSE(voxmere_.Log("[Overlay] Avatar download failed for user 100000000000000001: no response").empty())
+      << "waited past the time-out";
   front_.cdnFault = kReset;
   ExpectUiAnswersThrough("CDN resetting", front_.cdnRequests, front_.cdnRequests);
   front_.cdnFault = kNone;
-  EXPECT_TRUE(WaitFor([&] { return front_.avatarsServed > 0; }, 20000)) << "no avatar after the CDN came back";
+  // Failures so far put the next try up to 16 s away.
+  EXPECT_TRUE(WaitFor([&] { return front_.avatarsServed > 0; }, 40000)) << "no avatar after the CDN came back";
 
   // Exit with a silent pipe client, WebSocket clients (one in the middle of a
   // frame) and three avatar downloads held by the CDN.
