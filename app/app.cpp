@@ -175,6 +175,7 @@ int RunVoxmere(HINSTANCE instance) {
     return 1;
   }
   WriteLogLine(L"Overlay window created");
+  GetRenderer().avatars.onFinished = WakeWorkLoop;
   WriteLogLine(L"Screen: X=" + Num(g_overlay->x) + L" Y=" + Num(g_overlay->y) + L" W=" + Num(g_overlay->width) +
                L" H=" + Num(g_overlay->height));
 

@@ -26,6 +26,7 @@ constexpr UINT kMaxSourceSide = 4096;
 struct FailedDownload {
   DWORD tick = 0;
   int count = 0;
+  bool wanted = false;  // asked for, still cooling down, in this frame
 };
 
 std::wstring DescribeStage(const HttpResult& result) {
@@ -98,6 +99,7 @@ struct AvatarCache::Shared {
   std::map<std::wstring, FailedDownload> failures;
   std::set<std::wstring> refused;  // ids already logged as unusable
   bool closed = false;
+  bool finishedSinceFrame = false;
   int decoding = 0;  // threads inside GDI+; Close waits for them
 
   // False once closed: the result is then dropped without touching GDI+.
@@ -108,11 +110,14 @@ struct AvatarCache::Shared {
     return true;
   }
 
-  void Finish(const std::wstring& id, std::unique_ptr<Gdiplus::Image> image, bool decoded,
+  // True when the cache is open and took the result.
+  bool Finish(const std::wstring& id, std::unique_ptr<Gdiplus::Image> image, bool decoded,
               const std::wstring& failure) {
     std::lock_guard<std::mutex> lock(mutex);
     pendingAvatars.erase(id);
-    if (!closed) {
+    const bool taken = !closed;
+    if (taken) {
+      finishedSinceFrame = true;
       if (image) {
         avatars[id] = std::move(image);
         failures.erase(id);
@@ -129,12 +134,14 @@ struct AvatarCache::Shared {
       --decoding;
       decodeFinished.notify_all();
     }
+    return taken;
   }
 };
 
 namespace {
 
-void DownloadAvatar(std::shared_ptr<AvatarCache::Shared> shared, std::wstring id, std::wstring path) {
+void DownloadAvatar(std::shared_ptr<AvatarCache::Shared> shared, std::wstring id, std::wstring path,
+                    std::function<void()> onFinished) {
   HttpRequestSpec request;
   request.path = path;
   request.maxBodyBytes = kMaxAvatarBytes;
@@ -149,7 +156,7 @@ void DownloadAvatar(std::shared_ptr<AvatarCache::Shared> shared, std::wstring id
     image = DecodeAvatar(result.body);
     if (!image) failure = L"not an image (" + std::to_wstring(result.body.size()) + L" bytes)";
   }
-  shared->Finish(id, std::move(image), decoded, failure);
+  if (shared->Finish(id, std::move(image), decoded, failure) && onFinished) onFinished();
 }
 
 }  // namespace
@@ -169,8 +176,10 @@ Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring&
   if (cached != s.avatars.end()) return cached->second.get();
   if (avatarHash.empty() || s.pendingAvatars.count(key)) return nullptr;
   auto failed = s.failures.find(key);
-  if (failed != s.failures.end() && GetTickCount() - failed->second.tick < AvatarRetryDelayMs(failed->second.count))
+  if (failed != s.failures.end() && GetTickCount() - failed->second.tick < AvatarRetryDelayMs(failed->second.count)) {
+    failed->second.wanted = true;
     return nullptr;
+  }
   std::wstring path = AvatarRequestPath(source);
   if (path.empty()) {
     if (s.refused.insert(key).second)
@@ -179,7 +188,7 @@ Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring&
   }
   s.pendingAvatars[key] = true;
   try {
-    std::thread(DownloadAvatar, shared_, key, path).detach();
+    std::thread(DownloadAvatar, shared_, key, path, onFinished).detach();
   } catch (const std::system_error& e) {
     s.pendingAvatars.erase(key);
     FailedDownload& failedStart = s.failures[key];
@@ -193,6 +202,24 @@ Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring&
 bool AvatarCache::IsDownloading(const std::wstring& key) const {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   return shared_->pendingAvatars.count(key) != 0;
+}
+
+void AvatarCache::BeginFrame() {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->finishedSinceFrame = false;
+  for (auto& entry : shared_->failures) entry.second.wanted = false;
+}
+
+uint32_t AvatarCache::MsUntilChange(uint32_t now) const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  if (shared_->finishedSinceFrame) return 0;
+  uint32_t wait = kNoChange;
+  for (const auto& [key, failed] : shared_->failures) {
+    if (!failed.wanted) continue;
+    const uint32_t delay = AvatarRetryDelayMs(failed.count), waited = now - failed.tick;
+    wait = std::min(wait, waited >= delay ? 0 : delay - waited);
+  }
+  return wait;
 }
 
 void AvatarCache::Close() {

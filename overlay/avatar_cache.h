@@ -5,6 +5,8 @@
 // cache is closed it drops its result without touching GDI+.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +28,18 @@ class AvatarCache {
                       const std::wstring& guildId = std::wstring());
   // By the key AvatarCacheKey gives: the user id for a member's own picture.
   bool IsDownloading(const std::wstring& key) const;
+
+  // A frame starts: what it asks for with Get is what it wants.
+  void BeginFrame();
+  // 0 once a download has ended since the frame began (its picture, or its
+  // failure, is news); else the time until a failed picture that frame
+  // wanted may be asked again; kNoChange when neither. Without it a quiet
+  // channel would show a picture, or retry a failed one, only once somebody
+  // spoke.
+  uint32_t MsUntilChange(uint32_t now) const;
+
+  // Called on the download's thread when one ends and the cache is open.
+  std::function<void()> onFinished;
 
   // Before GDI+ stops: refuses new downloads, waits for decodes in progress
   // (not for transfers), deletes every image.

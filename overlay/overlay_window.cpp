@@ -225,7 +225,7 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
     if (!pane.pushed.valid) return 0;
   uint32_t wait = state.MsUntilNextChange(now, CardDurationMs());
   if (g_config.pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
-  return wait;
+  return std::min(wait, GetRenderer().avatars.MsUntilChange(now));
 }
 
 void OverlayWindow::Update() {
@@ -245,6 +245,7 @@ bool OverlayWindow::Render() {
   drawn.overlay_y = ClampColumnOffset(drawn.overlay_y, 0, height, drawn.avatar_size, drawn.margin);
   const Config& settings = renderer.settings;
   renderer.TrimCaches();
+  renderer.avatars.BeginFrame();
   uint32_t now = GetTickCount();
   if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
     LogOverlay(L"Rendering " + std::to_wstring(state.notifications.size()) + L" notifications");

@@ -99,7 +99,8 @@ class OverlayWindow {
   void AddMessageNotification(const std::wstring& sender, const std::wstring& text);
   // How long the window's picture may stay as it is: 0 when a change waits
   // to be drawn or something moves (drag mode included), the time to the
-  // next card fade or capture otherwise; kNoChange while hidden or at rest.
+  // next card fade, capture or avatar retry otherwise; kNoChange while
+  // hidden or at rest.
   uint32_t MsUntilPictureChanges(uint32_t now) const;
   // Once per frame, right before Render.
   void Update();

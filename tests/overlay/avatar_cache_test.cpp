@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "app/log.h"
+#include "overlay/overlay_state.h"
 #include "overlay/renderer.h"
 #include "rpc/voice_user.h"
 #include "tests/support/child_process.h"
@@ -96,6 +97,42 @@ TEST_F(AvatarCacheTest, NotFoundRetriedLaterNeverTwiceAtOnce) {
   ASSERT_TRUE(WaitFor([] { return Idle(L"104"); }, 10000));
   EXPECT_EQ(most.load(), 1);
   EXPECT_TRUE(Logged("[Overlay] Avatar download failed for user 104: not an image"));
+}
+
+// Nobody may speak for an hour: the loop learns of an arrival, and of when a
+// failed picture is due again, from the cache itself; one nobody shows any
+// more is not waited for.
+TEST_F(AvatarCacheTest, EndedDownloadsWakeTheLoopAndAWantedFailureSaysWhenItIsDue) {
+  StartCdn([](const LoopbackHttpRequest& request) {
+    if (request.path.find("/gone") == std::string::npos) return Png();
+    LoopbackHttpResponse response;
+    response.status = 404;
+    return response;
+  });
+  AvatarCache& cache = GetRenderer().avatars;
+  std::atomic<int> woken{0};
+  cache.onFinished = [&woken] { ++woken; };
+  cache.BeginFrame();
+  EXPECT_EQ(cache.MsUntilChange(GetTickCount()), kNoChange);
+
+  cache.Get(L"120", L"gone");
+  ASSERT_TRUE(WaitFor([&] { return woken == 1; }, 10000));
+  EXPECT_EQ(cache.MsUntilChange(GetTickCount()), 0u) << "a failure is news for the next frame";
+  cache.BeginFrame();
+  EXPECT_EQ(cache.MsUntilChange(GetTickCount()), kNoChange) << "not asked for in this frame";
+  cache.Get(L"120", L"gone");  // still cooling down
+  const uint32_t due = cache.MsUntilChange(GetTickCount());
+  EXPECT_GT(due, 1000u);
+  EXPECT_LE(due, 2000u);
+  EXPECT_EQ(cache.MsUntilChange(GetTickCount() + 5000), 0u);
+  cache.BeginFrame();
+  EXPECT_EQ(cache.MsUntilChange(GetTickCount() + 5000), kNoChange) << "the member left: no retry is waited for";
+
+  cache.Get(L"121", L"here");
+  ASSERT_TRUE(WaitFor([&] { return woken == 2; }, 10000));
+  EXPECT_EQ(cache.MsUntilChange(GetTickCount()), 0u) << "an arrival is drawn without waiting for a change";
+  EXPECT_NE(cache.Get(L"121", L"here"), nullptr);
+  cache.onFinished = nullptr;
 }
 
 TEST_F(AvatarCacheTest, BodyOverTheCapFails) {

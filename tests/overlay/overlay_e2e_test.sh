@@ -56,7 +56,7 @@ start_run() {
   echo "$1" >"$work/config.json"
   cp "$build/bin/Voxmere.exe" "$build/bin/Twemoji.ttf" "$work/"
   "$build/wine-run.sh" "$build/bin/discord_sim.exe" --pipe 0 --scenario "$work/scenario.txt" --http-port 0 \
-    --duration 60 >"$work/sim.log" 2>&1 &
+    --http-delay "${web_delay_ms:-0}" --duration 60 >"$work/sim.log" 2>&1 &
   pids+=($!)
   wait_for '^LISTENING' 20 "$work/sim.log" || fail "the simulator did not start"
   base=$(tr -d '\r' <"$work/sim.log" | sed -n 's/^HTTP \(http:[^ ]*\)$/\1/p' | head -1)
@@ -234,6 +234,9 @@ member 400 dave global=Dave avatar=d4d4d4d4
 select 300000000000000009
 SCENARIO
 ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# Pictures arrive after a tile's entry animation, as across the internet; the
+# simulator's channel below is quiet, so nothing else redraws its tiles.
+web_delay_ms=1500
 # start_plugin_run CONFIG_JSON: Voxmere on a WebSocket port of its own, then
 # the plugin's driver, which takes commands through file descriptor 3.
 start_plugin_run() {
@@ -314,4 +317,7 @@ two_tiles() { drawn "$1" 50 && drawn "$1" 100 && ! drawn "$1" 156; }
 until_shot rpc_after_feed two_tiles || fail "the simulator's channel (Me, Dave) was not drawn"
 [ "$(authorizes)" -eq 1 ] || fail "$(authorizes) AUTHORIZE requests once RPC took over, not one"
 grep -q 'SetVoiceUsers: 2 users (2 users, 0 bots)' "$work/debug.log" || fail "the simulator's two members did not reach the overlay"
+# Dave's picture (133,117,179 at the inactive opacity) above his eyes, not the dark placeholder.
+pictured() { read -r r g b <<<"$(pixel "$1" 44 $(($2 - 14)))"; [ "$b" -gt 70 ] && [ "$b" -gt $((r + 15)) ] && [ "$r" -gt "$g" ]; }
+until_shot rpc_quiet_avatar pictured 100 || fail "Dave's picture never drawn in a quiet channel"
 echo "voice feed: the plugin's members shown (badge, ring, leaving, leaving voice) with no AUTHORIZE; RPC took over with one"

@@ -5,8 +5,8 @@
 //
 // Options: --pipe N (0-9), --scenario NAME|FILE (NAME is looked up in
 // scenarios\ beside the exe), --http-port P (0: any free port; absent: no
-// web side), --token-mode ok|error|notjson, --http-delay MS (token answers
-// wait this long), --duration SECONDS, --exit-on-eof (stop when standard
+// web side), --token-mode ok|error|notjson, --http-delay MS (token and avatar
+// answers wait this long, as across the internet), --duration SECONDS, --exit-on-eof (stop when standard
 // input ends: a parent that dies takes the simulator with it).
 // Every line it prints is one event; tests read them.
 #include <windows.h>
@@ -114,8 +114,9 @@ void RouteWeb(LoopbackHttpServer& http, const Options& options, SimAuthRegistry&
     response.delayMs = options.httpDelayMs;
     return response;
   });
-  auto avatar = [](const LoopbackHttpRequest& request) {
+  auto avatar = [&options](const LoopbackHttpRequest& request) {
     LoopbackHttpResponse response;
+    response.delayMs = options.httpDelayMs;
     auto png = AvatarPng(request.path, request.query);
     response.status = png ? 200 : 404;
     response.contentType = png ? "image/png" : "text/plain";
