@@ -1,5 +1,8 @@
 #include "tests/support/voxmere_instance.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -22,7 +25,18 @@ VoxmereInstance::VoxmereInstance(const std::wstring& name) {
 VoxmereInstance::~VoxmereInstance() {
   if (process_.Running()) Exit(5000);
   process_.Kill();
+  if (::testing::Test::HasFailure()) PrintLogTail();
   DeleteTree(directory_);
+}
+
+// A failure on a loaded CI machine is read from its output alone.
+void VoxmereInstance::PrintLogTail() const {
+  constexpr size_t kTailLines = 80;
+  const std::vector<std::string> lines = Log();
+  const size_t first = lines.size() > kTailLines ? lines.size() - kTailLines : 0;
+  std::printf("--- last %zu of %zu lines of %s\\debug.log\n", lines.size() - first, lines.size(),
+              NarrowAscii(directory_).c_str());
+  for (size_t i = first; i < lines.size(); ++i) std::printf("%s\n", lines[i].c_str());
 }
 
 bool VoxmereInstance::WriteConfig(const Config& config) const {

@@ -43,6 +43,8 @@ class VoxmereInstance {
   bool WaitLogged(const std::string& fragment, size_t count = 1, DWORD timeoutMs = 20000) const;
 
  private:
+  void PrintLogTail() const;
+
   std::wstring directory_;
   bool ready_ = false;
   ChildProcess process_;
