@@ -112,7 +112,8 @@ Spread TimeFrames(Fn fn) {
 
 // The floor: a frame of the whole monitor, in a layered window as big, shown.
 void MeasureFloor(const OverlayWindow& overlay, FrameFigures& figures) {
-  WNDCLASSEXW wc = {sizeof(wc)};
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VoxmereBenchFloor";
@@ -205,7 +206,8 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     pixelsMs[i] = -1.0;
     settled[i] = false;
   }
-  WNDCLASSEXW wc = {sizeof(wc)};
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = MessageWindowProc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VoxmereBenchWork";
