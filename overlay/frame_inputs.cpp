@@ -205,7 +205,15 @@ LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::ws
   const int fontSize = config.username_font_size;
   LabelPlace label;
   label.points = std::max(1.0f, static_cast<float>(fontSize) * tile.scale);
-  label.text = textSize(text, label.points, true);
+  label.shown = text;
+  if (IsRowLayout(config)) {
+    // The pill fills at most the slot's name room; scaled with the growing
+    // tile, so the cut stays the same through the entry animation.
+    const float room = static_cast<float>(MemberPitch(config) - kMemberColumnGap - 2 * kLabelPad) * tile.scale;
+    auto width = [&](const std::wstring& candidate) { return textSize(candidate, label.points, true).width; };
+    label.shown = EllipsizeContent(text, width, room);
+  }
+  label.text = textSize(label.shown, label.points, true);
   const int w = static_cast<int>(label.text.width), h = static_cast<int>(label.text.height);
   if (IsRowLayout(config)) {
     // Under the full-size tile, whatever the entry animation's size.
@@ -217,7 +225,7 @@ LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::ws
     label.textX = tile.x + tile.size + 10;
     label.textY = tile.y + tile.size / 2 - (2 * fontSize) / 3;  // the configured size, not the scaled one
   }
-  label.pill = {label.textX - 8, label.textY - 4, label.textX + w + 8, label.textY + h + 4};
+  label.pill = {label.textX - kLabelPad, label.textY - 4, label.textX + w + kLabelPad, label.textY + h + 4};
   return label;
 }
 

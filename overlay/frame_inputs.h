@@ -17,6 +17,7 @@
 #include "overlay/overlay_state.h"
 
 constexpr int kMemberColumnGap = 8;  // pixels between full-size member slots
+constexpr int kLabelPad = 8;         // a name's pill beyond its text, left and right
 
 // The window and picture-in-picture facts a frame depends on.
 struct FrameView {
@@ -127,9 +128,11 @@ TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, 
 // The label as drawn: the shown name, " [BOT]" appended for a bot.
 std::wstring LabelText(const VoiceUser& member);
 // A name label beside its tile (under it in a row), as drawing and the
-// redraw rectangles take it: the text's origin, size and extent, and the
+// redraw rectangles take it: the text shown (in a row, cut with "..." to its
+// slot, so neighbours never overlap), its origin, size and extent, and the
 // rounded pill behind it.
 struct LabelPlace {
+  std::wstring shown;
   int textX = 0;
   int textY = 0;
   float points = 0.0f;

@@ -99,13 +99,12 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
 }
 
 void DrawLabel(const Tile& t, float scale) {
-  std::wstring text = LabelText(t.member);
   float lo = Settings().username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
   auto measure = [](const std::wstring& content, float points, bool bold) {
     return GetRenderer().MeasureText(content, points, bold);
   };
-  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings(), text, measure);
+  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings(), LabelText(t.member), measure);
   if (label.text.width <= 0.0f) return;
   const PixelRect& pill = label.pill;
   const auto pillHeight = static_cast<float>(pill.bottom - pill.top);
@@ -113,8 +112,9 @@ void DrawLabel(const Tile& t, float scale) {
                   static_cast<float>(pill.right - pill.left), pillHeight, static_cast<float>((pill.bottom - pill.top) / 2),
                   MakeArgb(t.dim * 120.0f * lo, kBlackRgb), 0);
   t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-  DrawFrameText(text, label.points, true, label.textX + 1, label.textY + 1, MakeArgb(lo * t.dim * 100.0f, kBlackRgb), true);
-  DrawFrameText(text, label.points, true, label.textX, label.textY,
+  DrawFrameText(label.shown, label.points, true, label.textX + 1, label.textY + 1, MakeArgb(lo * t.dim * 100.0f, kBlackRgb),
+                true);
+  DrawFrameText(label.shown, label.points, true, label.textX, label.textY,
                 MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
 }
 

@@ -101,8 +101,12 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
     if (c.redrawn.count(kPip)) before.view.pipShown = true, before.view.pipGeneration = 1;
     c.change(after);
     PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, kH});
-    if (c.expect == kNothing) EXPECT_TRUE(dirty.Empty());
-    if (c.expect == kWhole) EXPECT_EQ(dirty, (PixelRect{0, 0, kW, kH}));
+    if (c.expect == kNothing) {
+      EXPECT_TRUE(dirty.Empty());
+    }
+    if (c.expect == kWhole) {
+      EXPECT_EQ(dirty, (PixelRect{0, 0, kW, kH}));
+    }
     for (int item = 0; c.expect == kItemsOnly && item < kItems; ++item)
       EXPECT_EQ(Inside(dirty, Inner(static_cast<Item>(item))), c.redrawn.count(static_cast<Item>(item)) != 0)
           << "item " << item;
@@ -158,6 +162,17 @@ TEST(MemberLayout, TilesAndLabelsInColumnAndRow) {
   const TilePlace small = PlaceTile(0, joining, row, kNow);
   ASSERT_LT(small.size, row.avatar_size);
   EXPECT_EQ(PlaceLabel(small, row, LabelText(joining), text).textY, 20 + 48 + 8);
+  // A long name in a row is cut to its slot, the same while its tile grows;
+  // the column leaves it whole.
+  VoiceUser talker = member;
+  talker.username = L"Sir Talks-A-Lot of the Round Table";
+  const LabelPlace cut = PlaceLabel(PlaceTile(1, talker, row, kNow), row, LabelText(talker), text);
+  EXPECT_EQ(cut.shown.substr(cut.shown.size() - 3), L"...");
+  EXPECT_LE(cut.pill.right - cut.pill.left, 2 * 48);
+  EXPECT_LE(PlaceLabel(PlaceTile(0, talker, row, kNow), row, LabelText(talker), text).pill.right, cut.pill.left);
+  talker.joinTick = kNow - 100;
+  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, row, kNow), row, LabelText(talker), text).shown, cut.shown);
+  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, Config(), kNow), Config(), LabelText(talker), text).shown, talker.username);
   // A row counts the slots that start within the frame's width, not its height.
   EXPECT_EQ(MembersOnScreen(5, row, 300, 100), 3u);
   EXPECT_EQ(MembersOnScreen(5, Config(), 300, 100), 2u);
@@ -200,7 +215,9 @@ TEST(WindowPart, KeptWhileItFitsPlacedAnewOtherwise) {
     const FrameSignature part = ItemsOfPane(standing, pane);
     const bool member = pane == 0 || pane >= kPaneKinds;
     EXPECT_EQ(part.items.size(), member ? 1u : pane == cards ? scene.state.notifications.size() : 0u) << pane;
-    if (member) EXPECT_EQ(part.items[0].index, pane ? pane - kPaneKinds + 1 : 0) << pane;
+    if (member) {
+      EXPECT_EQ(part.items[0].index, pane ? pane - kPaneKinds + 1 : 0) << pane;
+    }
   }
 }
 

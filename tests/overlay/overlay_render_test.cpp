@@ -124,14 +124,18 @@ TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
 }
 
 // A row: tiles side by side, each slot two tiles wide, names centred under
-// them; a bigger avatar size grows the tiles and their pitch alike.
+// them, a long one kept inside its slot; a bigger avatar size grows the tiles
+// and their pitch alike.
 TEST_F(RenderTest, RowLayoutPutsNamesUnderTilesAtAnyAvatarSize) {
   g_config.member_layout = "horizontal";
+  VoiceUser talker = Member(L"44");
+  talker.username = L"Sir Talks-A-Lot of the Round Table";
   for (int size : {48, 64}) {
     SCOPED_TRACE(size);
     g_config.avatar_size = size;
     const int pitch = 2 * size + 8, tileLeft = kX + (pitch - 8 - size) / 2;
-    Frame(600, 300), GetRenderer().DrawMembers({Member(L"43"), Member(L"44")}, 1000);
+    Frame(600, 300), GetRenderer().DrawMembers({talker, talker}, 1000);
+    EXPECT_EQ(Count(kX + pitch - 8, kY + size, kX + pitch, kY + size + 40, Drawn), 0) << "a name past its slot";
     for (int slot = 0; slot < 2; ++slot) {
       const int left = tileLeft + slot * pitch;
       EXPECT_GT(Count(left, kY, left + size, kY + size, Drawn), size * size / 2) << "tile " << slot;
