@@ -207,10 +207,11 @@ LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::ws
   label.points = std::max(1.0f, static_cast<float>(fontSize) * tile.scale);
   label.shown = text;
   if (IsRowLayout(config)) {
-    // The pill fills at most the slot's name room; scaled with the growing
-    // tile, so the cut stays the same through the entry animation.
-    const float room = static_cast<float>(MemberPitch(config) - kMemberColumnGap - 2 * kLabelPad) * tile.scale;
-    auto width = [&](const std::wstring& candidate) { return textSize(candidate, label.points, true).width; };
+    // The pill fills at most the slot's name room. Cut at the full size, so
+    // the cut stays the same through the entry animation.
+    const float room = static_cast<float>(MemberPitch(config) - kMemberColumnGap - 2 * kLabelPad);
+    const float fullPoints = std::max(1.0f, static_cast<float>(fontSize));
+    auto width = [&](const std::wstring& candidate) { return textSize(candidate, fullPoints, true).width; };
     label.shown = EllipsizeContent(text, width, room);
   }
   label.text = textSize(label.shown, label.points, true);

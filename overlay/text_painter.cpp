@@ -13,6 +13,7 @@ const std::vector<std::wstring> kLabelFaces = {L"Segoe UI", L"Noto Sans CJK JP",
 namespace {
 
 constexpr size_t kKeptLayouts = 64;
+constexpr size_t kKeptMeasures = 512;
 constexpr float kDipsPerPoint = 96.0f / 72.0f;
 constexpr float kUnbounded = 100000.0f;
 const wchar_t kBundledEmojiFamily[] = L"Twemoji Mozilla";
@@ -366,6 +367,7 @@ bool TextPainter::Open(const std::wstring& emojiFontPath, const std::vector<std:
 
 void TextPainter::Close() {
   kept_.clear();
+  measured_.clear();
   formats_.clear();
   fallback_.Reset();
   bundled_.Reset();
@@ -450,10 +452,13 @@ const TextPicture& TextPainter::Pictured(Kept& kept) {
 }
 
 TextExtent TextPainter::Measure(const std::wstring& text, float points, bool bold) {
+  auto key = std::make_tuple(text, points, bold);
+  auto found = measured_.find(key);
+  if (found != measured_.end()) return found->second;
   Kept* kept = Find(text, points, bold);
   if (!kept) return TextExtent();
   Pictured(*kept);
-  return kept->extent;
+  return measured_[key] = kept->extent;
 }
 
 void TextPainter::Draw(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points, bool bold,
@@ -509,4 +514,5 @@ std::vector<GlyphRunRecord> TextPainter::GlyphRuns(const std::wstring& text, flo
 
 void TextPainter::Trim() {
   if (kept_.size() > kKeptLayouts) kept_.clear();
+  if (measured_.size() > kKeptMeasures) measured_.clear();
 }

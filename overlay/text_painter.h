@@ -54,7 +54,8 @@ class TextPainter {
   const std::wstring& Face() const { return face_; }
 
   // Width and height of the text's layout box, grown to hold its ink where a
-  // glyph reaches past it; zero when not open.
+  // glyph reaches past it; zero when not open. Remembered apart from the
+  // layouts, so the cuts tried for a long name cost once, not every frame.
   TextExtent Measure(const std::wstring& text, float points, bool bold);
   // The text with its layout box's top-left corner at (x, y), window
   // coordinates, blended into frame within clip (empty: the whole frame).
@@ -68,8 +69,8 @@ class TextPainter {
   void DrawCentred(FrameBuffer& frame, const PixelRect& clip, const std::wstring& text, float points, bool bold,
                    const PixelRect& box, uint32_t argb, bool silhouette = false);
   std::vector<GlyphRunRecord> GlyphRuns(const std::wstring& text, float points, bool bold);
-  // Between frames: forgets the kept layouts once many piled up (an entry
-  // animation passes through a new size every frame).
+  // Between frames: forgets the kept layouts, or the measures, once many
+  // piled up (an entry animation passes through a new size every frame).
   void Trim();
   // A kept layout's picture made afresh (what a first draw costs beyond the
   // layout; the benchmark and the ink checks use it).
@@ -97,4 +98,5 @@ class TextPainter {
   std::wstring face_;
   std::map<std::pair<float, bool>, Microsoft::WRL::ComPtr<IDWriteTextFormat>> formats_;
   std::map<std::tuple<std::wstring, float, bool>, Kept> kept_;
+  std::map<std::tuple<std::wstring, float, bool>, TextExtent> measured_;
 };
