@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/backoff.h"
+
 namespace {
 
 constexpr size_t kMaxPartUnits = 64;
@@ -35,8 +37,4 @@ std::wstring AvatarCacheKey(const AvatarSource& source) {
   return source.guildId.empty() ? source.userId : source.guildId + L"/" + source.userId;
 }
 
-uint32_t AvatarRetryDelayMs(int failures) {
-  uint32_t delay = kFirstRetryDelayMs;
-  for (int i = 1; i < failures && delay < kMaxRetryDelayMs; ++i) delay *= 2;
-  return std::min(delay, kMaxRetryDelayMs);
-}
+uint32_t AvatarRetryDelayMs(int failures) { return DoublingDelayMs(failures, kFirstRetryDelayMs, kMaxRetryDelayMs); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/backoff.h"
 #include "app/http_endpoint.h"
 #include "app/log.h"
 #include "app/text_convert.h"
@@ -25,6 +26,9 @@ constexpr DWORD kWriteWaitMs = 500;
 constexpr uint32_t kResyncIntervalMs = 60000;
 constexpr DWORD kReadBufferBytes = 64 * 1024;
 constexpr uint32_t kNeverDue = 0xFFFFFFFF;
+// After the token endpoint could not be reached: 5 s, doubling up to 5 minutes.
+constexpr uint32_t kFirstReauthorizeMs = 5000;
+constexpr uint32_t kMostReauthorizeMs = 5 * 60 * 1000;
 constexpr size_t kSpeakingExcerptBytes = 800;
 constexpr size_t kResponseExcerptBytes = 500;
 constexpr size_t kTokenExcerptBytes = 200;
@@ -159,6 +163,7 @@ void RpcClient::ClosePipe() {
   // An AUTHORIZE dies with its pipe; the next connection must ask again.
   authorizing = false;
   authorizationHeld = false;
+  reauthorizeWaiting = false;
 }
 
 void RpcClient::SetState(RpcState next) {
@@ -268,13 +273,19 @@ void RpcClient::Poll() {
   if (FrameOverdue(now)) return LoseConnection(kNoCompleteFrame);
   uint32_t ignored = 0;
   if (ResyncDue(now, &ignored)) RequestSelectedVoiceChannel(false);
+  if (ReauthorizeDue(now, &ignored)) {
+    reauthorizeWaiting = false;
+    StartAuthorization();
+  }
 }
 
 uint32_t RpcClient::MsUntilPollDue(uint32_t now) const {
   if (!connected) return kNeverDue;
   if (ReadArrived()) return 0;
-  uint32_t due = kNeverDue;
+  uint32_t due = kNeverDue, reauthorize = kNeverDue;
   ResyncDue(now, &due);
+  ReauthorizeDue(now, &reauthorize);
+  due = std::min(due, reauthorize);
   if (!inbox.empty()) {
     const uint32_t elapsed = now - inboxSince;
     due = std::min<uint32_t>(due, elapsed >= kFrameWaitMs ? 0 : kFrameWaitMs - elapsed);
@@ -400,8 +411,9 @@ void RpcClient::SendAuthorize() {
   SendCommand(text);
 }
 
-// Every failure on the way to AUTHENTICATE ends here: its line, and the
-// state the tray shows until the user acts (Reconnect, config.json).
+// Every failure on the way to AUTHENTICATE that waiting will not mend ends
+// here: its line, and the state the tray shows until the user acts
+// (Reconnect, config.json).
 void RpcClient::FailAuthorization(const std::string& why) {
   LogIpc(why);
   SetState(RpcState::NotAuthorized);
@@ -453,14 +465,16 @@ void RpcClient::PickUpTokenResponse() {
 
 void RpcClient::FinishTokenExchange(const HttpResult& http) {
   switch (http.stage) {
-    case HttpStage::Open: return FailAuthorization("ERROR: WinHttpOpen failed");
-    case HttpStage::Connect: return FailAuthorization("ERROR: WinHttpConnect failed");
-    case HttpStage::OpenRequest: return FailAuthorization("ERROR: WinHttpOpenRequest failed");
-    case HttpStage::Send: return FailAuthorization("ERROR: WinHttpSendRequest failed: " + std::to_string(http.error));
-    case HttpStage::Receive: return FailAuthorization("ERROR: WinHttpReceiveResponse failed");
+    case HttpStage::Open: return RetryAuthorizationLater("ERROR: WinHttpOpen failed");
+    case HttpStage::Connect: return RetryAuthorizationLater("ERROR: WinHttpConnect failed");
+    case HttpStage::OpenRequest: return RetryAuthorizationLater("ERROR: WinHttpOpenRequest failed");
+    case HttpStage::Send: return RetryAuthorizationLater("ERROR: WinHttpSendRequest failed: " + std::to_string(http.error));
+    case HttpStage::Receive:
+      return RetryAuthorizationLater("ERROR: WinHttpReceiveResponse failed: " + std::to_string(http.error));
     case HttpStage::BodyTooLarge: return FailAuthorization("ERROR: Token response too large");
     case HttpStage::Done: break;
   }
+  tokenTransportFailures = 0;
   const TokenResponse response = ReadTokenResponse(http.body);
   // The token is known before the excerpt is logged, so it is redacted
   // wherever it stands.
@@ -470,6 +484,22 @@ void RpcClient::FinishTokenExchange(const HttpResult& http) {
     return FailAuthorization("Token exchange failed: " + response.error + " - " + response.errorDescription);
   LogIpc("Got access token!");
   SendAuthenticate(accessToken);
+}
+
+void RpcClient::RetryAuthorizationLater(const std::string& why) {
+  const uint32_t delay = DoublingDelayMs(++tokenTransportFailures, kFirstReauthorizeMs, kMostReauthorizeMs);
+  LogIpc(why + "; authorizing again in " + std::to_string(delay / 1000) + " s");
+  reauthorizeWaiting = true;
+  reauthorizeSince = GetTickCount();
+}
+
+bool RpcClient::ReauthorizeDue(uint32_t now, uint32_t* msLeft) const {
+  *msLeft = kNeverDue;
+  if (!reauthorizeWaiting) return false;
+  const uint32_t delay = DoublingDelayMs(tokenTransportFailures, kFirstReauthorizeMs, kMostReauthorizeMs);
+  const uint32_t elapsed = now - reauthorizeSince;
+  *msLeft = elapsed >= delay ? 0 : delay - elapsed;
+  return *msLeft == 0;
 }
 
 void RpcClient::SendAuthenticate(const std::string& token) {

@@ -55,7 +55,8 @@ class RpcClient {
   // picks up the token result and sends the periodic snapshot request.
   void Poll();
   // How long the caller may wait for onWake before Poll is due anyway (the
-  // next snapshot request, a started frame's deadline); 0xFFFFFFFF when
+  // next snapshot request, a started frame's deadline, another AUTHORIZE
+  // after the token endpoint could not be reached); 0xFFFFFFFF when
   // disconnected or when nothing is due.
   uint32_t MsUntilPollDue(uint32_t now) const;
   // Whether a connection may ask Discord for authorization (and so for the
@@ -108,6 +109,8 @@ class RpcClient {
   void ExchangeCodeForToken(const std::string& code);
   void PickUpTokenResponse();
   void FinishTokenExchange(const HttpResult& http);
+  void RetryAuthorizationLater(const std::string& why);
+  bool ReauthorizeDue(uint32_t now, uint32_t* msLeft) const;
   void SendAuthenticate(const std::string& token);
   void HandleAuthenticateResponse(const Json& message);
 
@@ -148,6 +151,12 @@ class RpcClient {
   // connection, so Discord asks the user for consent once.
   std::string accessToken;
   bool tokenFromEarlierConnection = false;
+  // The token endpoint could not be reached: the user has consented, so a
+  // later AUTHORIZE gets a code without a dialog. Failures count for the
+  // process, so an endpoint that stays away is asked less and less often.
+  bool reauthorizeWaiting = false;
+  uint32_t reauthorizeSince = 0;
+  int tokenTransportFailures = 0;
   int32_t nonce = 0;
   int loggedResponses = 0;
   uint32_t lastSnapshotRequest = 0;

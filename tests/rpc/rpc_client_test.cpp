@@ -53,6 +53,12 @@ class RpcSimTest : public ::testing::Test {
     g_logPath = std::wstring(dir) + L"voxmere_rpc_test_" + std::to_wstring(GetCurrentProcessId()) + L".log";
     DeleteFileW(g_logPath.c_str());
     http.Route("POST", "/api/oauth2/token", [this](const LoopbackHttpRequest& request) {
+      if (tokenResets > 0) {
+        --tokenResets;
+        LoopbackHttpResponse reset;
+        reset.resetConnection = true;
+        return reset;
+      }
       SimHttpReply reply = TokenEndpointReply(request.body, tokenMode, auth);
       return LoopbackHttpResponse{reply.status, reply.contentType, reply.body, tokenDelayMs};
     });
@@ -127,6 +133,7 @@ class RpcSimTest : public ::testing::Test {
 
   SimTokenMode tokenMode = SimTokenMode::Ok;
   uint32_t tokenDelayMs = 0;
+  std::atomic<int> tokenResets{0};  // the token endpoint's next answers break the connection
   SimAuthRegistry auth;
   LoopbackHttpServer http;
   std::unique_ptr<SimPipeServer> sim;
@@ -254,7 +261,7 @@ TEST_F(RpcSimTest, ReconnectAuthorizesAgainAndNoncesContinue) {
   // AUTHORIZE would open a second dialog.
   EXPECT_EQ(client->State(), RpcState::WaitingForConsent);
   EXPECT_TRUE(ConnectClient());
-  EXPECT_EQ(sim->CountLines("CONNECTED"), 1u);
+  EXPECT_EQ(sim->CountLines("RECV op=0 "), 1u);  // one handshake: the same pipe
   sim->DropClient();
   ASSERT_TRUE(PollUntil([&] { return !client->IsConnected(); }, 5000));
   ASSERT_TRUE(WaitFor([&] { return ConnectClient(); }, 5000));
@@ -330,6 +337,25 @@ TEST_F(RpcSimTest, AuthorizationFailuresAreLogged) {
     EXPECT_EQ(http.RequestCount() > requestsBefore, c.tokenRequested) << c.line;
     sim->Stop();
   }
+}
+
+// A network that drops the token request: the same connection authorizes
+// again after 5 s, then 10 s, with no second consent dialog and no new pipe,
+// and the wait is announced through MsUntilPollDue.
+TEST_F(RpcSimTest, UnreachableTokenEndpointIsTriedAgainWithoutAnotherDialog) {
+  tokenResets = 2;
+  StartSim();
+  ASSERT_TRUE(ConnectClient());
+  ASSERT_TRUE(PollUntilLogged("; authorizing again in 5 s"));
+  EXPECT_EQ(client->State(), RpcState::Authenticating);
+  const uint32_t due = client->MsUntilPollDue(GetTickCount());
+  EXPECT_GT(due, 4000u);
+  EXPECT_LE(due, 5000u);
+  ASSERT_TRUE(PollUntil([&] { return CountLogged("; authorizing again in 10 s") == 1; }, 8000));
+  ASSERT_TRUE(PollUntil([&] { return client->State() == RpcState::Connected && !lists.empty(); }, 15000));
+  EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\""), 3u);
+  EXPECT_EQ(auth.ConsentDialogs(), 1);
+  EXPECT_EQ(sim->CountLines("RECV op=0 "), 1u);  // one handshake: the same pipe
 }
 
 // The exchange runs beside polling; the token of a connection lost meanwhile
