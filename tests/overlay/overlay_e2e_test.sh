@@ -56,7 +56,7 @@ start_run() {
   echo "$1" >"$work/config.json"
   cp "$build/bin/Voxmere.exe" "$build/bin/Twemoji.ttf" "$work/"
   "$build/wine-run.sh" "$build/bin/discord_sim.exe" --pipe 0 --scenario "$work/scenario.txt" --http-port 0 \
-    --http-delay "${web_delay_ms:-0}" --duration 60 >"$work/sim.log" 2>&1 &
+    --cdn-delay "${cdn_delay_ms:-0}" --duration 60 >"$work/sim.log" 2>&1 &
   pids+=($!)
   wait_for '^LISTENING' 20 "$work/sim.log" || fail "the simulator did not start"
   base=$(tr -d '\r' <"$work/sim.log" | sed -n 's/^HTTP \(http:[^ ]*\)$/\1/p' | head -1)
@@ -236,7 +236,7 @@ SCENARIO
 ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
 # Pictures arrive after a tile's entry animation, as across the internet; the
 # simulator's channel below is quiet, so nothing else redraws its tiles.
-web_delay_ms=1500
+cdn_delay_ms=1500
 # start_plugin_run CONFIG_JSON: Voxmere on a WebSocket port of its own, then
 # the plugin's driver, which takes commands through file descriptor 3.
 start_plugin_run() {

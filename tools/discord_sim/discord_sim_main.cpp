@@ -5,8 +5,9 @@
 //
 // Options: --pipe N (0-9), --scenario NAME|FILE (NAME is looked up in
 // scenarios\ beside the exe), --http-port P (0: any free port; absent: no
-// web side), --token-mode ok|error|notjson, --http-delay MS (token and avatar
-// answers wait this long, as across the internet), --duration SECONDS, --exit-on-eof (stop when standard
+// web side), --token-mode ok|error|notjson, --http-delay MS (token answers
+// wait this long), --cdn-delay MS (avatars do, as across the internet),
+// --duration SECONDS, --exit-on-eof (stop when standard
 // input ends: a parent that dies takes the simulator with it).
 // Every line it prints is one event; tests read them.
 #include <windows.h>
@@ -46,6 +47,7 @@ struct Options {
   int httpPort = -1;
   SimTokenMode tokenMode = SimTokenMode::Ok;
   uint32_t httpDelayMs = 0;
+  uint32_t cdnDelayMs = 0;
   uint32_t durationSeconds = 0;
   bool exitOnEof = false;
 };
@@ -64,6 +66,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     else if (arg == "--scenario") options.scenario = value;
     else if (arg == "--http-port") options.httpPort = std::atoi(value.c_str());
     else if (arg == "--http-delay") options.httpDelayMs = static_cast<uint32_t>(std::atoi(value.c_str()));
+    else if (arg == "--cdn-delay") options.cdnDelayMs = static_cast<uint32_t>(std::atoi(value.c_str()));
     else if (arg == "--duration") options.durationSeconds = static_cast<uint32_t>(std::atoi(value.c_str()));
     else if (arg == "--token-mode" && value == "ok") options.tokenMode = SimTokenMode::Ok;
     else if (arg == "--token-mode" && value == "error") options.tokenMode = SimTokenMode::Error;
@@ -116,7 +119,7 @@ void RouteWeb(LoopbackHttpServer& http, const Options& options, SimAuthRegistry&
   });
   auto avatar = [&options](const LoopbackHttpRequest& request) {
     LoopbackHttpResponse response;
-    response.delayMs = options.httpDelayMs;
+    response.delayMs = options.cdnDelayMs;
     auto png = AvatarPng(request.path, request.query);
     response.status = png ? 200 : 404;
     response.contentType = png ? "image/png" : "text/plain";
@@ -146,7 +149,8 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: discord_sim [--pipe N] [--scenario NAME|FILE] [--http-port P] "
-                 "[--token-mode ok|error|notjson] [--http-delay MS] [--duration S] [--exit-on-eof]\n");
+                 "[--token-mode ok|error|notjson] [--http-delay MS] [--cdn-delay MS] [--duration S] "
+                 "[--exit-on-eof]\n");
     return 2;
   }
   std::string path = ScenarioPath(options.scenario);
