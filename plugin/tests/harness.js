@@ -2,7 +2,10 @@
 // renderer's WebSocket and a little of its document; and a WebSocket server that records frames.
 "use strict";
 
+const fs = require("node:fs");
+const os = require("node:os");
 const path = require("node:path");
+const { execFileSync } = require("node:child_process");
 const { WebSocket, WebSocketServer } = require("ws");
 
 const ME = { id: "100", username: "me_user", global_name: "Me", avatar: "abc123" };
@@ -122,6 +125,16 @@ const element = (tag) => ({ tag, style: {}, children: [], on: {}, textContent: "
   appendChild(child) { this.children.push(child); return child; }, addEventListener(type, listener) { this.on[type] = listener; } });
 const findElement = (root, match) => (match(root) ? root : (root.children || []).map((c) => findElement(c, match)).find(Boolean));
 
+// The assembled plugin: the build's copy when the build names it, else put together now from the sources.
+let assembled = process.env.TALLYBELL_PLUGIN || null;
+function pluginFile() {
+  if (!assembled) {
+    assembled = path.join(fs.mkdtempSync(path.join(os.tmpdir(), "tallybell-")), "Tallybell.plugin.js");
+    execFileSync("cmake", [`-DOUT=${assembled}`, "-P", path.join(__dirname, "..", "assemble.cmake")]);
+  }
+  return require.resolve(assembled);
+}
+
 // Installs the stand-ins as the renderer's globals and loads a fresh copy of the plugin.
 function loadPlugin({ settings, layout } = {}) {
   const discord = makeDiscord(layout), toasts = [];
@@ -132,7 +145,7 @@ function loadPlugin({ settings, layout } = {}) {
   Data: { load: (name, key) => (key === "settings" ? settings : undefined), save() {} }, UI: { showToast: (text, options) => toasts.push(options.type) } };
   globalThis.WebSocket = BrowserLikeWebSocket;
   globalThis.document = { createElement: element, createTextNode: (text) => ({ textContent: text }), hasFocus: () => discord.state.focused };
-  const file = require.resolve(path.join(__dirname, "..", "Tallybell.plugin.js"));
+  const file = pluginFile();
   delete require.cache[file];
   const Plugin = require(file);
   return { plugin: new Plugin({ name: "Tallybell" }), Plugin, discord, toasts };
