@@ -22,6 +22,7 @@ const STORE_NAMES = {
   rtc: "RTCConnectionStore",
   activities: "EmbeddedActivitiesStore",
   gameStats: "LibraryApplicationStatisticsStore",
+  gameMentions: "GameMentionSettingsStore",
 };
 // Some stores load only after the plugin starts: one still missing is looked for again for about a minute.
 const STORE_LOOK_AGAIN_MS = 2000;

@@ -22,7 +22,7 @@ const THREAD_NOTHING = 8;
 // A channel's level as UserGuildSettingsStore resolves it.
 const LEVEL_MENTIONS = 1;
 const LEVEL_NOTHING = 2;
-// A game mention counts for a game the user played within this time.
+// A game mention counts for a game the user played within this time and did not mute mentions of.
 const GAME_MENTION_WINDOW_MS = 60 * 24 * 3600 * 1000;
 
 // What the rule reads, as [DiscordStores field, member]; with one missing no card goes out.
@@ -36,7 +36,7 @@ const RULE_NEEDS = [
   ["messageRequests", "isMessageRequest"], ["spamRequests", "isSpam"], ["selectedChannel", "getChannelId"],
   ["selectedGuild", "getGuildId"], ["channelSections", "getCurrentSidebarChannelId"], ["threads", "isMuted"],
   ["threads", "flags"], ["rtc", "getChannelId"], ["activities", "getCurrentEmbeddedActivity"],
-  ["gameStats", "getLastPlayedDateTime"],
+  ["gameStats", "getLastPlayedDateTime"], ["gameMentions", "getMute"],
 ];
 
 // Which messages Voxmere shows as cards: Discord's own rule (its NotificationTextUtils.shouldNotify), in
@@ -169,7 +169,8 @@ class NotificationRule {
     if (message.mention_everyone && !suppressed("isSuppressEveryoneEnabled")) return true;
     if (this.namesMe(message, where, me, !suppressed("isSuppressRolesEnabled"))) return true;
     const since = Date.now() - GAME_MENTION_WINDOW_MS;
-    return (message.mention_games || []).some((game) => game && (call(d.gameStats, "getLastPlayedDateTime", game.id) || 0) > since);
+    return (message.mention_games || []).some((game) => game && !call(d.gameMentions, "getMute", game.id) &&
+      (call(d.gameStats, "getLastPlayedDateTime", game.id) || 0) > since);
   }
 
   // The user by name, or (where counted) by a role they hold in a server Discord has loaded.

@@ -94,6 +94,7 @@ const CASES = [
   { sent: 1, name: "own role", channelId: "c-general", mentionRoles: ["501"], content: "<@&501> pull", shown: "@Raiders pull" },
   { name: "another role", channelId: "c-general", mentionRoles: ["502"] }, { sent: 1, name: "@everyone", channelId: "c-general", everyone: true },
   { sent: 1, name: "mention of a game the user played this week", channelId: "c-general", extra: { mention_games: [{ id: "app-recent" }] } },
+  { name: "mention of a game whose mentions the user muted", channelId: "c-general", extra: { mention_games: [{ id: "app-muted" }] } },
   { name: "only-mentions channel", channelId: "c-general" }, { sent: 1, name: "all-messages channel", channelId: "c-all" },
   { name: "mention in a channel set to nothing", channelId: "c-nothing", mentions: [me] },
   { sent: 1, name: "chosen server", channelId: "c-chosen", author: { id: "310", username: "someone" }, card: { displayName: "someone",

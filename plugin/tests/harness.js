@@ -65,7 +65,7 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
     .map((u) => [u.id, record(u)]));
   const members = { "g1/200": { nick: "Captain", avatar: "9a1d" }, "g3/200": { nick: "Pilot", avatar: "7e57" } };
   // Games the user played, by application id, as LibraryApplicationStatisticsStore dates them.
-  const played = { "app-recent": Date.now() - 7 * 24 * 3600 * 1000 };
+  const played = { "app-recent": Date.now() - 7 * 24 * 3600 * 1000, "app-muted": Date.now() - 24 * 3600 * 1000 };
   const voice = makeVoiceStates(state);
   // ChannelStore's records: the channel's fields and a few methods.
   const channelRecord = (id) => channels[id] && { id, type: 0, guild_id: null, parent_id: null, name: "", recipients: [], ...channels[id],
@@ -101,6 +101,7 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
     JoinedThreadsStore: { hasJoined: (id) => id in threadFlags, isMuted: (id) => id === "t-muted", flags: (id) => threadFlags[id] },
     EmbeddedActivitiesStore: { getCurrentEmbeddedActivity: () => null },
     LibraryApplicationStatisticsStore: { getLastPlayedDateTime: (id) => played[id] ?? null },
+    GameMentionSettingsStore: { getMute: (id) => (id === "app-muted" ? true : undefined) },
   };
   // Like Discord's: the stores handle an action before any subscriber sees it, and a subscriber's exception
   // skips the rest and reaches the dispatching code.
