@@ -16,6 +16,7 @@ const STORE_NAMES = {
   presence: "SelfPresenceStore",
   streamerMode: "StreamerModeStore",
   messageRequests: "MessageRequestStore",
+  rpcNotifications: "RpcNotificationSettingsStore",
   spamRequests: "SpamMessageRequestStore",
   threads: "JoinedThreadsStore",
   lurking: "LurkingStore",

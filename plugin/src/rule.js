@@ -33,7 +33,7 @@ const RULE_NEEDS = [
   ["streamerMode", "disableNotifications"], ["guildSettings", "allowNoMessages"], ["guildSettings", "allowAllMessages"],
   ["guildSettings", "isGuildOrCategoryOrChannelMuted"], ["guildSettings", "resolvedMessageNotifications"],
   ["guildSettings", "isSuppressEveryoneEnabled"], ["guildSettings", "isSuppressRolesEnabled"],
-  ["messageRequests", "isMessageRequest"], ["spamRequests", "isSpam"], ["selectedChannel", "getChannelId"],
+  ["messageRequests", "isMessageRequest"], ["spamRequests", "isSpam"], ["rpcNotifications", "areSlayerNotificationsSuppressed"], ["selectedChannel", "getChannelId"],
   ["selectedGuild", "getGuildId"], ["channelSections", "getCurrentSidebarChannelId"], ["threads", "isMuted"],
   ["threads", "flags"], ["rtc", "getChannelId"], ["activities", "getCurrentEmbeddedActivity"],
   ["gameStats", "getLastPlayedDateTime"], ["gameMentions", "getMute"],
@@ -68,7 +68,7 @@ class NotificationRule {
     const where = this.whereOf(action);
     const me = call(this.discord.users, "getCurrentUser");
     // Discord stays silent until it has the channel, the user and the author.
-    if (!where.channel || !me || !where.author) return false;
+    if (!where.channel || !me || !where.author || this.heldByGame(where.channel)) return false;
     if (PRIVATE_CHANNEL_TYPES.has(where.channel.type) && !this.settings.directMessages) return false;
     const mutesLifted = this.settings.mentionsWhenMuted && this.settings.mentions && this.namesMe(message, where, me);
     const d = this.discord;
@@ -77,6 +77,12 @@ class NotificationRule {
       !this.beingRead(where.channel) && !this.blockedOrOwnActivity(message, where, me) &&
       (THREAD_TYPES.has(where.channel.type) ? this.threadAllows(message, where, me, mutesLifted)
         : this.channelAllows(message, where, me));
+  }
+
+  // A game connected to Discord may ask it to hold direct messages and its lobby's chat.
+  heldByGame(channel) {
+    return (channel.type === CHANNEL_DM || channel.linkedLobby != null) &&
+      !!call(this.discord.rpcNotifications, "areSlayerNotificationsSuppressed");
   }
 
   // Author, server, status and the channel's own silence.

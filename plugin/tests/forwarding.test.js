@@ -81,6 +81,8 @@ const CASES = [
   { name: "author not in the user store", author: { id: "404", username: "ghost" } },
   { name: "channel not in the channel store", channelId: "c-unknown" },
   { name: "server only previewed", channelId: "c-preview" },
+  { name: "direct message while a game asks Discord to hold them", gameHolds: true },
+  { sent: 1, name: "group message while a game asks Discord to hold direct messages", channelId: "gdm-1", gameHolds: true },
   { name: "message request", channelId: "dm-request" }, { name: "spam", channelId: "dm-spam" }, { name: "join notice", type: 7 },
   { name: "Do Not Disturb", status: "dnd" }, { name: "Streamer Mode without notifications", streaming: true },
   { sent: 1, name: "Do Not Disturb, also then", status: "dnd", settings: { whileDoNotDisturb: true } },
@@ -126,7 +128,8 @@ const CASES = [
 ];
 const pick = (record, keys) => Object.fromEntries(keys.map((key) => [key, record[key]]));
 const rowState = (row) => ({ focused: !!row.focused, selected: row.reading === true ? "dm-1" : row.reading || null, sidebar: row.sidebar || null,
-  status: row.status || "online", streaming: !!row.streaming, hidePersonal: !!row.hidePersonal, quiet: !!row.quiet, rtc: row.rtc || null });
+  status: row.status || "online", streaming: !!row.streaming, hidePersonal: !!row.hidePersonal, quiet: !!row.quiet, rtc: row.rtc || null,
+  gameHolds: !!row.gameHolds });
 
 // Stored settings of the wrong types fall back to the defaults (direct messages on); bad ids are dropped.
 test("forwards what Discord itself would notify of, and shows it readably", { timeout: 30000 }, async () => {

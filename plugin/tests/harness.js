@@ -34,7 +34,7 @@ const THREAD_ALL = 2, THREAD_MENTIONS = 4, THREAD_NOTHING = 8;
 // `lateStores` are registered only by `discord.loadLate()`.
 function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, lateStores = [] } = {}) {
   const state = { focused: false, selected: null, selectedGuild: null, sidebar: null, voice: "v-in", status: "online",
-    streaming: false, hidePersonal: false, quiet: false, rtc: null };
+    streaming: false, hidePersonal: false, quiet: false, rtc: null, gameHolds: false };
   const handlers = new Map();
   const dm = (...recipients) => ({ type: 1, recipients });
   const thread = (parent_id, guild_id = "g3") => ({ guild_id, type: 11, parent_id });
@@ -96,7 +96,8 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
     RTCConnectionStore: { getChannelId: () => state.rtc }, AuthenticationStore: { getSessionId: () => "session-here" },
     SelfPresenceStore: { getStatus: () => state.status },
     StreamerModeStore: { get disableNotifications() { return state.streaming; }, get hidePersonalInformation() { return state.hidePersonal; } },
-    MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" }, SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
+    MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" },
+    RpcNotificationSettingsStore: { areSlayerNotificationsSuppressed: () => state.gameHolds }, SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
     // flags is undefined for a thread the user has not joined.
     JoinedThreadsStore: { hasJoined: (id) => id in threadFlags, isMuted: (id) => id === "t-muted", flags: (id) => threadFlags[id] },
     EmbeddedActivitiesStore: { getCurrentEmbeddedActivity: () => null },
