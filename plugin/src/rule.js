@@ -64,14 +64,18 @@ class NotificationRule {
   shouldForward(action) {
     const message = action && action.message;
     if (!message || !message.author || action.optimistic || this.discord.missing.length) return false;
-    if (!CHAT_MESSAGE_TYPES.has(message.type ?? 0) || (message.flags || 0) & (FLAG_SILENT | FLAG_EPHEMERAL)) return false;
+    const flags = message.flags || 0;
+    if (!CHAT_MESSAGE_TYPES.has(message.type ?? 0) || flags & FLAG_EPHEMERAL) return false;
+    // Discord's steps from here, in its order: @silent; the channel, the user and the author loaded; ...
+    if (flags & FLAG_SILENT) return false;
     const where = this.whereOf(action);
     const me = call(this.discord.users, "getCurrentUser");
-    // Discord stays silent until it has the channel, the user and the author.
     if (!where.channel || !me || !where.author || this.heldByGame(where.channel)) return false;
     if (PRIVATE_CHANNEL_TYPES.has(where.channel.type) && !this.settings.directMessages) return false;
     const mutesLifted = this.settings.mentionsWhenMuted && this.settings.mentions && this.namesMe(message, where, me);
     const d = this.discord;
+    // ... the base check; message requests; the channel being read; blocked authors and the user's own
+    // activity; the level of a thread or of any other channel.
     return this.passesBase(message, where, me, mutesLifted) &&
       !call(d.messageRequests, "isMessageRequest", where.channelId) && !call(d.spamRequests, "isSpam", where.channelId) &&
       !this.beingRead(where.channel) && !this.blockedOrOwnActivity(message, where, me) &&
