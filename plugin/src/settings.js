@@ -12,8 +12,10 @@ const DEFAULT_SETTINGS = {
   voiceFeed: true,
   // Guild ids whose every message is forwarded.
   allMessagesServers: [],
-  // Not in the panel: Voxmere listens on the default; tests move it.
-  port: DEFAULT_PORT,
+  // Not in the panel: Voxmere names its port in its endpoint file; tests point at another file or
+  // a fixed port (which bypasses the file).
+  endpointFile: null,
+  port: null,
 };
 
 const BOOLEAN_SETTINGS = Object.keys(DEFAULT_SETTINGS).filter((key) => typeof DEFAULT_SETTINGS[key] === "boolean");
@@ -34,6 +36,7 @@ function loadSettings() {
     settings.allMessagesServers = stored.allMessagesServers.filter((id) => typeof id === "string");
   }
   if (Number.isInteger(stored.port) && stored.port > 0 && stored.port < 65536) settings.port = stored.port;
+  if (typeof stored.endpointFile === "string" && stored.endpointFile) settings.endpointFile = stored.endpointFile;
   return settings;
 }
 
