@@ -104,7 +104,7 @@ class VoxmereLink {
     } else if (!this.endpoint) {
       logInfo("no roaming application data folder, so Voxmere's endpoint file cannot be found; notifications are off");
     } else {
-      fs.watchFile(this.endpoint.file, { interval: ENDPOINT_POLL_MS, persistent: false }, this.onFileChange);
+      fs.watchFile(this.endpoint.file, { interval: ENDPOINT_POLL_MS }, this.onFileChange);
       this.lookAtFile();
     }
   }

@@ -143,7 +143,7 @@ test("a burst goes out in turn, cut to fit; after a Voxmere restart the link is 
 
 // After stop nothing may stay behind (subscription, socket, retry or send timer): each case runs in
 // a process of its own, which reports its active resources and must then exit by itself.
-for (const when of ["connected", "retrying", "connecting"]) {
+for (const when of ["connected", "retrying", "connecting", "watching"]) {
   test(`stop leaves nothing running (${when})`, { timeout: 20000 }, async () => {
     const stdout = await new Promise((resolve, reject) => execFile(process.execPath, [path.join(__dirname, "stop_child.js"), when],
       { timeout: 15000 }, (error, out, err) => (error ? reject(new Error(`${error.message}\n${out}${err}`)) : resolve(out))));
