@@ -22,11 +22,12 @@ const VOICE_HELPERS = ["GuildMemberStore", "RelationshipStore", "RTCConnectionSt
 const STORE_RETRY_MS = 2000;
 const STORE_RETRIES = 30;
 
-// The voice states of a channel as copies: VoiceStateStore hands out its live object, keyed by
-// user id, which changes under a holder's feet; some Discord versions give an array of wrappers.
+// The voice states of a channel as they are now: VoiceStateStore hands out its live object, keyed by
+// user id, which changes under a holder's feet (its records do not: a change replaces one); some
+// Discord versions give an array of wrappers.
 function voiceStatesOf(value) {
   const entries = Array.isArray(value) ? value.map((entry) => (entry && entry.voiceState) || entry) : Object.values(value || {});
-  return entries.filter((state) => state && state.userId).map((state) => ({ ...state }));
+  return entries.filter((state) => state && state.userId);
 }
 
 const cleanName = (text) => cutToEncodedBytes(cleanText(text), MAX_NAME_BYTES);
@@ -85,6 +86,9 @@ class VoiceFeed {
     // Rings as Voxmere last heard them, for the members of the list it has.
     this.rings = new Map();
     this.guildId = null;
+    // Each member of the last rebuild, with what it was made from.
+    this.members = new Map();
+    this.nextMembers = null;
     // The voice channel the user picked while this feed ran: no stale restored selection.
     this.pickedHere = null;
     this.rebuildTimer = null;
@@ -209,7 +213,9 @@ class VoiceFeed {
     const selfId = me ? String(me.id) : null;
     this.guildId = (channel && channel.guild_id) || null;
     if (!channel) return { channel: null, selfId, members: [] };
+    this.nextMembers = new Map();
     const members = this.statesOf(channelId).map((state) => this.memberOf(state, this.guildId, selfId));
+    this.members = this.nextMembers;
     members.sort((a, b) => (a.order < b.order ? -1 : a.order > b.order ? 1 : 0));
     return { channel: { id: String(channel.id), guild_id: this.guildId, type: channel.type, name: cleanName(channel.name || "") }, selfId, members };
   }
@@ -232,36 +238,44 @@ class VoiceFeed {
   }
 
   // The member as Discord's list shows them; the user's own mute and deafen come from the media engine,
-  // which has them before the server echoes them into the voice state.
+  // which has them before the server echoes them into the voice state. Discord replaces a record when it
+  // changes, so a member whose records and answers are the ones of the last rebuild is reused as it was.
   memberOf(state, guildId, selfId) {
     const s = this.stores;
     const id = String(state.userId);
-    const user = call(s.UserStore, "getUser", id) || null;
-    const member = guildId ? call(s.GuildMemberStore, "getMember", guildId, id) : null;
-    const nick = guildId ? call(s.GuildMemberStore, "getNick", guildId, id) : null;
-    const ownName = (user && (user.globalName || user.username)) || "";
-    // In a call the friend nickname the user gave shows, though Discord orders by the user's own name.
-    const shown = nick || (!guildId && call(s.RelationshipStore, "getNickname", id)) || ownName;
-    const guildAvatar = guildId ? ((user && user.guildMemberAvatars) || {})[guildId] || (member && member.avatar) : null;
     const own = id === selfId;
     const engine = s.MediaEngineStore;
-    const selfMute = own && engine ? !!call(engine, "isSelfMute") : state.selfMute;
-    const selfDeaf = own && engine ? !!call(engine, "isSelfDeaf") : state.selfDeaf;
+    const inputs = [state, call(s.UserStore, "getUser", id) || null, guildId, guildId ? call(s.GuildMemberStore, "getMember", guildId, id) : null,
+      guildId ? call(s.GuildMemberStore, "getNick", guildId, id) : call(s.RelationshipStore, "getNickname", id),
+      own && engine ? !!call(engine, "isSelfMute") : state.selfMute, own && engine ? !!call(engine, "isSelfDeaf") : state.selfDeaf,
+      !own && !!call(engine, "isLocalMute", id, "default")];
+    const cached = this.members.get(id);
+    const member = cached && cached.inputs.every((value, i) => value === inputs[i]) ? cached : this.lookOf(id, inputs);
+    this.nextMembers.set(id, member);
+    return member;
+  }
+
+  lookOf(id, inputs) {
+    const [state, user, guildId, member, nick, selfMute, selfDeaf, localMute] = inputs;
+    const ownName = (user && (user.globalName || user.username)) || "";
+    // In a server the nickname; in a call the friend nickname shows, though Discord orders by the user's own name.
+    const serverNick = guildId ? nick : null;
+    const guildAvatar = guildId ? ((user && user.guildMemberAvatars) || {})[guildId] || (member && member.avatar) : null;
     const record = {
       id,
-      name: cleanName(shown),
+      name: cleanName(nick || ownName),
       avatar: (user && user.avatar) || null,
       guild_avatar: guildAvatar || null,
       bot: !!(user && user.bot),
       mute: !!(selfMute || state.mute || state.suppress || state.requestToSpeakTimestamp != null),
-      local_mute: !own && !!call(engine, "isLocalMute", id, "default"),
+      local_mute: localMute,
       deaf: !!(state.deaf || selfDeaf),
       live: !!state.selfStream,
       video: !!state.selfVideo,
     };
-    const order = orderKey(state, nick || ownName, id), json = JSON.stringify(record);
+    const order = orderKey(state, serverNick || ownName, id), json = JSON.stringify(record);
     // The order counts too: in a call it follows a name the record does not carry.
-    return { id, name: record.name, order, json, key: `${order}\n${json}` };
+    return { inputs, id, name: record.name, order, json, key: `${order}\n${json}` };
   }
 
   // The whole list when Voxmere has none for this channel (or most of it changed), else one message
