@@ -4,7 +4,8 @@ const path = require("path");
 
 // While it runs, Voxmere names its port in this file, and deletes it when it exits.
 const ENDPOINT_FILE = ["Voxmere", "endpoint.json"];
-// The file is looked at this often: a Voxmere that starts is found within about a second.
+// The file is read this often while no socket is open (BetterDiscord's fs has no watchFile, and a watch
+// cannot be set on a file that does not exist yet): a Voxmere that starts is found within about a second.
 const ENDPOINT_POLL_MS = 1000;
 // After a failed attempt the plugin waits for the file to change, and tries again by itself only this rarely.
 const ENDPOINT_RETRY_MS = 5 * 60 * 1000;
@@ -89,12 +90,12 @@ class VoxmereLink {
     this.retryDelay = RECONNECT_FIRST_MS;
     this.retryTimer = null;
     this.sendTimer = null;
+    this.pollTimer = null;
     this.waiting = [];
     this.lastSendAt = 0;
     this.reportedDown = false;
     // The file's text at the last failed attempt: the same text is not tried again before the slow retry.
     this.failedWith = undefined;
-    this.onFileChange = () => this.lookAtFile();
   }
 
   start() {
@@ -104,27 +105,33 @@ class VoxmereLink {
     } else if (!this.endpoint) {
       logInfo("no roaming application data folder, so Voxmere's endpoint file cannot be found; notifications are off");
     } else {
-      fs.watchFile(this.endpoint.file, { interval: ENDPOINT_POLL_MS }, this.onFileChange);
       this.lookAtFile();
+      this.poll();
     }
+  }
+
+  poll() {
+    this.pollTimer = setTimeout(() => {
+      this.lookAtFile();
+      if (!this.stopped) this.poll();
+    }, ENDPOINT_POLL_MS);
   }
 
   stop() {
     this.stopped = true;
-    if (this.endpoint) fs.unwatchFile(this.endpoint.file, this.onFileChange);
     clearTimeout(this.retryTimer);
     clearTimeout(this.sendTimer);
-    this.retryTimer = this.sendTimer = null;
+    clearTimeout(this.pollTimer);
+    this.retryTimer = this.sendTimer = this.pollTimer = null;
     this.waiting = [];
     this.dropSocket();
   }
 
   // Connects when the file names a port and no socket is there, unless this very file already failed.
   lookAtFile() {
-    if (this.stopped) return;
+    if (this.stopped || this.socket) return;
     this.endpoint.read();
-    if (this.socket || !this.endpoint.port || this.endpoint.text === this.failedWith) return;
-    this.open(this.endpoint.port);
+    if (this.endpoint.port && this.endpoint.text !== this.failedWith) this.open(this.endpoint.port);
   }
 
   // True when the text was handed to an open socket (or waits for its turn on it).

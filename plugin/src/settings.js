@@ -18,6 +18,7 @@ const DEFAULT_SETTINGS = {
   port: null,
 };
 
+const OLD_DEFAULT_PORT = 47523;
 const BOOLEAN_SETTINGS = Object.keys(DEFAULT_SETTINGS).filter((key) => typeof DEFAULT_SETTINGS[key] === "boolean");
 
 function loadSettings() {
@@ -35,7 +36,8 @@ function loadSettings() {
   if (Array.isArray(stored.allMessagesServers)) {
     settings.allMessagesServers = stored.allMessagesServers.filter((id) => typeof id === "string");
   }
-  if (Number.isInteger(stored.port) && stored.port > 0 && stored.port < 65536) settings.port = stored.port;
+  // Versions before the endpoint file saved their default port with every setting: that is no choice.
+  if (Number.isInteger(stored.port) && stored.port > 0 && stored.port < 65536 && stored.port !== OLD_DEFAULT_PORT) settings.port = stored.port;
   if (typeof stored.endpointFile === "string" && stored.endpointFile) settings.endpointFile = stored.endpointFile;
   return settings;
 }
