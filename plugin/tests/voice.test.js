@@ -182,6 +182,47 @@ test("feeds Voxmere the voice channel as Discord's own list shows it, one change
   }
 });
 
+// Random renames (to names equal but for case, too), streams, joins and departures, a few at a time: after
+// each round Voxmere's list, kept up by member messages, is the one a whole list then brings.
+test("member changes leave Voxmere with the list a whole list would bring", { timeout: 60000 }, async () => {
+  let seed = 35;
+  const random = (n) => { seed = (seed * 1103515245 + 12345) % 2147483648; return seed % n; };
+  const NAMES = ["ann", "Ann", "bo", "Bo", "carl", "ann b", "Émile", "zoë", "ゲーム", "Carl"];
+  const ids = Array.from({ length: 30 }, (_, i) => String(5000 + i));
+  const inChannel = new Set(ids.slice(0, 20));
+  const t = await feed({ setUp: (d) => {
+    ids.forEach((id, i) => d.addUser({ id, username: `user${i}`, globalName: NAMES[i % NAMES.length] }));
+    [ME.id, ...inChannel].forEach((userId) => d.voice.put({ userId, channelId: "v-in" }));
+    Object.assign(d.state, { voice: "v-in", rtc: "v-in" });
+  } });
+  const ACTIONS = [
+    (id) => ({ type: "GUILD_MEMBER_UPDATE", guildId: "g3", user: { id }, nick: random(3) ? NAMES[random(NAMES.length)] : null }),
+    (id) => (inChannel.has(id) ? states("v-in", "g3", [id, { selfStream: !!random(2) }]) : null),
+    (id) => { const joins = !inChannel.has(id); if (joins) inChannel.add(id); else inChannel.delete(id); return states(joins ? "v-in" : null, "g3", [id]); },
+  ];
+  try {
+    await waitUntil(() => t.plugin.link.connected && t.server.voice.length > 0, 5000, "the first list");
+    let memberMessages = 0;
+    for (let round = 0; round < 40; round += 1) {
+      const heard = t.model.heard.length, reads = t.reads;
+      for (let n = 1 + random(3); n > 0;) {
+        const action = ACTIONS[random(ACTIONS.length)](ids[random(ids.length)]);
+        if (action) t.discord.dispatcher.dispatch(action), n -= 1;
+      }
+      await waitUntil(() => t.reads > reads, 5000, `round ${round}: the stores read again`);
+      await t.probe();
+      memberMessages += t.model.heard.slice(heard).filter((word) => word !== "list").length;
+      const kept = JSON.stringify(t.model.list.members);
+      t.plugin.voice.resend();
+      await t.probe();
+      assert.deepEqual([t.model.heard.at(-1), JSON.stringify(t.model.list.members)], ["list", kept], `round ${round}`);
+    }
+    assert.ok(memberMessages > 20, `${memberMessages} member messages`);
+  } finally {
+    await t.stop();
+  }
+});
+
 // 99 members with long names; the voice store loads only after the plugin started, and no action follows.
 test("a full channel goes in parts; a late store, the switch, many joining at once and a Voxmere restart each send it whole",
   { timeout: 30000 }, async () => {
