@@ -60,15 +60,6 @@ function voiceListMessages(seq, channel, selfId, memberTexts) {
 // name lower-cased, then the id, compared as one text.
 const orderKey = (state, name, id) => `${state.selfStream ? "\u0000" : "\u0001"}${name.toLowerCase()}\u0000${id}`;
 
-// What Voxmere was last told on this connection: the channel, and each member's record and place.
-class ToldList {
-  constructor(channelKey, selfId, members) {
-    this.channelKey = channelKey;
-    this.selfId = selfId;
-    this.keys = new Map(members.map((member) => [member.id, member.key]));
-  }
-}
-
 // Reads the user's voice channel from Discord's stores (rebuilding rather than applying actions: no
 // action is replayed for a late subscriber, and Discord wipes and refills the states at start-up) and
 // tells Voxmere what changed: the whole list first and on a channel change, then one member at a time.
@@ -82,13 +73,13 @@ class VoiceFeed {
     this.missing = [];
     this.running = false;
     this.seq = 0;
+    // What Voxmere was last told on this connection: the channel, and each member's record and place.
     this.told = null;
     // Rings as Voxmere last heard them, for the members of the list it has.
     this.rings = new Map();
     this.guildId = null;
     // Each member of the last rebuild, with what it was made from.
     this.members = new Map();
-    this.nextMembers = null;
     // The voice channel the user picked while this feed ran: no stale restored selection.
     this.pickedHere = null;
     this.rebuildTimer = null;
@@ -213,9 +204,8 @@ class VoiceFeed {
     const selfId = me ? String(me.id) : null;
     this.guildId = (channel && channel.guild_id) || null;
     if (!channel) return { channel: null, selfId, members: [] };
-    this.nextMembers = new Map();
     const members = this.statesOf(channelId).map((state) => this.memberOf(state, this.guildId, selfId));
-    this.members = this.nextMembers;
+    this.members = new Map(members.map((member) => [member.id, member]));
     members.sort((a, b) => (a.order < b.order ? -1 : a.order > b.order ? 1 : 0));
     return { channel: { id: String(channel.id), guild_id: this.guildId, type: channel.type, name: cleanName(channel.name || "") }, selfId, members };
   }
@@ -245,20 +235,25 @@ class VoiceFeed {
     const id = String(state.userId);
     const own = id === selfId;
     const engine = s.MediaEngineStore;
-    const inputs = [state, call(s.UserStore, "getUser", id) || null, guildId, guildId ? call(s.GuildMemberStore, "getMember", guildId, id) : null,
+    const inputs = [
+      state,
+      call(s.UserStore, "getUser", id) || null,
+      guildId,
+      guildId ? call(s.GuildMemberStore, "getMember", guildId, id) : null,
+      // In a server the nickname; in a call the friend nickname.
       guildId ? call(s.GuildMemberStore, "getNick", guildId, id) : call(s.RelationshipStore, "getNickname", id),
-      own && engine ? !!call(engine, "isSelfMute") : state.selfMute, own && engine ? !!call(engine, "isSelfDeaf") : state.selfDeaf,
-      !own && !!call(engine, "isLocalMute", id, "default")];
+      own && engine ? !!call(engine, "isSelfMute") : state.selfMute,
+      own && engine ? !!call(engine, "isSelfDeaf") : state.selfDeaf,
+      !own && !!call(engine, "isLocalMute", id, "default"),
+    ];
     const cached = this.members.get(id);
-    const member = cached && cached.inputs.every((value, i) => value === inputs[i]) ? cached : this.lookOf(id, inputs);
-    this.nextMembers.set(id, member);
-    return member;
+    return cached && cached.inputs.every((value, i) => value === inputs[i]) ? cached : this.lookOf(id, inputs);
   }
 
   lookOf(id, inputs) {
     const [state, user, guildId, member, nick, selfMute, selfDeaf, localMute] = inputs;
     const ownName = (user && (user.globalName || user.username)) || "";
-    // In a server the nickname; in a call the friend nickname shows, though Discord orders by the user's own name.
+    // A friend nickname shows, but Discord orders a call by the user's own name.
     const serverNick = guildId ? nick : null;
     const guildAvatar = guildId ? ((user && user.guildMemberAvatars) || {})[guildId] || (member && member.avatar) : null;
     const record = {
@@ -296,13 +291,13 @@ class VoiceFeed {
       this.forget();
       return;
     }
-    this.told = new ToldList(channelKey, list.selfId, list.members);
+    this.told = { channelKey, selfId: list.selfId, keys: new Map(list.members.map((member) => [member.id, member.key])) };
     this.rings = rings;
   }
 
   // Removals first; then, from the end of the new order, each member added, changed or moved, placed
-  // before the one that follows it there. Members whose record stayed keep their order among themselves
-  // (the order is read from the record), so Voxmere's list ends as the new one.
+  // before the one that follows it there. Members whose record and order key stayed keep their order
+  // among themselves, so once each other one is placed Voxmere's list is the new one.
   changesFrom(told, members) {
     const present = new Set(members.map((member) => member.id));
     const changes = [...told.keys.keys()].filter((id) => !present.has(id)).map((id) => ({ op: "remove", id }));

@@ -37,7 +37,7 @@ function voxmere() {
         model.heard.push("list");
       }
     } else if (message.kind === "member") {
-      assert.ok(model.list, "a member message for a list Voxmere has");
+      assert.ok(model.list && bytes.length <= 2048, `a member message of ${bytes.length} bytes for a list Voxmere has`);
       const id = message.op === "remove" ? message.id : message.member.id;
       assert.equal(at(id) >= 0, message.op !== "add", `${message.op} ${id}`);
       if (at(id) >= 0) members().splice(at(id), 1);
