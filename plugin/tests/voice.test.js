@@ -7,7 +7,7 @@ const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
 const { execFileSync } = require("node:child_process");
-const { ME, sockets, loadPlugin, startServer, waitUntil, sleep, findElement } = require("./harness");
+const { ME, sockets, loadPlugin, startServer, waitUntil, findElement } = require("./harness");
 
 // Voxmere's side of the wire: every frame strict UTF-8 within 4096 bytes; a list once all its parts came
 // (in order), a member put before the one named, a ring for a member it has. `heard` summarises each
