@@ -3,6 +3,7 @@
 // command and the single-instance guard; with the simulator, nothing the
 // user opens stops the overlay, and Discord as it really is (consent, calls,
 // restarts, a queued handshake) costs the user one dialog.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <commctrl.h>
@@ -11,11 +12,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/json.h"
 #include "app/tray.h"
 #include "ui/settings_window.h"
 #include "tests/support/discord_sim_process.h"
@@ -75,6 +79,76 @@ TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
     EXPECT_TRUE(first.Process().Running());
     EXPECT_EQ(first.Exit(), 0);
   }
+}
+
+// A loopback listener on a free port, bound as exclusively as Voxmere binds.
+struct HeldPort {
+  SOCKET s = INVALID_SOCKET;
+  uint16_t port = 0;
+  HeldPort() {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL exclusive = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof(exclusive));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(s, 1) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port = ntohs(address.sin_port);
+  }
+  ~HeldPort() {
+    closesocket(s);
+    WSACleanup();
+  }
+};
+
+bool ConnectsTo(uint16_t port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool connected = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  closesocket(s);
+  return connected;
+}
+
+// Another program holds the plugin's port: Voxmere listens on a free one,
+// says so, and names it in the endpoint file (replacing one a crash cut
+// short) while it runs. A second Voxmere leaves that file to the first, whose
+// exit takes it away.
+TEST(AppE2eTest, EndpointFileNamesTheFallbackPortWhileItsOwnerRuns) {
+  HeldPort held;
+  ASSERT_NE(held.port, 0);
+  VoxmereInstance first(L"voxmere_endpoint"), second(L"voxmere_endpoint_second");
+  ASSERT_TRUE(first.Ready() && second.Ready() && first.WriteConfig(TestConfig()) && second.WriteConfig(TestConfig()));
+  ASSERT_TRUE(first.WriteFile(L"endpoint.json", "{\"port\":4"));
+  const std::vector<std::pair<std::wstring, std::wstring>> environment = {
+      {L"VOXMERE_WEBSOCKET_PORT", std::to_wstring(held.port)}, {L"VOXMERE_ENDPOINT_FILE", first.PathOf(L"endpoint.json")}};
+  ASSERT_TRUE(first.Start(environment));
+  const std::string moved = "WebSocket port " + std::to_string(held.port) + " is held by another program; listening on port ";
+  ASSERT_TRUE(first.WaitLogged(moved));
+  const int port = std::atoi(first.Log(moved)[0].substr(first.Log(moved)[0].find(moved) + moved.size()).c_str());
+  EXPECT_TRUE(port > 0 && port != held.port) << port;
+  EXPECT_EQ(first.Log("WebSocket server listening on port " + std::to_string(port)).size(), 1u);
+  ASSERT_TRUE(first.WaitLogged("[Endpoint] Wrote "));
+  EXPECT_EQ(first.Log("endpoint.json is not valid JSON").size(), 1u);
+  const std::optional<Json> named = ParseJson(first.ReadFile(L"endpoint.json"));
+  ASSERT_TRUE(named) << first.ReadFile(L"endpoint.json");
+  EXPECT_EQ(*named, (Json{{"port", port}, {"pid", first.Process().Id()}, {"version", "1.1.0"}}));
+  EXPECT_TRUE(ConnectsTo(static_cast<uint16_t>(port)));
+  EXPECT_TRUE(first.WaitLogged("WebSocket client connecting..."));
+
+  ASSERT_TRUE(second.Start(environment));
+  EXPECT_TRUE(second.WaitLogged("which still runs: left to it"));
+  EXPECT_EQ(second.Exit(), 0);
+  EXPECT_EQ(ParseJson(first.ReadFile(L"endpoint.json")), named);
+  EXPECT_EQ(first.Exit(), 0);
+  EXPECT_FALSE(first.FileExists(L"endpoint.json"));
+  EXPECT_EQ(first.Log("[Endpoint] Removed ").size(), 1u);
 }
 
 // A machine without BetterDiscord: the start-up notice stays open. Hidden for
