@@ -76,6 +76,10 @@ enum TextId : int {
   kTextTipVoiceFromPlugin,
   kTextTwoWaysTitle,
   kTextTwoWaysBalloon,
+  kTextPluginUpdateQuestion,
+  kTextPluginUpdateTitle,
+  kTextPluginUpdated,
+  kTextPluginUpdatedTitle,
   kTextCount
 };
 

@@ -2,7 +2,7 @@
  * @name Tallybell
  * @author Voxmere
  * @description Shows your Discord message notifications as cards in the Voxmere overlay, over your game, and feeds it your voice channel.
- * @version 1.1.0
+ * @version 1.2.0
  * @source https://github.com/voxmere/voxmere/tree/main/plugin
  */
 
