@@ -111,6 +111,13 @@ const TextEntry kTexts[kTextCount] = {
      L"プラグインを更新しました！\n\nDiscordを起動中の場合は、Discordを再起動するか、BetterDiscordの設定で"
      L"Tallybellプラグインを一度無効にしてから有効にすると、新しいバージョンが読み込まれます。"},
     {L"Voxmere - Update Complete", L"Voxmere - 更新完了"},
+    {L"Voxmere - Discord answered invalid_scope: use the Tallybell plugin",
+     L"Voxmere - Discord が invalid_scope を返しました: Tallybell プラグインを使ってください"},
+    {L"Discord answered invalid_scope", L"Discord が invalid_scope を返しました"},
+    {L"This Discord application is not approved for rpc.voice.read, so Discord does not share your voice "
+     L"channel with it. Turn on the Tallybell plugin in BetterDiscord instead: it needs no application.",
+     L"この Discord アプリケーションは rpc.voice.read を承認されていないため、Discord はボイスチャンネルを"
+     L"共有しません。代わりに BetterDiscord で Tallybell プラグインを有効にしてください(アプリケーションは不要です)。"},
 };
 
 }  // namespace

@@ -80,6 +80,9 @@ enum TextId : int {
   kTextPluginUpdateTitle,
   kTextPluginUpdated,
   kTextPluginUpdatedTitle,
+  kTextTipScopeRejected,
+  kTextScopeRejectedTitle,
+  kTextScopeRejectedBalloon,
   kTextCount
 };
 

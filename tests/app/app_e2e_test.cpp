@@ -81,6 +81,32 @@ TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
   }
 }
 
+// An application Discord has not approved for rpc.voice.read: invalid_scope
+// named in the log, and once in the tray's balloon and tooltip, in the
+// interface language, pointing to the plugin.
+TEST(AppE2eTest, InvalidScopeIsNamedInLogAndBalloon) {
+  for (const auto& [language, title] : {std::pair<const char*, const char*>{"en", "Discord answered invalid_scope"},
+                                        {"ja", "Discord \xE3\x81\x8C invalid_scope \xE3\x82\x92\xE8\xBF\x94\xE3\x81\x97"
+                                               "\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F"}}) {
+    SCOPED_TRACE(language);
+    VoxmereInstance voxmere(L"voxmere_invalid_scope");
+    Config config = TestConfig();
+    config.language = language;
+    config.client_id = L"1234567890123456789";  // the user's own, registered after April 2026
+    ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+    ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "application 1234567890123456789\nscopes unapproved\n"));
+    ChildProcess sim;
+    ASSERT_FALSE(StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"").empty());
+    ASSERT_TRUE(voxmere.Start());
+    ASSERT_TRUE(voxmere.WaitLogged("[IPC] AUTHORIZE error: OAuth2 Error: invalid_scope: ", 1, 30000));
+    EXPECT_TRUE(voxmere.WaitLogged("[IPC] ERROR: invalid_scope: Discord has not approved this application for "
+                                   "rpc.voice.read; the Tallybell plugin is the way"));
+    EXPECT_TRUE(voxmere.WaitLogged(std::string("[Tray] Balloon shown: ") + title, 1, 5000));
+    EXPECT_EQ(voxmere.Log("[Tray] Balloon shown: ").size(), 1u);
+    EXPECT_EQ(voxmere.Exit(), 0);
+  }
+}
+
 // A loopback listener on a free port, bound as exclusively as Voxmere binds.
 struct HeldPort {
   SOCKET s = INVALID_SOCKET;
