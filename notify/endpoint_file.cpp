@@ -51,14 +51,21 @@ EndpointFile::~EndpointFile() { Withdraw(); }
 void EndpointFile::Publish(uint16_t port) {
   if (path.empty()) return;
   if (port == 0) return Withdraw();
+  if (owned && NamesThisProcess(port)) return;
   if (!owned) {
-    if (const DWORD other = LiveOtherOwner()) {
+    const DWORD other = LiveOtherOwner();
+    if (other && other != leftTo)
       Log(path + L" names Voxmere process " + std::to_wstring(other) +
           L", which still runs: left to it (this one listens on port " + std::to_wstring(port) + L")");
-      return;
-    }
+    leftTo = other;
+    if (other) return;
   }
   owned = Write(port);
+}
+
+bool EndpointFile::NamesThisProcess(uint16_t port) const {
+  const std::optional<Json> record = ParseJson(ReadSmallFile(path));
+  return record && JsonInt(*record, "pid", 0) == pid && JsonInt(*record, "port", 0) == port;
 }
 
 DWORD EndpointFile::LiveOtherOwner() const {
@@ -123,7 +130,7 @@ void EndpointFile::Withdraw() {
   owned = false;
   // Only while it still names this process.
   const std::optional<Json> record = ParseJson(ReadSmallFile(path));
-  if (record && JsonInt(*record, "pid", 0) != pid) return;
+  if (!record || JsonInt(*record, "pid", 0) != pid) return;
   if (DeleteFileW(path.c_str()))
     Log(L"Removed " + path);
   else

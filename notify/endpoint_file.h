@@ -16,10 +16,11 @@ class EndpointFile {
   EndpointFile(const EndpointFile&) = delete;
   EndpointFile& operator=(const EndpointFile&) = delete;
 
-  // The listener's port, or 0 when it stopped listening. With several
-  // Voxmere processes the first that published keeps the file; a later one
-  // leaves a file naming a Voxmere that still runs alone and says so, and
-  // takes over a file left by one that ended without removing it.
+  // The listener's port, again and again while it listens, or 0 when it
+  // stopped. With several Voxmere processes the first that published keeps
+  // the file; a later one leaves a file naming a Voxmere that still runs
+  // alone (and says so once), and takes the file over once that one has
+  // ended. A file removed or changed by hand is written again.
   void Publish(uint16_t port);
   const std::wstring& Path() const { return path; }
 
@@ -28,11 +29,13 @@ class EndpointFile {
   void Withdraw();
   // The pid the file names when that process still runs this program; 0 else.
   DWORD LiveOtherOwner() const;
+  bool NamesThisProcess(uint16_t port) const;
 
   const std::wstring path;
   const std::string version;
   const DWORD pid;
   bool owned = false;
+  DWORD leftTo = 0;  // the other Voxmere last told of
 };
 
 // <roaming>\Voxmere\endpoint.json; empty when the roaming folder is.

@@ -45,8 +45,9 @@ class NotificationServer {
   // Called on an endpoint thread after each push, outside the lock, so the
   // user-interface thread can be woken (a posted message); set before Start.
   void SetWakeCallback(std::function<void()> cb) { wakeCallback = std::move(cb); }
-  // Called on the listener thread with the port once the WebSocket listens,
-  // and with 0 once it has stopped; set before Start.
+  // Called on the listener thread with the port once the WebSocket listens
+  // and again every 5 s while it does, and with 0 once it has stopped; set
+  // before Start.
   void SetListeningCallback(std::function<void(uint16_t port)> cb) { listeningCallback = std::move(cb); }
   // False only when a thread cannot be created; nothing runs then.
   bool Start();

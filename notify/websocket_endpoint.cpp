@@ -16,6 +16,7 @@ namespace {
 
 constexpr DWORD kAcceptPollMs = 100;
 constexpr DWORD kListenRetryMs = 2000;
+constexpr DWORD kListeningRetellMs = 5000;
 constexpr DWORD kHandshakeWaitMs = 2000;
 constexpr size_t kHandshakeMaxBytes = 4095;
 constexpr int kReceiveBufferSize = 8192;
@@ -116,9 +117,15 @@ void NotificationServer::WebSocketServerLoop() {
   const bool evented = pending && WSAEventSelect(s, pending.Get(), FD_ACCEPT) == 0;
   if (!evented) Log("WebSocket accept event unavailable (" + std::to_string(WSAGetLastError()) + "), polling instead");
   HANDLE waits[2] = {stopEvent.Get(), pending.Get()};
+  DWORD lastTold = GetTickCount();
   while (running) {
-    DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, evented ? INFINITE : kAcceptPollMs);
+    const DWORD wait = evented ? (listeningCallback ? kListeningRetellMs : INFINITE) : kAcceptPollMs;
+    DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, wait);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+    if (listeningCallback && GetTickCount() - lastTold >= kListeningRetellMs) {
+      lastTold = GetTickCount();
+      listeningCallback(boundPort.load());
+    }
     if (evented) WSAResetEvent(pending.Get());  // each accept, even a failed one, re-arms it
     for (SOCKET client; (client = accept(s, nullptr, nullptr)) != INVALID_SOCKET;) AcceptWebSocketClient(client);
   }

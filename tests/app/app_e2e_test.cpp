@@ -144,8 +144,8 @@ bool ConnectsTo(uint16_t port) {
 
 // Another program holds the plugin's port: Voxmere listens on a free one,
 // says so, and names it in the endpoint file (replacing one a crash cut
-// short) while it runs. A second Voxmere leaves that file to the first, whose
-// exit takes it away.
+// short) while it runs. A second Voxmere leaves that file to the first and
+// takes it over once the first has exited and removed it.
 TEST(AppE2eTest, EndpointFileNamesTheFallbackPortWhileItsOwnerRuns) {
   HeldPort held;
   ASSERT_NE(held.port, 0);
@@ -169,12 +169,22 @@ TEST(AppE2eTest, EndpointFileNamesTheFallbackPortWhileItsOwnerRuns) {
   EXPECT_TRUE(first.WaitLogged("WebSocket client connecting..."));
 
   ASSERT_TRUE(second.Start(environment));
-  EXPECT_TRUE(second.WaitLogged("which still runs: left to it"));
-  EXPECT_EQ(second.Exit(), 0);
+  ASSERT_TRUE(second.WaitLogged("which still runs: left to it"));
+  ASSERT_TRUE(second.WaitLogged("WebSocket server listening on port "));
   EXPECT_EQ(ParseJson(first.ReadFile(L"endpoint.json")), named);
   EXPECT_EQ(first.Exit(), 0);
-  EXPECT_FALSE(first.FileExists(L"endpoint.json"));
   EXPECT_EQ(first.Log("[Endpoint] Removed ").size(), 1u);
+  // The second takes the file over within its next look (5 s), then removes it.
+  ASSERT_TRUE(second.WaitLogged("[Endpoint] Wrote ", 1, 10000));
+  const std::string listening = second.Log("WebSocket server listening on port ")[0];
+  const std::optional<Json> taken = ParseJson(first.ReadFile(L"endpoint.json"));
+  ASSERT_TRUE(taken) << first.ReadFile(L"endpoint.json");
+  EXPECT_EQ(JsonInt(*taken, "pid", 0), second.Process().Id());
+  EXPECT_EQ("WebSocket server listening on port " + std::to_string(JsonInt(*taken, "port", 0)),
+            listening.substr(listening.find("WebSocket server")));
+  EXPECT_EQ(second.Log("which still runs: left to it").size(), 1u);  // told once, not every look
+  EXPECT_EQ(second.Exit(), 0);
+  EXPECT_FALSE(first.FileExists(L"endpoint.json"));
 }
 
 // A machine without BetterDiscord: the start-up notice stays open. Hidden for
