@@ -11,6 +11,7 @@
 #include "app/text_convert.h"
 #include "app/tray.h"
 #include "app/work_loop.h"
+#include "notify/endpoint_file.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
@@ -23,6 +24,8 @@ HWND g_messageWindow = nullptr;
 std::unique_ptr<OverlayWindow> g_overlay;
 std::unique_ptr<RpcClient> g_rpcClient;
 std::unique_ptr<NotificationServer> g_notificationServer;
+// Outlives the server, whose listener thread publishes through it.
+std::unique_ptr<EndpointFile> g_endpointFile;
 
 namespace {
 
@@ -90,8 +93,18 @@ uint16_t NotificationWebSocketPort() {
   return kNotificationWebSocketPort;
 }
 
+// VOXMERE_ENDPOINT_FILE moves the endpoint file, so that tests sharing one
+// user's roaming folder each keep their own.
+std::wstring EndpointFilePath() {
+  const wchar_t* value = _wgetenv(L"VOXMERE_ENDPOINT_FILE");
+  if (value && *value) return value;
+  return EndpointFilePathIn(GetRoamingAppDataFolder());
+}
+
 void StartNotificationServer() {
+  g_endpointFile = std::make_unique<EndpointFile>(EndpointFilePath(), VOXMERE_VERSION);
   g_notificationServer = std::make_unique<NotificationServer>(kNotificationPipeName, NotificationWebSocketPort());
+  g_notificationServer->SetListeningCallback([](uint16_t port) { g_endpointFile->Publish(port); });
   g_notificationServer->SetCallback([](const NotificationData& data) {
     if (g_overlay) g_overlay->AddNotification(OverlayNotification{data});
   });
@@ -119,6 +132,7 @@ void LogMalformedHttpOverrides() {
 void Shutdown() {
   StopWorkSources();
   g_notificationServer.reset();
+  g_endpointFile.reset();
   g_overlay.reset();
   g_rpcClient.reset();
   Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);

@@ -59,6 +59,7 @@ struct Config {
   std::string language;
   std::string toggle_hotkey = "Ctrl+Shift+O";  // shows or hides the overlay; empty: none
   std::string member_layout = "vertical";      // or "horizontal": a row, names under the tiles
+  std::string declined_plugin_update;          // the plugin version whose update the user declined
 };
 
 extern Config g_config;

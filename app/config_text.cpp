@@ -58,6 +58,7 @@ const ConfigKey kKeys[] = {
     {"overlay_position", &Config::overlay_position, true},
     {"notification_duration", &Config::notification_duration, true},
     {"pip_window_title", &Config::pip_window_title, true},
+    {"declined_plugin_update", &Config::declined_plugin_update},
     {"language", &Config::language},
 };
 

@@ -76,6 +76,13 @@ enum TextId : int {
   kTextTipVoiceFromPlugin,
   kTextTwoWaysTitle,
   kTextTwoWaysBalloon,
+  kTextPluginUpdateQuestion,
+  kTextPluginUpdateTitle,
+  kTextPluginUpdated,
+  kTextPluginUpdatedTitle,
+  kTextTipScopeRejected,
+  kTextScopeRejectedTitle,
+  kTextScopeRejectedBalloon,
   kTextCount
 };
 

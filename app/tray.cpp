@@ -37,7 +37,9 @@ HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
 
 void SetTip(const wchar_t* text) { lstrcpynW(g_trayIcon.szTip, text, ARRAYSIZE(g_trayIcon.szTip)); }
 
+// Each refusal only the user can mend is told once per run.
 bool g_clientIdRejectionTold = false;
+bool g_scopeRejectionTold = false;
 RpcState g_rpcState = RpcState::Disconnected;
 VoiceSource g_voiceSource = VoiceSource::None;
 
@@ -47,6 +49,7 @@ TextId TipFor(RpcState state) {
     case RpcState::Connected: return kTextTipConnected;
     case RpcState::WaitingForConsent: return kTextTipWaitingForConsent;
     case RpcState::ClientIdRejected: return kTextTipClientIdRejected;
+    case RpcState::ScopeRejected: return kTextTipScopeRejected;
     case RpcState::NotAuthorized: return kTextTipNotAuthorized;
     default: return kTextTipWaitingForDiscord;
   }
@@ -183,9 +186,12 @@ void UpdateIcon(const std::wstring& balloonTitle = {}, const std::wstring& ballo
 
 void ShowConnectionState(RpcState state) {
   g_rpcState = state;
-  if (state != RpcState::ClientIdRejected || g_clientIdRejectionTold) return UpdateIcon();
-  g_clientIdRejectionTold = true;
-  UpdateIcon(Text(kTextClientIdRejectedTitle), Text(kTextClientIdRejectedBalloon), NIIF_WARNING);
+  const bool clientId = state == RpcState::ClientIdRejected, scope = state == RpcState::ScopeRejected;
+  bool* told = clientId ? &g_clientIdRejectionTold : scope ? &g_scopeRejectionTold : nullptr;
+  if (!told || *told) return UpdateIcon();
+  *told = true;
+  UpdateIcon(Text(clientId ? kTextClientIdRejectedTitle : kTextScopeRejectedTitle),
+             Text(clientId ? kTextClientIdRejectedBalloon : kTextScopeRejectedBalloon), NIIF_WARNING);
 }
 
 void ShowVoiceSource(VoiceSource source) {

@@ -422,9 +422,15 @@ void RpcClient::FailAuthorization(const std::string& why) {
 void RpcClient::HandleAuthorizeResponse(const Json& message) {
   authorizing = false;
   if (auto error = ReadRpcError(message)) {
-    if (error->message.find("redirect_uri") == std::string::npos)
-      return FailAuthorization("AUTHORIZE error: " + error->message);
     LogIpc("AUTHORIZE error: " + error->message);
+    if (error->message.find("invalid_scope") != std::string::npos) {
+      // Discord grants rpc.voice.read only to applications it has approved;
+      // asking again changes nothing.
+      LogIpc("ERROR: invalid_scope: Discord has not approved this application for rpc.voice.read; "
+             "the Tallybell plugin is the way to show your voice channel");
+      return SetState(RpcState::ScopeRejected);
+    }
+    if (error->message.find("redirect_uri") == std::string::npos) return SetState(RpcState::NotAuthorized);
     return FailAuthorization("ERROR: The Discord application needs a Redirect URI: add one (for example "
                              "http://localhost) on its OAuth2 page in the Developer Portal, then choose Reconnect");
   }

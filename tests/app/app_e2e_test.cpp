@@ -3,6 +3,7 @@
 // command and the single-instance guard; with the simulator, nothing the
 // user opens stops the overlay, and Discord as it really is (consent, calls,
 // restarts, a queued handshake) costs the user one dialog.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <commctrl.h>
@@ -11,11 +12,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/json.h"
 #include "app/tray.h"
 #include "ui/settings_window.h"
 #include "tests/support/discord_sim_process.h"
@@ -75,6 +79,112 @@ TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
     EXPECT_TRUE(first.Process().Running());
     EXPECT_EQ(first.Exit(), 0);
   }
+}
+
+// An application Discord has not approved for rpc.voice.read: invalid_scope
+// named in the log, and once in the tray's balloon and tooltip, in the
+// interface language, pointing to the plugin.
+TEST(AppE2eTest, InvalidScopeIsNamedInLogAndBalloon) {
+  for (const auto& [language, title] : {std::pair<const char*, const char*>{"en", "Discord answered invalid_scope"},
+                                        {"ja", "Discord \xE3\x81\x8C invalid_scope \xE3\x82\x92\xE8\xBF\x94\xE3\x81\x97"
+                                               "\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F"}}) {
+    SCOPED_TRACE(language);
+    VoxmereInstance voxmere(L"voxmere_invalid_scope");
+    Config config = TestConfig();
+    config.language = language;
+    config.client_id = L"1234567890123456789";  // the user's own, registered after April 2026
+    ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+    ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "application 1234567890123456789\nscopes unapproved\n"));
+    ChildProcess sim;
+    ASSERT_FALSE(StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"").empty());
+    ASSERT_TRUE(voxmere.Start());
+    ASSERT_TRUE(voxmere.WaitLogged("[IPC] AUTHORIZE error: OAuth2 Error: invalid_scope: ", 1, 30000));
+    EXPECT_TRUE(voxmere.WaitLogged("[IPC] ERROR: invalid_scope: Discord has not approved this application for "
+                                   "rpc.voice.read; the Tallybell plugin is the way"));
+    EXPECT_TRUE(voxmere.WaitLogged(std::string("[Tray] Balloon shown: ") + title, 1, 5000));
+    EXPECT_EQ(voxmere.Log("[Tray] Balloon shown: ").size(), 1u);
+    EXPECT_EQ(voxmere.Exit(), 0);
+  }
+}
+
+// A loopback listener on a free port, bound as exclusively as Voxmere binds.
+struct HeldPort {
+  SOCKET s = INVALID_SOCKET;
+  uint16_t port = 0;
+  HeldPort() {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL exclusive = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof(exclusive));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(s, 1) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port = ntohs(address.sin_port);
+  }
+  ~HeldPort() {
+    closesocket(s);
+    WSACleanup();
+  }
+};
+
+bool ConnectsTo(uint16_t port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool connected = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  closesocket(s);
+  return connected;
+}
+
+// Another program holds the plugin's port: Voxmere listens on a free one,
+// says so, and names it in the endpoint file (replacing one a crash cut
+// short) while it runs. A second Voxmere leaves that file to the first and
+// takes it over once the first has exited and removed it.
+TEST(AppE2eTest, EndpointFileNamesTheFallbackPortWhileItsOwnerRuns) {
+  HeldPort held;
+  ASSERT_NE(held.port, 0);
+  VoxmereInstance first(L"voxmere_endpoint"), second(L"voxmere_endpoint_second");
+  ASSERT_TRUE(first.Ready() && second.Ready() && first.WriteConfig(TestConfig()) && second.WriteConfig(TestConfig()));
+  ASSERT_TRUE(first.WriteFile(L"endpoint.json", "{\"port\":4"));
+  const std::vector<std::pair<std::wstring, std::wstring>> environment = {
+      {L"VOXMERE_WEBSOCKET_PORT", std::to_wstring(held.port)}, {L"VOXMERE_ENDPOINT_FILE", first.PathOf(L"endpoint.json")}};
+  ASSERT_TRUE(first.Start(environment));
+  const std::string moved = "WebSocket port " + std::to_string(held.port) + " is held by another program; listening on port ";
+  ASSERT_TRUE(first.WaitLogged(moved));
+  const int port = std::atoi(first.Log(moved)[0].substr(first.Log(moved)[0].find(moved) + moved.size()).c_str());
+  EXPECT_TRUE(port > 0 && port != held.port) << port;
+  EXPECT_EQ(first.Log("WebSocket server listening on port " + std::to_string(port)).size(), 1u);
+  ASSERT_TRUE(first.WaitLogged("[Endpoint] Wrote "));
+  EXPECT_EQ(first.Log("endpoint.json is not valid JSON").size(), 1u);
+  const std::optional<Json> named = ParseJson(first.ReadFile(L"endpoint.json"));
+  ASSERT_TRUE(named) << first.ReadFile(L"endpoint.json");
+  EXPECT_EQ(*named, (Json{{"port", port}, {"pid", first.Process().Id()}, {"version", "1.1.0"}}));
+  EXPECT_TRUE(ConnectsTo(static_cast<uint16_t>(port)));
+  EXPECT_TRUE(first.WaitLogged("WebSocket client connecting..."));
+
+  ASSERT_TRUE(second.Start(environment));
+  ASSERT_TRUE(second.WaitLogged("which still runs: left to it"));
+  ASSERT_TRUE(second.WaitLogged("WebSocket server listening on port "));
+  EXPECT_EQ(ParseJson(first.ReadFile(L"endpoint.json")), named);
+  EXPECT_EQ(first.Exit(), 0);
+  EXPECT_EQ(first.Log("[Endpoint] Removed ").size(), 1u);
+  // The second takes the file over within its next look (5 s), then removes it.
+  ASSERT_TRUE(second.WaitLogged("[Endpoint] Wrote ", 1, 10000));
+  const std::string listening = second.Log("WebSocket server listening on port ")[0];
+  const std::optional<Json> taken = ParseJson(first.ReadFile(L"endpoint.json"));
+  ASSERT_TRUE(taken) << first.ReadFile(L"endpoint.json");
+  EXPECT_EQ(JsonInt(*taken, "pid", 0), second.Process().Id());
+  EXPECT_EQ("WebSocket server listening on port " + std::to_string(JsonInt(*taken, "port", 0)),
+            listening.substr(listening.find("WebSocket server")));
+  EXPECT_EQ(second.Log("which still runs: left to it").size(), 1u);  // told once, not every look
+  EXPECT_EQ(second.Exit(), 0);
+  EXPECT_FALSE(first.FileExists(L"endpoint.json"));
 }
 
 // A machine without BetterDiscord: the start-up notice stays open. Hidden for

@@ -120,22 +120,23 @@ TEST(TrayTooltipTest, NamesTheSource) {
   struct Step {
     bool plugin;  // else the RPC state is shown
     RpcState state;
+    TextId tip;
     const wchar_t* english;
   };
   const Step steps[] = {
-      {false, RpcState::Connected, L"Voxmere - Voice from Discord RPC"},
-      {true, RpcState::Connected, L"Voxmere - Voice from the Tallybell plugin"},
-      {true, RpcState::Disconnected, L"Voxmere - Voice from the Tallybell plugin"},
-      {false, RpcState::Disconnected, L"Voxmere - Waiting for Discord"},
+      {false, RpcState::Connected, kTextTipConnected, L"Voxmere - Voice from Discord RPC"},
+      {true, RpcState::Connected, kTextTipVoiceFromPlugin, L"Voxmere - Voice from the Tallybell plugin"},
+      {true, RpcState::Disconnected, kTextTipVoiceFromPlugin, L"Voxmere - Voice from the Tallybell plugin"},
+      {false, RpcState::Disconnected, kTextTipWaitingForDiscord, L"Voxmere - Waiting for Discord"},
+      {false, RpcState::ScopeRejected, kTextTipScopeRejected,
+       L"Voxmere - Discord answered invalid_scope: use the Tallybell plugin"},
   };
   for (int language : {0, 1}) {
     g_language = language;
     for (const Step& step : steps) {
       ShowConnectionState(step.state);
       ShowVoiceSource(step.plugin ? VoiceSource::Plugin : VoiceSource::Rpc);
-      const TextEntry& expected = TextTable(step.plugin ? kTextTipVoiceFromPlugin
-                                            : step.state == RpcState::Connected ? kTextTipConnected
-                                                                                : kTextTipWaitingForDiscord);
+      const TextEntry& expected = TextTable(step.tip);
       EXPECT_EQ(std::wstring(expected.english), step.english);
       EXPECT_EQ(std::wstring(g_trayIcon.szTip), language ? expected.japanese : expected.english) << step.english;
     }
