@@ -100,6 +100,8 @@ const TextEntry kTexts[kTextCount] = {
      L"register), or put your own Discord application's client_id and client_secret in config.json.",
      L"ボイスチャンネルを表示する方法は 2 つです: BetterDiscord で Tallybell プラグインを有効にする(登録は不要)か、"
      L"自分の Discord アプリケーションの client_id と client_secret を config.json に設定してください。"},
+    {L"Could not save the settings (is the disk full?). config.json was kept as it was; see debug.log.",
+     L"設定を保存できませんでした (ディスクがいっぱいではありませんか?)。config.json は元のままです。debug.log を参照してください。"},
 };
 
 }  // namespace

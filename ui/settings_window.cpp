@@ -102,6 +102,7 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextToggleHotkey, nullptr, 400, 147, 150, 20, kChild},
     {HOTKEY_CLASSW, kIdToggleHotkey, kNoText, L"", 550, 145, 190, 24, kStop},
     {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
+    {L"STATIC", kIdSaveNote, kNoText, L"", 20, 650, 260, 40, kChild},
     {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
@@ -320,16 +321,23 @@ void ReadChoices(HWND window, Config& settings) {
   if (monitor != CB_ERR) settings.monitor = static_cast<int32_t>(monitor);
 }
 
-// A hotkey another program holds keeps the window open, naming the problem;
-// everything else is saved all the same.
+// A file that cannot be written keeps the window open and what is in force
+// unchanged; a hotkey another program holds keeps it open too, naming the
+// problem, but everything else is saved all the same.
 void Save(HWND window) {
   for (const SliderBinding& binding : kSliders) StoreSliderValue(window, g_settings.draft, binding);
   ReadChoices(window, g_settings.draft);
   const std::string hotkey = HotkeyControlText(window);
   const bool newHotkey = hotkey != g_settings.draft.toggle_hotkey;
   g_settings.draft.toggle_hotkey = hotkey;
+  const Config before = g_config;
   CopyWindowSettings(g_settings.draft, g_config);
-  SaveConfig(g_config, g_settings.configPath);
+  // The window stays with the draft, so the user can free room and save again.
+  if (!SaveConfig(g_config, g_settings.configPath)) {
+    g_config = before;
+    SetDlgItemTextW(window, kIdSaveNote, Text(kTextSaveFailed));
+    return;
+  }
   if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
     return ShowHotkeyNote(window, false);
   DestroyWindow(window);
