@@ -164,6 +164,30 @@ TEST(AppE2eTest, ModalUiStopsNothing) {
   EXPECT_EQ(voxmere.Exit(), 0);
 }
 
+// debug.log is what users send us: the warning about a damaged config.json
+// read before the log began is in it, names are UTF-8, and the text of a
+// message never is, only its length.
+TEST(AppE2eTest, DebugLogKeepsTheConfigWarningAndNoMessageText) {
+  VoxmereInstance voxmere(L"voxmere_log");
+  const std::string damaged = FormatConfigText(TestConfig());
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteFile(L"config.json", damaged.substr(0, damaged.rfind('}'))));
+  ASSERT_TRUE(voxmere.Start());
+  ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
+  const std::vector<std::string> log = voxmere.Log();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0], "=== Voxmere Started ===");
+  EXPECT_EQ(log[1].substr(0, 40), "[Config] config.json is not valid JSON (");
+  EXPECT_EQ(log[2], "Config loaded: 1");
+  ASSERT_TRUE(SendPipeNotification("{\"displayName\":\"Jos\xC3\xA9 M\xC3\xBCller\",\"content\":\"meet at the secret place\"}"));
+  EXPECT_TRUE(voxmere.WaitLogged(
+      "[Overlay] Added notification - displayName: Jos\xC3\xA9 M\xC3\xBCller, content: 24 characters, total count: 1"));
+  const std::string text = voxmere.ReadFile(L"debug.log");
+  EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0), 0)
+      << "debug.log is not UTF-8";
+  EXPECT_EQ(text.find("secret"), std::string::npos) << "message text in debug.log";
+  EXPECT_EQ(voxmere.Exit(), 0);
+}
+
 // Discord as it really is, through a first start, a Discord restart and two
 // restarts of Voxmere: one consent dialog in all; a DM call asked for its
 // members once per connection, not once a second; no token or secret in
