@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "app/config.h"
+#include "app/log.h"
 #include "app/text.h"
 #include "app/tray.h"
 #include "app/work_loop.h"
@@ -141,6 +142,39 @@ TEST(TrayTooltipTest, NamesTheSource) {
     }
   }
   g_language = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// A wake-up whose post fails (here: the window is gone) leaves the next one
+// free to post: the flag once stuck, and from then on nothing any thread
+// did woke the loop until its safety timer.
+TEST(WorkLoopWakeTest, AFailedPostDoesNotStopTheNextWake) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VoxmereWakeTestClass";
+  RegisterClassExW(&wc);
+  auto messageWindow = [&] {
+    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  };
+  g_logPath = TestBinDirectory() + L"\\tray_test.log";
+  DeleteFileW(g_logPath.c_str());
+  g_messageWindow = messageWindow();
+  DestroyWindow(g_messageWindow);
+  WakeWorkLoop();
+  EXPECT_EQ(ReadLogLines(g_logPath, "ERROR: PostMessageW of the wake-up failed (1400)").size(), 1u);
+  g_messageWindow = messageWindow();
+  ASSERT_NE(g_messageWindow, nullptr);
+  WakeWorkLoop();
+  MSG msg;
+  EXPECT_TRUE(PeekMessageW(&msg, g_messageWindow, WM_APP_WAKE, WM_APP_WAKE, PM_REMOVE)) << "the wake-up was not posted";
+  DestroyWindow(g_messageWindow);
+  g_messageWindow = nullptr;
+  g_logPath.clear();
 }
 
 }  // namespace
