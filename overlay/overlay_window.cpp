@@ -224,7 +224,8 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
   for (const OverlayPane& pane : panes)
     if (!pane.pushed.valid) return 0;
   uint32_t wait = state.MsUntilNextChange(now, CardDurationMs());
-  if (g_config.pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
+  // As Render draws it: the settings window's draft may have it on.
+  if (DrawnConfig().pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
   return std::min(wait, GetRenderer().avatars.MsUntilChange(now));
 }
 

@@ -112,3 +112,18 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
   SendMessageW(overlay.MemberWindow(), WM_DISPLAYCHANGE, 32, MAKELPARAM(overlay.width, overlay.height));
   EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Monitor 1: ").size(), 1u);
 }
+
+// Picture-in-picture ticked in the settings window but not yet saved is
+// drawn from the draft, and so its searches and captures are scheduled from
+// it too: the overlay at rest still wakes for the next one.
+TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
+  g_config = Config();
+  OverlayWindow overlay;
+  ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
+  overlay.Render();
+  ASSERT_EQ(overlay.MsUntilPictureChanges(GetTickCount()), kNoChange) << "at rest without PiP";
+  g_configPreview = [](Config& drawn) { drawn.pip_enabled = true; };
+  overlay.Render();
+  EXPECT_LE(overlay.MsUntilPictureChanges(GetTickCount()), 2001u) << "the next search is not scheduled";
+  g_configPreview = nullptr;
+}
