@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/autostart.h"
 #include "app/config.h"
 #include "app/http_endpoint.h"
 #include "app/log.h"
@@ -150,6 +151,8 @@ int RunVoxmere(HINSTANCE instance) {
   WriteLogLine(L"Monitor: " + Num(g_config.monitor));
   WriteLogLine(L"Allow multi-instance: " + Num(g_config.allow_multi_instance ? 1 : 0));
   WriteLogLine(L"Language: " + Num(g_language));
+  // A folder the user moved since: the Run value still names the old place.
+  if (g_config.start_with_windows) ApplyStartWithWindows(true);
 
   if (!RendererInitialize()) {
     WriteLogLine(L"ERROR: Failed to initialize GDI+");

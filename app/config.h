@@ -59,6 +59,7 @@ struct Config {
   std::string language;
   std::string toggle_hotkey = "Ctrl+Shift+O";  // shows or hides the overlay; empty: none
   std::string member_layout = "vertical";      // or "horizontal": a row, names under the tiles
+  bool start_with_windows = false;             // kept in the registry's Run key too (autostart.h)
 };
 
 extern Config g_config;

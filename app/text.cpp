@@ -102,6 +102,7 @@ const TextEntry kTexts[kTextCount] = {
      L"自分の Discord アプリケーションの client_id と client_secret を config.json に設定してください。"},
     {L"Could not save the settings (is the disk full?). config.json was kept as it was; see debug.log.",
      L"設定を保存できませんでした (ディスクがいっぱいではありませんか?)。config.json は元のままです。debug.log を参照してください。"},
+    {L"Start with Windows", L"Windows の起動時に開始"},
 };
 
 }  // namespace

@@ -77,6 +77,7 @@ enum TextId : int {
   kTextTwoWaysTitle,
   kTextTwoWaysBalloon,
   kTextSaveFailed,
+  kTextStartWithWindows,
   kTextCount
 };
 

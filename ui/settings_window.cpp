@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/autostart.h"
 #include "app/config.h"
 #include "app/hotkey.h"
 #include "app/text.h"
@@ -102,6 +103,7 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextToggleHotkey, nullptr, 400, 147, 150, 20, kChild},
     {HOTKEY_CLASSW, kIdToggleHotkey, kNoText, L"", 550, 145, 190, 24, kStop},
     {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
+    {L"BUTTON", kIdStartWithWindows, kTextStartWithWindows, nullptr, 400, 205, 300, 24, kCheckBox},
     {L"STATIC", kIdSaveNote, kNoText, L"", 20, 650, 260, 40, kChild},
     {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
@@ -153,6 +155,7 @@ const FieldBinding<bool> kChecks[] = {
     {kIdShowOnlySpeaking, &Config::show_only_speaking},
     {kIdAlwaysShowSelf, &Config::always_show_self},
     {kIdShowAvatars, &Config::show_avatars},
+    {kIdStartWithWindows, &Config::start_with_windows},
 };
 
 const FieldBinding<ConfigColor> kColors[] = {
@@ -338,6 +341,7 @@ void Save(HWND window) {
     SetDlgItemTextW(window, kIdSaveNote, Text(kTextSaveFailed));
     return;
   }
+  ApplyStartWithWindows(g_config.start_with_windows);
   if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
     return ShowHotkeyNote(window, false);
   DestroyWindow(window);

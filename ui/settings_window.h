@@ -43,6 +43,7 @@ enum SettingsControlId : int {
   kIdToggleHotkey = 1031,
   kIdHotkeyNote = 1032,
   kIdSaveNote = 1033,
+  kIdStartWithWindows = 1034,
 };
 
 // Saves to config.json beside the executable.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/autostart.h"
 #include "app/tray.h"
 #include "ui/settings_window.h"
 #include "tests/support/discord_sim_process.h"
@@ -186,6 +187,28 @@ TEST(AppE2eTest, DebugLogKeepsTheConfigWarningAndNoMessageText) {
       << "debug.log is not UTF-8";
   EXPECT_EQ(text.find("secret"), std::string::npos) << "message text in debug.log";
   EXPECT_EQ(voxmere.Exit(), 0);
+}
+
+// "Start with Windows" on, and the folder moved since the Run value was
+// written: the start corrects the value to the executable as it runs now.
+TEST(AppE2eTest, StartWithWindowsFollowsAMovedFolder) {
+  VoxmereInstance voxmere(L"voxmere_moved");
+  Config config = TestConfig();
+  config.start_with_windows = true;
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  const std::wstring moved = L"\"C:\\Old Folder\\Voxmere.exe\"";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, REG_SZ, moved.c_str(),
+                            DWORD((moved.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+  ASSERT_TRUE(voxmere.Start());
+  ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
+  wchar_t value[MAX_PATH + 2] = {};
+  DWORD bytes = sizeof(value);
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, value, &bytes),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(value), L"\"" + voxmere.PathOf(L"Voxmere.exe") + L"\"");
+  EXPECT_EQ(voxmere.Log("Start with Windows: \"").size(), 1u);
+  EXPECT_EQ(voxmere.Exit(), 0);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName);
 }
 
 // Discord as it really is, through a first start, a Discord restart and two

@@ -86,7 +86,7 @@ TEST(FormatConfigText, RoundTripsEveryWrittenFieldAndHandSetKeys) {
   c.username_label_opacity = 0.00001f;
   c.speaking_color = MakeConfigColor(1, 2, 3);
   c.notification_position = 4;
-  c.allow_multi_instance = c.pip_enabled = c.show_only_speaking = true;
+  c.allow_multi_instance = c.pip_enabled = c.show_only_speaking = c.start_with_windows = true;
   c.always_show_self = c.show_avatars = false;
   c.hidden_users = L"100000000000000002,100000000000000005";
   c.max_name_length = 12;

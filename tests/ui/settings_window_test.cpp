@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/autostart.h"
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
@@ -135,7 +136,7 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     }
     placed.push_back({id, rect});
   }
-  EXPECT_EQ(placed.size(), 49u);
+  EXPECT_EQ(placed.size(), 50u);
   EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue), L"発言中のメンバーのみ表示なし");
   const Config before = g_config;
   Key(kIdUsernameFontSize, VK_RIGHT);
@@ -210,4 +211,36 @@ TEST_F(SettingsWindowTest, FailedSaveKeepsTheOldFileAndTheWindowOpen) {
     g_logPath.clear();
     if (row.fullDisk) DeleteFileW(row.path.c_str());
   }
+}
+
+namespace {
+
+std::wstring RunValue() {
+  wchar_t text[1024] = {};
+  DWORD bytes = sizeof(text);
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
+    return L"(none)";
+  return text;
+}
+
+}  // namespace
+
+// "Start with Windows", off by default: ticked and saved, the Run value names
+// this executable, quoted (a path some other copy left there is replaced);
+// unticked and saved, it is gone.
+TEST_F(SettingsWindowTest, StartWithWindowsWritesAndRemovesTheRunValue) {
+  const std::wstring old = L"\"C:\\old\\Voxmere.exe\"";
+  RegSetKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, REG_SZ, old.c_str(), DWORD((old.size() + 1) * 2));
+  wchar_t exe[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const std::wstring expected[] = {L"\"" + std::wstring(exe) + L"\"", L"(none)"};
+  for (const std::wstring& value : expected) {
+    ASSERT_NE(Open(), nullptr);
+    EXPECT_EQ(IsDlgButtonChecked(window_, kIdStartWithWindows) == BST_CHECKED, g_config.start_with_windows);
+    Click(kIdStartWithWindows);
+    Click(kIdSave);
+    ASSERT_EQ(GetSettingsWindow(), nullptr);
+    EXPECT_EQ(RunValue(), value);
+  }
+  EXPECT_FALSE(g_config.start_with_windows);
 }
