@@ -434,17 +434,22 @@ TEST(AppE2eTest, SettingsWindowWorksFromTheKeyboard) {
 }  // namespace
 
 // What Explorer and the loader read from the file: the icon, the version
-// record, a GUI subsystem, and no manifest (no DPI awareness, classic controls).
-TEST(AppExecutableTest, CarriesIconAndVersionRecordButNoManifest) {
+// record, a GUI subsystem, and a manifest declaring per-monitor DPI awareness
+// (v2, with the older form for older systems) and no common controls
+// version (the classic controls stay).
+TEST(AppExecutableTest, CarriesIconVersionRecordAndADpiAwareManifest) {
   const std::wstring path = TestBinDirectory() + L"\\Voxmere.exe";
   HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(image, nullptr);
   EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON), nullptr);
-  bool anyManifest = false;
-  EnumResourceNamesW(image, RT_MANIFEST, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
-    return *reinterpret_cast<bool*>(found) = true, FALSE;
-  }, reinterpret_cast<LONG_PTR>(&anyManifest));
-  EXPECT_FALSE(anyManifest);
+  HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  ASSERT_NE(manifest, nullptr);
+  const std::string text(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
+                         SizeofResource(image, manifest));
+  for (const char* part : {"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
+                           "PerMonitor</dpiAwareness>", ">true/pm</dpiAware>"})
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+  EXPECT_EQ(text.find("Common-Controls"), std::string::npos);
   FreeLibrary(image);
 
   std::vector<char> record(GetFileVersionInfoSizeW(path.c_str(), nullptr));
