@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -243,4 +244,45 @@ TEST_F(SettingsWindowTest, StartWithWindowsWritesAndRemovesTheRunValue) {
     EXPECT_EQ(RunValue(), value);
   }
   EXPECT_FALSE(g_config.start_with_windows);
+}
+
+namespace {
+
+// The text height of a control's font.
+LONG FontHeight(HWND control) {
+  LOGFONTW font = {};
+  HFONT handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  return handle && GetObjectW(handle, sizeof(font), &font) ? std::abs(font.lfHeight) : 0;
+}
+
+}  // namespace
+
+// Moved to a monitor at 144 DPI (WM_DPICHANGED), the window takes the size
+// the system suggests, and its controls stand 1.5 times as far and as big in
+// the system's message font at that DPI; back at 96, all is as it was.
+TEST_F(SettingsWindowTest, ADpiChangeLaysTheWindowOutForTheNewScale) {
+  ASSERT_NE(Open(), nullptr);
+  auto saveRect = [this] {
+    RECT rect = {};
+    GetWindowRect(Item(kIdSave), &rect);
+    MapWindowPoints(HWND_DESKTOP, window_, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+  };
+  const RECT before = saveRect();
+  const LONG font96 = FontHeight(Item(kIdSave));
+  ASSERT_GT(font96, 0);
+  RECT suggested = {10, 10, 1180, 1000};
+  SendMessageW(window_, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  const RECT after = saveRect();
+  EXPECT_EQ(after.left, before.left * 3 / 2);
+  EXPECT_EQ(after.top, before.top * 3 / 2);
+  EXPECT_EQ(after.right - after.left, (before.right - before.left) * 3 / 2);
+  EXPECT_NEAR(FontHeight(Item(kIdSave)), 1.5 * font96, 1);
+  RECT window = {};
+  GetWindowRect(window_, &window);
+  EXPECT_EQ(window.right - window.left, 1170);
+  suggested = {10, 10, 790, 775};
+  SendMessageW(window_, 0x02E0, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(saveRect().right, before.right);
+  EXPECT_EQ(FontHeight(Item(kIdSave)), font96);
 }
