@@ -24,7 +24,6 @@ namespace {
 struct SettingsSession {
   HWND window = nullptr;
   HFONT font = nullptr;  // the system's message font at the window's DPI
-  UINT dpi = kBaseDpi;
   std::vector<HWND> controls;  // in the order of kControls
   std::wstring configPath;
   HWND owner = nullptr;  // its work loop redraws the overlay
@@ -250,7 +249,6 @@ void FillComboBox(HWND window, int id, const TextId* items, size_t count) {
 // at that DPI; the window's own size too unless the system gave it one.
 void LayOutForDpi(HWND window, UINT dpi, const RECT* suggested) {
   auto px = [dpi](int units) { return MulDiv(units, static_cast<int>(dpi), static_cast<int>(kBaseDpi)); };
-  g_settings.dpi = dpi;
   HFONT old = g_settings.font;
   g_settings.font = CreateMessageFont(dpi);
   for (size_t i = 0; i < g_settings.controls.size(); ++i) {
@@ -373,6 +371,7 @@ void Save(HWND window) {
     SetDlgItemTextW(window, kIdSaveNote, Text(kTextSaveFailed));
     return;
   }
+  SetDlgItemTextW(window, kIdSaveNote, L"");
   ApplyStartWithWindows(g_config.start_with_windows);
   if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
     return ShowHotkeyNote(window, false);
