@@ -52,11 +52,8 @@ class FieldCollector : public nlohmann::json_sax<Json> {
   bool end_object() override { return true; }
   bool start_array(std::size_t) override { return Value(); }
   bool end_array() override { return true; }
-  // The parser quotes what it read last, which may be the message's text:
-  // the problem (which the log gets) names the place of the fault only.
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
-    const std::string what = error.what();
-    problem = what.substr(0, what.find("; last read"));
+    problem = JsonErrorText(error);  // the log gets it: no message text
     return false;
   }
 

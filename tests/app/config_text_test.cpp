@@ -24,10 +24,14 @@ TEST(ApplyConfigText, DamagedFileGivesWhatCanBeRead) {
       {"{\"pip_window_title\": \"A \\\"B\\\"\", \"overlay_x\": 5, \"x\": }",  // escapes still decoded
        [](const Config& c) { return c.pip_window_title == L"A \"B\"" && c.overlay_x == 5; }},
       {"{\"overlay_y\": \"unterminated, \"margin\": 9", [&](const Config& c) { return c.overlay_y == d.overlay_y && c.margin == 9; }},
+      // The reason goes to debug.log: it never quotes the file (here a secret).
+      {"{\"margin\": 9, \"client_secret\": \"TopSecret42", [](const Config& c) { return c.margin == 9; }},
   };
   for (const auto& [text, holds] : rows) {
     Config c;
-    EXPECT_FALSE(ApplyConfigText(c, text).empty()) << text;
+    const std::string problem = ApplyConfigText(c, text);
+    EXPECT_FALSE(problem.empty()) << text;
+    EXPECT_EQ(problem.find("TopSecret42"), std::string::npos) << problem;
     EXPECT_TRUE(holds(c)) << text;
   }
   Config c;
