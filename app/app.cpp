@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/autostart.h"
 #include "app/config.h"
 #include "app/http_endpoint.h"
 #include "app/log.h"
@@ -151,7 +152,7 @@ void Shutdown() {
 }  // namespace
 
 int RunVoxmere(HINSTANCE instance) {
-  g_logPath = GetExeDirectory() + L"\\debug.log";
+  // What LoadConfig logs is held until the log begins.
   bool configLoaded = LoadConfig(g_config, GetConfigPath());
   g_language = ChooseLanguage(g_config.language);
 
@@ -159,12 +160,13 @@ int RunVoxmere(HINSTANCE instance) {
   // running instance's debug.log alone.
   if (!g_config.allow_multi_instance && AnotherInstanceRuns()) return 0;
 
-  DeleteFileW(g_logPath.c_str());
-  WriteLogLine(L"=== Voxmere Started ===");
+  BeginLog(GetExeDirectory() + L"\\debug.log", L"=== Voxmere Started ===");
   WriteLogLine(L"Config loaded: " + Num(configLoaded ? 1 : 0));
   WriteLogLine(L"Monitor: " + Num(g_config.monitor));
   WriteLogLine(L"Allow multi-instance: " + Num(g_config.allow_multi_instance ? 1 : 0));
   WriteLogLine(L"Language: " + Num(g_language));
+  // A folder the user moved since: the Run value still names the old place.
+  if (g_config.start_with_windows) ApplyStartWithWindows(true);
 
   if (!RendererInitialize()) {
     WriteLogLine(L"ERROR: Failed to initialize GDI+");

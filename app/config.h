@@ -60,6 +60,11 @@ struct Config {
   std::string toggle_hotkey = "Ctrl+Shift+O";  // shows or hides the overlay; empty: none
   std::string member_layout = "vertical";      // or "horizontal": a row, names under the tiles
   std::string declined_plugin_update;          // the plugin version whose update the user declined
+  bool start_with_windows = false;             // kept in the registry's Run key too (autostart.h)
+  // Not a setting, and not in the file: the sizes and places above are in
+  // 96-DPI units, and the overlay's drawn snapshot carries its monitor's DPI
+  // over 96 here, by which drawing makes pixels of them.
+  float display_scale = 1.0f;
 };
 
 extern Config g_config;

@@ -54,6 +54,7 @@ const ConfigKey kKeys[] = {
     {"border_opacity", &Config::border_opacity},
     {"toggle_hotkey", &Config::toggle_hotkey},
     {"member_layout", &Config::member_layout},
+    {"start_with_windows", &Config::start_with_windows},
     {"client_secret", &Config::client_secret, true},
     {"overlay_position", &Config::overlay_position, true},
     {"notification_duration", &Config::notification_duration, true},

@@ -118,6 +118,9 @@ const TextEntry kTexts[kTextCount] = {
      L"channel with it. Turn on the Tallybell plugin in BetterDiscord instead: it needs no application.",
      L"この Discord アプリケーションは rpc.voice.read を承認されていないため、Discord はボイスチャンネルを"
      L"共有しません。代わりに BetterDiscord で Tallybell プラグインを有効にしてください(アプリケーションは不要です)。"},
+    {L"Could not save the settings (is the disk full?). config.json was kept as it was; see debug.log.",
+     L"設定を保存できませんでした (ディスクがいっぱいではありませんか?)。config.json は元のままです。debug.log を参照してください。"},
+    {L"Start with Windows", L"Windows の起動時に開始"},
 };
 
 }  // namespace

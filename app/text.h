@@ -83,6 +83,8 @@ enum TextId : int {
   kTextTipScopeRejected,
   kTextScopeRejectedTitle,
   kTextScopeRejectedBalloon,
+  kTextSaveFailed,
+  kTextStartWithWindows,
   kTextCount
 };
 

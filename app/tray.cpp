@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/app.h"
+#include "app/autostart.h"
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
@@ -73,6 +74,12 @@ void ToggleOverlay() {
   if (g_overlay) g_overlay->Toggle();
 }
 
+void ToggleStartWithWindows() {
+  g_config.start_with_windows = !g_config.start_with_windows;
+  ApplyStartWithWindows(g_config.start_with_windows);
+  SaveConfig(g_config, GetConfigPath());
+}
+
 }  // namespace
 
 void CreateTrayIcon() {
@@ -106,6 +113,7 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
         case MENU_RECONNECT: Reconnect(); break;
         case MENU_SETTINGS: ShowSettingsWindow(g_messageWindow); break;
+        case MENU_START_WITH_WINDOWS: ToggleStartWithWindows(); break;
         case MENU_EXIT:
           g_running = false;
           EndMenu();  // a menu's own loop would outlive the quit message
@@ -133,6 +141,8 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<Voice
                 Text(kTextMembersMenu));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
+  AppendMenuW(menu, MF_STRING | (g_config.start_with_windows ? MF_CHECKED : MF_UNCHECKED), MENU_START_WITH_WINDOWS,
+              Text(kTextStartWithWindows));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_EXIT, Text(kTextExit));
   return menu;

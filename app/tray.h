@@ -18,6 +18,7 @@ constexpr UINT MENU_TOGGLE_OVERLAY = 1001;
 constexpr UINT MENU_RECONNECT = 1002;
 constexpr UINT MENU_SETTINGS = 1003;
 constexpr UINT MENU_EXIT = 1004;
+constexpr UINT MENU_START_WITH_WINDOWS = 1005;
 // The "Members" submenu: one item per member, in list order.
 constexpr UINT MENU_MEMBER_FIRST = 1100;
 constexpr UINT MENU_MEMBER_LIMIT = 100;

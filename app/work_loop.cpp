@@ -360,8 +360,15 @@ void StopWorkSources() {
   }
 }
 
+// As Chromium's pump: a post that fails clears the flag again, or no thread
+// would ever wake the loop again and only its safety timer would run it.
 void WakeWorkLoop() {
-  if (!g_workLoop.wakePosted.exchange(true)) PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0);
+  if (g_workLoop.wakePosted.exchange(true)) return;
+  if (PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0)) return;
+  const DWORD error = GetLastError();
+  g_workLoop.wakePosted = false;
+  WriteLogLine(L"ERROR: PostMessageW of the wake-up failed (" + std::to_wstring(error) +
+               L"), the next wake-up posts again");
 }
 
 void RunDueWork() {

@@ -11,17 +11,14 @@
 
 namespace {
 
-using FileHandle = Owned<HANDLE, CloseHandle>;
-
-// CreateFileW fails with INVALID_HANDLE_VALUE, which the holder must not close.
-HANDLE NullIfInvalid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+using ProcessHandle = Owned<HANDLE, CloseHandle>;  // OpenProcess
 
 void Log(const std::wstring& message) { WriteLogLine(L"[Endpoint] " + message); }
 
 std::string ReadSmallFile(const std::wstring& path) {
-  FileHandle file(NullIfInvalid(CreateFileW(path.c_str(), GENERIC_READ,
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr)));
+                                            OPEN_EXISTING, 0, nullptr));
   if (!file) return {};
   char buffer[1024];
   DWORD read = 0;
@@ -79,7 +76,7 @@ DWORD EndpointFile::LiveOtherOwner() const {
   }
   const int64_t named = JsonInt(*record, "pid", 0);
   if (named <= 0 || named > 0xFFFFFFFFLL || static_cast<DWORD>(named) == pid) return 0;
-  FileHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(named)));
+  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(named)));
   DWORD exitCode = 0;
   // A pid reused by another program since a crash does not count.
   wchar_t self[MAX_PATH] = {};
@@ -102,7 +99,7 @@ bool EndpointFile::Write(uint16_t port) {
   const std::wstring temporary = path + L"." + std::to_wstring(pid) + L".tmp";
   const std::string text = FormatJson(Json{{"port", port}, {"pid", pid}, {"version", version}});
   {
-    FileHandle file(NullIfInvalid(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
+    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!file) {
       Log(L"ERROR: CreateFileW " + temporary + L" failed: " + std::to_wstring(GetLastError()));
       return false;

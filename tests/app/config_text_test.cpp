@@ -24,10 +24,14 @@ TEST(ApplyConfigText, DamagedFileGivesWhatCanBeRead) {
       {"{\"pip_window_title\": \"A \\\"B\\\"\", \"overlay_x\": 5, \"x\": }",  // escapes still decoded
        [](const Config& c) { return c.pip_window_title == L"A \"B\"" && c.overlay_x == 5; }},
       {"{\"overlay_y\": \"unterminated, \"margin\": 9", [&](const Config& c) { return c.overlay_y == d.overlay_y && c.margin == 9; }},
+      // The reason goes to debug.log: it never quotes the file (here a secret).
+      {"{\"margin\": 9, \"client_secret\": \"TopSecret42", [](const Config& c) { return c.margin == 9; }},
   };
   for (const auto& [text, holds] : rows) {
     Config c;
-    EXPECT_FALSE(ApplyConfigText(c, text).empty()) << text;
+    const std::string problem = ApplyConfigText(c, text);
+    EXPECT_FALSE(problem.empty()) << text;
+    EXPECT_EQ(problem.find("TopSecret42"), std::string::npos) << problem;
     EXPECT_TRUE(holds(c)) << text;
   }
   Config c;
@@ -86,7 +90,7 @@ TEST(FormatConfigText, RoundTripsEveryWrittenFieldAndHandSetKeys) {
   c.username_label_opacity = 0.00001f;
   c.speaking_color = MakeConfigColor(1, 2, 3);
   c.notification_position = 4;
-  c.allow_multi_instance = c.pip_enabled = c.show_only_speaking = true;
+  c.allow_multi_instance = c.pip_enabled = c.show_only_speaking = c.start_with_windows = true;
   c.always_show_self = c.show_avatars = false;
   c.hidden_users = L"100000000000000002,100000000000000005";
   c.max_name_length = 12;
