@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/http_endpoint.h"
 #include "app/log.h"
@@ -11,6 +12,7 @@
 #include "app/text_convert.h"
 #include "app/tray.h"
 #include "app/work_loop.h"
+#include "notify/browser_source_server.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
@@ -94,6 +96,7 @@ void StartNotificationServer() {
   g_notificationServer = std::make_unique<NotificationServer>(kNotificationPipeName, NotificationWebSocketPort());
   g_notificationServer->SetCallback([](const NotificationData& data) {
     if (g_overlay) g_overlay->AddNotification(OverlayNotification{data});
+    PublishBrowserCard(data);
   });
   g_notificationServer->SetFeedCallback(TakeFeedDelivery);
   g_notificationServer->SetWakeCallback(WakeWorkLoop);
@@ -119,6 +122,7 @@ void LogMalformedHttpOverrides() {
 void Shutdown() {
   StopWorkSources();
   g_notificationServer.reset();
+  g_browserSource.reset();
   g_overlay.reset();
   g_rpcClient.reset();
   Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);
@@ -182,6 +186,7 @@ int RunVoxmere(HINSTANCE instance) {
   LogMalformedHttpOverrides();
   CreateRpcClient();
   StartNotificationServer();
+  ApplyBrowserSourceSetting();
 
   StartWorkSources();
   StartVoiceSources(IsPluginEnabled(GetRoamingAppDataFolder()));

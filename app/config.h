@@ -59,6 +59,10 @@ struct Config {
   std::string language;
   std::string toggle_hotkey = "Ctrl+Shift+O";  // shows or hides the overlay; empty: none
   std::string member_layout = "vertical";      // or "horizontal": a row, names under the tiles
+  // The OBS pages on loopback: on by default, since they answer this machine's
+  // own pages only; the port is the first tried.
+  bool browser_source_enabled = true;
+  int32_t browser_source_port = 47524;
 };
 
 extern Config g_config;
