@@ -76,6 +76,9 @@ enum TextId : int {
   kTextTipVoiceFromPlugin,
   kTextTwoWaysTitle,
   kTextTwoWaysBalloon,
+  kTextCopyBrowserSourceUrl,
+  kTextBrowserSourceEnabled,
+  kTextBrowserSourceOff,
   kTextCount
 };
 

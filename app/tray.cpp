@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/app.h"
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
@@ -70,6 +71,34 @@ void ToggleOverlay() {
   if (g_overlay) g_overlay->Toggle();
 }
 
+// For OBS's Browser Source: the voice page's address on the clipboard.
+void CopyBrowserSourceUrl(HWND window) {
+  const std::wstring url = BrowserSourceUrl();
+  if (url.empty()) return;
+  const size_t bytes = (url.size() + 1) * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  void* data = block ? GlobalLock(block) : nullptr;
+  if (!data) {
+    if (block) GlobalFree(block);
+    WriteLogLine(L"[Tray] ERROR: No memory for the browser source URL");
+    return;
+  }
+  memcpy(data, url.c_str(), bytes);
+  GlobalUnlock(block);
+  if (!OpenClipboard(window)) {
+    GlobalFree(block);
+    WriteLogLine(L"[Tray] ERROR: OpenClipboard failed (" + std::to_wstring(GetLastError()) + L")");
+    return;
+  }
+  EmptyClipboard();
+  // The clipboard owns the block once it takes it.
+  const bool taken = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+  if (!taken) GlobalFree(block);
+  CloseClipboard();
+  WriteLogLine(taken ? L"[Tray] Browser source URL copied: " + url
+                     : L"[Tray] ERROR: SetClipboardData failed (" + std::to_wstring(GetLastError()) + L")");
+}
+
 }  // namespace
 
 void CreateTrayIcon() {
@@ -103,6 +132,7 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
         case MENU_RECONNECT: Reconnect(); break;
         case MENU_SETTINGS: ShowSettingsWindow(g_messageWindow); break;
+        case MENU_COPY_BROWSER_URL: CopyBrowserSourceUrl(window); break;
         case MENU_EXIT:
           g_running = false;
           EndMenu();  // a menu's own loop would outlive the quit message
@@ -116,7 +146,8 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
   }
 }
 
-HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members) {
+HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members,
+                    bool browserSourceOn) {
   HMENU menu = CreatePopupMenu();
   if (!menu) return nullptr;
   AppendMenuW(menu, MF_STRING, MENU_TOGGLE_OVERLAY, Text(overlayVisible ? kTextHideOverlay : kTextShowOverlay));
@@ -130,6 +161,8 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<Voice
                 Text(kTextMembersMenu));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
+  AppendMenuW(menu, MF_STRING | (browserSourceOn ? 0u : MF_GRAYED), MENU_COPY_BROWSER_URL,
+              Text(kTextCopyBrowserSourceUrl));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_EXIT, Text(kTextExit));
   return menu;
@@ -140,7 +173,8 @@ void ShowTrayMenu(HWND window) {
   GetCursorPos(&cursor);
   std::vector<VoiceUser> members = g_overlay ? g_overlay->state.users : std::vector<VoiceUser>{};
   HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible,
-                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members);
+                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members,
+                             !BrowserSourceUrl().empty());
   if (!menu) return;
   g_menuMemberIds.clear();
   for (const VoiceUser& member : members) g_menuMemberIds.push_back(member.id);

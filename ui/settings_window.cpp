@@ -102,6 +102,9 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextToggleHotkey, nullptr, 400, 147, 150, 20, kChild},
     {HOTKEY_CLASSW, kIdToggleHotkey, kNoText, L"", 550, 145, 190, 24, kStop},
     {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
+    // The OBS pages: on or off, and where they are.
+    {L"BUTTON", kIdBrowserSource, kTextBrowserSourceEnabled, nullptr, 400, 208, 350, 24, kCheckBox},
+    {L"STATIC", kIdBrowserSourceUrl, kNoText, L"", 420, 236, 330, 20, kChild | SS_NOPREFIX},
     {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
@@ -152,6 +155,7 @@ const FieldBinding<bool> kChecks[] = {
     {kIdShowOnlySpeaking, &Config::show_only_speaking},
     {kIdAlwaysShowSelf, &Config::always_show_self},
     {kIdShowAvatars, &Config::show_avatars},
+    {kIdBrowserSource, &Config::browser_source_enabled},
 };
 
 const FieldBinding<ConfigColor> kColors[] = {
@@ -288,6 +292,13 @@ void ShowHotkeyNote(HWND window, bool held) {
   SetDlgItemTextW(window, kIdHotkeyNote, held ? L"" : Text(kTextHotkeyHeldElsewhere));
 }
 
+// The pages' address while they are served (the owner knows the port).
+void ShowBrowserSourceUrl(HWND window, WPARAM apply) {
+  const LRESULT port = SendMessageW(g_settings.owner, WM_APP_BROWSER_SOURCE, apply, 0);
+  const std::wstring text = port > 0 ? L"http://127.0.0.1:" + std::to_wstring(port) + L"/voice" : Text(kTextBrowserSourceOff);
+  SetDlgItemTextW(window, kIdBrowserSourceUrl, text.c_str());
+}
+
 void LoadSettingsToControls(HWND window, const Config& settings) {
   // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
@@ -304,6 +315,7 @@ void LoadSettingsToControls(HWND window, const Config& settings) {
   std::optional<Hotkey> hotkey = ParseHotkey(settings.toggle_hotkey);
   SendDlgItemMessageW(window, kIdToggleHotkey, HKM_SETHOTKEY, hotkey ? ToHotkeyControl(*hotkey) : 0, 0);
   ShowHotkeyNote(window, SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, 0, 0) != 0);
+  ShowBrowserSourceUrl(window, 0);
 }
 
 // The controls that are not sliders or colours, read into the draft.
@@ -330,6 +342,7 @@ void Save(HWND window) {
   g_settings.draft.toggle_hotkey = hotkey;
   CopyWindowSettings(g_settings.draft, g_config);
   SaveConfig(g_config, g_settings.configPath);
+  ShowBrowserSourceUrl(window, kApplyBrowserSource);
   if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
     return ShowHotkeyNote(window, false);
   DestroyWindow(window);

@@ -42,6 +42,8 @@ enum SettingsControlId : int {
   kIdMonitor = 1030,
   kIdToggleHotkey = 1031,
   kIdHotkeyNote = 1032,
+  kIdBrowserSource = 1033,
+  kIdBrowserSourceUrl = 1034,
 };
 
 // Saves to config.json beside the executable.
