@@ -101,7 +101,7 @@ const TextEntry kTexts[kTextCount] = {
      L"ボイスチャンネルを表示する方法は 2 つです: BetterDiscord で Tallybell プラグインを有効にする(登録は不要)か、"
      L"自分の Discord アプリケーションの client_id と client_secret を config.json に設定してください。"},
     {L"Copy browser source URL", L"ブラウザーソースの URL をコピー"},
-    {L"Browser source for OBS (this computer only):", L"OBS 用ブラウザーソース (このコンピューターのみ):"},
+    {L"Browser source for OBS (this computer only)", L"OBS 用ブラウザーソース (このコンピューターのみ)"},
     {L"Off", L"オフ"},
 };
 
