@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/autostart.h"
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/http_endpoint.h"
 #include "app/log.h"
@@ -13,6 +14,7 @@
 #include "app/tray.h"
 #include "app/work_loop.h"
 #include "notify/endpoint_file.h"
+#include "notify/browser_source_server.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
@@ -108,6 +110,7 @@ void StartNotificationServer() {
   g_notificationServer->SetListeningCallback([](uint16_t port) { g_endpointFile->Publish(port); });
   g_notificationServer->SetCallback([](const NotificationData& data) {
     if (g_overlay) g_overlay->AddNotification(OverlayNotification{data});
+    PublishBrowserCard(data);
   });
   g_notificationServer->SetFeedCallback(TakeFeedDelivery);
   g_notificationServer->SetWakeCallback(WakeWorkLoop);
@@ -134,6 +137,7 @@ void Shutdown() {
   StopWorkSources();
   g_notificationServer.reset();
   g_endpointFile.reset();
+  g_browserSource.reset();
   g_overlay.reset();
   g_rpcClient.reset();
   Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);
@@ -198,6 +202,7 @@ int RunVoxmere(HINSTANCE instance) {
   LogMalformedHttpOverrides();
   CreateRpcClient();
   StartNotificationServer();
+  ApplyBrowserSourceSetting();
 
   StartWorkSources();
   StartVoiceSources(IsPluginEnabled(GetRoamingAppDataFolder()));

@@ -65,6 +65,10 @@ struct Config {
   // 96-DPI units, and the overlay's drawn snapshot carries its monitor's DPI
   // over 96 here, by which drawing makes pixels of them.
   float display_scale = 1.0f;
+  // The OBS pages on loopback: on by default, since they answer this machine's
+  // own pages only; the port is the first tried.
+  bool browser_source_enabled = true;
+  int32_t browser_source_port = 47524;
 };
 
 extern Config g_config;

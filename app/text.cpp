@@ -121,6 +121,9 @@ const TextEntry kTexts[kTextCount] = {
     {L"Could not save the settings (is the disk full?). config.json was kept as it was; see debug.log.",
      L"設定を保存できませんでした (ディスクがいっぱいではありませんか?)。config.json は元のままです。debug.log を参照してください。"},
     {L"Start with Windows", L"Windows の起動時に開始"},
+    {L"Copy browser source URL", L"ブラウザーソースの URL をコピー"},
+    {L"Browser source for OBS (this computer only)", L"OBS 用ブラウザーソース (このコンピューターのみ)"},
+    {L"Off", L"オフ"},
 };
 
 }  // namespace

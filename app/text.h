@@ -85,6 +85,9 @@ enum TextId : int {
   kTextScopeRejectedBalloon,
   kTextSaveFailed,
   kTextStartWithWindows,
+  kTextCopyBrowserSourceUrl,
+  kTextBrowserSourceEnabled,
+  kTextBrowserSourceOff,
   kTextCount
 };
 

@@ -4,6 +4,7 @@
 
 #include "app/app.h"
 #include "app/autostart.h"
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
@@ -80,6 +81,34 @@ void ToggleStartWithWindows() {
   SaveConfig(g_config, GetConfigPath());
 }
 
+// For OBS's Browser Source: the voice page's address on the clipboard.
+void CopyBrowserSourceUrl(HWND window) {
+  const std::wstring url = BrowserSourceUrl();
+  if (url.empty()) return;
+  const size_t bytes = (url.size() + 1) * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  void* data = block ? GlobalLock(block) : nullptr;
+  if (!data) {
+    if (block) GlobalFree(block);
+    WriteLogLine(L"[Tray] ERROR: No memory for the browser source URL");
+    return;
+  }
+  memcpy(data, url.c_str(), bytes);
+  GlobalUnlock(block);
+  if (!OpenClipboard(window)) {
+    GlobalFree(block);
+    WriteLogLine(L"[Tray] ERROR: OpenClipboard failed (" + std::to_wstring(GetLastError()) + L")");
+    return;
+  }
+  EmptyClipboard();
+  // The clipboard owns the block once it takes it.
+  const bool taken = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+  if (!taken) GlobalFree(block);
+  CloseClipboard();
+  WriteLogLine(taken ? L"[Tray] Browser source URL copied: " + url
+                     : L"[Tray] ERROR: SetClipboardData failed (" + std::to_wstring(GetLastError()) + L")");
+}
+
 }  // namespace
 
 void CreateTrayIcon() {
@@ -114,6 +143,7 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         case MENU_RECONNECT: Reconnect(); break;
         case MENU_SETTINGS: ShowSettingsWindow(g_messageWindow); break;
         case MENU_START_WITH_WINDOWS: ToggleStartWithWindows(); break;
+        case MENU_COPY_BROWSER_URL: CopyBrowserSourceUrl(window); break;
         case MENU_EXIT:
           g_running = false;
           EndMenu();  // a menu's own loop would outlive the quit message
@@ -127,7 +157,8 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
   }
 }
 
-HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members) {
+HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members,
+                    bool browserSourceOn) {
   HMENU menu = CreatePopupMenu();
   if (!menu) return nullptr;
   AppendMenuW(menu, MF_STRING, MENU_TOGGLE_OVERLAY, Text(overlayVisible ? kTextHideOverlay : kTextShowOverlay));
@@ -143,6 +174,8 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<Voice
   AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
   AppendMenuW(menu, MF_STRING | (g_config.start_with_windows ? MF_CHECKED : MF_UNCHECKED), MENU_START_WITH_WINDOWS,
               Text(kTextStartWithWindows));
+  AppendMenuW(menu, MF_STRING | (browserSourceOn ? 0u : MF_GRAYED), MENU_COPY_BROWSER_URL,
+              Text(kTextCopyBrowserSourceUrl));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_EXIT, Text(kTextExit));
   return menu;
@@ -153,7 +186,8 @@ void ShowTrayMenu(HWND window) {
   GetCursorPos(&cursor);
   std::vector<VoiceUser> members = g_overlay ? g_overlay->state.users : std::vector<VoiceUser>{};
   HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible,
-                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members);
+                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members,
+                             !BrowserSourceUrl().empty());
   if (!menu) return;
   g_menuMemberIds.clear();
   for (const VoiceUser& member : members) g_menuMemberIds.push_back(member.id);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/fullscreen_notice.h"
 #include "app/hotkey.h"
@@ -276,6 +277,10 @@ bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP_BROWSER_SOURCE) {
+    if (wParam == kApplyBrowserSource) ApplyBrowserSourceSetting();
+    return BrowserSourcePort();
+  }
   if (message == WM_APP_TOGGLE_HOTKEY) {
     if (wParam == kApplyHotkey) ApplyToggleHotkey(g_config.toggle_hotkey);
     return ToggleHotkeyHeld();
@@ -377,6 +382,7 @@ void RunDueWork() {
   if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
   if (g_voice.chooser.Advance(now)) ShowChosenVoice();
   KeepRpcToPlan(now);
+  if (g_overlay) PublishBrowserVoice(g_overlay->state.users, g_overlay->state.selfId, g_voice.chooser.Source());
   if (now - g_workLoop.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
   if (g_overlay && !g_workLoop.rawKeyboard) g_overlay->UpdateDragMode();
   if (MsUntilFrame(now) == 0) RunFrame();

@@ -112,6 +112,9 @@ const ControlSpec kControls[] = {
     {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
     {L"BUTTON", kIdStartWithWindows, kTextStartWithWindows, nullptr, 400, 205, 300, 24, kCheckBox},
     {L"STATIC", kIdSaveNote, kNoText, L"", 20, 650, 260, 40, kChild},
+    // The OBS pages: on or off, and where they are.
+    {L"BUTTON", kIdBrowserSource, kTextBrowserSourceEnabled, nullptr, 400, 238, 350, 24, kCheckBox},
+    {L"STATIC", kIdBrowserSourceUrl, kNoText, L"", 420, 266, 330, 20, kChild | SS_NOPREFIX},
     {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
@@ -163,6 +166,7 @@ const FieldBinding<bool> kChecks[] = {
     {kIdAlwaysShowSelf, &Config::always_show_self},
     {kIdShowAvatars, &Config::show_avatars},
     {kIdStartWithWindows, &Config::start_with_windows},
+    {kIdBrowserSource, &Config::browser_source_enabled},
 };
 
 const FieldBinding<ConfigColor> kColors[] = {
@@ -322,6 +326,13 @@ void ShowHotkeyNote(HWND window, bool held) {
   SetDlgItemTextW(window, kIdHotkeyNote, held ? L"" : Text(kTextHotkeyHeldElsewhere));
 }
 
+// The pages' address while they are served (the owner knows the port).
+void ShowBrowserSourceUrl(HWND window, WPARAM apply) {
+  const LRESULT port = SendMessageW(g_settings.owner, WM_APP_BROWSER_SOURCE, apply, 0);
+  const std::wstring text = port > 0 ? L"http://127.0.0.1:" + std::to_wstring(port) + L"/voice" : Text(kTextBrowserSourceOff);
+  SetDlgItemTextW(window, kIdBrowserSourceUrl, text.c_str());
+}
+
 void LoadSettingsToControls(HWND window, const Config& settings) {
   // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
@@ -338,6 +349,7 @@ void LoadSettingsToControls(HWND window, const Config& settings) {
   std::optional<Hotkey> hotkey = ParseHotkey(settings.toggle_hotkey);
   SendDlgItemMessageW(window, kIdToggleHotkey, HKM_SETHOTKEY, hotkey ? ToHotkeyControl(*hotkey) : 0, 0);
   ShowHotkeyNote(window, SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, 0, 0) != 0);
+  ShowBrowserSourceUrl(window, 0);
 }
 
 // The controls that are not sliders or colours, read into the draft.
@@ -373,6 +385,7 @@ void Save(HWND window) {
   }
   SetDlgItemTextW(window, kIdSaveNote, L"");
   ApplyStartWithWindows(g_config.start_with_windows);
+  ShowBrowserSourceUrl(window, kApplyBrowserSource);
   if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
     return ShowHotkeyNote(window, false);
   DestroyWindow(window);

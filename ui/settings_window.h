@@ -44,6 +44,8 @@ enum SettingsControlId : int {
   kIdHotkeyNote = 1032,
   kIdSaveNote = 1033,
   kIdStartWithWindows = 1034,
+  kIdBrowserSource = 1035,
+  kIdBrowserSourceUrl = 1036,
 };
 
 // Saves to config.json beside the executable.

@@ -63,6 +63,10 @@ TEST(ApplyConfigText, ValuesClampsAndDefaults) {
       {R"({"max_name_length": 100, "notification_position": 6, "username_label_opacity": -0.2})", [](const Config& c) {
          return c.max_name_length == 64 && c.notification_position == 0 && c.username_label_opacity == 0.0f;
        }},
+      // A port below 1024 (or none at all) is no place for the browser source.
+      {R"({"browser_source_port": 80, "browser_source_enabled": false})",
+       [](const Config& c) { return c.browser_source_port == 1024 && !c.browser_source_enabled; }},
+      {R"({"browser_source_port": 70000})", [](const Config& c) { return c.browser_source_port == 65535; }},
       {R"({"client_id": 123, "pip_window_title": "画面共有", "language": "ja"})",
        [](const Config& c) { return c.client_id == L"123" && c.pip_window_title == L"画面共有" && c.language == "ja"; }},
       {R"({"client_id": "", "x": 1})", [&](const Config& c) { return c.client_id == d.client_id; }},

@@ -51,21 +51,24 @@ TEST(TrayMenuTest, ItemsFollowOverlayConnectionLanguageAndMembers) {
     int language;
     bool visible, connected, startWithWindows;
     std::vector<VoiceUser> members;
+    bool browserSourceOn;
     const wchar_t* text;
   };
   const Row rows[] = {
-      {0, true, false, false, {}, L"Hide Overlay|Reconnect|~Members[]||Settings...|Start with Windows||Exit"},
-      {0, false, true, true, {Member(L"1", L"Ann"), Member(L"2", L"Bob")},
-       L"Show Overlay|~Connected|Members[+Ann|Bob]||Settings...|+Start with Windows||Exit"},
-      {1, true, true, true, {Member(L"3", L"エリン")},
-       L"オーバーレイを隠す|~接続済み|メンバー[+エリン]||設定...|+Windows の起動時に開始||終了"},
-      {1, false, false, false, {}, L"オーバーレイを表示|再接続|~メンバー[]||設定...|Windows の起動時に開始||終了"},
+      {0, true, false, false, {}, true,
+       L"Hide Overlay|Reconnect|~Members[]||Settings...|Start with Windows|Copy browser source URL||Exit"},
+      {0, false, true, true, {Member(L"1", L"Ann"), Member(L"2", L"Bob")}, false,
+       L"Show Overlay|~Connected|Members[+Ann|Bob]||Settings...|+Start with Windows|~Copy browser source URL||Exit"},
+      {1, true, true, true, {Member(L"3", L"エリン")}, true,
+       L"オーバーレイを隠す|~接続済み|メンバー[+エリン]||設定...|+Windows の起動時に開始|ブラウザーソースの URL をコピー||終了"},
+      {1, false, false, false, {}, false,
+       L"オーバーレイを表示|再接続|~メンバー[]||設定...|Windows の起動時に開始|~ブラウザーソースの URL をコピー||終了"},
   };
   g_config.hidden_users = L"2";
   for (const Row& row : rows) {
     g_language = row.language;
     g_config.start_with_windows = row.startWithWindows;
-    HMENU menu = BuildTrayMenu(row.visible, row.connected, row.members);
+    HMENU menu = BuildTrayMenu(row.visible, row.connected, row.members, row.browserSourceOn);
     EXPECT_EQ(MenuText(menu), row.text);
     DestroyMenu(menu);
   }

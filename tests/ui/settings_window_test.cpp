@@ -99,7 +99,10 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   EXPECT_FLOAT_EQ(g_config.inactive_opacity, 1e30f);
   SendMessageW(Item(kIdNotificationPosition), CB_SETCURSEL, 5, 0);
   SendMessageW(Item(kIdLanguage), CB_SETCURSEL, 2, 0);
-  for (int box : {kIdPipEnabled, kIdAllowMultiInstance, kIdShowOnlySpeaking, kIdAlwaysShowSelf, kIdShowAvatars})
+  // No owner serves the browser source here.
+  EXPECT_EQ(ItemText(kIdBrowserSourceUrl), L"Off");
+  for (int box : {kIdPipEnabled, kIdAllowMultiInstance, kIdShowOnlySpeaking, kIdAlwaysShowSelf, kIdShowAvatars,
+                  kIdBrowserSource})
     Click(box);
   for (int step = 0; step < 9; ++step) Key(kIdMaxNameLength, VK_RIGHT);  // from "None" to 12
   EXPECT_EQ(ItemText(kIdMaxNameLengthValue), L"12");
@@ -108,7 +111,7 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   expected.notification_position = 5;
   expected.language = "ja";
   expected.pip_enabled = expected.allow_multi_instance = expected.show_only_speaking = true;
-  expected.always_show_self = expected.show_avatars = false;
+  expected.always_show_self = expected.show_avatars = expected.browser_source_enabled = false;
   Click(kIdSave);
   EXPECT_EQ(GetSettingsWindow(), nullptr);
   EXPECT_EQ(SavedText(), FormatConfigText(expected));
@@ -138,7 +141,8 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     placed.push_back({id, rect});
   }
   EXPECT_EQ(placed.size(), 50u);
-  EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue), L"発言中のメンバーのみ表示なし");
+  EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue) + ItemText(kIdBrowserSourceUrl),
+            L"発言中のメンバーのみ表示なしオフ");
   const Config before = g_config;
   Key(kIdUsernameFontSize, VK_RIGHT);
   Click(kIdShowAvatars);
