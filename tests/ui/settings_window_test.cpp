@@ -140,7 +140,7 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     }
     placed.push_back({id, rect});
   }
-  EXPECT_EQ(placed.size(), 50u);
+  EXPECT_EQ(placed.size(), 52u);
   EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue) + ItemText(kIdBrowserSourceUrl),
             L"発言中のメンバーのみ表示なしオフ");
   const Config before = g_config;
