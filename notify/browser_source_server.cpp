@@ -7,6 +7,7 @@
 #include "app/text_convert.h"
 #include "notify/browser_source.h"
 #include "notify/browser_source_page.h"
+#include "notify/loopback_listener.h"
 
 namespace {
 
@@ -51,24 +52,6 @@ std::string ReadHead(SOCKET s) {
   return head;
 }
 
-SOCKET OpenListener(uint16_t port) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return s;
-  // Nobody else may bind the same port beside us and take the pages' requests.
-  BOOL exclusive = TRUE;
-  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof(exclusive));
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR ||
-      listen(s, SOMAXCONN) == SOCKET_ERROR) {
-    closesocket(s);
-    return INVALID_SOCKET;
-  }
-  return s;
-}
-
 }  // namespace
 
 BrowserSourceServer::~BrowserSourceServer() { Stop(); }
@@ -84,9 +67,10 @@ bool BrowserSourceServer::Start(uint16_t firstPort) {
   uint16_t port = firstPort;
   for (int i = 0; i < kBrowserSourcePortTries && listener == INVALID_SOCKET && firstPort + i <= 65535; ++i) {
     port = static_cast<uint16_t>(firstPort + i);
-    listener = OpenListener(port);
+    ListenFailure failure;
+    listener = OpenLoopbackListener(port, SOMAXCONN, &failure);
     if (listener == INVALID_SOCKET)
-      Log("Port " + std::to_string(port) + " is taken (error " + std::to_string(WSAGetLastError()) + ")");
+      Log("Port " + std::to_string(port) + " is taken (error " + std::to_string(failure.error) + ")");
   }
   if (listener == INVALID_SOCKET) {
     Log("No free port from " + std::to_string(firstPort) + " on: the pages are off");
@@ -129,26 +113,11 @@ void BrowserSourceServer::Stop() {
 }
 
 void BrowserSourceServer::ListenLoop(SOCKET listener) {
-  SocketEvent pending(WSACreateEvent());
-  if (!pending || WSAEventSelect(listener, pending.Get(), FD_ACCEPT) != 0) {
-    Log("Accept event unavailable (" + std::to_string(WSAGetLastError()) + "): the pages are off");
-    closesocket(listener);
-    return;
-  }
-  const HANDLE waits[2] = {stopEvent_.Get(), pending.Get()};
-  while (running_) {
-    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    if (woke != WAIT_OBJECT_0 + 1) break;
-    WSAResetEvent(pending.Get());
-    for (SOCKET client; (client = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;) Accept(client);
-  }
-  closesocket(listener);
+  AcceptUntilStopped(listener, stopEvent_.Get(), running_, [this](SOCKET client) { Accept(client); });
 }
 
 void BrowserSourceServer::Accept(SOCKET client) {
-  // It inherits the listener's event selection and non-blocking mode; the
-  // request is read blocking, with a time-out.
-  WSAEventSelect(client, nullptr, 0);
+  // The request is read blocking, with a time-out.
   u_long blocking = 0;
   ioctlsocket(client, FIONBIO, &blocking);
   std::lock_guard<std::mutex> lock(mutex_);

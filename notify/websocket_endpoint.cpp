@@ -9,12 +9,14 @@
 #include <system_error>
 #include <vector>
 
+#include "notify/loopback_listener.h"
 #include "notify/websocket_frame.h"
 #include "notify/websocket_handshake.h"
 
 namespace {
 
 constexpr DWORD kAcceptPollMs = 100;
+constexpr int kListenBacklog = 5;
 constexpr DWORD kListenRetryMs = 2000;
 constexpr DWORD kListeningRetellMs = 5000;
 constexpr DWORD kHandshakeWaitMs = 2000;
@@ -56,37 +58,23 @@ std::string ComputeWebSocketAccept(const std::string& key) {
 }  // namespace
 
 SOCKET NotificationServer::OpenWebSocketListener(uint16_t port, bool logFailure, int* error) {
-  auto fail = [this, logFailure, error](const char* what, SOCKET s) {
-    *error = WSAGetLastError();
-    if (logFailure) Log(what + std::to_string(*error));
-    if (s != INVALID_SOCKET) closesocket(s);
-    return INVALID_SOCKET;
-  };
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return fail("Failed to create WebSocket: ", s);
-  // Exclusive: with SO_REUSEADDR Windows would let this socket share a port
-  // another program listens on, and neither would know which one is reached.
-  BOOL exclusive = TRUE;
-  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof(exclusive));
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR)
-    return fail("WebSocket bind failed: ", s);
-  if (listen(s, 5) == SOCKET_ERROR) return fail("WebSocket listen failed: ", s);
-  u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
-  int length = sizeof(address);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  boundPort = ntohs(address.sin_port);
+  static const char* const kFailed[] = {"Failed to create WebSocket: ", "WebSocket bind failed: ",
+                                         "WebSocket listen failed: "};
+  ListenFailure failure;
+  SOCKET s = OpenLoopbackListener(port, kListenBacklog, &failure);
+  if (s == INVALID_SOCKET) {
+    *error = failure.error;
+    if (logFailure) Log(kFailed[failure.step] + std::to_string(failure.error));
+    return s;
+  }
+  boundPort = ListenerPort(s);
   return s;
 }
 
 SOCKET NotificationServer::OpenWebSocketListenerOrAnother(bool logFailure) {
   int error = 0;
   SOCKET s = OpenWebSocketListener(webSocketPort, logFailure, &error);
-  if (s != INVALID_SOCKET || webSocketPort == 0 || (error != WSAEADDRINUSE && error != WSAEACCES)) return s;
+  if (s != INVALID_SOCKET || webSocketPort == 0 || !PortHeld(error)) return s;
   // Held by another program (or a Voxmere still closing): any free loopback
   // port serves, since the endpoint file names it.
   s = OpenWebSocketListener(0, logFailure, &error);
@@ -111,33 +99,15 @@ void NotificationServer::WebSocketServerLoop() {
   Log("WebSocket server listening on port " + std::to_string(boundPort.load()));
   if (listeningCallback) listeningCallback(boundPort.load());
 
-  // Asleep until a connection is pending or Stop; without the socket event
-  // it looks for connections every 100 ms instead.
-  SocketEvent pending(WSACreateEvent());
-  const bool evented = pending && WSAEventSelect(s, pending.Get(), FD_ACCEPT) == 0;
-  if (!evented) Log("WebSocket accept event unavailable (" + std::to_string(WSAGetLastError()) + "), polling instead");
-  HANDLE waits[2] = {stopEvent.Get(), pending.Get()};
-  DWORD lastTold = GetTickCount();
-  while (running) {
-    const DWORD wait = evented ? (listeningCallback ? kListeningRetellMs : INFINITE) : kAcceptPollMs;
-    DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, wait);
-    if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
-    if (listeningCallback && GetTickCount() - lastTold >= kListeningRetellMs) {
-      lastTold = GetTickCount();
-      listeningCallback(boundPort.load());
-    }
-    if (evented) WSAResetEvent(pending.Get());  // each accept, even a failed one, re-arms it
-    for (SOCKET client; (client = accept(s, nullptr, nullptr)) != INVALID_SOCKET;) AcceptWebSocketClient(client);
-  }
+  auto retell = [this] { listeningCallback(boundPort.load()); };
+  AcceptUntilStopped(s, stopEvent.Get(), running, [this](SOCKET client) { AcceptWebSocketClient(client); },
+                     kListeningRetellMs, listeningCallback ? std::function<void()>(retell) : nullptr);
   boundPort = 0;
-  closesocket(s);
   if (listeningCallback) listeningCallback(0);
 }
 
 void NotificationServer::AcceptWebSocketClient(SOCKET client) {
-  // It inherits the listener's event selection, which would refuse the
-  // switch to blocking receives; it stays non-blocking for the handshake.
-  WSAEventSelect(client, nullptr, 0);
+  // It stays non-blocking for the handshake.
   std::lock_guard<std::mutex> lock(clientsMutex);
   if (clientSockets.size() >= kMaxWebSocketClients) {
     Log("WebSocket client refused: " + std::to_string(kMaxWebSocketClients) + " clients already connected");
