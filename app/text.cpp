@@ -100,6 +100,7 @@ const TextEntry kTexts[kTextCount] = {
      L"register), or put your own Discord application's client_id and client_secret in config.json.",
      L"ボイスチャンネルを表示する方法は 2 つです: BetterDiscord で Tallybell プラグインを有効にする(登録は不要)か、"
      L"自分の Discord アプリケーションの client_id と client_secret を config.json に設定してください。"},
+    {L"Show LIVE and camera marks", L"配信中とカメラのマークを表示"},
 };
 
 }  // namespace

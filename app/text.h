@@ -76,6 +76,7 @@ enum TextId : int {
   kTextTipVoiceFromPlugin,
   kTextTwoWaysTitle,
   kTextTwoWaysBalloon,
+  kTextShowStreamMarks,
   kTextCount
 };
 

@@ -12,6 +12,7 @@
 
 #include "app/app.h"
 #include "app/config.h"
+#include "app/text_convert.h"
 #include "app/work_loop.h"
 #include "bench/bench.h"
 #include "notify/notification_parse.h"
@@ -53,7 +54,7 @@ std::vector<VoiceUser> BenchMembers() {
   std::vector<VoiceUser> users;
   for (size_t i = 0; i < kMembers; ++i) {
     VoiceUser user;
-    user.id = MemberId(i);
+    user.id = WideToUtf8(MemberId(i));
     user.username = L"member" + std::to_wstring(i);
     user.displayName = L"Member " + std::to_wstring(i);
     user.avatarHash = AvatarHash(i);
@@ -85,7 +86,7 @@ size_t ProbeIndex(const std::wstring& displayName) {
 
 bool AllAvatarsCached(const std::vector<VoiceUser>& users) {
   for (const VoiceUser& user : users)
-    if (!GetAvatar(user.id, user.avatarHash)) return false;
+    if (!GetAvatar(MemberAvatarSource(user))) return false;
   return true;
 }
 
@@ -143,7 +144,9 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
   MeasureFloor(overlay, figures);
 
   overlay.SetVoiceUsers(BenchMembers());
-  for (VoiceUser& user : overlay.state.users) user.joinTick = 0;  // entry animations over
+  // Entry animations over.
+  for (auto& [id, tick] : overlay.state.joinTicks) tick = 0;
+  for (MemberTile& tile : overlay.state.shown) tile.joinTick = 0;
   for (size_t i = 0; i < kCards; ++i) overlay.AddNotification(BenchCard(i));
   for (OverlayNotification& card : overlay.state.notifications) card.createdTick = GetTickCount() - 1000;
 
@@ -164,14 +167,14 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
     overlay.Render();
   });
   // A member starts or stops speaking, nothing else changes.
-  VoiceUser& talker = overlay.state.users[kRingMember];
+  const VoiceUser& talker = overlay.state.users[kRingMember];
   figures.ring = TimeFrames([&] {
-    talker.speaking = !talker.speaking;
+    overlay.SetSpeaking(talker.id, !talker.speaking);
     overlay.Update();
     overlay.Render();
   });
   figures.ringWhole = TimeFrames([&] {
-    talker.speaking = !talker.speaking;
+    overlay.SetSpeaking(talker.id, !talker.speaking);
     overlay.Update();
     overlay.Invalidate();
     overlay.Render();

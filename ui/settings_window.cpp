@@ -102,6 +102,7 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextToggleHotkey, nullptr, 400, 147, 150, 20, kChild},
     {HOTKEY_CLASSW, kIdToggleHotkey, kNoText, L"", 550, 145, 190, 24, kStop},
     {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
+    {L"BUTTON", kIdShowStreamMarks, kTextShowStreamMarks, nullptr, 400, 205, 340, 24, kCheckBox},
     {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
@@ -152,6 +153,7 @@ const FieldBinding<bool> kChecks[] = {
     {kIdShowOnlySpeaking, &Config::show_only_speaking},
     {kIdAlwaysShowSelf, &Config::always_show_self},
     {kIdShowAvatars, &Config::show_avatars},
+    {kIdShowStreamMarks, &Config::show_stream_marks},
 };
 
 const FieldBinding<ConfigColor> kColors[] = {

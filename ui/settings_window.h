@@ -42,6 +42,7 @@ enum SettingsControlId : int {
   kIdMonitor = 1030,
   kIdToggleHotkey = 1031,
   kIdHotkeyNote = 1032,
+  kIdShowStreamMarks = 1033,
 };
 
 // Saves to config.json beside the executable.

@@ -70,7 +70,8 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   EXPECT_FLOAT_EQ(g_config.inactive_opacity, 1e30f);
   SendMessageW(Item(kIdNotificationPosition), CB_SETCURSEL, 5, 0);
   SendMessageW(Item(kIdLanguage), CB_SETCURSEL, 2, 0);
-  for (int box : {kIdPipEnabled, kIdAllowMultiInstance, kIdShowOnlySpeaking, kIdAlwaysShowSelf, kIdShowAvatars})
+  for (int box : {kIdPipEnabled, kIdAllowMultiInstance, kIdShowOnlySpeaking, kIdAlwaysShowSelf, kIdShowAvatars,
+                  kIdShowStreamMarks})
     Click(box);
   for (int step = 0; step < 9; ++step) Key(kIdMaxNameLength, VK_RIGHT);  // from "None" to 12
   EXPECT_EQ(ItemText(kIdMaxNameLengthValue), L"12");
@@ -79,7 +80,7 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   expected.notification_position = 5;
   expected.language = "ja";
   expected.pip_enabled = expected.allow_multi_instance = expected.show_only_speaking = true;
-  expected.always_show_self = expected.show_avatars = false;
+  expected.always_show_self = expected.show_avatars = expected.show_stream_marks = false;
   Click(kIdSave);
   EXPECT_EQ(GetSettingsWindow(), nullptr);
   EXPECT_EQ(SavedText(), FormatConfigText(expected));
@@ -108,7 +109,7 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     }
     placed.push_back({id, rect});
   }
-  EXPECT_EQ(placed.size(), 48u);
+  EXPECT_EQ(placed.size(), 49u);
   EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue), L"発言中のメンバーのみ表示なし");
   const Config before = g_config;
   Key(kIdUsernameFontSize, VK_RIGHT);
