@@ -1,3 +1,5 @@
+// ---- Discord side --------------------------------------------------------------------------
+
 
 // The stores the plugin reads, by the names BetterDiscord's getStore knows them by.
 const STORE_NAMES = {

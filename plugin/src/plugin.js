@@ -27,7 +27,7 @@ module.exports = class Tallybell {
     }
     const refreshStatus = () => this.showStatus && this.showStatus();
     this.voice = new VoiceFeed(this.discord.dispatcher, (text) => !!this.link && this.link.sendNow(text), refreshStatus);
-    this.link = new VoxmereLink(`ws://127.0.0.1:${this.settings.port}`, (connected) => {
+    this.link = new VoxmereLink({ port: this.settings.port, endpointFile: this.settings.endpointFile }, (connected) => {
       if (connected) this.voice.resend();
       refreshStatus();
     });

@@ -12,10 +12,13 @@ const DEFAULT_SETTINGS = {
   voiceFeed: true,
   // Guild ids whose every message is forwarded.
   allMessagesServers: [],
-  // Not in the panel: Voxmere listens on the default; tests move it.
-  port: DEFAULT_PORT,
+  // Not in the panel: Voxmere names its port in its endpoint file; tests point at another file or
+  // a fixed port (which bypasses the file).
+  endpointFile: null,
+  port: null,
 };
 
+const OLD_DEFAULT_PORT = 47523;
 const BOOLEAN_SETTINGS = Object.keys(DEFAULT_SETTINGS).filter((key) => typeof DEFAULT_SETTINGS[key] === "boolean");
 
 function loadSettings() {
@@ -33,7 +36,9 @@ function loadSettings() {
   if (Array.isArray(stored.allMessagesServers)) {
     settings.allMessagesServers = stored.allMessagesServers.filter((id) => typeof id === "string");
   }
-  if (Number.isInteger(stored.port) && stored.port > 0 && stored.port < 65536) settings.port = stored.port;
+  // Versions before the endpoint file saved their default port with every setting: that is no choice.
+  if (Number.isInteger(stored.port) && stored.port > 0 && stored.port < 65536 && stored.port !== OLD_DEFAULT_PORT) settings.port = stored.port;
+  if (typeof stored.endpointFile === "string" && stored.endpointFile) settings.endpointFile = stored.endpointFile;
   return settings;
 }
 

@@ -20,30 +20,6 @@ function decodeFrame({ bytes, isBinary }) {
   return record;
 }
 
-// What Voxmere makes of the voice frames: each list once all its parts arrived (parts in order, every
-// frame within the limit), speaking changes and feed ends, in order of arrival.
-function voiceEvents(server) {
-  const events = [];
-  let open = null;
-  for (const { bytes, isBinary } of server.voice) {
-    const message = JSON.parse(bytes);
-    assert.ok(!isBinary && bytes.length <= 4000, `${bytes.length} bytes`);
-    if (message.kind !== "voice" || message.live === false) { events.push(message); continue; }
-    if (message.part === 0) open = { ...message, members: [] };
-    assert.deepEqual([message.seq, message.part, message.parts, message.channel, message.self_id],
-      [open.seq, open.partsSeen || 0, open.parts, open.channel, open.self_id], "parts of one list arrive in order and agree");
-    open.members.push(...message.members);
-    open.partsSeen = message.part + 1;
-    if (open.partsSeen === message.parts) events.push(open);
-  }
-  return events;
-}
-
-// A list as "channel: name flags, ...", a speaking change as "id speaks/stops", a feed end as "end".
-const summary = (event) => (event.kind === "speaking" ? `${event.user_id} ${event.speaking ? "speaks" : "stops"}`
-  : event.live === false ? "end" : `${event.channel ? event.channel.id : "none"}: ` + event.members.map((m) =>
-    [m.name, m.mute && "muted", m.deaf && "deaf", m.speaking && "speaking"].filter(Boolean).join(" ")).join(", "));
-
 async function startedPlugin(settings = {}) {
   const server = await startServer();
   const t = { ...loadPlugin({ settings: { port: server.port, ...settings } }), server };
@@ -116,8 +92,6 @@ test("forwards what Discord itself would notify of, and shows it readably", { ti
     const records = await framesFor(t, sent.length);
     assert.deepEqual(records.map((r) => r.content), sent.map((row) => row.shown ?? row.content ?? row.name));
     sent.forEach((row, i) => row.card && assert.deepEqual(pick(records[i], Object.keys(row.card)), row.card, row.name));
-    // The voice channel selected when Discord last closed, which this client has not joined, is no channel.
-    assert.deepEqual(voiceEvents(t.server).map(summary), ["none: "]);
   } finally {
     await t.stop();
   }
@@ -167,112 +141,9 @@ test("a burst goes out in turn, cut to fit; after a Voxmere restart the link is 
   }
 });
 
-const VOICE_ACTION_TYPES = ["VOICE_CHANNEL_SELECT", "VOICE_STATE_UPDATES", "PASSIVE_UPDATE_V2", "RTC_CONNECTION_STATE", "CALL_CREATE",
-  "CALL_DELETE", "SPEAKING"];
-const voiceSubscriptions = (discord) => VOICE_ACTION_TYPES.reduce((sum, type) => sum + discord.dispatcher.count(type), 0);
-const states = (channelId, guildId, ...rows) => ({ type: "VOICE_STATE_UPDATES", voiceStates: rows.map(([userId, fields]) => ({ userId, channelId, guildId, ...fields })) });
-const speaking = (userId, speakingFlags, context = "default") => ({ type: "SPEAKING", userId, speakingFlags, context });
-
-// Each step's actions, dispatched as Discord would, and what Voxmere must receive after them, nothing more.
-// Members come in the store's order: ids this short are ordered as numbers by JavaScript, real snowflakes as added.
-const VOICE_STEPS = [
-  { name: "a member joins", actions: [states("v-in", "g3", ["250"])], expect: ["v-in: Me, Pilot, Quinn"] },
-  { name: "a bot joins deafened by the server", actions: [states("v-in", "g3", ["300", { deaf: true }])], expect: ["v-in: Me, Pilot, Quinn, bot_dj deaf"] },
-  { name: "a member mutes", actions: [states("v-in", "g3", ["200", { selfMute: true }])], expect: ["v-in: Me, Pilot muted, Quinn, bot_dj deaf"] },
-  { name: "speaking starts", actions: [speaking("200", 1)], expect: ["200 speaks"] },
-  { name: "a Go Live stream's sound", actions: [speaking("250", 2, "stream"), { type: "RTC_CONNECTION_STATE", state: "RTC_CONNECTED",
-    channelId: "v-in", streamKey: "guild:g3:v-in:250" }], expect: [] },
-  { name: "the user speaks", actions: [speaking(ME.id, 1)], expect: ["100 speaks"] },
-  { name: "speaking stops", actions: [speaking("200", 0)], expect: ["200 stops"] },
-  { name: "a record whose store throws", actions: [states("v-in", "g3", ["500"]), states(null, "g3", ["500"])], expect: [] },
-  { name: "a member leaves", actions: [states(null, "g3", ["250"])], expect: ["v-in: Me speaking, Pilot muted, bot_dj deaf"] },
-  { name: "a passive update", actions: [{ type: "PASSIVE_UPDATE_V2", guildId: "g3", voiceStates: [{ userId: "250", channelId: "v-in" }],
-    removedVoiceStateUsers: ["300"] }], expect: ["v-in: Me speaking, Pilot muted, Quinn"] },
-  { name: "switching channels", actions: [{ type: "VOICE_CHANNEL_SELECT", guildId: "g3", channelId: "v-out" }, states("v-out", "g3", [ME.id])],
-    expect: ["v-out: Quinn", "v-out: Me speaking, Quinn"], before: (d) => d.voice.put({ userId: "250", channelId: "v-out" }) },
-  { name: "a DM call", actions: [{ type: "VOICE_CHANNEL_SELECT", guildId: null, channelId: "dm-1" }, { type: "CALL_CREATE", channelId: "dm-1",
-    voiceStates: [{ userId: "200", channelId: "dm-1" }] }, states("dm-1", null, [ME.id])], expect: ["dm-1: ", "dm-1: Bestie", "dm-1: Me speaking, Bestie"] },
-  { name: "leaving voice", actions: [{ type: "VOICE_CHANNEL_SELECT", guildId: null, channelId: null }, { type: "CALL_DELETE", channelId: "dm-1" }],
-    expect: ["none: "] },
-];
-
-test("feeds Voxmere the voice channel as Discord's stores have it", { timeout: 30000 }, async () => {
-  const server = await startServer();
-  const t = { ...loadPlugin({ settings: { port: server.port } }), server };
-  // Already in "v-in" with the friend when the plugin starts.
-  [[ME.id], ["200"]].forEach(([userId]) => t.discord.voice.put({ userId, channelId: "v-in" }));
-  Object.assign(t.discord.state, { voice: "v-in", rtc: "v-in" });
-  t.plugin.start();
-  try {
-    await waitUntil(() => voiceEvents(server).length === 1, 5000, "the first list");
-    const [first] = voiceEvents(server);
-    assert.deepEqual([first.channel, first.self_id, first.members[1]], [{ id: "v-in", guild_id: "g3", type: 2, name: "Voice A" }, ME.id,
-      { id: "200", name: "Pilot", avatar: "f00d", guild_avatar: "7e57", bot: false, mute: false, deaf: false, speaking: false }]);
-    for (const step of VOICE_STEPS) {
-      const before = voiceEvents(server).length;
-      if (step.before) step.before(t.discord);
-      step.actions.forEach((action) => assert.doesNotThrow(() => t.discord.dispatcher.dispatch(action), step.name));
-      await waitUntil(() => voiceEvents(server).length >= before + step.expect.length, 5000, step.name);
-      await sleep(100);
-      assert.deepEqual(voiceEvents(server).slice(before).map(summary), step.expect, step.name);
-    }
-    const quinn = voiceEvents(server).find((e) => e.members && e.members.some((m) => m.id === "250")).members.find((m) => m.id === "250");
-    assert.deepEqual([quinn.avatar, quinn.guild_avatar], [null, "ga250"], "a server avatar set on the user record");
-    t.plugin.stop();
-    await waitUntil(() => voiceEvents(server).length && summary(voiceEvents(server).at(-1)) === "end", 5000, "the feed's end");
-    assert.equal(t.discord.dispatcher.count(), 0, "every listener removed");
-  } finally {
-    t.plugin.stop();
-    await server.close();
-  }
-});
-
-// 99 members with long names; the voice store loads only after the plugin started, and no action follows.
-test("a full channel goes in parts; a late store, the switch and a Voxmere restart each resend it", { timeout: 30000 }, async () => {
-  let server = await startServer();
-  const t = loadPlugin({ settings: { port: server.port }, layout: { lateStores: ["VoiceStateStore"] } });
-  const ids = Array.from({ length: 98 }, (_, i) => String(1000 + i));
-  ids.forEach((id, i) => t.discord.addUser({ id, username: `u${i}`, globalName: `${"ゲーマー\"".repeat(6)}${i}`, avatar: `a_${"f".repeat(30)}${i}` }));
-  [ME.id, ...ids].forEach((userId) => t.discord.voice.put({ userId, channelId: "v-in", selfMute: userId === "1050" }));
-  const panelText = () => findElement(t.plugin.getSettingsPanel(), (e) => e.tag === "p").textContent;
-  const lists = () => voiceEvents(server).filter((e) => e.members);
-  t.plugin.start();
-  try {
-    await waitUntil(() => t.plugin.link.connected, 5000, "connection");
-    await sleep(200);
-    assert.ok(server.voice.length === 0 && panelText().includes("VoiceStateStore.getVoiceStatesForChannel was not found"), panelText());
-    t.discord.loadLate();
-    await waitUntil(() => lists().length === 1, 6000, "the list once the store is there");
-    const [list] = lists();
-    assert.ok(server.voice.length >= 5, `${server.voice.length} parts`);
-    assert.deepEqual(list.members.map((m) => m.id), [ME.id, ...ids]);
-    assert.deepEqual([list.members[51].name, list.members[51].mute, list.members[98].avatar], [`${"ゲーマー\"".repeat(6)}50`, true, `a_${"f".repeat(30)}97`]);
-    assert.ok(!panelText().includes("not found"), panelText());
-
-    const voiceSwitch = findElement(t.plugin.getSettingsPanel(), (e) => e.tag === "label" && e.children[1].textContent.includes("voice channel"));
-    voiceSwitch.children[0].checked = false;
-    voiceSwitch.children[0].on.change();
-    await waitUntil(() => summary(voiceEvents(server).at(-1)) === "end", 5000, "the feed's end");
-    assert.equal(voiceSubscriptions(t.discord), 0);
-    voiceSwitch.children[0].checked = true;
-    voiceSwitch.children[0].on.change();
-    await waitUntil(() => lists().length === 2, 5000, "the list after the switch");
-
-    const port = server.port;
-    await server.close();
-    await waitUntil(() => !t.plugin.link.connected, 5000, "the plugin to notice");
-    server = await startServer(port);
-    await waitUntil(() => lists().length === 1, 8000, "the list after reconnecting");
-    assert.ok(lists()[0].seq > list.seq && lists()[0].members.length === 99);
-  } finally {
-    t.plugin.stop();
-    await server.close();
-  }
-});
-
 // After stop nothing may stay behind (subscription, socket, retry or send timer): each case runs in
 // a process of its own, which reports its active resources and must then exit by itself.
-for (const when of ["connected", "retrying", "connecting"]) {
+for (const when of ["connected", "retrying", "connecting", "watching"]) {
   test(`stop leaves nothing running (${when})`, { timeout: 20000 }, async () => {
     const stdout = await new Promise((resolve, reject) => execFile(process.execPath, [path.join(__dirname, "stop_child.js"), when],
       { timeout: 15000 }, (error, out, err) => (error ? reject(new Error(`${error.message}\n${out}${err}`)) : resolve(out))));

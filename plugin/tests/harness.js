@@ -45,13 +45,24 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
   const blocked = (id) => id === "666";
   // UserStore's records answer hasFlag; "777" is flagged as a spammer, "250" has a server avatar in g3 and
   // "404" is not loaded yet. In g3 the friend is "Pilot" with a server avatar of the member's own.
-  const record = (user) => ({ ...user, hasFlag: (flag) => ((user.flags || 0) & flag) === flag });
+  // Records carry globalName, as UserStore's do (the gateway's global_name is not kept).
+  const record = ({ global_name: gatewayName, ...user }) => ({ globalName: gatewayName ?? null, ...user,
+    hasFlag: (flag) => ((user.flags || 0) & flag) === flag });
   const users = Object.fromEntries([ME, FRIEND, { id: "250", username: "quinn", globalName: "Quinn", avatar: null, guildMemberAvatars: { g3: "ga250" } },
     { id: "300", username: "bot_dj", avatar: "b0b0", bot: true }, { id: "777", username: "spam", flags: SPAMMER_FLAG }].map((u) => [u.id, record(u)]));
   const members = { "g1/200": { nick: "Captain", avatar: "9a1d" }, "g3/200": { nick: "Pilot", avatar: "7e57" } };
-  const voice = makeVoiceStates(state);
+  const nicknames = { [FRIEND.id]: "Bestie" };
+  const voice = makeVoiceStates(state, channels);
+  // What the stores make of the actions that change how members and channels look.
+  const looks = {
+    GUILD_MEMBER_UPDATE: (a) => { members[`${a.guildId}/${a.user.id}`] = { nick: a.nick ?? null, avatar: a.avatar ?? null }; },
+    USER_UPDATE: (a) => { users[a.user.id] = record(a.user); },
+    RELATIONSHIP_UPDATE: (a) => { if (a.relationship.nickname == null) delete nicknames[a.relationship.id]; else nicknames[a.relationship.id] = a.relationship.nickname; },
+    CHANNEL_UPDATES: (a) => a.channels.forEach((channel) => { channels[channel.id] = { ...channels[channel.id], ...channel }; }),
+    GUILD_DELETE: (a) => Object.keys(channels).filter((id) => channels[id].guild_id === a.guild.id).forEach((id) => delete channels[id]),
+  };
   const methods = {
-    UserStore: { getCurrentUser: () => ME, getUser: (id) => users[id] },
+    UserStore: { getCurrentUser: () => users[ME.id], getUser: (id) => users[id] },
     ChannelStore: { getChannel: (id) => channels[id] && { id, type: 0, guild_id: null, ...channels[id] } },
     GuildStore: { getGuild: (id) => guilds[id], getGuilds: () => guilds },
     GuildMemberStore: { getMember: (guildId, userId) => (userId === ME.id ? { roles: ["501"] } : members[`${guildId}/${userId}`] || null),
@@ -63,9 +74,10 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
       allowNoMessages: (c) => anyMuted(c.guild_id, c.id) || level(c) === NOTHING,
       allowAllMessages: (c) => !anyMuted(c.guild_id, c.id) && level(c) === ALL },
     RelationshipStore: { isBlockedOrIgnored: blocked, isBlockedOrIgnoredForMessage: (m) => blocked(m.author.id),
-      getNickname: (id) => (id === FRIEND.id ? "Bestie" : undefined) },
+      getNickname: (id) => nicknames[id] },
     LurkingStore: { isLurking: (guildId) => guildId === "g-preview" }, QuietModeStore: { isEnabled: () => state.quiet },
-    VoiceStateStore: { getVoiceStatesForChannel: voice.forChannel }, SpeakingStore: { isSpeaking: (id, context = "default") => voice.isSpeaking(id, context) },
+    VoiceStateStore: { getVoiceStatesForChannel: voice.forChannel }, SpeakingStore: voice.speakingStore,
+    MediaEngineStore: voice.mediaEngineStore, SoundboardStore: voice.soundboardStore,
     RTCConnectionStore: { getChannelId: () => state.rtc }, AuthenticationStore: { getSessionId: () => "session-here" },
     SelfPresenceStore: { getStatus: () => state.status }, StreamerModeStore: { get disableNotifications() { return state.streaming; } },
     MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" }, SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
@@ -77,7 +89,8 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
     subscribe: (type, handler) => handlers.set(type, new Set([...(handlers.get(type) || []), handler])),
     unsubscribe: (type, handler) => handlers.get(type) && handlers.get(type).delete(handler),
     count: (type) => [...handlers].filter(([t]) => !type || t === type).reduce((sum, [, set]) => sum + set.size, 0),
-    dispatch: (action) => { voice.handle(action); (handlers.get(action.type) || []).forEach((handler) => handler(action)); } };
+    dispatch: (action) => { voice.handle(action); if (looks[action.type]) looks[action.type](action);
+      (handlers.get(action.type) || []).forEach((handler) => handler(action)); } };
   // Discord's UI event bus: the same three methods, and no message ever passes through it.
   const eventBus = { subscribe() {}, unsubscribe() {}, dispatch() {}, dispatchToLastSubscribed() {} };
   const stores = Object.entries(methods).map(([name, store]) => Object.assign(store, { getName: () => name,
@@ -91,28 +104,48 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
   return { state, modules, dispatcher, channels, voice, loadLate, addUser };
 }
 
-// VoiceStateStore as Discord keeps it: per channel one live object keyed by user id, changed in place,
-// whose records are frozen and replaced on each change; the user's own state carries this session.
-function makeVoiceStates(state) {
-  const byChannel = {}, speaking = new Set(), EMPTY = Object.freeze({});
+// The voice stores as Discord keeps them. VoiceStateStore: per channel one live object keyed by user id,
+// changed in place, whose records are frozen and replaced on each change; the user's own state carries
+// this session and moves at once with VOICE_CHANNEL_SELECT; a server removed takes its states along; a
+// call's states come as VOICE_STATE_UPDATES after CALL_CREATE. SpeakingStore: flags per context (1 voice,
+// 2 soundshare, 4 priority). MediaEngineStore: the user's own mute and deafen and the members they muted
+// for themselves. SoundboardStore: sounds playing per member, forgotten on a channel change.
+function makeVoiceStates(state, channels) {
+  const byChannel = {}, flags = new Map(), sounds = new Map(), EMPTY = Object.freeze({});
+  const engine = { selfMute: false, selfDeaf: false, localMutes: new Set() };
+  const stateOf = (userId) => Object.values(byChannel).map((users) => users[userId]).find(Boolean);
   const put = ({ userId, channelId, guildId, ...fields }) => {
     Object.values(byChannel).forEach((users) => delete users[userId]);
     if (!channelId) return;
     byChannel[channelId] = byChannel[channelId] || {};
     byChannel[channelId][userId] = Object.freeze({ userId, channelId, sessionId: userId === ME.id ? "session-here" : `s-${userId}`,
-      mute: false, deaf: false, selfMute: false, selfDeaf: false, selfVideo: false, suppress: false, ...fields });
+      mute: false, deaf: false, selfMute: false, selfDeaf: false, selfVideo: false, selfStream: false, suppress: false,
+      requestToSpeakTimestamp: null, ...fields });
   };
+  const count = (map, key, by) => { const n = (map.get(key) || 0) + by; if (n > 0) map.set(key, n); else map.delete(key); };
   const reducers = {
-    VOICE_CHANNEL_SELECT: (a) => { state.voice = a.channelId; },
+    VOICE_CHANNEL_SELECT: (a) => { state.voice = a.channelId; sounds.clear();
+      const { channelId, ...own } = stateOf(ME.id) || { selfMute: engine.selfMute, selfDeaf: engine.selfDeaf };
+      put({ ...own, userId: ME.id, channelId: a.channelId }); },
     VOICE_STATE_UPDATES: (a) => a.voiceStates.forEach(put),
     PASSIVE_UPDATE_V2: (a) => { (a.voiceStates || []).forEach(put); (a.removedVoiceStateUsers || []).forEach((userId) => put({ userId })); },
     RTC_CONNECTION_STATE: (a) => { if (!a.streamKey) state.rtc = a.state === "RTC_CONNECTED" ? a.channelId : null; },
-    CALL_CREATE: (a) => (a.voiceStates || []).forEach(put),
     CALL_DELETE: (a) => Object.keys(byChannel[a.channelId] || {}).forEach((userId) => put({ userId })),
-    SPEAKING: (a) => { const key = `${a.context}/${a.userId}`; a.speakingFlags ? speaking.add(key) : speaking.delete(key); },
+    GUILD_DELETE: (a) => Object.keys(byChannel).filter((id) => (channels[id] || {}).guild_id === a.guild.id)
+      .forEach((id) => Object.keys(byChannel[id]).forEach((userId) => put({ userId }))),
+    SPEAKING: (a) => { if (a.speakingFlags) flags.set(`${a.context}/${a.userId}`, a.speakingFlags); else flags.delete(`${a.context}/${a.userId}`); },
+    AUDIO_TOGGLE_SELF_MUTE: () => { engine.selfMute = !engine.selfMute; },
+    AUDIO_TOGGLE_SELF_DEAF: () => { engine.selfDeaf = !engine.selfDeaf; },
+    AUDIO_TOGGLE_LOCAL_MUTE: (a) => { if (engine.localMutes.has(a.userId)) engine.localMutes.delete(a.userId); else engine.localMutes.add(a.userId); },
+    GUILD_SOUNDBOARD_SOUND_PLAY_START: (a) => count(sounds, a.userId, 1),
+    GUILD_SOUNDBOARD_SOUND_PLAY_END: (a) => count(sounds, a.userId, -1),
   };
-  return { put, handle: (action) => reducers[action.type] && reducers[action.type](action),
-    forChannel: (id) => byChannel[id] || EMPTY, isSpeaking: (id, context) => speaking.has(`${context}/${id}`) };
+  const flagOf = (id, context = "default", flag) => ((flags.get(`${context}/${id}`) || 0) & flag) === flag;
+  return { put, handle: (action) => reducers[action.type] && reducers[action.type](action), forChannel: (id) => byChannel[id] || EMPTY,
+    speakingStore: { isSpeaking: (id, context) => flagOf(id, context, 1), isSoundSharing: (id, context) => flagOf(id, context, 2) },
+    mediaEngineStore: { isSelfMute: () => engine.selfMute || engine.selfDeaf, isSelfDeaf: () => engine.selfDeaf,
+      isLocalMute: (id) => id !== ME.id && engine.localMutes.has(id) },
+    soundboardStore: { isUserPlayingSounds: (id) => (sounds.get(id) || 0) > 0 } };
 }
 
 // BetterDiscord's search: modules in id order, each one's exports object, then only its default

@@ -2,14 +2,19 @@
 // the server is gone too.
 "use strict";
 
+const os = require("node:os");
+const path = require("node:path");
 const { loadPlugin, startServer, waitUntil, messageAction } = require("./harness");
 
 (async (when) => {
-  const server = await startServer(), { plugin, discord } = loadPlugin({ settings: { port: server.port } });
+  // "watching": the endpoint file is watched and names no Voxmere yet.
+  const server = await startServer(), { plugin, discord } = loadPlugin({ settings: when === "watching"
+    ? { endpointFile: path.join(os.tmpdir(), `no-voxmere-${process.pid}`, "endpoint.json") } : { port: server.port } });
   plugin.start();
-  if (when !== "connecting") await waitUntil(() => plugin.link.connected, 5000, "connection");
-  if (when !== "connecting") ["one", "two", "three"].forEach((content) => discord.dispatcher.dispatch(messageAction({ content })));
-  if (when !== "connecting") await server.waitFrames(1); // two still wait for their turn
+  const connects = !["connecting", "watching"].includes(when);
+  if (connects) await waitUntil(() => plugin.link.connected, 5000, "connection");
+  if (connects) ["one", "two", "three"].forEach((content) => discord.dispatcher.dispatch(messageAction({ content })));
+  if (connects) await server.waitFrames(1); // two still wait for their turn
   if (when === "retrying") server.clients.forEach((client) => client.terminate());
   if (when === "retrying") await waitUntil(() => !plugin.link.connected, 5000, "the plugin to notice");
   plugin.stop();
