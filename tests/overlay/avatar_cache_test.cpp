@@ -45,7 +45,7 @@ class AvatarCacheTest : public testing::Test {
 
 TEST_F(AvatarCacheTest, OneRequestPerIdSharedByTileAndCard) {
   StartCdn([](const LoopbackHttpRequest&) { return Png(200); });
-  VoiceUser member;
+  MemberTile member;
   member.id = "101";
   member.avatarHash = L"h101";
   GetRenderer().BeginFrame(200, 300);
