@@ -1,14 +1,14 @@
 #include "app/voice_roster.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <set>
 
 namespace {
 
 // The first of each id stands; the later ones are dropped and the first of
 // them named in *note.
 void KeepEachOnce(std::vector<VoiceUser>& users, std::string* note) {
-  std::unordered_set<std::string> seen;
+  std::set<std::string> seen;
   auto twice = std::remove_if(users.begin(), users.end(), [&](const VoiceUser& user) {
     if (seen.insert(user.id).second) return false;
     if (note->empty()) *note = "member " + user.id + " named twice: the first stands";

@@ -22,11 +22,15 @@ struct VoiceUser {
   bool live = false;       // streaming (Go Live); the plugin alone knows it
   bool video = false;      // camera on; likewise
 
-  bool operator==(const VoiceUser& o) const {
-    return id == o.id && username == o.username && displayName == o.displayName && avatarHash == o.avatarHash &&
-           guildId == o.guildId && guildAvatarHash == o.guildAvatarHash && speaking == o.speaking &&
-           muted == o.muted && deafened == o.deafened && bot == o.bot && localMute == o.localMute &&
-           live == o.live && video == o.video;
-  }
-  bool operator!=(const VoiceUser& o) const { return !(*this == o); }
+  // Defined once, in voice_user.cpp: every list of members copies, moves and
+  // compares records, and six strings each, inlined everywhere, cost the
+  // executable tens of kilobytes.
+  VoiceUser();
+  VoiceUser(const VoiceUser& other);
+  VoiceUser(VoiceUser&& other) noexcept;
+  VoiceUser& operator=(const VoiceUser& other);
+  VoiceUser& operator=(VoiceUser&& other) noexcept;
+  ~VoiceUser();
+  bool operator==(const VoiceUser& other) const;
+  bool operator!=(const VoiceUser& other) const { return !(*this == other); }
 };

@@ -157,7 +157,8 @@ std::optional<FeedMessage> ReadMemberChange(const Json& message, std::string* er
   FieldReader r(message, "member change: ");
   r.TakeCount("seq", read.seq, 0, INT64_MAX);
   const Json* op = JsonMember(message, "op");
-  const std::string name = op && op->is_string() ? op->get<std::string>() : "";
+  static const std::string kNone;
+  const std::string& name = op && op->is_string() ? op->get_ref<const std::string&>() : kNone;
   if (name == "remove") {
     read.kind = FeedMessage::Kind::MemberRemove;
     r.TakeText("id", read.userId, true, false);

@@ -33,17 +33,18 @@ MemberCounts OverlayState::SetVoiceUsers(const std::vector<VoiceUser>& list, uin
   for (const VoiceUser& user : list)
     if (user.bot) ordered.push_back(user);
 
-  std::unordered_map<std::string, bool> wasSpeaking;
-  for (const VoiceUser& user : users) wasSpeaking.emplace(user.id, user.speaking);
-  std::unordered_map<std::string, uint32_t> ticks;
+  // joinTicks holds exactly the members known so far.
+  std::set<std::string> spoke;
+  for (const VoiceUser& user : users)
+    if (user.speaking) spoke.insert(user.id);
+  std::map<std::string, uint32_t> ticks;
   std::vector<Stop> stillStopped;
   for (const VoiceUser& user : ordered) {
-    auto known = wasSpeaking.find(user.id);
-    auto tick = joinTicks.find(user.id);
-    ticks.emplace(user.id, known != wasSpeaking.end() && tick != joinTicks.end() ? tick->second : now);
+    auto known = joinTicks.find(user.id);
+    ticks.emplace(user.id, known != joinTicks.end() ? known->second : now);
     if (user.speaking) continue;
     auto stop = std::find_if(stops.begin(), stops.end(), [&](const Stop& s) { return s.id == user.id; });
-    if (known != wasSpeaking.end() && known->second) stillStopped.push_back({user.id, now});
+    if (spoke.count(user.id)) stillStopped.push_back({user.id, now});
     else if (stop != stops.end()) stillStopped.push_back(*stop);
   }
   stops = std::move(stillStopped);
@@ -91,7 +92,7 @@ bool OverlayState::KeptAsSelf(const VoiceUser& user) const {
 }
 
 void OverlayState::RefreshShown(uint32_t now) {
-  std::unordered_map<std::string, uint32_t> tileTicks;
+  std::map<std::string, uint32_t> tileTicks;
   for (const MemberTile& tile : shown) tileTicks.emplace(tile.id, tile.joinTick);
   std::vector<MemberTile> next;
   for (const VoiceUser& user : users) {

@@ -7,9 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "overlay/overlay_notification.h"
@@ -51,7 +51,7 @@ struct MemberCounts {
 struct OverlayState {
   std::vector<VoiceUser> users;                      // humans first, then bots
   // When each of users came into the list (its entry animation), by id; 0 once over.
-  std::unordered_map<std::string, uint32_t> joinTicks;
+  std::map<std::string, uint32_t> joinTicks;
   std::vector<OverlayNotification> notifications;  // oldest first
   // What is drawn: the members the filter lets through, names cut, each
   // with an entry animation of its own from the moment it is let through.
