@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "app/autostart.h"
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/http_endpoint.h"
 #include "app/log.h"
@@ -11,6 +13,8 @@
 #include "app/text_convert.h"
 #include "app/tray.h"
 #include "app/work_loop.h"
+#include "notify/endpoint_file.h"
+#include "notify/browser_source_server.h"
 #include "notify/notification_server.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
@@ -23,6 +27,8 @@ HWND g_messageWindow = nullptr;
 std::unique_ptr<OverlayWindow> g_overlay;
 std::unique_ptr<RpcClient> g_rpcClient;
 std::unique_ptr<NotificationServer> g_notificationServer;
+// Outlives the server, whose listener thread publishes through it.
+std::unique_ptr<EndpointFile> g_endpointFile;
 
 namespace {
 
@@ -89,10 +95,21 @@ uint16_t NotificationWebSocketPort() {
   return kNotificationWebSocketPort;
 }
 
+// VOXMERE_ENDPOINT_FILE moves the endpoint file, so that tests sharing one
+// user's roaming folder each keep their own.
+std::wstring EndpointFilePath() {
+  const wchar_t* value = _wgetenv(L"VOXMERE_ENDPOINT_FILE");
+  if (value && *value) return value;
+  return EndpointFilePathIn(GetRoamingAppDataFolder());
+}
+
 void StartNotificationServer() {
+  g_endpointFile = std::make_unique<EndpointFile>(EndpointFilePath(), VOXMERE_VERSION);
   g_notificationServer = std::make_unique<NotificationServer>(kNotificationPipeName, NotificationWebSocketPort());
+  g_notificationServer->SetListeningCallback([](uint16_t port) { g_endpointFile->Publish(port); });
   g_notificationServer->SetCallback([](const NotificationData& data) {
     if (g_overlay) g_overlay->AddNotification(OverlayNotification{data});
+    PublishBrowserCard(data);
   });
   g_notificationServer->SetFeedCallback(TakeFeedDelivery);
   g_notificationServer->SetWakeCallback(WakeWorkLoop);
@@ -118,6 +135,8 @@ void LogMalformedHttpOverrides() {
 void Shutdown() {
   StopWorkSources();
   g_notificationServer.reset();
+  g_endpointFile.reset();
+  g_browserSource.reset();
   g_overlay.reset();
   g_rpcClient.reset();
   Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);
@@ -136,7 +155,7 @@ void Shutdown() {
 }  // namespace
 
 int RunVoxmere(HINSTANCE instance) {
-  g_logPath = GetExeDirectory() + L"\\debug.log";
+  // What LoadConfig logs is held until the log begins.
   bool configLoaded = LoadConfig(g_config, GetConfigPath());
   g_language = ChooseLanguage(g_config.language);
 
@@ -144,12 +163,13 @@ int RunVoxmere(HINSTANCE instance) {
   // running instance's debug.log alone.
   if (!g_config.allow_multi_instance && AnotherInstanceRuns()) return 0;
 
-  DeleteFileW(g_logPath.c_str());
-  WriteLogLine(L"=== Voxmere Started ===");
+  BeginLog(GetExeDirectory() + L"\\debug.log", L"=== Voxmere Started ===");
   WriteLogLine(L"Config loaded: " + Num(configLoaded ? 1 : 0));
   WriteLogLine(L"Monitor: " + Num(g_config.monitor));
   WriteLogLine(L"Allow multi-instance: " + Num(g_config.allow_multi_instance ? 1 : 0));
   WriteLogLine(L"Language: " + Num(g_language));
+  // A folder the user moved since: the Run value still names the old place.
+  if (g_config.start_with_windows) ApplyStartWithWindows(true);
 
   if (!RendererInitialize()) {
     WriteLogLine(L"ERROR: Failed to initialize GDI+");
@@ -181,6 +201,7 @@ int RunVoxmere(HINSTANCE instance) {
   LogMalformedHttpOverrides();
   CreateRpcClient();
   StartNotificationServer();
+  ApplyBrowserSourceSetting();
 
   StartWorkSources();
   StartVoiceSources(IsPluginEnabled(GetRoamingAppDataFolder()));

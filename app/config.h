@@ -61,6 +61,16 @@ struct Config {
   std::string toggle_hotkey = "Ctrl+Shift+O";  // shows or hides the overlay; empty: none
   std::string member_layout = "vertical";      // or "horizontal": a row, names under the tiles
   bool show_stream_marks = true;               // "LIVE" and camera marks beside the name
+  std::string declined_plugin_update;          // the plugin version whose update the user declined
+  bool start_with_windows = false;             // kept in the registry's Run key too (autostart.h)
+  // Not a setting, and not in the file: the sizes and places above are in
+  // 96-DPI units, and the overlay's drawn snapshot carries its monitor's DPI
+  // over 96 here, by which drawing makes pixels of them.
+  float display_scale = 1.0f;
+  // The OBS pages on loopback: on by default, since they answer this machine's
+  // own pages only; the port is the first tried.
+  bool browser_source_enabled = true;
+  int32_t browser_source_port = 47524;
 };
 
 extern Config g_config;

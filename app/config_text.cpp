@@ -55,10 +55,14 @@ const ConfigKey kKeys[] = {
     {"toggle_hotkey", &Config::toggle_hotkey},
     {"member_layout", &Config::member_layout},
     {"show_stream_marks", &Config::show_stream_marks},
+    {"start_with_windows", &Config::start_with_windows},
+    {"browser_source_enabled", &Config::browser_source_enabled},
+    {"browser_source_port", &Config::browser_source_port, true},
     {"client_secret", &Config::client_secret, true},
     {"overlay_position", &Config::overlay_position, true},
     {"notification_duration", &Config::notification_duration, true},
     {"pip_window_title", &Config::pip_window_title, true},
+    {"declined_plugin_update", &Config::declined_plugin_update},
     {"language", &Config::language},
 };
 
@@ -156,6 +160,7 @@ void ClampToRanges(Config& c) {
   c.username_font_size = std::clamp(c.username_font_size, 8, 24);
   c.notification_font_size = std::clamp(c.notification_font_size, 8, 24);
   c.max_name_length = c.max_name_length <= 0 ? 0 : std::clamp(c.max_name_length, 4, 64);
+  c.browser_source_port = std::clamp(c.browser_source_port, 1024, 65535);
 }
 
 Json ValueOf(const std::wstring& field) { return WideToUtf8(field); }

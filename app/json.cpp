@@ -5,9 +5,14 @@ std::optional<Json> ParseJson(std::string_view text, std::string* error) {
   try {
     return Json::parse(text.begin(), text.end());
   } catch (const Json::exception& failure) {
-    if (error) *error = failure.what();
+    if (error) *error = JsonErrorText(failure);
     return std::nullopt;
   }
+}
+
+std::string JsonErrorText(const std::exception& error) {
+  const std::string what = error.what();
+  return what.substr(0, what.find("; last read"));
 }
 
 std::optional<Json> ParseJsonPrefix(std::string_view text) {

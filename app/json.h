@@ -14,9 +14,12 @@
 using Json = nlohmann::json;
 
 // The parsed text, or nothing with the parser's reason (byte offset and what
-// it found there) in *error. Strings must be valid UTF-8; escapes, surrogate
-// pairs included, are decoded.
+// it found there, JsonErrorText) in *error. Strings must be valid UTF-8;
+// escapes, surrogate pairs included, are decoded.
 std::optional<Json> ParseJson(std::string_view text, std::string* error = nullptr);
+// A parse error as debug.log may show it: the library's description less
+// its quote of the text it read last, which may be a message or a secret.
+std::string JsonErrorText(const std::exception& error);
 // The one value at the start of text (after white space); what follows it is
 // not read. For picking what can be read out of a damaged text.
 std::optional<Json> ParseJsonPrefix(std::string_view text);

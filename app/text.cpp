@@ -100,6 +100,30 @@ const TextEntry kTexts[kTextCount] = {
      L"register), or put your own Discord application's client_id and client_secret in config.json.",
      L"ボイスチャンネルを表示する方法は 2 つです: BetterDiscord で Tallybell プラグインを有効にする(登録は不要)か、"
      L"自分の Discord アプリケーションの client_id と client_secret を config.json に設定してください。"},
+    // The first %s is the version beside Voxmere.exe, the second the installed one.
+    {L"This Voxmere comes with a newer version of the integration plugin (Tallybell): %s. The version "
+     L"installed in BetterDiscord is %s.\n\nWould you like to update the plugin?",
+     L"このVoxmereには新しいバージョンの連携プラグイン（Tallybell）%s が付属しています。BetterDiscordに"
+     L"インストールされているバージョンは %s です。\n\nプラグインを更新しますか？"},
+    {L"Voxmere - Plugin Update", L"Voxmere - プラグインの更新"},
+    {L"Plugin updated successfully!\n\nIf Discord is open, restart it or turn the Tallybell plugin off and on "
+     L"in BetterDiscord settings to load the new version.",
+     L"プラグインを更新しました！\n\nDiscordを起動中の場合は、Discordを再起動するか、BetterDiscordの設定で"
+     L"Tallybellプラグインを一度無効にしてから有効にすると、新しいバージョンが読み込まれます。"},
+    {L"Voxmere - Update Complete", L"Voxmere - 更新完了"},
+    {L"Voxmere - Discord answered invalid_scope: use the Tallybell plugin",
+     L"Voxmere - Discord が invalid_scope を返しました: Tallybell プラグインを使ってください"},
+    {L"Discord answered invalid_scope", L"Discord が invalid_scope を返しました"},
+    {L"This Discord application is not approved for rpc.voice.read, so Discord does not share your voice "
+     L"channel with it. Turn on the Tallybell plugin in BetterDiscord instead: it needs no application.",
+     L"この Discord アプリケーションは rpc.voice.read を承認されていないため、Discord はボイスチャンネルを"
+     L"共有しません。代わりに BetterDiscord で Tallybell プラグインを有効にしてください(アプリケーションは不要です)。"},
+    {L"Could not save the settings (is the disk full?). config.json was kept as it was; see debug.log.",
+     L"設定を保存できませんでした (ディスクがいっぱいではありませんか?)。config.json は元のままです。debug.log を参照してください。"},
+    {L"Start with Windows", L"Windows の起動時に開始"},
+    {L"Copy browser source URL", L"ブラウザーソースの URL をコピー"},
+    {L"Browser source for OBS (this computer only)", L"OBS 用ブラウザーソース (このコンピューターのみ)"},
+    {L"Off", L"オフ"},
     {L"Show LIVE and camera marks", L"配信中とカメラのマークを表示"},
 };
 

@@ -76,6 +76,18 @@ enum TextId : int {
   kTextTipVoiceFromPlugin,
   kTextTwoWaysTitle,
   kTextTwoWaysBalloon,
+  kTextPluginUpdateQuestion,
+  kTextPluginUpdateTitle,
+  kTextPluginUpdated,
+  kTextPluginUpdatedTitle,
+  kTextTipScopeRejected,
+  kTextScopeRejectedTitle,
+  kTextScopeRejectedBalloon,
+  kTextSaveFailed,
+  kTextStartWithWindows,
+  kTextCopyBrowserSourceUrl,
+  kTextBrowserSourceEnabled,
+  kTextBrowserSourceOff,
   kTextShowStreamMarks,
   kTextCount
 };

@@ -64,25 +64,3 @@ std::string WideToUtf8(const std::wstring& text) {
   for (size_t i = 0; i < text.size();) i += AppendUnitAsUtf8(out, text, i);
   return out;
 }
-
-std::string WideToLogBytes(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    uint32_t u = static_cast<uint32_t>(text[i]) & 0xFFFF;
-    if (u <= 0xFF || u >= 0xFF80) {
-      out += static_cast<char>(u & 0xFF);
-      ++i;
-    } else {
-      i += AppendUnitAsUtf8(out, text, i);
-    }
-  }
-  return out;
-}
-
-size_t SafeUtf16Prefix(const std::wstring& text, size_t maxUnits) {
-  if (text.size() <= maxUnits) return text.size();
-  if (maxUnits > 0 && IsHighSurrogate(static_cast<uint32_t>(text[maxUnits - 1]) & 0xFFFF))
-    return maxUnits - 1;
-  return maxUnits;
-}

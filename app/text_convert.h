@@ -14,9 +14,3 @@ std::wstring BytesToWide(const std::string& bytes);
 std::string WideToBytes(const std::wstring& text);
 // UTF-16 text as UTF-8 (unpaired surrogates become U+FFFD).
 std::string WideToUtf8(const std::wstring& text);
-// A log line's bytes: units 0xFF80..0xFFFF (bytes of a narrow message) and
-// units up to 0xFF as one byte, everything else UTF-8 encoded.
-std::string WideToLogBytes(const std::wstring& text);
-// Length of at most maxUnits units of text that does not end inside a
-// surrogate pair.
-size_t SafeUtf16Prefix(const std::wstring& text, size_t maxUnits);

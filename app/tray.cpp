@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "app/app.h"
+#include "app/autostart.h"
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
@@ -38,7 +40,9 @@ HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
 
 void SetTip(const wchar_t* text) { lstrcpynW(g_trayIcon.szTip, text, ARRAYSIZE(g_trayIcon.szTip)); }
 
+// Each refusal only the user can mend is told once per run.
 bool g_clientIdRejectionTold = false;
+bool g_scopeRejectionTold = false;
 RpcState g_rpcState = RpcState::Disconnected;
 VoiceSource g_voiceSource = VoiceSource::None;
 
@@ -48,6 +52,7 @@ TextId TipFor(RpcState state) {
     case RpcState::Connected: return kTextTipConnected;
     case RpcState::WaitingForConsent: return kTextTipWaitingForConsent;
     case RpcState::ClientIdRejected: return kTextTipClientIdRejected;
+    case RpcState::ScopeRejected: return kTextTipScopeRejected;
     case RpcState::NotAuthorized: return kTextTipNotAuthorized;
     default: return kTextTipWaitingForDiscord;
   }
@@ -69,6 +74,40 @@ HICON LoadPngIcon(const std::wstring& path) {
 
 void ToggleOverlay() {
   if (g_overlay) g_overlay->Toggle();
+}
+
+void ToggleStartWithWindows() {
+  g_config.start_with_windows = !g_config.start_with_windows;
+  ApplyStartWithWindows(g_config.start_with_windows);
+  SaveConfig(g_config, GetConfigPath());
+}
+
+// For OBS's Browser Source: the voice page's address on the clipboard.
+void CopyBrowserSourceUrl(HWND window) {
+  const std::wstring url = BrowserSourceUrl();
+  if (url.empty()) return;
+  const size_t bytes = (url.size() + 1) * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  void* data = block ? GlobalLock(block) : nullptr;
+  if (!data) {
+    if (block) GlobalFree(block);
+    WriteLogLine(L"[Tray] ERROR: No memory for the browser source URL");
+    return;
+  }
+  memcpy(data, url.c_str(), bytes);
+  GlobalUnlock(block);
+  if (!OpenClipboard(window)) {
+    GlobalFree(block);
+    WriteLogLine(L"[Tray] ERROR: OpenClipboard failed (" + std::to_wstring(GetLastError()) + L")");
+    return;
+  }
+  EmptyClipboard();
+  // The clipboard owns the block once it takes it.
+  const bool taken = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+  if (!taken) GlobalFree(block);
+  CloseClipboard();
+  WriteLogLine(taken ? L"[Tray] Browser source URL copied: " + url
+                     : L"[Tray] ERROR: SetClipboardData failed (" + std::to_wstring(GetLastError()) + L")");
 }
 
 }  // namespace
@@ -104,6 +143,8 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
         case MENU_RECONNECT: Reconnect(); break;
         case MENU_SETTINGS: ShowSettingsWindow(g_messageWindow); break;
+        case MENU_START_WITH_WINDOWS: ToggleStartWithWindows(); break;
+        case MENU_COPY_BROWSER_URL: CopyBrowserSourceUrl(window); break;
         case MENU_EXIT:
           g_running = false;
           EndMenu();  // a menu's own loop would outlive the quit message
@@ -117,7 +158,8 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
   }
 }
 
-HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members) {
+HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members,
+                    bool browserSourceOn) {
   HMENU menu = CreatePopupMenu();
   if (!menu) return nullptr;
   AppendMenuW(menu, MF_STRING, MENU_TOGGLE_OVERLAY, Text(overlayVisible ? kTextHideOverlay : kTextShowOverlay));
@@ -131,6 +173,10 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<Voice
                 Text(kTextMembersMenu));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
+  AppendMenuW(menu, MF_STRING | (g_config.start_with_windows ? MF_CHECKED : MF_UNCHECKED), MENU_START_WITH_WINDOWS,
+              Text(kTextStartWithWindows));
+  AppendMenuW(menu, MF_STRING | (browserSourceOn ? 0u : MF_GRAYED), MENU_COPY_BROWSER_URL,
+              Text(kTextCopyBrowserSourceUrl));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_EXIT, Text(kTextExit));
   return menu;
@@ -141,7 +187,8 @@ void ShowTrayMenu(HWND window) {
   GetCursorPos(&cursor);
   std::vector<VoiceUser> members = g_overlay ? g_overlay->state.users : std::vector<VoiceUser>{};
   HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible,
-                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members);
+                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members,
+                             !BrowserSourceUrl().empty());
   if (!menu) return;
   g_menuMemberIds.clear();
   for (const VoiceUser& member : members) g_menuMemberIds.push_back(Utf8ToWide(member.id));
@@ -184,9 +231,12 @@ void UpdateIcon(const std::wstring& balloonTitle = {}, const std::wstring& ballo
 
 void ShowConnectionState(RpcState state) {
   g_rpcState = state;
-  if (state != RpcState::ClientIdRejected || g_clientIdRejectionTold) return UpdateIcon();
-  g_clientIdRejectionTold = true;
-  UpdateIcon(Text(kTextClientIdRejectedTitle), Text(kTextClientIdRejectedBalloon), NIIF_WARNING);
+  const bool clientId = state == RpcState::ClientIdRejected, scope = state == RpcState::ScopeRejected;
+  bool* told = clientId ? &g_clientIdRejectionTold : scope ? &g_scopeRejectionTold : nullptr;
+  if (!told || *told) return UpdateIcon();
+  *told = true;
+  UpdateIcon(Text(clientId ? kTextClientIdRejectedTitle : kTextScopeRejectedTitle),
+             Text(clientId ? kTextClientIdRejectedBalloon : kTextScopeRejectedBalloon), NIIF_WARNING);
 }
 
 void ShowVoiceSource(VoiceSource source) {

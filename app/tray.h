@@ -18,6 +18,8 @@ constexpr UINT MENU_TOGGLE_OVERLAY = 1001;
 constexpr UINT MENU_RECONNECT = 1002;
 constexpr UINT MENU_SETTINGS = 1003;
 constexpr UINT MENU_EXIT = 1004;
+constexpr UINT MENU_START_WITH_WINDOWS = 1005;
+constexpr UINT MENU_COPY_BROWSER_URL = 1006;
 // The "Members" submenu: one item per member, in list order.
 constexpr UINT MENU_MEMBER_FIRST = 1100;
 constexpr UINT MENU_MEMBER_LIMIT = 100;
@@ -30,8 +32,10 @@ void CreateTrayIcon();
 bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowTrayMenu(HWND window);
 // The popup menu for the given state; members fill the "Members" submenu,
-// checked unless g_config.hidden_users names them. The caller destroys it.
-HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members = {});
+// checked unless g_config.hidden_users names them; the browser source's item
+// is greyed while its pages are off. The caller destroys it.
+HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members = {},
+                    bool browserSourceOn = false);
 // A "Members" item chosen: hides or shows that member and saves config.json.
 void ToggleMemberShown(UINT command);
 // The connection's state in the tooltip; the first time Discord rejects the

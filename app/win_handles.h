@@ -41,6 +41,12 @@ using EventHandle = Owned<HANDLE, CloseHandle>;          // CreateEventW
 using SocketEvent = Owned<WSAEVENT, WSACloseEvent>;      // WSACreateEvent
 using MemoryDc = Owned<HDC, DeleteDC>;                   // CreateCompatibleDC
 
+// CreateFileW's handle; INVALID_HANDLE_VALUE is held as empty.
+class FileHandle : public Owned<HANDLE, CloseHandle> {
+ public:
+  explicit FileHandle(HANDLE handle) : Owned(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+};
+
 // GetDC's device context, given back to its window.
 class WindowDc {
  public:

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/browser_source_link.h"
 #include "app/config.h"
 #include "app/fullscreen_notice.h"
 #include "app/hotkey.h"
@@ -281,6 +282,10 @@ bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP_BROWSER_SOURCE) {
+    if (wParam == kApplyBrowserSource) ApplyBrowserSourceSetting();
+    return BrowserSourcePort();
+  }
   if (message == WM_APP_TOGGLE_HOTKEY) {
     if (wParam == kApplyHotkey) ApplyToggleHotkey(g_config.toggle_hotkey);
     return ToggleHotkeyHeld();
@@ -377,8 +382,15 @@ void StopWorkSources() {
   }
 }
 
+// As Chromium's pump: a post that fails clears the flag again, or no thread
+// would ever wake the loop again and only its safety timer would run it.
 void WakeWorkLoop() {
-  if (!g_workLoop.wakePosted.exchange(true)) PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0);
+  if (g_workLoop.wakePosted.exchange(true)) return;
+  if (PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0)) return;
+  const DWORD error = GetLastError();
+  g_workLoop.wakePosted = false;
+  WriteLogLine(L"ERROR: PostMessageW of the wake-up failed (" + std::to_wstring(error) +
+               L"), the next wake-up posts again");
 }
 
 void RunDueWork() {
@@ -387,6 +399,7 @@ void RunDueWork() {
   if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
   ShowRosterChange(g_voice.roster.Advance(now));
   KeepRpcToPlan(now);
+  if (g_overlay) PublishBrowserVoice(g_overlay->state.users, g_overlay->state.selfId, g_voice.roster.Source());
   if (now - g_workLoop.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
   if (g_overlay && !g_workLoop.rawKeyboard) g_overlay->UpdateDragMode();
   if (MsUntilFrame(now) == 0) RunFrame();

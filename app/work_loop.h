@@ -23,6 +23,10 @@ constexpr WPARAM kWakeRedraw = 1;
 // held (or none is configured), 0 when another program holds it.
 constexpr UINT WM_APP_TOGGLE_HOTKEY = WM_APP + 2;
 constexpr WPARAM kApplyHotkey = 1;
+// Sent by the settings window: wParam kApplyBrowserSource starts or stops the
+// browser source as g_config says first; the answer is its port, 0 while off.
+constexpr UINT WM_APP_BROWSER_SOURCE = WM_APP + 3;
+constexpr WPARAM kApplyBrowserSource = 1;
 
 // Raw keyboard input (for the Ctrl+Alt gesture), the foreground hook (for
 // staying on top and telling of exclusive fullscreen) and the show/hide

@@ -53,7 +53,7 @@ class FieldCollector : public nlohmann::json_sax<Json> {
   bool start_array(std::size_t) override { return Value(); }
   bool end_array() override { return true; }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
-    problem = error.what();
+    problem = JsonErrorText(error);  // the log gets it: no message text
     return false;
   }
 

@@ -84,7 +84,7 @@ void NotificationServer::ProcessPendingNotifications() {
 }
 
 void NotificationServer::Log(const std::string& message) {
-  WriteLogLine(L"[NotifServer] " + BytesToWide(message));
+  WriteLogLine(L"[NotifServer] " + Utf8ToWide(message));
 }
 
 bool NotificationServer::TakeMessage(

@@ -45,6 +45,10 @@ class NotificationServer {
   // Called on an endpoint thread after each push, outside the lock, so the
   // user-interface thread can be woken (a posted message); set before Start.
   void SetWakeCallback(std::function<void()> cb) { wakeCallback = std::move(cb); }
+  // Called on the listener thread with the port once the WebSocket listens
+  // and again every 5 s while it does, and with 0 once it has stopped; set
+  // before Start.
+  void SetListeningCallback(std::function<void(uint16_t port)> cb) { listeningCallback = std::move(cb); }
   // False only when a thread cannot be created; nothing runs then.
   bool Start();
   // Returns once both endpoint threads and every client thread have ended.
@@ -76,8 +80,11 @@ class NotificationServer {
   void ReadPipeMessages(HANDLE pipe, OVERLAPPED& io, uint64_t connection, bool* carriesFeed);
 
   void WebSocketServerLoop();
-  // Bound, listening and non-blocking; INVALID_SOCKET when a step fails.
-  SOCKET OpenWebSocketListener(bool logFailure);
+  // Bound, listening and non-blocking; INVALID_SOCKET when a step fails
+  // (*error: its socket error code).
+  SOCKET OpenWebSocketListener(uint16_t port, bool logFailure, int* error);
+  // On webSocketPort, or on a free port when another socket holds that one.
+  SOCKET OpenWebSocketListenerOrAnother(bool logFailure);
   void AcceptWebSocketClient(SOCKET client);
   void HandleWebSocketClient(SOCKET client);
   void ReceiveWebSocketFrames(SOCKET client, uint64_t connection, WSAEVENT readable, bool* carriesFeed);
@@ -101,6 +108,7 @@ class NotificationServer {
   std::function<void(const NotificationData&)> callback;
   std::function<void(const FeedDelivery&)> feedCallback;
   std::function<void()> wakeCallback;
+  std::function<void(uint16_t)> listeningCallback;
   std::deque<NotificationData> pendingQueue;
   std::deque<FeedDelivery> pendingFeed;  // under queueMutex too
   // Numbers every pipe client and WebSocket connection, so the feed can tell

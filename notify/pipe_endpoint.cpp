@@ -94,7 +94,7 @@ void NotificationServer::ReadPipeMessages(HANDLE pipe, OVERLAPPED& io, uint64_t 
     }
     buffer[bytes] = '\0';
     const std::string text(buffer);
-    Log("Pipe received: " + text.substr(0, 200));
+    Log("Pipe received " + std::to_string(text.size()) + " bytes");  // never the message itself
     TakeMessage(connection, text, carriesFeed, [](const NotificationData& data, size_t) {
       return "Queued notification from pipe: " + WideToBytes(data.displayName);
     });

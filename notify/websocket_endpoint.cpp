@@ -16,6 +16,7 @@ namespace {
 
 constexpr DWORD kAcceptPollMs = 100;
 constexpr DWORD kListenRetryMs = 2000;
+constexpr DWORD kListeningRetellMs = 5000;
 constexpr DWORD kHandshakeWaitMs = 2000;
 constexpr size_t kHandshakeMaxBytes = 4095;
 constexpr int kReceiveBufferSize = 8192;
@@ -54,20 +55,23 @@ std::string ComputeWebSocketAccept(const std::string& key) {
 
 }  // namespace
 
-SOCKET NotificationServer::OpenWebSocketListener(bool logFailure) {
-  auto fail = [this, logFailure](const char* what, SOCKET s) {
-    if (logFailure) Log(what + std::to_string(WSAGetLastError()));
+SOCKET NotificationServer::OpenWebSocketListener(uint16_t port, bool logFailure, int* error) {
+  auto fail = [this, logFailure, error](const char* what, SOCKET s) {
+    *error = WSAGetLastError();
+    if (logFailure) Log(what + std::to_string(*error));
     if (s != INVALID_SOCKET) closesocket(s);
     return INVALID_SOCKET;
   };
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return fail("Failed to create WebSocket: ", s);
-  BOOL reuse = TRUE;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+  // Exclusive: with SO_REUSEADDR Windows would let this socket share a port
+  // another program listens on, and neither would know which one is reached.
+  BOOL exclusive = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof(exclusive));
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(webSocketPort);
+  address.sin_port = htons(port);
   if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR)
     return fail("WebSocket bind failed: ", s);
   if (listen(s, 5) == SOCKET_ERROR) return fail("WebSocket listen failed: ", s);
@@ -79,12 +83,25 @@ SOCKET NotificationServer::OpenWebSocketListener(bool logFailure) {
   return s;
 }
 
+SOCKET NotificationServer::OpenWebSocketListenerOrAnother(bool logFailure) {
+  int error = 0;
+  SOCKET s = OpenWebSocketListener(webSocketPort, logFailure, &error);
+  if (s != INVALID_SOCKET || webSocketPort == 0 || (error != WSAEADDRINUSE && error != WSAEACCES)) return s;
+  // Held by another program (or a Voxmere still closing): any free loopback
+  // port serves, since the endpoint file names it.
+  s = OpenWebSocketListener(0, logFailure, &error);
+  if (s != INVALID_SOCKET)
+    Log("WebSocket port " + std::to_string(webSocketPort) + " is held by another program; listening on port " +
+        std::to_string(boundPort.load()) + " instead");
+  return s;
+}
+
 void NotificationServer::WebSocketServerLoop() {
-  // A port held by another program (or a Voxmere still closing) may come
-  // free later: retry quietly after the first failure's line.
+  // A failure beyond a held port may pass: retry quietly after the first
+  // failure's lines.
   SOCKET s = INVALID_SOCKET;
   for (bool first = true; running && s == INVALID_SOCKET; first = false) {
-    s = OpenWebSocketListener(first);
+    s = OpenWebSocketListenerOrAnother(first);
     if (s == INVALID_SOCKET) {
       if (first) Log("WebSocket endpoint retries every " + std::to_string(kListenRetryMs / 1000) + " s");
       WaitForSingleObject(stopEvent.Get(), kListenRetryMs);
@@ -92,6 +109,7 @@ void NotificationServer::WebSocketServerLoop() {
   }
   if (s == INVALID_SOCKET) return;
   Log("WebSocket server listening on port " + std::to_string(boundPort.load()));
+  if (listeningCallback) listeningCallback(boundPort.load());
 
   // Asleep until a connection is pending or Stop; without the socket event
   // it looks for connections every 100 ms instead.
@@ -99,14 +117,21 @@ void NotificationServer::WebSocketServerLoop() {
   const bool evented = pending && WSAEventSelect(s, pending.Get(), FD_ACCEPT) == 0;
   if (!evented) Log("WebSocket accept event unavailable (" + std::to_string(WSAGetLastError()) + "), polling instead");
   HANDLE waits[2] = {stopEvent.Get(), pending.Get()};
+  DWORD lastTold = GetTickCount();
   while (running) {
-    DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, evented ? INFINITE : kAcceptPollMs);
+    const DWORD wait = evented ? (listeningCallback ? kListeningRetellMs : INFINITE) : kAcceptPollMs;
+    DWORD woke = WaitForMultipleObjects(evented ? 2 : 1, waits, FALSE, wait);
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+    if (listeningCallback && GetTickCount() - lastTold >= kListeningRetellMs) {
+      lastTold = GetTickCount();
+      listeningCallback(boundPort.load());
+    }
     if (evented) WSAResetEvent(pending.Get());  // each accept, even a failed one, re-arms it
     for (SOCKET client; (client = accept(s, nullptr, nullptr)) != INVALID_SOCKET;) AcceptWebSocketClient(client);
   }
   boundPort = 0;
   closesocket(s);
+  if (listeningCallback) listeningCallback(0);
 }
 
 void NotificationServer::AcceptWebSocketClient(SOCKET client) {

@@ -95,6 +95,7 @@ struct AvatarCache::Shared {
   std::mutex mutex;
   std::condition_variable decodeFinished;
   std::map<std::wstring, std::unique_ptr<Gdiplus::Image>> avatars;
+  std::map<std::wstring, std::shared_ptr<const std::string>> encoded;  // the downloaded bytes of each
   std::map<std::wstring, bool> pendingAvatars;
   std::map<std::wstring, FailedDownload> failures;
   std::set<std::wstring> refused;  // ids already logged as unusable
@@ -111,7 +112,7 @@ struct AvatarCache::Shared {
   }
 
   // True when the cache is open and took the result.
-  bool Finish(const std::wstring& id, std::unique_ptr<Gdiplus::Image> image, bool decoded,
+  bool Finish(const std::wstring& id, std::unique_ptr<Gdiplus::Image> image, std::string body, bool decoded,
               const std::wstring& failure) {
     std::lock_guard<std::mutex> lock(mutex);
     pendingAvatars.erase(id);
@@ -120,6 +121,7 @@ struct AvatarCache::Shared {
       finishedSinceFrame = true;
       if (image) {
         avatars[id] = std::move(image);
+        encoded[id] = std::make_shared<const std::string>(std::move(body));
         failures.erase(id);
       } else {
         FailedDownload& failed = failures[id];
@@ -156,7 +158,7 @@ void DownloadAvatar(std::shared_ptr<AvatarCache::Shared> shared, std::wstring id
     image = DecodeAvatar(result.body);
     if (!image) failure = L"not an image (" + std::to_wstring(result.body.size()) + L" bytes)";
   }
-  if (shared->Finish(id, std::move(image), decoded, failure) && onFinished) onFinished();
+  if (shared->Finish(id, std::move(image), std::move(result.body), decoded, failure) && onFinished) onFinished();
 }
 
 }  // namespace
@@ -199,6 +201,12 @@ Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring&
   return nullptr;
 }
 
+std::shared_ptr<const std::string> AvatarCache::EncodedBytes(const std::wstring& key) const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  auto found = shared_->encoded.find(key);
+  return found == shared_->encoded.end() ? nullptr : found->second;
+}
+
 bool AvatarCache::IsDownloading(const std::wstring& key) const {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   return shared_->pendingAvatars.count(key) != 0;
@@ -228,6 +236,7 @@ void AvatarCache::Close() {
   s.closed = true;
   s.decodeFinished.wait(lock, [&s] { return s.decoding == 0; });
   s.avatars.clear();
+  s.encoded.clear();
 }
 
 void AvatarCache::Open() {

@@ -28,6 +28,9 @@ class AvatarCache {
                       const std::wstring& guildId = std::wstring());
   // By the key AvatarCacheKey gives: the user id for a member's own picture.
   bool IsDownloading(const std::wstring& key) const;
+  // The picture's bytes as downloaded (for the browser source), or null
+  // while it is not cached.
+  std::shared_ptr<const std::string> EncodedBytes(const std::wstring& key) const;
 
   // A frame starts: what it asks for with Get is what it wants.
   void BeginFrame();

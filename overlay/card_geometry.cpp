@@ -1,6 +1,7 @@
 #include "overlay/card_geometry.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cwctype>
 
@@ -30,49 +31,59 @@ bool StacksUpwards(int position) {
 
 }  // namespace
 
-int CardHeight(int fontSize) { return std::max((fontSize + 4) * 6, 90); }
+int ScalePx(int units, float scale) { return static_cast<int>(std::lround(static_cast<float>(units) * scale)); }
 
-int CardStep(int fontSize) { return CardHeight(fontSize) + kSlotGap; }
+int CardHeight(int fontSize, float scale) { return ScalePx(std::max((fontSize + 4) * 6, 90), scale); }
 
-int CardSlotY(int position, int windowHeight, int fontSize, size_t index) {
-  int step = CardStep(fontSize);
+int CardStep(int fontSize, float scale) { return CardHeight(fontSize, scale) + ScalePx(kSlotGap, scale); }
+
+int CardSlotY(int position, int windowHeight, int fontSize, size_t index, float scale) {
+  int step = CardStep(fontSize, scale);
   int offset = step * static_cast<int>(index);
-  if (StacksUpwards(NormalPosition(position))) return windowHeight - step - kEdgeMargin - offset;
-  return kEdgeMargin + offset;
+  const int margin = ScalePx(kEdgeMargin, scale);
+  if (StacksUpwards(NormalPosition(position))) return windowHeight - step - margin - offset;
+  return margin + offset;
 }
 
-CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, float slideIn) {
+CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, float slideIn, float scale) {
+  auto px = [scale](int units) { return ScalePx(units, scale); };
   CardLayout card;
-  card.height = CardHeight(fontSize);
+  card.scale = scale;
+  card.width = px(kCardWidth);
+  card.height = CardHeight(fontSize, scale);
+  card.radius = px(kCardRadius);
+  card.shadow = px(kCardShadowOffset);
+  card.avatarSize = px(kCardAvatarSize);
+  card.contentMaxWidth = kCardContentMaxWidth * scale;
   card.y = slotY;
   float away = 1.0f - slideIn;
-  int horizontalSlide = static_cast<int>(away * kSlideDistance);
-  int verticalSlide = static_cast<int>(static_cast<float>(card.height + kVerticalSlideExtra) * away);
+  int horizontalSlide = static_cast<int>(away * static_cast<float>(px(kSlideDistance)));
+  int verticalSlide = static_cast<int>(static_cast<float>(card.height + px(kVerticalSlideExtra)) * away);
   switch (NormalPosition(position)) {
     case kCardTopRight:
     case kCardBottomRight:
-      card.x = windowWidth - kSideInset + horizontalSlide;
+      card.x = windowWidth - px(kSideInset) + horizontalSlide;
       break;
     case kCardTopLeft:
     case kCardBottomLeft:
-      card.x = kEdgeMargin - horizontalSlide;
+      card.x = px(kEdgeMargin) - horizontalSlide;
       break;
     case kCardTopCenter:
-      card.x = (windowWidth - kCardWidth) / 2;
+      card.x = (windowWidth - card.width) / 2;
       card.y = slotY - verticalSlide;
       break;
     default:  // bottom centre
-      card.x = (windowWidth - kCardWidth) / 2;
+      card.x = (windowWidth - card.width) / 2;
       card.y = slotY + verticalSlide;
       break;
   }
-  card.avatarX = card.x + kAvatarInset;
-  card.avatarY = card.y + (card.height - kCardAvatarSize) / 2;
-  const int textX = card.x + kTextInset;
+  card.avatarX = card.x + px(kAvatarInset);
+  card.avatarY = card.y + (card.height - card.avatarSize) / 2;
+  const int textX = card.x + px(kTextInset);
   const auto fs = static_cast<float>(fontSize);
-  card.name = {textX, card.y + kNameTop, fs + 4.0f, true};
-  card.content = {textX, card.name.y + fontSize + 10, fs, true};
-  card.channel = {textX, card.content.y + fontSize + 6, fs - 2.0f, false};
+  card.name = {textX, card.y + px(kNameTop), (fs + 4.0f) * scale, true};
+  card.content = {textX, card.name.y + px(fontSize + 10), fs * scale, true};
+  card.channel = {textX, card.content.y + px(fontSize + 6), (fs - 2.0f) * scale, false};
   return card;
 }
 

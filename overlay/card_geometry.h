@@ -1,6 +1,8 @@
 // Where a notification card stands and what its text lines read: the slot of
 // each stacked card, the slide-in offset, the sizes that follow the font size
 // and the content ellipsis. No platform calls; the drawing code measures.
+// The sizes here are those at 96 DPI; scale (the monitor's DPI over 96)
+// makes every distance and size of a placed card.
 #pragma once
 
 #include <cstddef>
@@ -23,12 +25,12 @@ enum CardPosition {
   kCardBottomCenter = 5,
 };
 
-// max((fs + 4) * 6, 90)
-int CardHeight(int fontSize);
+// max((fs + 4) * 6, 90), scaled
+int CardHeight(int fontSize, float scale);
 // Distance between stacked slots: the card height plus a 10-pixel gap.
-int CardStep(int fontSize);
+int CardStep(int fontSize, float scale);
 // Top of the slot of the index-th card, oldest (index 0) nearest the edge.
-int CardSlotY(int position, int windowHeight, int fontSize, size_t index);
+int CardSlotY(int position, int windowHeight, int fontSize, size_t index, float scale);
 
 // One line of a card's text: where its layout box starts, at what size.
 struct CardTextLine {
@@ -43,9 +45,15 @@ struct CardTextLine {
 struct CardLayout {
   int x = 0;
   int y = 0;
+  int width = 0;
   int height = 0;
+  int radius = 0;
+  int shadow = 0;  // offset of the shadow, right and down
   int avatarX = 0;
   int avatarY = 0;
+  int avatarSize = 0;
+  float contentMaxWidth = 0.0f;
+  float scale = 1.0f;
   CardTextLine name;     // fs + 4 points, bold
   CardTextLine content;  // fs points, bold, cut to kCardContentMaxWidth
   CardTextLine channel;  // fs - 2 points, regular
@@ -53,7 +61,9 @@ struct CardLayout {
 
 // The card of a slot, moved by its slide-in: at 0 it lies just outside the
 // screen edge it comes from, at 1 it stands in its slot.
-CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, float slideIn);
+CardLayout PlaceCard(int position, int windowWidth, int slotY, int fontSize, float slideIn, float scale);
+// A 96-DPI distance at that scale, rounded to whole pixels.
+int ScalePx(int units, float scale);
 
 // "" without a channel, "#channel" without a server, else "server • #channel".
 std::wstring CardChannelLine(const std::wstring& channelName, const std::wstring& serverName);

@@ -56,6 +56,7 @@ Signature SignLayout(const Config& c, const FrameView& v) {
   w.Add(v.width);
   w.Add(v.height);
   w.Add(v.dragMode);
+  w.Add(c.display_scale);
   for (char byte : FormatConfigText(c)) w.Add(static_cast<uint32_t>(static_cast<unsigned char>(byte)));
   return layout;
 }
@@ -64,18 +65,25 @@ PixelRect Box(int x, int y, int width, int height, int reach) {
   return {x - reach, y - reach, x + width + reach, y + height + reach};
 }
 
-PixelRect TextBox(const CardTextLine& line, const std::wstring& text, const TextSize& textSize) {
+// A reach grows with the pens and shadows it covers; a pixel of it is kept
+// for anti-aliasing at any scale.
+int Reach(int units, float scale) { return ScalePx(units - 1, scale) + 1; }
+
+PixelRect TextBox(const CardTextLine& line, const std::wstring& text, const TextSize& textSize, float scale) {
   TextExtent extent = textSize(text, line.points, line.bold);
-  return Box(line.x, line.y, static_cast<int>(extent.width) + 1, static_cast<int>(extent.height) + 1, kEdgeReach);
+  return Box(line.x, line.y, static_cast<int>(extent.width) + 1, static_cast<int>(extent.height) + 1,
+             Reach(kEdgeReach, scale));
 }
 
 // Every pixel a tile so placed may touch, its label included.
 PixelRect TileRect(const TilePlace& tile, const VoiceUser& m, const Config& config, const TextSize& textSize) {
-  PixelRect rect = Box(tile.x, tile.y, tile.size, tile.size, kTileReach);
+  const float scale = config.display_scale;
+  PixelRect rect = Box(tile.x, tile.y, tile.size, tile.size, Reach(kTileReach, scale));
   const std::wstring& name = m.displayName.empty() ? m.username : m.displayName;
   if (config.show_names && !name.empty()) {
     const PixelRect label = LabelReach(PlaceLabel(tile, config, m, textSize));
-    rect = Enclose(rect, Box(label.left, label.top, label.right - label.left, label.bottom - label.top, kEdgeReach));
+    rect = Enclose(rect, Box(label.left, label.top, label.right - label.left, label.bottom - label.top,
+                             Reach(kEdgeReach, scale)));
   }
   return rect;
 }
@@ -91,26 +99,28 @@ bool MarksVideo(const VoiceUser& m, const Config& config) { return config.show_s
 
 // The marks' width for a name of that size, gaps included.
 int MarksWidth(const VoiceUser& m, const Config& config, float points, int pillHeight, const TextSize& textSize) {
+  const int gap = Px(kMarkGap, config), inset = Px(kMarkInset, config);
+  const int height = std::max(1, pillHeight - 2 * inset);
   int width = 0;
-  const int height = std::max(1, pillHeight - 2 * kMarkInset);
   if (MarksLive(m, config))
-    width += kMarkGap + static_cast<int>(textSize(kLiveMarkText, points * kLiveTextScale, true).width) + 2 * kMarkInset;
-  if (MarksVideo(m, config)) width += kMarkGap + height * 3 / 2;
+    width += gap + static_cast<int>(textSize(kLiveMarkText, points * kLiveTextScale, true).width) + 2 * inset;
+  if (MarksVideo(m, config)) width += gap + height * 3 / 2;
   return width;
 }
 
 void PlaceMarks(LabelPlace& label, const VoiceUser& m, const Config& config, const TextSize& textSize) {
+  const int gap = Px(kMarkGap, config), inset = Px(kMarkInset, config);
   const PixelRect& pill = label.pill;
-  const int top = pill.top + kMarkInset;
-  const int bottom = std::max(top + 1, pill.bottom - kMarkInset);
+  const int top = pill.top + inset;
+  const int bottom = std::max(top + 1, pill.bottom - inset);
   int x = pill.right;
   if (MarksLive(m, config)) {
     label.livePoints = label.points * kLiveTextScale;
-    const int width = static_cast<int>(textSize(kLiveMarkText, label.livePoints, true).width) + 2 * kMarkInset;
-    label.live = {x + kMarkGap, top, x + kMarkGap + width, bottom};
+    const int width = static_cast<int>(textSize(kLiveMarkText, label.livePoints, true).width) + 2 * inset;
+    label.live = {x + gap, top, x + gap + width, bottom};
     x = label.live.right;
   }
-  if (MarksVideo(m, config)) label.camera = {x + kMarkGap, top, x + kMarkGap + (bottom - top) * 3 / 2, bottom};
+  if (MarksVideo(m, config)) label.camera = {x + gap, top, x + gap + (bottom - top) * 3 / 2, bottom};
 }
 
 FrameItem MemberItem(size_t slot, const MemberTile& m, const Config& config, uint32_t now, bool avatar,
@@ -157,18 +167,20 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
 
   int fs = config.notification_font_size;
   int position = config.notification_position;
-  int slotY = CardSlotY(position, frameHeight, fs, slot);
-  CardLayout c = PlaceCard(position, frameWidth, slotY, fs, card.slideIn);
-  item.rect = Box(c.x, c.y, kCardWidth + kCardShadowOffset, c.height + kCardShadowOffset, kEdgeReach);
+  const float scale = config.display_scale;
+  int slotY = CardSlotY(position, frameHeight, fs, slot, scale);
+  CardLayout c = PlaceCard(position, frameWidth, slotY, fs, card.slideIn, scale);
+  item.rect = Box(c.x, c.y, c.width + c.shadow, c.height + c.shadow, Reach(kEdgeReach, scale));
 
   // The name and the channel line are not cut to the card; a long one runs past it.
-  item.rect = Enclose(item.rect, TextBox(c.name, card.data.displayName, textSize));
+  item.rect = Enclose(item.rect, TextBox(c.name, card.data.displayName, textSize, scale));
   std::wstring channel = CardChannelLine(card.data.channelName, card.data.serverName);
-  if (!channel.empty()) item.rect = Enclose(item.rect, TextBox(c.channel, channel, textSize));
+  if (!channel.empty()) item.rect = Enclose(item.rect, TextBox(c.channel, channel, textSize, scale));
   // A content of three units or fewer is never cut, however wide.
-  if (card.data.content.size() <= 3) item.rect = Enclose(item.rect, TextBox(c.content, card.data.content, textSize));
+  if (card.data.content.size() <= 3)
+    item.rect = Enclose(item.rect, TextBox(c.content, card.data.content, textSize, scale));
   // The slide moves the card and its texts alike.
-  CardLayout end = PlaceCard(position, frameWidth, slotY, fs, 1.0f);
+  CardLayout end = PlaceCard(position, frameWidth, slotY, fs, 1.0f, scale);
   const PixelRect& r = item.rect;
   int dx = end.x - c.x, dy = end.y - c.y;
   item.room = Enclose(r, PixelRect{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy});
@@ -178,7 +190,9 @@ FrameItem CardItem(size_t slot, const OverlayNotification& card, const Config& c
 FrameItem PipItem(const Config& c, uint32_t generation) {
   FrameItem item;
   item.kind = FrameItemKind::kPip;
-  item.rect = Box(c.pip_x, c.pip_y, std::max(0, c.pip_width), std::max(0, c.pip_height), kPipReach);
+  const PixelRect frame = PipFrame(c);
+  item.rect = Box(frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                  Reach(kPipReach, c.display_scale));
   item.room = item.rect;
   SignatureWriter(item.signature).Add(generation);
   return item;
@@ -208,13 +222,21 @@ PixelRect Overlap(const PixelRect& a, const PixelRect& b) {
 
 bool IsRowLayout(const Config& config) { return config.member_layout == "horizontal"; }
 
+int Px(int units, const Config& config) { return ScalePx(units, config.display_scale); }
+
+PixelRect PipFrame(const Config& c) {
+  const int x = Px(c.pip_x, c), y = Px(c.pip_y, c);
+  return {x, y, x + Px(std::max(0, c.pip_width), c), y + Px(std::max(0, c.pip_height), c)};
+}
+
 int MemberPitch(const Config& config) {
-  return (IsRowLayout(config) ? 2 * config.avatar_size : config.avatar_size) + kMemberColumnGap;
+  const int tile = Px(config.avatar_size, config);
+  return (IsRowLayout(config) ? 2 * tile : tile) + Px(kMemberColumnGap, config);
 }
 
 size_t MembersOnScreen(size_t count, const Config& config, int frameWidth, int frameHeight) {
   const bool row = IsRowLayout(config);
-  int64_t start = row ? config.overlay_x : config.overlay_y;
+  int64_t start = Px(row ? config.overlay_x : config.overlay_y, config);
   const int64_t end = row ? frameWidth : frameHeight;
   size_t shown = 0;
   while (shown < count && start <= end) {
@@ -226,14 +248,15 @@ size_t MembersOnScreen(size_t count, const Config& config, int frameWidth, int f
 
 TilePlace PlaceTile(size_t slot, const MemberTile& member, const Config& config, uint32_t now) {
   TilePlace tile;
-  int s = config.avatar_size;
+  int s = Px(config.avatar_size, config);
   tile.scale = JoinScale(member.joinTick, now);
   tile.size = static_cast<int>(static_cast<float>(s) * tile.scale);
   // A growing tile stays centred in its slot, which a row widens for the name.
   const int64_t along = static_cast<int64_t>(slot) * MemberPitch(config);
   const bool row = IsRowLayout(config);
-  const int64_t left = config.overlay_x + (row ? along + (MemberPitch(config) - kMemberColumnGap - s) / 2 : 0);
-  const int64_t top = config.overlay_y + (row ? 0 : along);
+  const int64_t left =
+      Px(config.overlay_x, config) + (row ? along + (MemberPitch(config) - Px(kMemberColumnGap, config) - s) / 2 : 0);
+  const int64_t top = Px(config.overlay_y, config) + (row ? 0 : along);
   const int offset = (s - tile.size) / 2;
   tile.x = static_cast<int>(left) + offset;
   tile.y = static_cast<int>(top) + offset;
@@ -242,18 +265,19 @@ TilePlace PlaceTile(size_t slot, const MemberTile& member, const Config& config,
 }
 
 LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const VoiceUser& member, const TextSize& textSize) {
-  const int fontSize = config.username_font_size;
+  const float fontSize = static_cast<float>(config.username_font_size) * config.display_scale;
+  const int pad = Px(kLabelPad, config);
   const std::wstring text = LabelText(member);
   LabelPlace label;
-  label.points = std::max(1.0f, static_cast<float>(fontSize) * tile.scale);
+  label.points = std::max(1.0f, fontSize * tile.scale);
   label.shown = text;
   if (IsRowLayout(config)) {
     // The pill and its marks fill at most the slot's name room. Cut at the
     // full size, so the cut stays the same through the entry animation.
-    const float fullPoints = std::max(1.0f, static_cast<float>(fontSize));
+    const float fullPoints = std::max(1.0f, fontSize);
     auto width = [&](const std::wstring& candidate) { return textSize(candidate, fullPoints, true).width; };
-    const int fullPill = static_cast<int>(textSize(text, fullPoints, true).height) + 8;
-    const float room = static_cast<float>(MemberPitch(config) - kMemberColumnGap - 2 * kLabelPad -
+    const int fullPill = static_cast<int>(textSize(text, fullPoints, true).height) + 2 * Px(4, config);
+    const float room = static_cast<float>(MemberPitch(config) - Px(kMemberColumnGap, config) - 2 * pad -
                                           MarksWidth(member, config, fullPoints, fullPill, textSize));
     label.shown = EllipsizeContent(text, width, room);
   }
@@ -261,15 +285,17 @@ LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const VoiceUs
   const int w = static_cast<int>(label.text.width), h = static_cast<int>(label.text.height);
   if (IsRowLayout(config)) {
     // Under the full-size tile, whatever the entry animation's size.
-    const int full = config.avatar_size;
+    const int full = Px(config.avatar_size, config);
     const int slotTop = tile.y - (full - tile.size) / 2;
     label.textX = tile.x + tile.size / 2 - w / 2;
-    label.textY = slotTop + full + 8;
+    label.textY = slotTop + full + Px(8, config);
   } else {
-    label.textX = tile.x + tile.size + 10;
-    label.textY = tile.y + tile.size / 2 - (2 * fontSize) / 3;  // the configured size, not the scaled one
+    label.textX = tile.x + tile.size + Px(10, config);
+    // The configured size, not the entry animation's.
+    label.textY = tile.y + tile.size / 2 - Px((2 * config.username_font_size) / 3, config);
   }
-  label.pill = {label.textX - kLabelPad, label.textY - 4, label.textX + w + kLabelPad, label.textY + h + 4};
+  const int rim = Px(4, config);
+  label.pill = {label.textX - pad, label.textY - rim, label.textX + w + pad, label.textY + h + rim};
   if (IsRowLayout(config)) {
     // Name and marks together stay centred under the tile.
     const int shift = MarksWidth(member, config, label.points, label.pill.bottom - label.pill.top, textSize) / 2;

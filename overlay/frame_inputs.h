@@ -108,6 +108,12 @@ PixelRect RoomOf(const FrameSignature& frame);
 // the window as it is. Empty when nothing is needed.
 PixelRect WindowPart(const PixelRect& current, const PixelRect& needed, const PixelRect& area);
 
+// Sizes and places are the settings' 96-DPI units made pixels by the
+// snapshot's display_scale; these constants are those at 96 DPI too.
+// A settings distance in pixels at the snapshot's scale.
+int Px(int units, const Config& config);
+// The picture-in-picture frame in window pixels.
+PixelRect PipFrame(const Config& config);
 // member_layout "horizontal": the tiles in a row with the names under them;
 // anything else is the column with the names beside them.
 bool IsRowLayout(const Config& config);

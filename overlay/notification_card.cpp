@@ -43,11 +43,12 @@ void DrawAccentStrip(Graphics& g, const CardLayout& card, float alpha) {
   auto x = static_cast<float>(card.x);
   auto y = static_cast<float>(card.y);
   auto h = static_cast<float>(card.height);
+  const auto r = static_cast<float>(card.radius), d = 2.0f * r, inset = 4.0f * card.scale;
   Gdiplus::GraphicsPath strip(Gdiplus::FillModeAlternate);
-  strip.AddArc(x, y, 24.0f, 24.0f, 180.0f, 90.0f);
-  strip.AddLine(x, y + 12.0f, x, y + h - 12.0f);
-  strip.AddArc(x, y + h - 24.0f, 24.0f, 24.0f, 90.0f, 90.0f);
-  strip.AddLine(x + 4.0f, y + h, x + 4.0f, y);
+  strip.AddArc(x, y, d, d, 180.0f, 90.0f);
+  strip.AddLine(x, y + r, x, y + h - r);
+  strip.AddArc(x, y + h - d, d, d, 90.0f, 90.0f);
+  strip.AddLine(x + inset, y + h, x + inset, y);
   strip.CloseFigure();
   Gdiplus::SolidBrush brush(CardColor(255.0f, alpha, kAccentRgb));
   g.FillPath(&brush, &strip);
@@ -68,30 +69,31 @@ void DrawAvatarImage(Graphics& g, Gdiplus::Image& image, const Gdiplus::Rect& ci
   g.Restore(outer);
 }
 
-void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::wstring& displayName, float alpha) {
+void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::wstring& displayName, float alpha,
+                           float scale) {
   Gdiplus::SolidBrush disc(CardColor(200.0f, alpha, kAccentRgb));
   g.FillEllipse(&disc, circle);
   std::wstring initial = CardInitial(displayName);
   if (initial.empty()) return;
   g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-  DrawFrameTextCentred(initial, kInitialPoints, true,
+  DrawFrameTextCentred(initial, kInitialPoints * scale, true,
                        PixelRect{circle.X, circle.Y, circle.X + circle.Width, circle.Y + circle.Height},
                        MakeArgb(255.0f * alpha, kWhiteRgb));
 }
 
 void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& userId,
                 const std::wstring& avatarHash, float alpha) {
-  Gdiplus::Rect circle(card.avatarX, card.avatarY, kCardAvatarSize, kCardAvatarSize);
+  Gdiplus::Rect circle(card.avatarX, card.avatarY, card.avatarSize, card.avatarSize);
   if (Gdiplus::Image* image = GetAvatar(userId, avatarHash))
     DrawAvatarImage(g, *image, circle, alpha);
   else
-    DrawPlaceholderAvatar(g, circle, displayName, alpha);
-  Gdiplus::Pen ring(CardColor(100.0f, alpha, kWhiteRgb), 2.0f);
+    DrawPlaceholderAvatar(g, circle, displayName, alpha, card.scale);
+  Gdiplus::Pen ring(CardColor(100.0f, alpha, kWhiteRgb), 2.0f * card.scale);
   g.DrawEllipse(&ring, circle);
 }
 
 // The content as the card shows it, measured once per text and size.
-const std::wstring& FittedContent(const CardTextLine& line, const std::wstring& content) {
+const std::wstring& FittedContent(const CardTextLine& line, float maxWidth, const std::wstring& content) {
   CardTextCache& cache = GetRenderer().cardText;
   if (cache.points != line.points || cache.fitted.size() > kKeptFittedContents) {
     cache.fitted.clear();
@@ -102,7 +104,7 @@ const std::wstring& FittedContent(const CardTextLine& line, const std::wstring& 
   auto measure = [&line](const std::wstring& text) {
     return GetRenderer().text.LayoutWidth(text, line.points, line.bold);
   };
-  return cache.fitted[content] = EllipsizeContent(content, measure, kCardContentMaxWidth);
+  return cache.fitted[content] = EllipsizeContent(content, measure, maxWidth);
 }
 
 void DrawLine(const CardTextLine& line, const std::wstring& text, Gdiplus::ARGB ink, int offset = 0,
@@ -115,7 +117,7 @@ void DrawTextLines(Graphics& g, const CardLayout& card, const std::wstring& disp
   g.Flush(Gdiplus::FlushIntentionSync);  // the texts are blended into the same pixels
   DrawLine(card.name, displayName, MakeArgb(150.0f * alpha, kBlackRgb), 1, true);
   DrawLine(card.name, displayName, MakeArgb(255.0f * alpha, kWhiteRgb));
-  DrawLine(card.content, FittedContent(card.content, content), MakeArgb(220.0f * alpha, kContentRgb));
+  DrawLine(card.content, FittedContent(card.content, card.contentMaxWidth, content), MakeArgb(220.0f * alpha, kContentRgb));
   if (!channelLine.empty()) DrawLine(card.channel, channelLine, MakeArgb(150.0f * alpha, kChannelRgb));
 }
 
@@ -124,7 +126,8 @@ void DrawTextLines(Graphics& g, const CardLayout& card, const std::wstring& disp
 void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
                           size_t slot) {
   const Config& settings = GetRenderer().settings;
-  int y = CardSlotY(settings.notification_position, windowHeight, settings.notification_font_size, slot);
+  int y = CardSlotY(settings.notification_position, windowHeight, settings.notification_font_size, slot,
+                    settings.display_scale);
   const NotificationData& data = card.data;
   DrawNotificationEx(frameDc, y, windowWidth, data.displayName, data.content,
                      CardChannelLine(data.channelName, data.serverName), data.userId, data.avatarHash, card.alpha,
@@ -139,15 +142,15 @@ void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring&
   if (!graphics) return;
   Graphics& g = *graphics;
   const Config& settings = GetRenderer().settings;
-  CardLayout card =
-      PlaceCard(settings.notification_position, windowWidth, y, settings.notification_font_size, slideIn);
+  CardLayout card = PlaceCard(settings.notification_position, windowWidth, y, settings.notification_font_size, slideIn,
+                              settings.display_scale);
 
   auto x = static_cast<float>(card.x);
   auto top = static_cast<float>(card.y);
-  auto width = static_cast<float>(kCardWidth);
+  auto width = static_cast<float>(card.width);
   auto height = static_cast<float>(card.height);
-  auto radius = static_cast<float>(kCardRadius);
-  auto shadow = static_cast<float>(kCardShadowOffset);
+  auto radius = static_cast<float>(card.radius);
+  auto shadow = static_cast<float>(card.shadow);
   DrawRoundedRect(g, x + shadow, top + shadow, width, height, radius, MakeArgb(80.0f * alpha, kBlackRgb), 0);
   DrawRoundedRect(g, x, top, width, height, radius, MakeArgb(230.0f * alpha, kBodyRgb), 0);
   DrawAccentStrip(g, card, alpha);

@@ -210,9 +210,9 @@ std::wstring DescribeMemberCounts(const MemberCounts& counts) {
 }
 
 std::wstring DescribeAddedCard(const OverlayNotification& card, size_t count) {
-  std::wstring excerpt = card.data.content.substr(0, SafeUtf16Prefix(card.data.content, kLogExcerptUnits));
-  return L"Added notification - displayName: " + card.data.displayName + L", content: " + excerpt +
-         L", total count: " + std::to_wstring(count);
+  // The log is what users share with us: the length of a message, never its text.
+  return L"Added notification - displayName: " + card.data.displayName + L", content: " +
+         std::to_wstring(card.data.content.size()) + L" characters, total count: " + std::to_wstring(count);
 }
 
 int32_t ClampColumnOffset(int32_t start, int32_t travel, int32_t extent, int32_t avatarSize, int32_t margin) {

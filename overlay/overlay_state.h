@@ -19,7 +19,6 @@ constexpr size_t kCardLimit = 5;
 constexpr uint32_t kSlideInMs = 300;
 constexpr uint32_t kFadeOutMs = 500;
 constexpr uint32_t kJoinAnimationMs = 500;
-constexpr size_t kLogExcerptUnits = 50;
 constexpr uint32_t kSpeakingLingerMs = 1500;
 constexpr uint32_t kNoLinger = 0xFFFFFFFFu;
 
@@ -111,7 +110,7 @@ float JoinScale(uint32_t joinTick, uint32_t now);
 
 // "SetVoiceUsers: 5 users (4 users, 1 bots)"
 std::wstring DescribeMemberCounts(const MemberCounts& counts);
-// "Added notification - displayName: ..., content: <first 50 units>, total count: N"
+// "Added notification - displayName: ..., content: 12 characters, total count: N"
 std::wstring DescribeAddedCard(const OverlayNotification& card, size_t count);
 
 // One coordinate of the member column while dragging: the start offset moved

@@ -2,8 +2,10 @@
 
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/config.h"
+#include "app/dpi.h"
 #include "app/log.h"
 #include "app/text.h"
 #include "overlay/monitor_choice.h"
@@ -17,6 +19,7 @@ namespace {
 constexpr wchar_t kClassName[] = L"VoxmereClass";
 constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_LAYERED | WS_EX_NOACTIVATE;
 constexpr DWORD kRenderLogIntervalMs = 1000;
+constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED, Windows 8.1 on
 
 DWORD g_lastRenderLogTick = 0;
 
@@ -103,15 +106,27 @@ void OverlayWindow::PlaceOnMonitor() {
   }
   const DisplayMonitor& monitor = monitors[static_cast<size_t>(chosen)];
   if (followedMonitor.empty() && chosen == configured) followedMonitor = monitor.device;
-  if (placed && x == monitor.left && y == monitor.top && width == monitor.Width() && height == monitor.Height()) return;
+  const UINT monitorDpi = MonitorDpi(MonitorFromPoint(POINT{monitor.left, monitor.top}, MONITOR_DEFAULTTONEAREST));
+  if (placed && x == monitor.left && y == monitor.top && width == monitor.Width() && height == monitor.Height() &&
+      dpi == monitorDpi)
+    return;
   placed = true;
   x = monitor.left;
   y = monitor.top;
   width = monitor.Width();
   height = monitor.Height();
+  dpi = monitorDpi;
   Invalidate();  // every window moves with its next picture
   LogOverlay(L"Monitor " + MonitorLabel(monitors, chosen, L"primary") + L" at (" + std::to_wstring(x) + L", " +
-             std::to_wstring(y) + L")");
+             std::to_wstring(y) + L"), " + std::to_wstring(dpi) + L" DPI");
+}
+
+void OverlayWindow::SetDpi(UINT newDpi) {
+  if (newDpi == 0 || newDpi == dpi) return;
+  dpi = newDpi;
+  Invalidate();
+  stateChanged = true;  // drawn anew at once, not at the next change
+  LogOverlay(L"Display scale changed: " + std::to_wstring(dpi) + L" DPI");
 }
 
 // Render gives a pane's window its place and size with its first picture.
@@ -184,11 +199,13 @@ void OverlayWindow::BeginDrag() {
   SetCapture(MemberWindow());
 }
 
+// The cursor moves in pixels; the setting counts 96-DPI units.
 void OverlayWindow::DragTo(POINT cursor) {
-  g_config.overlay_x = ClampColumnOffset(dragStartX, cursor.x - dragStartCursor.x, width, g_config.avatar_size,
-                                         g_config.margin);
-  g_config.overlay_y = ClampColumnOffset(dragStartY, cursor.y - dragStartCursor.y, height, g_config.avatar_size,
-                                         g_config.margin);
+  auto units = [this](int pixels) { return static_cast<int32_t>(std::lround(static_cast<float>(pixels) / Scale())); };
+  g_config.overlay_x = ClampColumnOffset(dragStartX, units(cursor.x - dragStartCursor.x), units(width),
+                                         g_config.avatar_size, g_config.margin);
+  g_config.overlay_y = ClampColumnOffset(dragStartY, units(cursor.y - dragStartCursor.y), units(height),
+                                         g_config.avatar_size, g_config.margin);
 }
 
 void OverlayWindow::EndDrag() {
@@ -236,7 +253,8 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
   for (const OverlayPane& pane : panes)
     if (!pane.pushed.valid) return 0;
   uint32_t wait = state.MsUntilNextChange(now, CardDurationMs());
-  if (g_config.pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
+  // As Render draws it: the settings window's draft may have it on.
+  if (DrawnConfig().pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
   return std::min(wait, GetRenderer().avatars.MsUntilChange(now));
 }
 
@@ -254,8 +272,11 @@ bool OverlayWindow::Render() {
   // A column placed on a bigger monitor stays inside this one; the setting
   // keeps its value for when that monitor returns.
   Config& drawn = renderer.settings;
-  drawn.overlay_x = ClampColumnOffset(drawn.overlay_x, 0, width, drawn.avatar_size, drawn.margin);
-  drawn.overlay_y = ClampColumnOffset(drawn.overlay_y, 0, height, drawn.avatar_size, drawn.margin);
+  drawn.display_scale = Scale();
+  const auto unitsWide = static_cast<int32_t>(static_cast<float>(width) / Scale());
+  const auto unitsHigh = static_cast<int32_t>(static_cast<float>(height) / Scale());
+  drawn.overlay_x = ClampColumnOffset(drawn.overlay_x, 0, unitsWide, drawn.avatar_size, drawn.margin);
+  drawn.overlay_y = ClampColumnOffset(drawn.overlay_y, 0, unitsHigh, drawn.avatar_size, drawn.margin);
   const Config& settings = renderer.settings;
   renderer.TrimCaches();
   renderer.avatars.BeginFrame();
@@ -349,10 +370,11 @@ void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const F
       picture = KeptCard(pane, layout, item);
       if (!picture) DrawNotificationCard(renderer.frame->dc, width, height, state.notifications[item.index], item.index);
       break;
-    case FrameItemKind::kPip:
-      renderer.DrawPip(renderer.settings.pip_x, renderer.settings.pip_y, renderer.settings.pip_width,
-                       renderer.settings.pip_height, renderer.settings.pip_opacity);
+    case FrameItemKind::kPip: {
+      const PixelRect pip = PipFrame(renderer.settings);
+      renderer.DrawPip(pip.left, pip.top, pip.right - pip.left, pip.bottom - pip.top, renderer.settings.pip_opacity);
       break;
+    }
   }
   if (picture)
     renderer.frame->Blend(picture->frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
@@ -470,6 +492,11 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
       // Every pane hears it; the member window answers for all of them.
       if (overlay && window == overlay->MemberWindow()) overlay->PlaceOnMonitor();
       break;
+    case kDpiChangedMessage:
+      // The windows are sized and placed by every push, so the suggested
+      // rectangle is not applied: the next frame lays them out anew.
+      if (overlay && window == overlay->MemberWindow()) overlay->SetDpi(LOWORD(wParam));
+      return 0;
     default:
       break;
   }

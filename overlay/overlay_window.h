@@ -53,6 +53,9 @@ class OverlayWindow {
   int y = 0;
   int width = 0;   // primary screen until Create picks the monitor
   int height = 0;
+  // The monitor's DPI: every size and place drawn is the settings' 96-DPI
+  // value times dpi / 96.
+  UINT dpi = 96;
   // The device of the configured monitor once it was found: followed across
   // display changes, to which the overlay returns when it comes back.
   std::wstring followedMonitor;
@@ -81,6 +84,9 @@ class OverlayWindow {
   // Covers the monitor the configuration and the displays of the moment
   // choose: on WM_DISPLAYCHANGE and whenever the settings change.
   void PlaceOnMonitor();
+  // WM_DPICHANGED: the monitor's scale is now this; everything is laid anew.
+  void SetDpi(UINT newDpi);
+  float Scale() const { return static_cast<float>(dpi) / 96.0f; }
   void Show();
   void Toggle();
   // Back above any window that made itself topmost since.

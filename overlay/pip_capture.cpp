@@ -106,14 +106,15 @@ uint32_t PipCapture::MsUntilRefresh(uint32_t now) const {
   return elapsed >= interval ? 0 : interval - elapsed;
 }
 
-void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity) const {
+void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity, float scale) const {
   if (!pipBitmap) return;
   std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);
   if (!graphics) return;
   opacity = ClampOpacity(opacity);
-  DrawRoundedRect(*graphics, static_cast<float>(x - kFrameInset), static_cast<float>(y - kFrameInset),
-                  static_cast<float>(width + 2 * kFrameInset), static_cast<float>(height + 2 * kFrameInset),
-                  kFrameRadius, MakeArgb(opacity * 200.0f, kFrameFillRgb), MakeArgb(opacity * 180.0f, kFrameOutlineRgb));
+  const float inset = static_cast<float>(kFrameInset) * scale;
+  DrawRoundedRect(*graphics, static_cast<float>(x) - inset, static_cast<float>(y) - inset,
+                  static_cast<float>(width) + 2.0f * inset, static_cast<float>(height) + 2.0f * inset,
+                  kFrameRadius * scale, MakeArgb(opacity * 200.0f, kFrameFillRgb), MakeArgb(opacity * 180.0f, kFrameOutlineRgb));
   Gdiplus::Bitmap picture(pipBitmap, nullptr);
   Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
   matrix.m[3][3] = opacity;
@@ -127,9 +128,9 @@ void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, f
 void PipCapture::Draw(HDC frameDc, int x, int y, int width, int height, float opacity,
                       const std::wstring& titleFilter) {
   if (!frameDc) return;
-  if (Refresh(titleFilter, opacity)) DrawCapture(frameDc, x, y, width, height, opacity);
+  if (Refresh(titleFilter, opacity)) DrawCapture(frameDc, x, y, width, height, opacity, 1.0f);
 }
 
 void Renderer::DrawPip(int x, int y, int width, int height, float opacity) {
-  pip.DrawCapture(frame->dc, x, y, width, height, opacity);
+  pip.DrawCapture(frame->dc, x, y, width, height, opacity, settings.display_scale);
 }

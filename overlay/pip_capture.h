@@ -31,8 +31,9 @@ struct PipCapture {
   // Time until Refresh has something to do: the next capture while a window
   // is shown, else the next search.
   uint32_t MsUntilRefresh(uint32_t now) const;
-  // Draws the last capture into frameDc (the renderer's frame), framed.
-  void DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity) const;
+  // Draws the last capture into frameDc (the renderer's frame), framed; the
+  // frame's inset and corners grow with the display scale.
+  void DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity, float scale) const;
   // Refresh, then DrawCapture when there is a picture.
   void Draw(HDC frameDc, int x, int y, int width, int height, float opacity, const std::wstring& titleFilter);
   // Deletes the last capture.

@@ -47,14 +47,20 @@ struct Tile {
   float dim;  // 1 while speaking, else inactive_opacity
 };
 
+// Pens and offsets are those at 96 DPI, times the display scale.
+float Scale() { return Settings().display_scale; }
+
 void DrawRings(const Tile& t) {
+  const float s = Scale();
+  const auto x = static_cast<float>(t.x), y = static_cast<float>(t.y), size = static_cast<float>(t.size);
   if (t.member.speaking) {
-    Gdiplus::Pen ring(Gdiplus::Color(Opaque(Settings().speaking_color)), 6.0f);
-    t.g.DrawEllipse(&ring, t.x - 4, t.y - 4, t.size + 8, t.size + 8);
+    Gdiplus::Pen ring(Gdiplus::Color(Opaque(Settings().speaking_color)), 6.0f * s);
+    t.g.DrawEllipse(&ring, x - 4.0f * s, y - 4.0f * s, size + 8.0f * s, size + 8.0f * s);
   }
   for (int i = 4; i >= 1; --i) {
-    Gdiplus::Pen halo(Gdiplus::Color(MakeArgb((110.0f - 20.0f * i) * t.dim, kBlackRgb)), static_cast<float>(i + 1));
-    t.g.DrawEllipse(&halo, t.x - 2 * i, t.y - 2 * i, t.size + 4 * i, t.size + 4 * i);
+    const float out = 2.0f * static_cast<float>(i) * s;
+    Gdiplus::Pen halo(Gdiplus::Color(MakeArgb((110.0f - 20.0f * i) * t.dim, kBlackRgb)), static_cast<float>(i + 1) * s);
+    t.g.DrawEllipse(&halo, x - out, y - out, size + 2.0f * out, size + 2.0f * out);
   }
 }
 
@@ -63,7 +69,7 @@ void DrawRings(const Tile& t) {
 void DrawBorder(const Tile& t) {
   float opacity = Clamp01(Settings().border_opacity);
   if (t.member.speaking || opacity <= 0.0f) return;
-  Gdiplus::Pen pen(Gdiplus::Color(MakeArgb(255.0f * opacity, RgbOf(Settings().border_color))), 2.0f);
+  Gdiplus::Pen pen(Gdiplus::Color(MakeArgb(255.0f * opacity, RgbOf(Settings().border_color))), 2.0f * Scale());
   t.g.DrawEllipse(&pen, t.x, t.y, t.size, t.size);
 }
 
@@ -96,7 +102,9 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
   float points = static_cast<float>(t.size) / 2.5f;
   PixelRect box{t.x, t.y, t.x + t.size, t.y + t.size};
-  DrawFrameTextCentred(initial, points, true, PixelRect{box.left + 2, box.top + 2, box.right + 2, box.bottom + 2},
+  const int shadow = ScalePx(2, Scale());
+  DrawFrameTextCentred(initial, points, true,
+                       PixelRect{box.left + shadow, box.top + shadow, box.right + shadow, box.bottom + shadow},
                        MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb), true);
   DrawFrameTextCentred(initial, points, true, box, MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb));
 }
@@ -107,14 +115,14 @@ void DrawMarks(const Tile& t, const LabelPlace& label) {
   if (!label.live.Empty()) {
     const PixelRect& r = label.live;
     DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), static_cast<float>(r.right - r.left),
-                    static_cast<float>(r.bottom - r.top), 3.0f, MakeArgb(255.0f, kLiveRgb), 0);
+                    static_cast<float>(r.bottom - r.top), 3.0f * Scale(), MakeArgb(255.0f, kLiveRgb), 0);
     t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
     DrawFrameTextCentred(kLiveMarkText, label.livePoints, true, r, MakeArgb(255.0f, kWhiteRgb));
   }
   if (!label.camera.Empty()) {
     const PixelRect& r = label.camera;
     const float w = static_cast<float>(r.right - r.left), h = static_cast<float>(r.bottom - r.top);
-    DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), w, h, 3.0f,
+    DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), w, h, 3.0f * Scale(),
                     MakeArgb(t.dim * 160.0f, kBlackRgb), 0);
     Gdiplus::SolidBrush white(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)));
     const float x = static_cast<float>(r.left), y = static_cast<float>(r.top);
@@ -139,8 +147,9 @@ void DrawLabel(const Tile& t, float scale) {
                   static_cast<float>(pill.right - pill.left), pillHeight, static_cast<float>((pill.bottom - pill.top) / 2),
                   MakeArgb(t.dim * 120.0f * lo, kBlackRgb), 0);
   t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-  DrawFrameText(label.shown, label.points, true, label.textX + 1, label.textY + 1, MakeArgb(lo * t.dim * 100.0f, kBlackRgb),
-                true);
+  const int shadow = ScalePx(1, Scale());
+  DrawFrameText(label.shown, label.points, true, label.textX + shadow, label.textY + shadow,
+                MakeArgb(lo * t.dim * 100.0f, kBlackRgb), true);
   DrawFrameText(label.shown, label.points, true, label.textX, label.textY,
                 MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
 }
@@ -151,14 +160,16 @@ void DrawBadge(const Tile& t) {
   bool deafened = t.member.deafened;
   const ConfigColor ownColor = deafened ? Settings().deafened_color : Settings().muted_color;
   const Gdiplus::ARGB disc = deafened || t.member.muted ? Opaque(ownColor) : MakeArgb(255.0f, kLocalMuteRgb);
+  const float s = Scale();
+  const int two = ScalePx(2, s), three = ScalePx(3, s);
   int d = t.size / 3;
-  int bx = t.x + t.size - d + 2;
-  int by = t.y + t.size - d + 2;
+  int bx = t.x + t.size - d + two;
+  int by = t.y + t.size - d + two;
   int cx = bx + d / 2;
   int cy = by + d / 2;
   Gdiplus::SolidBrush fill{Gdiplus::Color(disc)};
   t.g.FillEllipse(&fill, bx, by, d, d);
-  Gdiplus::Pen glyph(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 1.5f);
+  Gdiplus::Pen glyph(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 1.5f * s);
   if (deafened) {
     int q = d / 4;
     int h = q / 2;
@@ -167,11 +178,12 @@ void DrawBadge(const Tile& t) {
     t.g.DrawLine(&glyph, cx - q, cy + h, cx, cy + q);
   } else {
     int m = d / 5;
-    t.g.DrawRectangle(&glyph, cx - m, cy - m - 1, 2 * m, 2 * m + 2);
-    t.g.DrawLine(&glyph, cx, cy + m + 1, cx, cy + m + 3);
+    const int one = ScalePx(1, s);
+    t.g.DrawRectangle(&glyph, cx - m, cy - m - one, 2 * m, 2 * m + two);
+    t.g.DrawLine(&glyph, cx, cy + m + one, cx, cy + m + three);
   }
-  Gdiplus::Pen slash(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 2.0f);
-  t.g.DrawLine(&slash, bx + 3, by + d - 3, bx + d - 3, by + 3);
+  Gdiplus::Pen slash(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 2.0f * s);
+  t.g.DrawLine(&slash, bx + three, by + d - three, bx + d - three, by + three);
 }
 
 }  // namespace

@@ -302,11 +302,16 @@ void RpcClient::HandleFrame(const RpcFrame& frame) {
   if (frame.opcode != kOpFrame) return;
 
   const std::string& payload = frame.payload;
-  if (payload.size() >= 8 && payload.find("SPEAKING") != std::string::npos)
-    LogExcerpt("SPEAKING Response: ", payload, kSpeakingExcerptBytes);
-  if (loggedResponses < kLoggedResponseLimit) {
-    LogExcerpt("Response: ", payload, kResponseExcerptBytes);
-    ++loggedResponses;
+  // debug.log is shared with us: a chat message's text never goes there.
+  if (payload.find("\"MESSAGE_CREATE\"") != std::string::npos) {
+    LogIpc("Response: MESSAGE_CREATE, " + std::to_string(payload.size()) + " bytes");
+  } else {
+    if (payload.size() >= 8 && payload.find("SPEAKING") != std::string::npos)
+      LogExcerpt("SPEAKING Response: ", payload, kSpeakingExcerptBytes);
+    if (loggedResponses < kLoggedResponseLimit) {
+      LogExcerpt("Response: ", payload, kResponseExcerptBytes);
+      ++loggedResponses;
+    }
   }
   auto message = ParseJson(payload);
   if (!message || !message->is_object()) {
@@ -367,7 +372,7 @@ void RpcClient::HandleReady(const Json& message) {
 }
 
 void RpcClient::LogIpc(const std::string& message) {
-  WriteLogLine(L"[IPC] " + BytesToWide(RedactSecrets(message, {accessToken, WideToUtf8(clientSecret)})));
+  WriteLogLine(L"[IPC] " + Utf8ToWide(RedactSecrets(message, {accessToken, WideToUtf8(clientSecret)})));
 }
 
 void RpcClient::LogExcerpt(const char* label, const std::string& text, size_t maxBytes) {
@@ -422,9 +427,15 @@ void RpcClient::FailAuthorization(const std::string& why) {
 void RpcClient::HandleAuthorizeResponse(const Json& message) {
   authorizing = false;
   if (auto error = ReadRpcError(message)) {
-    if (error->message.find("redirect_uri") == std::string::npos)
-      return FailAuthorization("AUTHORIZE error: " + error->message);
     LogIpc("AUTHORIZE error: " + error->message);
+    if (error->message.find("invalid_scope") != std::string::npos) {
+      // Discord grants rpc.voice.read only to applications it has approved;
+      // asking again changes nothing.
+      LogIpc("ERROR: invalid_scope: Discord has not approved this application for rpc.voice.read; "
+             "the Tallybell plugin is the way to show your voice channel");
+      return SetState(RpcState::ScopeRejected);
+    }
+    if (error->message.find("redirect_uri") == std::string::npos) return SetState(RpcState::NotAuthorized);
     return FailAuthorization("ERROR: The Discord application needs a Redirect URI: add one (for example "
                              "http://localhost) on its OAuth2 page in the Developer Portal, then choose Reconnect");
   }

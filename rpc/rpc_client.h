@@ -33,6 +33,7 @@ enum class RpcState {
   Connected,          // authenticated: voice tracking runs
   NotAuthorized,      // authorization failed on this connection; see the log
   ClientIdRejected,   // Discord closed the pipe with 4000; kept until a READY
+  ScopeRejected,      // AUTHORIZE answered invalid_scope: the application is not approved for rpc.voice.read
 };
 
 class RpcClient {

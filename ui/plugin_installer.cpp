@@ -3,10 +3,17 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cstdio>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "app/text_convert.h"
 #include "app/voice_source.h"
+#include "ui/plugin_version.h"
 
 namespace {
 
@@ -16,14 +23,51 @@ void Log(const std::wstring& message) { WriteLogLine(L"[BDInstaller] " + message
 
 const wchar_t* TrueFalse(bool value) { return value ? L"true" : L"false"; }
 
-// The one formatted message: "%s" replaced by the source path, within the
+// A text with each "%s" in turn replaced by the next value, within the
 // 1024-character buffer the message box text has always had.
-std::wstring FormatSourceMissing(const std::wstring& sourcePath) {
-  std::wstring text = Text(kTextPluginFileNotFound);
-  size_t marker = text.find(L"%s");
-  if (marker != std::wstring::npos) text.replace(marker, 2, sourcePath);
+std::wstring FormatText(TextId id, std::initializer_list<std::wstring> values) {
+  std::wstring text = Text(id);
+  size_t at = 0;
+  for (const std::wstring& value : values) {
+    at = text.find(L"%s", at);
+    if (at == std::wstring::npos) break;
+    text.replace(at, 2, value);
+    at += value.size();
+  }
   if (text.size() > 1023) text.resize(1023);
   return text;
+}
+
+// The version in a plugin file's opening comment; the header is all that is
+// read, and a missing file reads as no version.
+std::string VersionOfFile(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return {};
+  char head[8192];
+  const size_t read = fread(head, 1, sizeof head, file);
+  fclose(file);
+  return PluginVersionOf(std::string_view(head, read));
+}
+
+std::wstring Shown(const std::string& version) { return version.empty() ? L"none" : Utf8ToWide(version); }
+
+// An installed plugin without a readable version predates versions or was
+// changed by hand: it is offered the shipped one. One beside the executable
+// without a readable version is no reason to replace anything.
+bool ShouldOfferUpdate(const std::string& installed, const std::string& shipped, const std::string& declined) {
+  Log(L"Installed plugin version: " + Shown(installed) + L", version beside Voxmere.exe: " + Shown(shipped));
+  if (!IsDottedVersion(shipped)) {
+    Log(L"The plugin beside Voxmere.exe has no readable version; no update offered");
+    return false;
+  }
+  const std::optional<int> order = CompareVersions(installed, shipped);
+  if (order && *order >= 0) return false;
+  if (!order) Log(L"The installed plugin has no readable version; treated as older");
+  if (shipped == declined) {
+    Log(L"Update to " + Shown(shipped) + L" was declined before; not offered again");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -79,7 +123,7 @@ bool InstallPlugin(const std::wstring& exeFolder, const std::wstring& pluginsFol
   Log(L"Installing plugin: " + source + L" -> " + destination);
   if (!PathFileExistsW(source.c_str())) {
     Log(L"ERROR: Source plugin file not found: " + source);
-    MessageBoxW(nullptr, FormatSourceMissing(source).c_str(), Text(kTextErrorTitle), MB_ICONERROR);
+    MessageBoxW(nullptr, FormatText(kTextPluginFileNotFound, {source}).c_str(), Text(kTextErrorTitle), MB_ICONERROR);
     return false;
   }
   if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
@@ -91,17 +135,39 @@ bool InstallPlugin(const std::wstring& exeFolder, const std::wstring& pluginsFol
   return true;
 }
 
-int CheckPluginInstallationIn(HWND owner, const std::wstring& roamingFolder, const std::wstring& exeFolder) {
+namespace {
+
+// The plugin is in place: updated when the user takes the newer one offered.
+int OfferPluginUpdate(HWND owner, const std::wstring& pluginsFolder, const std::wstring& exeFolder,
+                      std::string* declinedUpdate) {
+  const std::string installed = VersionOfFile(pluginsFolder + kPluginFileName);
+  const std::string shipped = VersionOfFile(exeFolder + kPluginFileName);
+  if (!ShouldOfferUpdate(installed, shipped, *declinedUpdate)) {
+    Log(L"Tallybell plugin already installed");
+    return 0;
+  }
+  if (MessageBoxW(owner, FormatText(kTextPluginUpdateQuestion, {Shown(shipped), Shown(installed)}).c_str(),
+                  Text(kTextPluginUpdateTitle), MB_ICONQUESTION | MB_YESNO) != IDYES) {
+    *declinedUpdate = shipped;
+    Log(L"Update to " + Shown(shipped) + L" declined; not offered again for this version");
+    return 0;
+  }
+  if (!InstallPlugin(exeFolder, pluginsFolder)) return 0;
+  MessageBoxW(owner, Text(kTextPluginUpdated), Text(kTextPluginUpdatedTitle), MB_ICONINFORMATION | MB_OK);
+  return 1;
+}
+
+}  // namespace
+
+int CheckPluginInstallationIn(HWND owner, const std::wstring& roamingFolder, const std::wstring& exeFolder,
+                              std::string* declinedUpdate) {
   std::wstring pluginsFolder = GetPluginsFolder(roamingFolder);
   if (!IsBetterDiscordInstalled(pluginsFolder)) {
     MessageBoxW(owner, Text(kTextBetterDiscordMissing), Text(kTextBetterDiscordMissingTitle),
                 MB_ICONWARNING | MB_OK);
     return 2;
   }
-  if (IsPluginInstalled(pluginsFolder)) {
-    Log(L"Tallybell plugin already installed");
-    return 0;
-  }
+  if (IsPluginInstalled(pluginsFolder)) return OfferPluginUpdate(owner, pluginsFolder, exeFolder, declinedUpdate);
   if (MessageBoxW(owner, Text(kTextPluginInstallQuestion), Text(kTextPluginInstallTitle),
                   MB_ICONQUESTION | MB_YESNO) != IDYES)
     return 0;
@@ -111,5 +177,10 @@ int CheckPluginInstallationIn(HWND owner, const std::wstring& roamingFolder, con
 }
 
 int CheckPluginInstallation(HWND owner) {
-  return CheckPluginInstallationIn(owner, GetRoamingAppDataFolder(), GetExeDirectory());
+  const std::string declinedBefore = g_config.declined_plugin_update;
+  const int result =
+      CheckPluginInstallationIn(owner, GetRoamingAppDataFolder(), GetExeDirectory(), &g_config.declined_plugin_update);
+  if (g_config.declined_plugin_update != declinedBefore && !SaveConfig(g_config, GetConfigPath()))
+    Log(L"ERROR: Failed to save the declined update to " + GetConfigPath());
+  return result;
 }

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/autostart.h"
 #include "app/config.h"
+#include "app/dpi.h"
 #include "app/hotkey.h"
 #include "app/text.h"
 #include "app/work_loop.h"
@@ -21,7 +23,8 @@ namespace {
 // drops it.
 struct SettingsSession {
   HWND window = nullptr;
-  HFONT font = nullptr;
+  HFONT font = nullptr;  // the system's message font at the window's DPI
+  std::vector<HWND> controls;  // in the order of kControls
   std::wstring configPath;
   HWND owner = nullptr;  // its work loop redraws the overlay
   Config draft;
@@ -32,6 +35,11 @@ COLORREF g_customColors[16] = {};
 
 constexpr wchar_t kClassName[] = L"VoxmereSettings";
 constexpr int kNoText = -1;
+// The window's outer size at 96 DPI; the controls below are placed in
+// 96-DPI pixels too, and both grow with the window's DPI.
+constexpr int kWindowWidth = 780;
+constexpr int kWindowHeight = 765;
+constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED, Windows 8.1 on
 
 struct ControlSpec {
   const wchar_t* className;
@@ -102,7 +110,12 @@ const ControlSpec kControls[] = {
     {L"STATIC", 0, kTextToggleHotkey, nullptr, 400, 147, 150, 20, kChild},
     {HOTKEY_CLASSW, kIdToggleHotkey, kNoText, L"", 550, 145, 190, 24, kStop},
     {L"STATIC", kIdHotkeyNote, kNoText, L"", 550, 173, 190, 20, kChild},
-    {L"BUTTON", kIdShowStreamMarks, kTextShowStreamMarks, nullptr, 400, 205, 340, 24, kCheckBox},
+    {L"BUTTON", kIdStartWithWindows, kTextStartWithWindows, nullptr, 400, 205, 300, 24, kCheckBox},
+    {L"STATIC", kIdSaveNote, kNoText, L"", 20, 650, 260, 40, kChild},
+    // The OBS pages: on or off, and where they are.
+    {L"BUTTON", kIdBrowserSource, kTextBrowserSourceEnabled, nullptr, 400, 238, 350, 24, kCheckBox},
+    {L"STATIC", kIdBrowserSourceUrl, kNoText, L"", 420, 266, 330, 20, kChild | SS_NOPREFIX},
+    {L"BUTTON", kIdShowStreamMarks, kTextShowStreamMarks, nullptr, 400, 294, 350, 24, kCheckBox},
     {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
@@ -153,6 +166,8 @@ const FieldBinding<bool> kChecks[] = {
     {kIdShowOnlySpeaking, &Config::show_only_speaking},
     {kIdAlwaysShowSelf, &Config::always_show_self},
     {kIdShowAvatars, &Config::show_avatars},
+    {kIdStartWithWindows, &Config::start_with_windows},
+    {kIdBrowserSource, &Config::browser_source_enabled},
     {kIdShowStreamMarks, &Config::show_stream_marks},
 };
 
@@ -236,19 +251,42 @@ void FillComboBox(HWND window, int id, const TextId* items, size_t count) {
     SendDlgItemMessageW(window, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Text(items[i])));
 }
 
-BOOL CALLBACK SetChildFont(HWND child, LPARAM font) {
-  SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
-  return TRUE;
+// Every control where the table puts it at this DPI, in the message font
+// at that DPI; the window's own size too unless the system gave it one.
+void LayOutForDpi(HWND window, UINT dpi, const RECT* suggested) {
+  auto px = [dpi](int units) { return MulDiv(units, static_cast<int>(dpi), static_cast<int>(kBaseDpi)); };
+  HFONT old = g_settings.font;
+  g_settings.font = CreateMessageFont(dpi);
+  for (size_t i = 0; i < g_settings.controls.size(); ++i) {
+    const ControlSpec& spec = kControls[i];
+    SetWindowPos(g_settings.controls[i], nullptr, px(spec.x), px(spec.y), px(spec.width), px(spec.height),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(g_settings.controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(g_settings.font), TRUE);
+  }
+  if (old) DeleteObject(old);  // after every control let go of it
+  if (suggested) {
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return;
+  }
+  // The frame as the system draws it; the client area as the table needs it.
+  RECT frame = {0, 0, 0, 0};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+  const int frameWidth = frame.right - frame.left, frameHeight = frame.bottom - frame.top;
+  SetWindowPos(window, nullptr, 0, 0, px(kWindowWidth - frameWidth) + frameWidth,
+               px(kWindowHeight - frameHeight) + frameHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CreateSettingsControls(HWND window) {
-  g_settings.font = CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                 CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  g_settings.controls.clear();
   for (const ControlSpec& spec : kControls) {
     const wchar_t* text = spec.text == kNoText ? spec.fixedText : Text(static_cast<TextId>(spec.text));
-    CreateWindowExW(0, spec.className, text, spec.style, spec.x, spec.y, spec.width, spec.height, window,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+    g_settings.controls.push_back(CreateWindowExW(0, spec.className, text, spec.style, spec.x, spec.y, spec.width,
+                                                  spec.height, window,
+                                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance,
+                                                  nullptr));
   }
   for (const SliderBinding& binding : kSliders) {
     SendDlgItemMessageW(window, binding.sliderId, TBM_SETRANGE, TRUE, MAKELPARAM(binding.minimum, binding.maximum));
@@ -262,7 +300,7 @@ void CreateSettingsControls(HWND window) {
     const std::wstring label = MonitorLabel(monitors, static_cast<int>(i), Text(kTextPrimaryMonitor));
     SendDlgItemMessageW(window, kIdMonitor, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
   }
-  EnumChildWindows(window, SetChildFont, reinterpret_cast<LPARAM>(g_settings.font));
+  LayOutForDpi(window, WindowDpi(window), nullptr);
 }
 
 // The hotkey control's word: the key in the low byte, HOTKEYF_* above it.
@@ -290,6 +328,13 @@ void ShowHotkeyNote(HWND window, bool held) {
   SetDlgItemTextW(window, kIdHotkeyNote, held ? L"" : Text(kTextHotkeyHeldElsewhere));
 }
 
+// The pages' address while they are served (the owner knows the port).
+void ShowBrowserSourceUrl(HWND window, WPARAM apply) {
+  const LRESULT port = SendMessageW(g_settings.owner, WM_APP_BROWSER_SOURCE, apply, 0);
+  const std::wstring text = port > 0 ? L"http://127.0.0.1:" + std::to_wstring(port) + L"/voice" : Text(kTextBrowserSourceOff);
+  SetDlgItemTextW(window, kIdBrowserSourceUrl, text.c_str());
+}
+
 void LoadSettingsToControls(HWND window, const Config& settings) {
   // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
@@ -306,6 +351,7 @@ void LoadSettingsToControls(HWND window, const Config& settings) {
   std::optional<Hotkey> hotkey = ParseHotkey(settings.toggle_hotkey);
   SendDlgItemMessageW(window, kIdToggleHotkey, HKM_SETHOTKEY, hotkey ? ToHotkeyControl(*hotkey) : 0, 0);
   ShowHotkeyNote(window, SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, 0, 0) != 0);
+  ShowBrowserSourceUrl(window, 0);
 }
 
 // The controls that are not sliders or colours, read into the draft.
@@ -322,16 +368,26 @@ void ReadChoices(HWND window, Config& settings) {
   if (monitor != CB_ERR) settings.monitor = static_cast<int32_t>(monitor);
 }
 
-// A hotkey another program holds keeps the window open, naming the problem;
-// everything else is saved all the same.
+// A file that cannot be written keeps the window open and what is in force
+// unchanged; a hotkey another program holds keeps it open too, naming the
+// problem, but everything else is saved all the same.
 void Save(HWND window) {
   for (const SliderBinding& binding : kSliders) StoreSliderValue(window, g_settings.draft, binding);
   ReadChoices(window, g_settings.draft);
   const std::string hotkey = HotkeyControlText(window);
   const bool newHotkey = hotkey != g_settings.draft.toggle_hotkey;
   g_settings.draft.toggle_hotkey = hotkey;
+  const Config before = g_config;
   CopyWindowSettings(g_settings.draft, g_config);
-  SaveConfig(g_config, g_settings.configPath);
+  // The window stays with the draft, so the user can free room and save again.
+  if (!SaveConfig(g_config, g_settings.configPath)) {
+    g_config = before;
+    SetDlgItemTextW(window, kIdSaveNote, Text(kTextSaveFailed));
+    return;
+  }
+  SetDlgItemTextW(window, kIdSaveNote, L"");
+  ApplyStartWithWindows(g_config.start_with_windows);
+  ShowBrowserSourceUrl(window, kApplyBrowserSource);
   if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
     return ShowHotkeyNote(window, false);
   DestroyWindow(window);
@@ -418,14 +474,18 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
       return 0;
     case DM_GETDEFID:
       return DefaultButton(window);
+    case kDpiChangedMessage:  // moved to a monitor of another scale, or the scale changed
+      LayOutForDpi(window, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return 0;
     case WM_DESTROY:  // Save, Cancel, Esc and the close box all end here
       g_settings.window = nullptr;
       g_configPreview = nullptr;
       Redraw();
       return 0;
     case WM_NCDESTROY:  // the children, which used the font, are gone
-      DeleteObject(g_settings.font);
+      if (g_settings.font) DeleteObject(g_settings.font);
       g_settings.font = nullptr;
+      g_settings.controls.clear();
       break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -456,7 +516,8 @@ void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
   RegisterClassExW(&wc);  // already registered after the first opening
   // WS_EX_CONTROLPARENT: tabbing goes through the controls as in a dialog.
   HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Text(kTextSettingsTitle),
-                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 780, 765, owner, nullptr,
+                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight,
+                                owner, nullptr,
                                 instance, nullptr);
   if (!window) return;
   g_settings.window = window;

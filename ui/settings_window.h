@@ -42,7 +42,11 @@ enum SettingsControlId : int {
   kIdMonitor = 1030,
   kIdToggleHotkey = 1031,
   kIdHotkeyNote = 1032,
-  kIdShowStreamMarks = 1033,
+  kIdSaveNote = 1033,
+  kIdStartWithWindows = 1034,
+  kIdBrowserSource = 1035,
+  kIdBrowserSourceUrl = 1036,
+  kIdShowStreamMarks = 1037,
 };
 
 // Saves to config.json beside the executable.

@@ -22,24 +22,22 @@ function buildPayload(fields) {
   return JSON.stringify(record);
 }
 
-// The card's fields for a message, named and written as Discord's chat shows them.
+// The card's fields for a message, named and written as Discord's own notification shows them.
 class CardText {
   constructor(discord) {
     this.discord = discord;
   }
 
-  describe(message, { channel, guildId }) {
-    const author = message.author;
-    const d = this.discord;
-    const guild = guildId ? call(d.guilds, "getGuild", guildId) : null;
+  // `author` is the UserStore record; the message's own copy lacks what Discord names people by.
+  describe(message, { channel, guildId, author }) {
+    const guild = guildId ? call(this.discord.guilds, "getGuild", guildId) : null;
     const member = message.member || memberOf(this.discord, guildId, author.id);
     return {
       username: author.username || "",
-      displayName: this.nameOf(author, guildId, member),
-      content: this.readableContent(message, guildId),
+      displayName: this.nameOf(author, guildId, channel),
+      content: this.readableContent(message, guildId, channel),
       avatarUrl: avatarUrlOf(author, guildId, member),
-      // A group's name, or the server channel's; a direct message has no channel line.
-      channelName: (channel && (guildId || channel.type === CHANNEL_GROUP_DM) && channel.name) || "",
+      channelName: this.channelNameOf(channel, guildId),
       serverName: (guild && guild.name) || "",
       // Voxmere fetches a picture by user id and this hash, so it stays the user's own.
       avatarHash: author.avatar || "",
@@ -47,42 +45,75 @@ class CardText {
     };
   }
 
-  nameOf(user, guildId, member = memberOf(this.discord, guildId, user.id)) {
-    return (member && member.nick) || user.global_name || user.username || "";
+  // As Discord's NicknameUtils.getName: the server nickname in a server, the friend nickname in a direct
+  // or group message, else the user's own name.
+  nameOf(user, guildId, channel) {
+    const d = this.discord;
+    const nick = guildId ? call(d.members, "getNick", guildId, user.id)
+      : channel && PRIVATE_CHANNEL_TYPES.has(channel.type) ? call(d.relationships, "getNickname", user.id) : null;
+    return nick || this.userName(user);
   }
 
-  // What the chat would show in place of the message: Discord's markup made readable, and a
-  // short description of messages that carry no text of their own.
-  readableContent(message, guildId) {
+  // As Discord's UserUtils.getName. Streamer Mode's "hide personal information" cuts a name that is the
+  // username to its first character.
+  userName(user) {
+    const name = [user.global_name, user.globalName, user.username].find((text) => typeof text === "string" && text) || "???";
+    const streamer = this.discord.streamerMode;
+    const isUsername = typeof user.username === "string" && name.toLocaleLowerCase() === user.username.toLocaleLowerCase();
+    return streamer && streamer.hidePersonalInformation && isUsername && user.discriminator === "0" ? [...name][0] + ELLIPSIS : name;
+  }
+
+  // A server channel's name, or a group's; a group without one is named after its members.
+  channelNameOf(channel, guildId) {
+    if (!channel || (!guildId && channel.type !== CHANNEL_GROUP_DM)) return "";
+    if (guildId || channel.name) return channel.name || "";
+    const d = this.discord;
+    return (channel.recipients || []).map((id) => call(d.users, "getUser", id)).filter(Boolean)
+      .map((user) => call(d.relationships, "getNickname", user.id) || this.userName(user)).join(", ");
+  }
+
+  // What the notification says in place of the message: Discord's markup made readable, and a short
+  // description of messages that carry no text of their own.
+  readableContent(message, guildId, channel) {
     const reference = message.message_reference;
     const snapshot = reference && reference.type === REFERENCE_FORWARD && ((message.message_snapshots || [])[0] || {}).message;
-    if (snapshot) return "Forwarded: " + this.readableContent(snapshot, guildId);
-    const stickers = (message.sticker_items || message.stickers || []).map((s) => s && s.name).filter(Boolean);
-    if (stickers.length) return "Sticker: " + stickers.join(", ");
+    if (snapshot) return "Forwarded: " + this.readableContent(snapshot, guildId, channel);
+    const sticker = (message.sticker_items || message.stickers || []).find((s) => s && s.name);
+    if (sticker) return "Sticker: " + sticker.name;
     if (message.poll) return "Poll: " + ((message.poll.question && message.poll.question.text) || "");
-    let text = this.unmarkup(message.content || "", message.mentions, guildId);
-    if (!text) {
-      const embed = (message.embeds || []).find((e) => e && (e.title || e.description));
-      text = embed ? embed.title || embed.description : "";
+    return this.unmarkup(message.content || "", message.mentions, guildId, channel) || this.textInPlace(message);
+  }
+
+  // The first embed's "title description" (or its first field's "name value"), a voice message, or the
+  // first attachment's file name.
+  textInPlace(message) {
+    const embed = (message.embeds || [])[0];
+    if (embed) {
+      const title = embed.title ?? embed.rawTitle;
+      const description = embed.description ?? embed.rawDescription;
+      if (description != null) return title != null ? `${title} ${description}` : description;
+      if (title != null) return title;
+      const field = (embed.fields || [])[0];
+      if (field) return `${field.name ?? field.rawName} ${field.value ?? field.rawValue}`;
     }
-    if (!text && ((message.flags || 0) & FLAG_VOICE_MESSAGE)) text = "Voice message";
-    if (!text) text = (message.attachments || []).map((a) => a && a.filename).filter(Boolean).join(", ");
-    return text;
+    if ((message.flags || 0) & FLAG_VOICE_MESSAGE) return "Voice message";
+    const attachment = (message.attachments || [])[0];
+    return (attachment && attachment.filename) || "";
   }
 
   // Discord's markup for mentions, channels, emoji and times, as the chat shows them.
-  unmarkup(content, mentions, guildId) {
+  unmarkup(content, mentions, guildId, channel) {
     const d = this.discord;
     const mentioned = new Map((mentions || []).filter((u) => u && u.id).map((u) => [u.id, u]));
     return content
       .replace(/<@!?(\d+)>/g, (whole, id) => {
-        const user = mentioned.get(id) || call(d.users, "getUser", id);
-        return user ? "@" + this.nameOf(user, guildId) : whole;
+        const user = call(d.users, "getUser", id) || mentioned.get(id);
+        return user ? "@" + this.nameOf(user, guildId, channel) : whole;
       })
       .replace(/<@&(\d+)>/g, (whole, id) => "@" + ((call(d.roles, "getRole", guildId, id) || {}).name || "role"))
       .replace(/<#(\d+)>/g, (whole, id) => {
-        const channel = call(d.channels, "getChannel", id);
-        return "#" + ((channel && channel.name) || "channel");
+        const named = call(d.channels, "getChannel", id);
+        return "#" + ((named && named.name) || "channel");
       })
       .replace(/<a?(:\w+:)\d+>/g, "$1")
       // A card over a game must not give away what the sender hid.

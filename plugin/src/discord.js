@@ -9,18 +9,27 @@ const STORE_NAMES = {
   members: "GuildMemberStore",
   roles: "GuildRoleStore",
   selectedChannel: "SelectedChannelStore",
+  selectedGuild: "SelectedGuildStore",
+  channelSections: "ChannelSectionStore",
   guildSettings: "UserGuildSettingsStore",
+  // Quiet Mode is a user setting, read from here.
+  userSettings: "UserSettingsProtoStore",
   relationships: "RelationshipStore",
   presence: "SelfPresenceStore",
   streamerMode: "StreamerModeStore",
   messageRequests: "MessageRequestStore",
+  rpcNotifications: "RpcNotificationSettingsStore",
   spamRequests: "SpamMessageRequestStore",
   threads: "JoinedThreadsStore",
   lurking: "LurkingStore",
-  // Quiet Mode's store was not found in public code under any name; this one is the likeliest, and its
-  // absence leaves cards as they were.
-  quietMode: "QuietModeStore",
+  rtc: "RTCConnectionStore",
+  activities: "EmbeddedActivitiesStore",
+  gameStats: "LibraryApplicationStatisticsStore",
+  gameMentions: "GameMentionSettingsStore",
 };
+// Some stores load only after the plugin starts: one still missing is looked for again for about a minute.
+const STORE_LOOK_AGAIN_MS = 2000;
+const STORE_LOOKS = 30;
 
 // Discord's UI event bus also has subscribe, unsubscribe and dispatch, but never carries
 // MESSAGE_CREATE; only the Flux dispatcher has stores `register` with it.
@@ -37,7 +46,7 @@ function isFluxDispatcher(candidate) {
 // Every Flux store holds the dispatcher it registered with; a search of every export by the
 // dispatcher's own keys is the way when no store is at hand.
 function findDispatcher(stores) {
-  const fromStore = Object.values(stores).map((store) => store && store._dispatcher).find(isFluxDispatcher);
+  const fromStore = stores.map((store) => store && store._dispatcher).find(isFluxDispatcher);
   if (fromStore) return fromStore;
   const webpack = BdApi.Webpack;
   if (typeof webpack.getByKeys !== "function") return null;
@@ -45,13 +54,57 @@ function findDispatcher(stores) {
   return isFluxDispatcher(found) ? found : null;
 }
 
-function loadDiscordModules() {
-  const webpack = BdApi.Webpack;
-  const stores = {};
-  for (const [key, name] of Object.entries(STORE_NAMES)) {
-    stores[key] = (typeof webpack.getStore === "function" && webpack.getStore(name)) || null;
+// Discord's stores as last found, a field each (STORE_NAMES), and the dispatcher. `needs` lists the
+// store members without which the cards cannot follow Discord's rule, as [field, member].
+class DiscordStores {
+  constructor(needs, onMissingChange) {
+    for (const key of Object.keys(STORE_NAMES)) this[key] = null;
+    this.dispatcher = null;
+    this.needs = needs;
+    this.onMissingChange = onMissingChange || (() => {});
+    this.missing = [];
+    this.looksLeft = 0;
+    this.timer = null;
   }
-  return { ...stores, dispatcher: findDispatcher(stores) };
+
+  start() {
+    this.looksLeft = STORE_LOOKS;
+    this.look();
+    const found = Object.keys(STORE_NAMES).map((key) => this[key]);
+    this.dispatcher = findDispatcher(found);
+  }
+
+  stop() {
+    clearTimeout(this.timer);
+    this.timer = null;
+  }
+
+  look() {
+    const webpack = BdApi.Webpack;
+    for (const [key, name] of Object.entries(STORE_NAMES)) {
+      if (!this[key] && typeof webpack.getStore === "function") this[key] = webpack.getStore(name) || null;
+    }
+    // A member may be a getter on the store's class, so presence is tested with `in`.
+    const missing = this.needs.filter(([key, member]) => !this[key] || !(member in this[key]))
+      .map(([key, member]) => `${STORE_NAMES[key]}.${member}`);
+    if (missing.join() !== this.missing.join()) {
+      this.missing = missing;
+      this.onMissingChange();
+    }
+    if (!missing.length || this.looksLeft <= 0) return;
+    this.looksLeft -= 1;
+    this.timer = setTimeout(() => {
+      this.timer = null;
+      this.look();
+    }, STORE_LOOK_AGAIN_MS);
+  }
+
+  // What keeps cards from following Discord's rule, for the console, the toast and the settings panel.
+  problem() {
+    if (!this.missing.length) return "";
+    return `Cards: Discord's ${this.missing.join(", ")} ${this.missing.length > 1 ? "were" : "was"} not found, ` +
+      `so Tallybell sends no cards; ${NEEDS_UPDATE}`;
+  }
 }
 
 function call(store, method, ...args) {

@@ -46,90 +46,87 @@ function saveSettings(settings) {
   BdApi.Data.save(PLUGIN_NAME, "settings", settings);
 }
 
-// The panel in BetterDiscord's plugin settings: the link's state and the user's choices.
+// The panel in BetterDiscord's plugin settings, drawn by BetterDiscord in Discord's own look: the link's
+// state and the user's choices.
 class SettingsPanel {
   constructor(plugin) {
     this.plugin = plugin;
   }
 
   build() {
-    const panel = document.createElement("div");
-    panel.style.padding = "8px";
-    // Discord renamed --text-normal to --text-default; both follow the theme, and the last resort
-    // reads on dark and light alike.
-    panel.style.color = "var(--text-default, var(--text-normal, #80848e))";
+    const switchFor = (id, name, note) => ({ type: "switch", id, name, note, value: !!this.plugin.settings[id] });
+    return BdApi.UI.buildSettingsPanel({
+      settings: [
+        { type: "custom", id: "status", name: "Status", inline: false, children: this.statusLine() },
+        { type: "category", id: "cards", name: "Cards", collapsible: false, shown: true, settings: [
+          switchFor("directMessages", "Direct messages and group messages"),
+          switchFor("mentions", "Mentions of you, your roles, @everyone and @here"),
+          // Discord itself stays silent in these cases; each is the user's to lift.
+          switchFor("focusedChannel", "Messages in the channel you are reading while Discord has focus", "Discord shows none."),
+          switchFor("whileDoNotDisturb", "Also while Do Not Disturb", "Discord shows none."),
+          switchFor("whileStreaming", "Also while streaming", "Discord shows none while Streamer Mode turns notifications off."),
+          switchFor("mentionsWhenMuted", "Mentions even when muted", "Mentions of you or your roles in muted servers, channels and threads."),
+        ] },
+        switchFor("voiceFeed", "Send my voice channel to Voxmere"),
+        { type: "category", id: "servers", name: "All messages from these servers (muted channels stay silent)",
+          collapsible: true, shown: false, settings: this.serverSwitches() },
+        { type: "button", id: "test", name: "Test notification", note: "Shows a card in Voxmere now.",
+          children: "Send test notification", onClick: () => this.plugin.sendTestNotification() },
+      ],
+      onChange: (category, id, value) => this.changed(category, id, value),
+    });
+  }
 
-    const status = document.createElement("p");
-    status.style.whiteSpace = "pre-line";
-    this.plugin.showStatus = () => {
-      status.textContent = this.statusText();
+  // BetterDiscord draws the panel with React; the line is written into its element directly, so that it
+  // follows the link while the panel is open.
+  statusLine() {
+    const style = { whiteSpace: "pre-line", color: "var(--text-default, var(--text-normal, #80848e))" };
+    return BdApi.React.createElement("div", { style, ref: (element) => this.attachStatus(element) });
+  }
+
+  attachStatus(element) {
+    if (!element) {
+      if (this.plugin.showStatus === this.showStatus) this.plugin.showStatus = null;
+      return;
+    }
+    this.showStatus = () => {
+      element.textContent = this.statusText();
     };
-    this.plugin.showStatus();
-    panel.appendChild(status);
-
-    panel.appendChild(this.checkbox("Direct messages and group messages", "directMessages"));
-    panel.appendChild(this.checkbox("Mentions of you, your roles, @everyone and @here", "mentions"));
-    panel.appendChild(this.checkbox("Messages in the channel you are reading while Discord has focus", "focusedChannel"));
-    panel.appendChild(this.checkbox("Also while Do Not Disturb", "whileDoNotDisturb"));
-    panel.appendChild(this.checkbox("Also while streaming", "whileStreaming"));
-    panel.appendChild(this.checkbox("Mentions even when muted", "mentionsWhenMuted"));
-    panel.appendChild(this.checkbox("Send my voice channel to Voxmere", "voiceFeed", (on) => {
-      if (this.plugin.voice) on ? this.plugin.voice.start() : this.plugin.voice.stop();
-      this.plugin.showStatus();
-    }));
-    panel.appendChild(this.serverList());
-
-    const button = document.createElement("button");
-    button.textContent = "Send test notification";
-    button.addEventListener("click", () => this.plugin.sendTestNotification());
-    panel.appendChild(button);
-    return panel;
+    this.plugin.showStatus = this.showStatus;
+    this.showStatus();
   }
 
   // A missing dispatcher outweighs the link: nothing would reach Voxmere even when connected.
   statusText() {
-    if (this.plugin.discord && !this.plugin.discord.dispatcher) return NO_DISPATCHER;
-    const link = this.plugin.link && this.plugin.link.connected ? "Connected to Voxmere." : "Voxmere is not connected (it may not be running).";
-    const voice = this.plugin.voice && this.plugin.settings.voiceFeed ? this.plugin.voice.problem() : "";
-    return voice ? `${link}\n${voice}` : link;
+    const plugin = this.plugin;
+    if (plugin.discord && !plugin.discord.dispatcher) return NO_DISPATCHER;
+    const link = plugin.link && plugin.link.connected ? "Connected to Voxmere." : "Voxmere is not connected (it may not be running).";
+    const stores = plugin.discord ? plugin.discord.problem() : "";
+    const voice = plugin.voice && plugin.settings.voiceFeed ? plugin.voice.problem() : "";
+    return [link, stores, voice].filter(Boolean).join("\n");
   }
 
-  checkbox(label, key, then = () => {}) {
-    return this.labelledCheckbox(label, this.plugin.settings[key], (checked) => {
-      this.plugin.settings[key] = checked;
-      this.plugin.saveSettings();
-      then(checked);
-    });
-  }
-
-  serverList() {
-    const box = document.createElement("div");
-    const title = document.createElement("h3");
-    title.textContent = "All messages from these servers (muted channels stay silent)";
-    box.appendChild(title);
+  serverSwitches() {
     const guilds = (this.plugin.discord && call(this.plugin.discord.guilds, "getGuilds")) || {};
-    const list = Object.values(guilds).filter((g) => g && g.id).sort((a, b) => String(a.name).localeCompare(String(b.name)));
-    for (const guild of list) {
-      box.appendChild(this.labelledCheckbox(guild.name || guild.id, this.plugin.settings.allMessagesServers.includes(guild.id),
-        (checked) => {
-          const others = this.plugin.settings.allMessagesServers.filter((id) => id !== guild.id);
-          this.plugin.settings.allMessagesServers = checked ? [...others, guild.id] : others;
-          this.plugin.saveSettings();
-        }));
-    }
-    return box;
+    return Object.values(guilds).filter((g) => g && g.id).sort((a, b) => String(a.name).localeCompare(String(b.name)))
+      .map((guild) => ({ type: "switch", id: guild.id, name: guild.name || guild.id,
+        value: this.plugin.settings.allMessagesServers.includes(guild.id) }));
   }
 
-  labelledCheckbox(text, checked, onChange) {
-    const label = document.createElement("label");
-    label.style.display = "block";
-    label.style.margin = "4px 0";
-    const input = document.createElement("input");
-    input.type = "checkbox";
-    input.checked = !!checked;
-    input.addEventListener("change", () => onChange(input.checked));
-    label.appendChild(input);
-    label.appendChild(document.createTextNode(" " + text));
-    return label;
+  changed(category, id, value) {
+    const settings = this.plugin.settings;
+    if (category === "servers") {
+      const others = settings.allMessagesServers.filter((guildId) => guildId !== id);
+      settings.allMessagesServers = value ? [...others, id] : others;
+    } else if (BOOLEAN_SETTINGS.includes(id)) {
+      settings[id] = !!value;
+    } else {
+      return;
+    }
+    this.plugin.saveSettings();
+    if (id === "voiceFeed" && this.plugin.voice) {
+      settings.voiceFeed ? this.plugin.voice.start() : this.plugin.voice.stop();
+      if (this.plugin.showStatus) this.plugin.showStatus();
+    }
   }
 }

@@ -5,11 +5,13 @@
 const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
+const assert = require("node:assert/strict");
 const { execFileSync } = require("node:child_process");
 const { WebSocket, WebSocketServer } = require("ws");
 
-const ME = { id: "100", username: "me_user", global_name: "Me", avatar: "abc123" };
-const FRIEND = { id: "200", username: "friend", global_name: "Friend", avatar: "f00d" };
+// Users as UserStore keeps them: `globalName`, and discriminator "0" since usernames became unique.
+const ME = { id: "100", username: "me_user", globalName: "Me", avatar: "abc123", discriminator: "0" };
+const FRIEND = { id: "200", username: "friend", globalName: "Friend", avatar: "f00d", discriminator: "0" };
 const SPAMMER_FLAG = 1 << 20;
 const sockets = [];
 
@@ -22,35 +24,50 @@ class BrowserLikeWebSocket extends WebSocket {
 
 // Notification levels as UserGuildSettingsStore resolves them: the channel's, its parent's, the server's.
 const ALL = 0, MENTIONS = 1, NOTHING = 2;
+// A thread member's flags: 1 marks a thread the user took part in, with no level of its own.
+const THREAD_ALL = 2, THREAD_MENTIONS = 4, THREAD_NOTHING = 8;
 
 // Discord as BetterDiscord's search sees it. Servers: g1 (mentions only), g2 (chosen in tests), g3 (all
-// messages, with voice channels and threads) and g-muted; "c-muted", the category "cat-muted" and
-// "dm-muted" are muted. `storesCarryDispatcher` and `dispatcherModule` take parts of the layout away; the
-// stores named in `lateStores` are registered only by `discord.loadLate()`.
+// messages, with voice channels and threads), g4 (mentions only, suppresses @everyone) and g-muted;
+// "c-muted", the category "cat-muted" and "dm-muted" are muted. Threads carry the user's own level or none.
+// `storesCarryDispatcher` and `dispatcherModule` take parts of the layout away; the stores named in
+// `lateStores` are registered only by `discord.loadLate()`.
 function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, lateStores = [] } = {}) {
-  const state = { focused: false, selected: null, voice: "v-in", status: "online", streaming: false, quiet: false, rtc: null };
+  const state = { focused: false, selected: null, selectedGuild: null, sidebar: null, voice: "v-in", status: "online",
+    streaming: false, hidePersonal: false, quiet: false, rtc: null, gameHolds: false };
   const handlers = new Map();
-  const channels = { "dm-1": { type: 1 }, "dm-muted": { type: 1 }, "dm-request": { type: 1 }, "dm-spam": { type: 1 }, "dm-nothing": { type: 1 },
-    "c-preview": { guild_id: "g-preview", name: "welcome" }, "stage": { guild_id: "g3", type: 13, name: "Town Hall" },
-    "gdm-1": { type: 3, name: "weekend" }, "c-general": { guild_id: "g1", name: "general" }, "c-chosen": { guild_id: "g2", name: "lobby" },
+  const dm = (...recipients) => ({ type: 1, recipients });
+  const thread = (parent_id, guild_id = "g3") => ({ guild_id, type: 11, parent_id });
+  const channels = { "dm-1": dm(FRIEND.id), "dm-muted": dm("666"), "dm-request": dm("310"), "dm-spam": dm("310"), "dm-nothing": dm("310"),
+    "dm-robin": dm("210"), "dm-quinn": dm("250"), "c-preview": { guild_id: "g-preview", name: "welcome" }, "stage": { guild_id: "g3", type: 13, name: "Town Hall" },
+    "gdm-1": { type: 3, name: "weekend", recipients: [FRIEND.id, "250"] }, "gdm-unnamed": { type: 3, name: "", recipients: [FRIEND.id, "250"] },
+    "c-general": { guild_id: "g1", name: "general" }, "c-chosen": { guild_id: "g2", name: "lobby" },
     "c-muted": { guild_id: "g2", name: "spam" }, "c-in-cat": { guild_id: "g2", name: "quiet", parent_id: "cat-muted" },
     "c-mg": { guild_id: "g-muted", name: "chatter" }, "c-all": { guild_id: "g3", name: "chat" }, "c-nothing": { guild_id: "g3", name: "news" },
-    "v-in": { guild_id: "g3", type: 2, name: "Voice A" }, "v-out": { guild_id: "g3", type: 2, name: "Voice B" },
-    ...Object.fromEntries(["t-joined", "t-unjoined", "t-muted"].map((id) => [id, { guild_id: "g3", type: 11, parent_id: "c-all" }])) };
-  const guilds = Object.fromEntries([["g1", "Raid Night"], ["g2", "ゲーム部"], ["g3", "Small"], ["g-muted", "Loud"]].map(([id, name]) => [id, { id, name }]));
-  const levels = { g1: MENTIONS, g2: MENTIONS, g3: ALL, "g-muted": ALL, "g-preview": ALL, "c-nothing": NOTHING, "dm-nothing": NOTHING };
+    "c-sup": { guild_id: "g4", name: "lounge" }, "v-in": { guild_id: "g3", type: 2, name: "Voice A" }, "v-out": { guild_id: "g3", type: 2, name: "Voice B" },
+    ...Object.fromEntries(["t-joined", "t-unjoined", "t-muted", "t-mentions", "t-nothing"].map((id) => [id, thread("c-all")])),
+    "t-all": thread("c-general", "g1"), "t-sup": thread("c-sup", "g4") };
+  const threadFlags = { "t-joined": 1, "t-muted": 1, "t-all": THREAD_ALL, "t-mentions": THREAD_MENTIONS, "t-nothing": THREAD_NOTHING, "t-sup": THREAD_MENTIONS };
+  const guilds = Object.fromEntries([["g1", "Raid Night"], ["g2", "ゲーム部"], ["g3", "Small"], ["g4", "Hush"], ["g-muted", "Loud"]].map(([id, name]) => [id, { id, name }]));
+  const levels = { g1: MENTIONS, g2: MENTIONS, g3: ALL, g4: MENTIONS, "g-muted": ALL, "g-preview": ALL, "c-nothing": NOTHING, "dm-nothing": NOTHING };
   const muted = new Set(["g-muted", "c-muted", "cat-muted", "dm-muted"]);
-  const level = (c) => levels[c.id] ?? levels[c.parent_id] ?? levels[c.guild_id];
+  // Private channels have no server default: all messages unless set otherwise.
+  const level = (c) => levels[c.id] ?? levels[c.parent_id] ?? levels[c.guild_id] ?? ALL;
+  // A channel's parent counts as its category: a thread of a muted channel is muted too.
   const anyMuted = (guildId, channelId) => muted.has(guildId) || muted.has(channelId) || muted.has((channels[channelId] || {}).parent_id);
   const blocked = (id) => id === "666";
   // UserStore's records answer hasFlag; "777" is flagged as a spammer, "250" has a server avatar in g3 and
   // "404" is not loaded yet. In g3 the friend is "Pilot" with a server avatar of the member's own.
   // Records carry globalName, as UserStore's do (the gateway's global_name is not kept).
-  const record = ({ global_name: gatewayName, ...user }) => ({ globalName: gatewayName ?? null, ...user,
+  const record = ({ global_name: gatewayName, ...user }) => ({ discriminator: "0", globalName: gatewayName ?? null, ...user,
     hasFlag: (flag) => ((user.flags || 0) & flag) === flag });
   const users = Object.fromEntries([ME, FRIEND, { id: "250", username: "quinn", globalName: "Quinn", avatar: null, guildMemberAvatars: { g3: "ga250" } },
-    { id: "300", username: "bot_dj", avatar: "b0b0", bot: true }, { id: "777", username: "spam", flags: SPAMMER_FLAG }].map((u) => [u.id, record(u)]));
+    { id: "210", username: "robin", globalName: "Robin", avatar: "r0b1" }, { id: "300", username: "bot_dj", avatar: "b0b0", bot: true },
+    { id: "310", username: "someone", avatar: null }, { id: "666", username: "troll" }, { id: "777", username: "spam", flags: SPAMMER_FLAG }]
+    .map((u) => [u.id, record(u)]));
   const members = { "g1/200": { nick: "Captain", avatar: "9a1d" }, "g3/200": { nick: "Pilot", avatar: "7e57" } };
+  // Games the user played, by application id, as LibraryApplicationStatisticsStore dates them.
+  const played = { "app-recent": Date.now() - 7 * 24 * 3600 * 1000, "app-muted": Date.now() - 24 * 3600 * 1000 };
   const nicknames = { [FRIEND.id]: "Bestie" };
   const voice = makeVoiceStates(state, channels);
   // What the stores make of the actions that change how members and channels look.
@@ -61,27 +78,43 @@ function makeDiscord({ storesCarryDispatcher = true, dispatcherModule = true, la
     CHANNEL_UPDATES: (a) => a.channels.forEach((channel) => { channels[channel.id] = { ...channels[channel.id], ...channel }; }),
     GUILD_DELETE: (a) => Object.keys(channels).filter((id) => channels[id].guild_id === a.guild.id).forEach((id) => delete channels[id]),
   };
+  // ChannelStore's records: the channel's fields and a few methods.
+  const channelRecord = (id) => channels[id] && { id, type: 0, guild_id: null, parent_id: null, name: "", recipients: [], ...channels[id],
+    isManaged: () => false, getGuildId() { return this.guild_id; } };
   const methods = {
     UserStore: { getCurrentUser: () => users[ME.id], getUser: (id) => users[id] },
-    ChannelStore: { getChannel: (id) => channels[id] && { id, type: 0, guild_id: null, ...channels[id] } },
+    ChannelStore: { getChannel: channelRecord },
     GuildStore: { getGuild: (id) => guilds[id], getGuilds: () => guilds },
     GuildMemberStore: { getMember: (guildId, userId) => (userId === ME.id ? { roles: ["501"] } : members[`${guildId}/${userId}`] || null),
       getNick: (guildId, userId) => { if (userId === "500") throw new TypeError("broken record"); return (members[`${guildId}/${userId}`] || {}).nick || null; } },
     GuildRoleStore: { getRole: (guildId, roleId) => (guildId === "g1" && roleId === "501" ? { id: "501", name: "Raiders" } : undefined) },
+    // The selected voice channel is restored from the last session at start-up, before any connection.
     SelectedChannelStore: { getChannelId: () => state.selected, getVoiceChannelId: () => state.voice },
+    SelectedGuildStore: { getGuildId: () => state.selectedGuild },
+    ChannelSectionStore: { getCurrentSidebarChannelId: (id) => (id != null && id === state.selected ? state.sidebar : null) },
     // allowNoMessages is true for muted channels too; allowAllMessages never is.
     UserGuildSettingsStore: { isChannelMuted: (g, c) => muted.has(c), isGuildOrCategoryOrChannelMuted: anyMuted,
+      resolvedMessageNotifications: level, isSuppressEveryoneEnabled: (g) => g === "g4", isSuppressRolesEnabled: () => false,
+      isOptInEnabled: () => false, isChannelRecordOrParentOptedIn: () => true,
       allowNoMessages: (c) => anyMuted(c.guild_id, c.id) || level(c) === NOTHING,
       allowAllMessages: (c) => !anyMuted(c.guild_id, c.id) && level(c) === ALL },
+    // Quiet Mode is one of the user's synced settings; its proto field is absent until it was first set.
+    UserSettingsProtoStore: { get settings() { return { notifications: state.quiet ? { quietMode: { value: true } } : {} }; } },
     RelationshipStore: { isBlockedOrIgnored: blocked, isBlockedOrIgnoredForMessage: (m) => blocked(m.author.id),
       getNickname: (id) => nicknames[id] },
-    LurkingStore: { isLurking: (guildId) => guildId === "g-preview" }, QuietModeStore: { isEnabled: () => state.quiet },
+    LurkingStore: { isLurking: (guildId) => guildId === "g-preview" },
     VoiceStateStore: { getVoiceStatesForChannel: voice.forChannel }, SpeakingStore: voice.speakingStore,
     MediaEngineStore: voice.mediaEngineStore, SoundboardStore: voice.soundboardStore,
     RTCConnectionStore: { getChannelId: () => state.rtc }, AuthenticationStore: { getSessionId: () => "session-here" },
-    SelfPresenceStore: { getStatus: () => state.status }, StreamerModeStore: { get disableNotifications() { return state.streaming; } },
-    MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" }, SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
-    JoinedThreadsStore: { hasJoined: (id) => id !== "t-unjoined", isMuted: (id) => id === "t-muted" },
+    SelfPresenceStore: { getStatus: () => state.status },
+    StreamerModeStore: { get disableNotifications() { return state.streaming; }, get hidePersonalInformation() { return state.hidePersonal; } },
+    MessageRequestStore: { isMessageRequest: (id) => id === "dm-request" },
+    RpcNotificationSettingsStore: { areSlayerNotificationsSuppressed: () => state.gameHolds }, SpamMessageRequestStore: { isSpam: (id) => id === "dm-spam" },
+    // flags is undefined for a thread the user has not joined.
+    JoinedThreadsStore: { hasJoined: (id) => id in threadFlags, isMuted: (id) => id === "t-muted", flags: (id) => threadFlags[id] },
+    EmbeddedActivitiesStore: { getCurrentEmbeddedActivity: () => null },
+    LibraryApplicationStatisticsStore: { getLastPlayedDateTime: (id) => played[id] ?? null },
+    GameMentionSettingsStore: { getMute: (id) => (id === "app-muted" ? true : undefined) },
   };
   // Like Discord's: the stores handle an action before any subscriber sees it, and a subscriber's exception
   // skips the rest and reaches the dispatching code.
@@ -154,10 +187,6 @@ const search = (modules, filter, { searchExports = false } = {}) => modules.map(
   : (searchExports ? Object.keys(exports) : ["A", "Ay", "default"].filter((key) => key in exports).slice(0, 1))
     .map((key) => exports[key]).find((value) => value && typeof value === "object" && filter(value)))).find(Boolean);
 
-const element = (tag) => ({ tag, style: {}, children: [], on: {}, textContent: "",
-  appendChild(child) { this.children.push(child); return child; }, addEventListener(type, listener) { this.on[type] = listener; } });
-const findElement = (root, match) => (match(root) ? root : (root.children || []).map((c) => findElement(c, match)).find(Boolean));
-
 // The assembled plugin: the build's copy when the build names it, else put together now from the sources.
 let assembled = process.env.TALLYBELL_PLUGIN || null;
 function pluginFile() {
@@ -168,20 +197,70 @@ function pluginFile() {
   return require.resolve(assembled);
 }
 
-// Installs the stand-ins as the renderer's globals and loads a fresh copy of the plugin.
-function loadPlugin({ settings, layout } = {}) {
-  const discord = makeDiscord(layout), toasts = [];
-  globalThis.BdApi = { Webpack: {
+// BetterDiscord reads a plugin's meta from the comment block the file starts with.
+const metaOf = (file) => Object.fromEntries([...fs.readFileSync(file, "utf8").match(/^\/\*\*([\s\S]*?)\*\//)[1]
+  .matchAll(/^\s*\*\s*@(\w+)\s+(.*?)\s*$/gm)].map((match) => match.slice(1)));
+
+const SETTING_TYPES = new Set(["switch", "dropdown", "number", "text", "file", "slider", "radio", "keybind", "color", "button", "position", "custom"]);
+const CHANGE_TYPES = new Set(["fixed", "added", "progress", "improved"]);
+
+// BetterDiscord 1.13's API (besides Webpack), recording what the plugin shows: toasts, changelogs and
+// log lines. Its settings panel is a React element; buildSettingsPanel throws where BetterDiscord's does
+// and, like its components, draws nothing for a setting of a type it does not know.
+function makeBdApi(stored, seen) {
+  const logger = Object.fromEntries(["log", "info", "warn", "error", "debug"].map((level) =>
+    [level, (pluginName, ...messages) => seen.logs.push({ level, pluginName, text: messages.join(" ") })]));
+  return {
+    Data: { load: (name, key) => stored[key], save: (name, key, value) => { stored[key] = JSON.parse(JSON.stringify(value)); } },
+    Logger: logger,
+    React: { createElement: (type, props, ...children) => ({ type, props: { ...props, children: children.length ? children : undefined } }) },
+    UI: {
+      showToast: (text, options = {}) => seen.toasts.push({ text, type: options.type }),
+      showChangelogModal: (options) => {
+        assert.ok(typeof options.title === "string" && options.changes.every((change) => typeof change.title === "string" &&
+          CHANGE_TYPES.has(change.type) && change.items.every((item) => typeof item === "string")), "a changelog as BetterDiscord takes it");
+        seen.changelogs.push(options);
+      },
+      buildSettingsPanel: ({ settings, onChange }) => {
+        if (!settings || !settings.length) throw new Error("No settings provided!");
+        const check = (setting) => { if (!setting.id || !setting.type) throw new Error("Setting item missing id or type"); return setting; };
+        const drawn = settings.map(check).map((setting) => (setting.type === "category"
+          ? { ...setting, settings: (setting.settings || []).filter((item) => SETTING_TYPES.has(item.type)) } : setting))
+          .filter((setting) => setting.type === "category" || SETTING_TYPES.has(setting.type));
+        return { type: "BdSettingsPanel", props: { settings: drawn, onChange } };
+      },
+    },
+  };
+}
+
+// The plugin's panel as BetterDiscord draws and uses it: React hands the status line's element to its
+// ref; a switch calls its own onChange, then the panel's with its category's id (null at the top).
+function panelOf(plugin) {
+  const { settings, onChange } = plugin.getSettingsPanel().props;
+  const items = settings.flatMap((s) => (s.type === "category" ? s.settings.map((item) => ({ ...item, category: s.id })) : [{ ...s, category: null }]));
+  const find = (id, category) => items.find((item) => item.id === id && (category === undefined || item.category === category)) ||
+    assert.fail(`no setting "${id}" in the panel`);
+  const statusLine = find("status").children, element = { textContent: "" };
+  statusLine.props.ref(element);
+  return { items, status: () => element.textContent, close: () => statusLine.props.ref(null),
+    toggle: (id, value, category) => { const item = find(id, category); if (item.onChange) item.onChange(value); if (onChange) onChange(item.category, id, value); },
+    click: (id) => find(id).onClick({ preventDefault() {}, stopPropagation() {} }) };
+}
+
+// Installs the stand-ins as the renderer's globals and loads a fresh copy of the plugin with the meta
+// BetterDiscord reads from it. `stored` is what BdApi.Data holds besides the settings.
+function loadPlugin({ settings, layout, stored = {} } = {}) {
+  const discord = makeDiscord(layout), seen = { toasts: [], changelogs: [], logs: [] }, data = { ...stored, settings };
+  globalThis.BdApi = { ...makeBdApi(data, seen), Webpack: {
     getByKeys: (...keys) => search(discord.modules, (m) => keys.every((key) => typeof key !== "string" || key in m),
       typeof keys.at(-1) === "object" ? keys.at(-1) : {}),
-    getStore: (name) => search(discord.modules, (m) => !!m._dispatchToken && m.getName() === name) },
-  Data: { load: (name, key) => (key === "settings" ? settings : undefined), save() {} }, UI: { showToast: (text, options) => toasts.push(options.type) } };
+    getStore: (name) => search(discord.modules, (m) => !!m._dispatchToken && m.getName() === name) } };
   globalThis.WebSocket = BrowserLikeWebSocket;
-  globalThis.document = { createElement: element, createTextNode: (text) => ({ textContent: text }), hasFocus: () => discord.state.focused };
+  globalThis.document = { hasFocus: () => discord.state.focused };
   const file = pluginFile();
   delete require.cache[file];
   const Plugin = require(file);
-  return { plugin: new Plugin({ name: "Tallybell" }), Plugin, discord, toasts };
+  return { plugin: new Plugin(metaOf(file)), Plugin, discord, data, ...seen };
 }
 
 // A condition that throws (a failed assertion) ends the wait with its error.
@@ -212,9 +291,13 @@ async function startServer(port = 0) {
   return server;
 }
 
+// A user as the gateway writes one into a message (`global_name`), not as UserStore keeps it.
+const gatewayUser = ({ globalName, hasFlag, ...user }) => ({ global_name: globalName ?? null, avatar: null, discriminator: "0", ...user });
+
 // A MESSAGE_CREATE action as Discord's dispatcher delivers it; `extra` adds fields to the message.
 const messageAction = ({ channelId = "dm-1", guildId, author = FRIEND, content = "hello", mentions = [], mentionRoles = [], everyone = false,
   optimistic = false, type = 0, flags = 0, extra = {} }) => ({ type: "MESSAGE_CREATE", channelId, guildId, optimistic, message: { id: "1",
-  channel_id: channelId, type, author, content, mentions, mention_roles: mentionRoles, mention_everyone: everyone, flags, ...extra } });
+  channel_id: channelId, type, author: gatewayUser(author), content, mentions: mentions.map(gatewayUser), mention_roles: mentionRoles,
+  mention_everyone: everyone, flags, ...extra } });
 
-module.exports = { ME, FRIEND, sockets, loadPlugin, startServer, waitUntil, sleep, messageAction, findElement };
+module.exports = { ME, FRIEND, sockets, loadPlugin, panelOf, startServer, waitUntil, sleep, messageAction };

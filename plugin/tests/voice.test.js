@@ -7,7 +7,7 @@ const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
 const { execFileSync } = require("node:child_process");
-const { ME, sockets, loadPlugin, startServer, waitUntil, findElement } = require("./harness");
+const { ME, sockets, loadPlugin, panelOf, startServer, waitUntil } = require("./harness");
 
 // Voxmere's side of the wire: every frame strict UTF-8 within 4096 bytes; a list once all its parts came
 // (in order), a member put before the one named, a ring for a member it has. `heard` summarises each
@@ -233,7 +233,7 @@ test("a full channel goes in parts; a late store, the switch, many joining at on
       [ME.id, ...ids].forEach((userId) => d.voice.put({ userId, channelId: "v-in", selfMute: userId === "1050" }));
       Object.assign(d.state, { voice: "v-in", rtc: "v-in" });
     } });
-    const panelText = () => findElement(t.plugin.getSettingsPanel(), (e) => e.tag === "p").textContent;
+    const panelText = () => panelOf(t.plugin).status();
     const lists = () => t.model.heard.filter((word) => word === "list").length;
     try {
       await waitUntil(() => t.plugin.link.connected, 5000, "connection");
@@ -248,14 +248,12 @@ test("a full channel goes in parts; a late store, the switch, many joining at on
       assert.deepEqual([members[51].name, members[51].mute, members[98].avatar], [name(50), true, `a_${"f".repeat(30)}97`]);
       assert.ok(!panelText().includes("not found"), panelText());
 
-      const voiceSwitch = findElement(t.plugin.getSettingsPanel(), (e) => e.tag === "label" && e.children[1].textContent.includes("voice channel"));
-      voiceSwitch.children[0].checked = false;
-      voiceSwitch.children[0].on.change();
+      const panel = panelOf(t.plugin);
+      panel.toggle("voiceFeed", false, null);
       await t.probe();
       assert.equal(t.model.heard.at(-1), "end");
       assert.equal(t.discord.dispatcher.count("SPEAKING") + t.discord.dispatcher.count("VOICE_STATE_UPDATES"), 0);
-      voiceSwitch.children[0].checked = true;
-      voiceSwitch.children[0].on.change();
+      panel.toggle("voiceFeed", true, null);
       await waitUntil(() => (t.sync(), lists() === 2), 5000, "the list after the switch");
 
       const joining = Array.from({ length: 120 }, (_, i) => String(2000 + i));
@@ -282,16 +280,15 @@ test("finds Voxmere through its endpoint file, quietly", { timeout: 60000 }, asy
   const folder = path.join(fs.mkdtempSync(path.join(os.tmpdir(), "voxmere-appdata-")), "Voxmere");
   const file = path.join(folder, "endpoint.json");
   const write = (endpoint) => { fs.mkdirSync(folder, { recursive: true }); fs.writeFileSync(`${file}.tmp`, endpoint); fs.renameSync(`${file}.tmp`, file); };
-  const realRead = fs.readFileSync, realLog = console.log, lines = [];
+  const realRead = fs.readFileSync;
   let reads = 0;
   fs.readFileSync = (name, ...rest) => { if (name === file) reads += 1; return realRead(name, ...rest); };
-  console.log = (...args) => lines.push(args.join(" "));
   const readAgain = async (what, change) => { const before = reads; change(); await waitUntil(() => reads > before, 5000, what); };
   const attempts = () => sockets.length;
   let server = await startServer();
   // The voice channel selected when Discord last closed, which this client has not joined, is no channel.
   // Settings saved by an earlier version carry its default port, which must not bypass the file.
-  const { plugin } = loadPlugin({ settings: { endpointFile: file, port: 47523 } });
+  const { plugin, logs } = loadPlugin({ settings: { endpointFile: file, port: 47523 } });
   try {
     const before = attempts();
     plugin.start();
@@ -300,7 +297,7 @@ test("finds Voxmere through its endpoint file, quietly", { timeout: 60000 }, asy
     await readAgain("a file left by a Voxmere that is gone", () => write(JSON.stringify({ port: server.port, pid: Number(dead), version: "1.1.0" })));
     await readAgain("a file that names no port", () => write("{\"port\": \"47523\""));
     await readAgain("the same text again", () => {});
-    assert.deepEqual([attempts(), lines.filter((line) => line.includes("names no port")).length], [before, 1], "neither is tried; the bad file said once");
+    assert.deepEqual([attempts(), logs.filter((entry) => entry.text.includes("names no port")).length], [before, 1], "neither is tried; the bad file said once");
 
     const startedAt = Date.now();
     write(JSON.stringify({ port: server.port, pid: process.pid, version: "1.1.0" }));
@@ -316,7 +313,7 @@ test("finds Voxmere through its endpoint file, quietly", { timeout: 60000 }, asy
     await readAgain("the file read again", () => {});
     await readAgain("and again", () => {});
     assert.equal(attempts(), afterCrash + 1, "no storm of attempts");
-    assert.equal(lines.filter((line) => line.includes("not reachable")).length, 1, "one line, not one per attempt");
+    assert.equal(logs.filter((entry) => entry.text.includes("not reachable")).length, 1, "one line, not one per attempt");
 
     // Voxmere starts again on another port and rewrites the file; then exits and deletes it.
     server = await startServer();
@@ -331,7 +328,6 @@ test("finds Voxmere through its endpoint file, quietly", { timeout: 60000 }, asy
   } finally {
     plugin.stop();
     fs.readFileSync = realRead;
-    console.log = realLog;
     await server.close();
   }
 });

@@ -3,6 +3,7 @@
 // command and the single-instance guard; with the simulator, nothing the
 // user opens stops the overlay, and Discord as it really is (consent, calls,
 // restarts, a queued handshake) costs the user one dialog.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <commctrl.h>
@@ -11,11 +12,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "app/autostart.h"
+#include "app/json.h"
 #include "app/tray.h"
 #include "ui/settings_window.h"
 #include "tests/support/discord_sim_process.h"
@@ -75,6 +82,112 @@ TEST(AppE2eTest, SecondStartIsTurnedAwayAndLeavesTheFirstAlone) {
     EXPECT_TRUE(first.Process().Running());
     EXPECT_EQ(first.Exit(), 0);
   }
+}
+
+// An application Discord has not approved for rpc.voice.read: invalid_scope
+// named in the log, and once in the tray's balloon and tooltip, in the
+// interface language, pointing to the plugin.
+TEST(AppE2eTest, InvalidScopeIsNamedInLogAndBalloon) {
+  for (const auto& [language, title] : {std::pair<const char*, const char*>{"en", "Discord answered invalid_scope"},
+                                        {"ja", "Discord \xE3\x81\x8C invalid_scope \xE3\x82\x92\xE8\xBF\x94\xE3\x81\x97"
+                                               "\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F"}}) {
+    SCOPED_TRACE(language);
+    VoxmereInstance voxmere(L"voxmere_invalid_scope");
+    Config config = TestConfig();
+    config.language = language;
+    config.client_id = L"1234567890123456789";  // the user's own, registered after April 2026
+    ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+    ASSERT_TRUE(voxmere.WriteFile(L"scenario.txt", "application 1234567890123456789\nscopes unapproved\n"));
+    ChildProcess sim;
+    ASSERT_FALSE(StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"").empty());
+    ASSERT_TRUE(voxmere.Start());
+    ASSERT_TRUE(voxmere.WaitLogged("[IPC] AUTHORIZE error: OAuth2 Error: invalid_scope: ", 1, 30000));
+    EXPECT_TRUE(voxmere.WaitLogged("[IPC] ERROR: invalid_scope: Discord has not approved this application for "
+                                   "rpc.voice.read; the Tallybell plugin is the way"));
+    EXPECT_TRUE(voxmere.WaitLogged(std::string("[Tray] Balloon shown: ") + title, 1, 5000));
+    EXPECT_EQ(voxmere.Log("[Tray] Balloon shown: ").size(), 1u);
+    EXPECT_EQ(voxmere.Exit(), 0);
+  }
+}
+
+// A loopback listener on a free port, bound as exclusively as Voxmere binds.
+struct HeldPort {
+  SOCKET s = INVALID_SOCKET;
+  uint16_t port = 0;
+  HeldPort() {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL exclusive = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof(exclusive));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(s, 1) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port = ntohs(address.sin_port);
+  }
+  ~HeldPort() {
+    closesocket(s);
+    WSACleanup();
+  }
+};
+
+bool ConnectsTo(uint16_t port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool connected = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  closesocket(s);
+  return connected;
+}
+
+// Another program holds the plugin's port: Voxmere listens on a free one,
+// says so, and names it in the endpoint file (replacing one a crash cut
+// short) while it runs. A second Voxmere leaves that file to the first and
+// takes it over once the first has exited and removed it.
+TEST(AppE2eTest, EndpointFileNamesTheFallbackPortWhileItsOwnerRuns) {
+  HeldPort held;
+  ASSERT_NE(held.port, 0);
+  VoxmereInstance first(L"voxmere_endpoint"), second(L"voxmere_endpoint_second");
+  ASSERT_TRUE(first.Ready() && second.Ready() && first.WriteConfig(TestConfig()) && second.WriteConfig(TestConfig()));
+  ASSERT_TRUE(first.WriteFile(L"endpoint.json", "{\"port\":4"));
+  const std::vector<std::pair<std::wstring, std::wstring>> environment = {
+      {L"VOXMERE_WEBSOCKET_PORT", std::to_wstring(held.port)}, {L"VOXMERE_ENDPOINT_FILE", first.PathOf(L"endpoint.json")}};
+  ASSERT_TRUE(first.Start(environment));
+  const std::string moved = "WebSocket port " + std::to_string(held.port) + " is held by another program; listening on port ";
+  ASSERT_TRUE(first.WaitLogged(moved));
+  const int port = std::atoi(first.Log(moved)[0].substr(first.Log(moved)[0].find(moved) + moved.size()).c_str());
+  EXPECT_TRUE(port > 0 && port != held.port) << port;
+  EXPECT_EQ(first.Log("WebSocket server listening on port " + std::to_string(port)).size(), 1u);
+  ASSERT_TRUE(first.WaitLogged("[Endpoint] Wrote "));
+  EXPECT_EQ(first.Log("endpoint.json is not valid JSON").size(), 1u);
+  const std::optional<Json> named = ParseJson(first.ReadFile(L"endpoint.json"));
+  ASSERT_TRUE(named) << first.ReadFile(L"endpoint.json");
+  EXPECT_EQ(*named, (Json{{"port", port}, {"pid", first.Process().Id()}, {"version", "1.1.0"}}));
+  EXPECT_TRUE(ConnectsTo(static_cast<uint16_t>(port)));
+  EXPECT_TRUE(first.WaitLogged("WebSocket client connecting..."));
+
+  ASSERT_TRUE(second.Start(environment));
+  ASSERT_TRUE(second.WaitLogged("which still runs: left to it"));
+  ASSERT_TRUE(second.WaitLogged("WebSocket server listening on port "));
+  EXPECT_EQ(ParseJson(first.ReadFile(L"endpoint.json")), named);
+  EXPECT_EQ(first.Exit(), 0);
+  EXPECT_EQ(first.Log("[Endpoint] Removed ").size(), 1u);
+  // The second takes the file over within its next look (5 s), then removes it.
+  ASSERT_TRUE(second.WaitLogged("[Endpoint] Wrote ", 1, 10000));
+  const std::string listening = second.Log("WebSocket server listening on port ")[0];
+  const std::optional<Json> taken = ParseJson(first.ReadFile(L"endpoint.json"));
+  ASSERT_TRUE(taken) << first.ReadFile(L"endpoint.json");
+  EXPECT_EQ(JsonInt(*taken, "pid", 0), second.Process().Id());
+  EXPECT_EQ("WebSocket server listening on port " + std::to_string(JsonInt(*taken, "port", 0)),
+            listening.substr(listening.find("WebSocket server")));
+  EXPECT_EQ(second.Log("which still runs: left to it").size(), 1u);  // told once, not every look
+  EXPECT_EQ(second.Exit(), 0);
+  EXPECT_FALSE(first.FileExists(L"endpoint.json"));
 }
 
 // A machine without BetterDiscord: the start-up notice stays open. Hidden for
@@ -162,6 +275,187 @@ TEST(AppE2eTest, ModalUiStopsNothing) {
   EXPECT_TRUE(WaitFor(BobRinged, 20000)) << "the speaking ring was not drawn under the menu";
   EXPECT_TRUE(MenuOpen(voxmere.Process().Id()));
   EXPECT_EQ(voxmere.Exit(), 0);
+}
+
+// debug.log is what users send us: the warning about a damaged config.json
+// read before the log began is in it, names are UTF-8, and the text of a
+// message never is, only its length.
+TEST(AppE2eTest, DebugLogKeepsTheConfigWarningAndNoMessageText) {
+  VoxmereInstance voxmere(L"voxmere_log");
+  const std::string damaged = FormatConfigText(TestConfig());
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteFile(L"config.json", damaged.substr(0, damaged.rfind('}'))));
+  ASSERT_TRUE(voxmere.Start());
+  ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
+  const std::vector<std::string> log = voxmere.Log();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0], "=== Voxmere Started ===");
+  EXPECT_EQ(log[1].substr(0, 40), "[Config] config.json is not valid JSON (");
+  EXPECT_EQ(log[2], "Config loaded: 1");
+  ASSERT_TRUE(SendPipeNotification("{\"displayName\":\"Jos\xC3\xA9 M\xC3\xBCller\",\"content\":\"meet at the secret place\"}"));
+  EXPECT_TRUE(voxmere.WaitLogged(
+      "[Overlay] Added notification - displayName: Jos\xC3\xA9 M\xC3\xBCller, content: 24 characters, total count: 1"));
+  const std::string text = voxmere.ReadFile(L"debug.log");
+  EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0), 0)
+      << "debug.log is not UTF-8";
+  EXPECT_EQ(text.find("secret"), std::string::npos) << "message text in debug.log";
+  EXPECT_EQ(voxmere.Exit(), 0);
+}
+
+// "Start with Windows" on, and the folder moved since the Run value was
+// written: the start corrects the value to the executable as it runs now.
+TEST(AppE2eTest, StartWithWindowsFollowsAMovedFolder) {
+  VoxmereInstance voxmere(L"voxmere_moved");
+  Config config = TestConfig();
+  config.start_with_windows = true;
+  ASSERT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  const std::wstring moved = L"\"C:\\Old Folder\\Voxmere.exe\"";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, REG_SZ, moved.c_str(),
+                            DWORD((moved.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+  ASSERT_TRUE(voxmere.Start());
+  ASSERT_TRUE(voxmere.WaitLogged("Checking BetterDiscord installation..."));
+  wchar_t value[MAX_PATH + 2] = {};
+  DWORD bytes = sizeof(value);
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, value, &bytes),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(value), L"\"" + voxmere.PathOf(L"Voxmere.exe") + L"\"");
+  EXPECT_EQ(voxmere.Log("Start with Windows: \"").size(), 1u);
+  EXPECT_EQ(voxmere.Exit(), 0);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName);
+}
+
+struct DpiPlace { HKEY root; const wchar_t* key; };
+// Where Wine reads the display scale it hands to every program it starts.
+const DpiPlace kDpiPlaces[] = {{HKEY_CURRENT_USER, L"Control Panel\\Desktop"}, {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}};
+
+// The prefix's display scale, put back as it was at the end.
+class PrefixDpi {
+ public:
+  explicit PrefixDpi(DWORD dpi) {
+    for (const DpiPlace& place : kDpiPlaces) {
+      DWORD value = 0, size = sizeof(value);
+      saved_.push_back(RegGetValueW(place.root, place.key, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+                               ERROR_SUCCESS ? value : 0);
+      RegSetKeyValueW(place.root, place.key, L"LogPixels", REG_DWORD, &dpi, sizeof(dpi));
+    }
+  }
+  ~PrefixDpi() {
+    for (size_t i = 0; i < std::size(kDpiPlaces); ++i) {
+      const DpiPlace& place = kDpiPlaces[i];
+      if (saved_[i]) RegSetKeyValueW(place.root, place.key, L"LogPixels", REG_DWORD, &saved_[i], sizeof(DWORD));
+      else RegDeleteKeyValueW(place.root, place.key, L"LogPixels");
+    }
+  }
+
+ private:
+  std::vector<DWORD> saved_;
+};
+
+// The visible overlay windows of the process.
+std::vector<HWND> ShownOverlayWindows(DWORD processId) {
+  std::vector<HWND> shown;
+  DWORD owner = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VoxmereClass", nullptr));)
+    if (GetWindowThreadProcessId(w, &owner) && owner == processId && IsWindowVisible(w)) shown.push_back(w);
+  return shown;
+}
+
+// Rows from the first to the last holding a white pixel, right of x, in the
+// rectangle of the screen: the height of a name's glyphs.
+int WhiteRows(const RECT& rect, int fromX) {
+  HDC screen = GetDC(nullptr);
+  int first = -1, last = -1;
+  for (int y = rect.top; y < rect.bottom; ++y)
+    for (int x = fromX; x < rect.right; ++x) {
+      const COLORREF pixel = GetPixel(screen, x, y);
+      if (GetRValue(pixel) > 200 && GetGValue(pixel) > 200 && GetBValue(pixel) > 200) {
+        if (first < 0) first = y;
+        last = y;
+        break;
+      }
+    }
+  ReleaseDC(nullptr, screen);
+  return first < 0 ? 0 : last - first + 1;
+}
+
+struct DrawnSizes {
+  SIZE tileWindow = {};
+  int nameRows = 0;
+  SIZE settingsClient = {};
+  RECT saveButton = {};  // in the client area
+};
+
+// Voxmere started with the prefix at that DPI: a speaking member's tile
+// window and the height of its name, read off the screen, and the settings
+// window opened from the tray.
+DrawnSizes MeasureAt(DWORD dpi) {
+  DrawnSizes sizes;
+  PrefixDpi prefix(dpi);
+  BetterDiscordHidden noBetterDiscord;  // Discord's RPC gives the member, not the plugin
+  VoxmereInstance voxmere(L"voxmere_dpi");
+  Config config = TestConfig();
+  config.overlay_x = config.overlay_y = 400;  // clear of the balloons at the screen's corner
+  EXPECT_TRUE(voxmere.Ready() && voxmere.WriteConfig(config));
+  EXPECT_TRUE(voxmere.WriteFile(L"scenario.txt", "user 100000000000000001 alice global=Alice\n"
+      "channel 300000000000000001 General\nmember 100000000000000001 alice global=Alice\n"
+      "select 300000000000000001\ntimeline\nwait 500\nspeak 100000000000000001 on\n"));
+  ChildProcess sim;
+  const std::string base = StartDiscordSim(sim, L"--scenario \"" + voxmere.PathOf(L"scenario.txt") + L"\"");
+  EXPECT_FALSE(base.empty());
+  if (!voxmere.Start({{L"VOXMERE_API_BASE", WidenAscii(base)}, {L"VOXMERE_CDN_BASE", WidenAscii(base)}})) return sizes;
+  // The start-up notice would stand over the overlay on this screen.
+  MessageBoxProbe notice = WaitForMessageBox(voxmere.Process().Id(), 20000);
+  EXPECT_TRUE(notice.box && PressMessageBoxButton(notice.box, IDOK) && WaitFor([&] { return !IsWindow(notice.box); }, 5000));
+  EXPECT_TRUE(voxmere.WaitLogged("[Overlay] Monitor 1: "));
+  EXPECT_EQ(voxmere.Log(", " + std::to_string(dpi) + " DPI").size(), 1u) << "the overlay took another scale";
+  EXPECT_TRUE(voxmere.WaitLogged("[IPC] Found 1 users in voice channel"));
+  RECT tile = {};
+  // Right of the tile (as wide as the window is high, ring and halo
+  // included): the name, once it has stopped growing with the tile's entry.
+  DWORD sameSince = GetTickCount();
+  EXPECT_TRUE(WaitFor([&] {
+    const std::vector<HWND> shown = ShownOverlayWindows(voxmere.Process().Id());
+    if (shown.size() != 1 || !GetWindowRect(shown[0], &tile)) return false;
+    const int rows = WhiteRows(tile, tile.left + (tile.bottom - tile.top));
+    if (rows != sizes.nameRows) sameSince = GetTickCount();
+    sizes.nameRows = rows;
+    return rows > 0 && GetTickCount() - sameSince > 800;
+  }, 20000)) << "no speaking member drawn";
+  sizes.tileWindow = {tile.right - tile.left, tile.bottom - tile.top};
+
+  PostMessageW(voxmere.MessageWindow(), WM_COMMAND, MENU_SETTINGS, 0);
+  HWND settings = nullptr;
+  EXPECT_TRUE(WaitFor([&] { return (settings = FindWindowW(L"VoxmereSettings", nullptr)) && IsWindowVisible(settings); },
+                      10000));
+  RECT client = {}, save = {};
+  if (settings && GetClientRect(settings, &client) && GetWindowRect(GetDlgItem(settings, kIdSave), &save)) {
+    MapWindowPoints(HWND_DESKTOP, settings, reinterpret_cast<POINT*>(&save), 2);
+    sizes.settingsClient = {client.right, client.bottom};
+    sizes.saveButton = save;
+  }
+  const RECT& s = sizes.saveButton;
+  std::printf("%lu DPI: tile window %ldx%ld, name %d rows high, settings client %ldx%ld, Save %ld,%ld to %ld,%ld\n",
+              dpi, sizes.tileWindow.cx, sizes.tileWindow.cy, sizes.nameRows, sizes.settingsClient.cx,
+              sizes.settingsClient.cy, s.left, s.top, s.right, s.bottom);
+  EXPECT_EQ(voxmere.Exit(), 0);
+  return sizes;
+}
+
+// At 150 % (144 DPI) against 100 % in the same test: the member's tile
+// window, its name and the settings window's layout are 1.5 times as large,
+// to the pixel or two that rounding and glyph outlines give. (The settings
+// window's height is left out: a 1080-pixel screen cuts it at 150 %.)
+TEST(AppE2eTest, EverythingDrawnGrowsWithTheDisplayScale) {
+  const DrawnSizes small = MeasureAt(96), large = MeasureAt(144);
+  ASSERT_GT(small.nameRows, 0);
+  EXPECT_NEAR(large.tileWindow.cx, 1.5 * small.tileWindow.cx, 4);
+  EXPECT_NEAR(large.tileWindow.cy, 1.5 * small.tileWindow.cy, 3);
+  EXPECT_NEAR(large.nameRows, 1.5 * small.nameRows, 2);
+  EXPECT_NEAR(large.settingsClient.cx, 1.5 * small.settingsClient.cx, 3);
+  const RECT& a = small.saveButton;
+  const RECT& b = large.saveButton;
+  for (const auto& [name, at96, at144] : {std::tuple<const char*, LONG, LONG>{"left", a.left, b.left}, {"top", a.top, b.top},
+                                          {"right", a.right, b.right}, {"bottom", a.bottom, b.bottom}})
+    EXPECT_NEAR(at144, 1.5 * at96, 2) << "Save button " << name;
 }
 
 // Discord as it really is, through a first start, a Discord restart and two
@@ -387,17 +681,22 @@ TEST(AppE2eTest, SettingsWindowWorksFromTheKeyboard) {
 }  // namespace
 
 // What Explorer and the loader read from the file: the icon, the version
-// record, a GUI subsystem, and no manifest (no DPI awareness, classic controls).
-TEST(AppExecutableTest, CarriesIconAndVersionRecordButNoManifest) {
+// record, a GUI subsystem, and a manifest declaring per-monitor DPI awareness
+// (v2, with the older form for older systems) and no common controls
+// version (the classic controls stay).
+TEST(AppExecutableTest, CarriesIconVersionRecordAndADpiAwareManifest) {
   const std::wstring path = TestBinDirectory() + L"\\Voxmere.exe";
   HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(image, nullptr);
   EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON), nullptr);
-  bool anyManifest = false;
-  EnumResourceNamesW(image, RT_MANIFEST, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
-    return *reinterpret_cast<bool*>(found) = true, FALSE;
-  }, reinterpret_cast<LONG_PTR>(&anyManifest));
-  EXPECT_FALSE(anyManifest);
+  HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  ASSERT_NE(manifest, nullptr);
+  const std::string text(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
+                         SizeofResource(image, manifest));
+  for (const char* part : {"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
+                           "PerMonitor</dpiAwareness>", ">true/pm</dpiAware>"})
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+  EXPECT_EQ(text.find("Common-Controls"), std::string::npos);
   FreeLibrary(image);
 
   std::vector<char> record(GetFileVersionInfoSizeW(path.c_str(), nullptr));

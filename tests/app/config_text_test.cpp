@@ -24,10 +24,14 @@ TEST(ApplyConfigText, DamagedFileGivesWhatCanBeRead) {
       {"{\"pip_window_title\": \"A \\\"B\\\"\", \"overlay_x\": 5, \"x\": }",  // escapes still decoded
        [](const Config& c) { return c.pip_window_title == L"A \"B\"" && c.overlay_x == 5; }},
       {"{\"overlay_y\": \"unterminated, \"margin\": 9", [&](const Config& c) { return c.overlay_y == d.overlay_y && c.margin == 9; }},
+      // The reason goes to debug.log: it never quotes the file (here a secret).
+      {"{\"margin\": 9, \"client_secret\": \"TopSecret42", [](const Config& c) { return c.margin == 9; }},
   };
   for (const auto& [text, holds] : rows) {
     Config c;
-    EXPECT_FALSE(ApplyConfigText(c, text).empty()) << text;
+    const std::string problem = ApplyConfigText(c, text);
+    EXPECT_FALSE(problem.empty()) << text;
+    EXPECT_EQ(problem.find("TopSecret42"), std::string::npos) << problem;
     EXPECT_TRUE(holds(c)) << text;
   }
   Config c;
@@ -59,6 +63,10 @@ TEST(ApplyConfigText, ValuesClampsAndDefaults) {
       {R"({"max_name_length": 100, "notification_position": 6, "username_label_opacity": -0.2})", [](const Config& c) {
          return c.max_name_length == 64 && c.notification_position == 0 && c.username_label_opacity == 0.0f;
        }},
+      // A port below 1024 (or none at all) is no place for the browser source.
+      {R"({"browser_source_port": 80, "browser_source_enabled": false})",
+       [](const Config& c) { return c.browser_source_port == 1024 && !c.browser_source_enabled; }},
+      {R"({"browser_source_port": 70000})", [](const Config& c) { return c.browser_source_port == 65535; }},
       {R"({"client_id": 123, "pip_window_title": "画面共有", "language": "ja"})",
        [](const Config& c) { return c.client_id == L"123" && c.pip_window_title == L"画面共有" && c.language == "ja"; }},
       {R"({"client_id": "", "x": 1})", [&](const Config& c) { return c.client_id == d.client_id; }},
@@ -86,7 +94,7 @@ TEST(FormatConfigText, RoundTripsEveryWrittenFieldAndHandSetKeys) {
   c.username_label_opacity = 0.00001f;
   c.speaking_color = MakeConfigColor(1, 2, 3);
   c.notification_position = 4;
-  c.allow_multi_instance = c.pip_enabled = c.show_only_speaking = true;
+  c.allow_multi_instance = c.pip_enabled = c.show_only_speaking = c.start_with_windows = true;
   c.always_show_self = c.show_avatars = false;
   c.hidden_users = L"100000000000000002,100000000000000005";
   c.max_name_length = 12;

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/autostart.h"
 #include "app/config.h"
+#include "app/log.h"
 #include "app/text.h"
 #include "app/tray.h"
 #include "app/work_loop.h"
@@ -47,21 +49,26 @@ VoiceUser Member(const char* id, const wchar_t* name) {
 TEST(TrayMenuTest, ItemsFollowOverlayConnectionLanguageAndMembers) {
   struct Row {
     int language;
-    bool visible, connected;
+    bool visible, connected, startWithWindows;
     std::vector<VoiceUser> members;
+    bool browserSourceOn;
     const wchar_t* text;
   };
   const Row rows[] = {
-      {0, true, false, {}, L"Hide Overlay|Reconnect|~Members[]||Settings...||Exit"},
-      {0, false, true, {Member("1", L"Ann"), Member("2", L"Bob")},
-       L"Show Overlay|~Connected|Members[+Ann|Bob]||Settings...||Exit"},
-      {1, true, true, {Member("3", L"エリン")}, L"オーバーレイを隠す|~接続済み|メンバー[+エリン]||設定...||終了"},
-      {1, false, false, {}, L"オーバーレイを表示|再接続|~メンバー[]||設定...||終了"},
+      {0, true, false, false, {}, true,
+       L"Hide Overlay|Reconnect|~Members[]||Settings...|Start with Windows|Copy browser source URL||Exit"},
+      {0, false, true, true, {Member("1", L"Ann"), Member("2", L"Bob")}, false,
+       L"Show Overlay|~Connected|Members[+Ann|Bob]||Settings...|+Start with Windows|~Copy browser source URL||Exit"},
+      {1, true, true, true, {Member("3", L"エリン")}, true,
+       L"オーバーレイを隠す|~接続済み|メンバー[+エリン]||設定...|+Windows の起動時に開始|ブラウザーソースの URL をコピー||終了"},
+      {1, false, false, false, {}, false,
+       L"オーバーレイを表示|再接続|~メンバー[]||設定...|Windows の起動時に開始|~ブラウザーソースの URL をコピー||終了"},
   };
   g_config.hidden_users = L"2";
   for (const Row& row : rows) {
     g_language = row.language;
-    HMENU menu = BuildTrayMenu(row.visible, row.connected, row.members);
+    g_config.start_with_windows = row.startWithWindows;
+    HMENU menu = BuildTrayMenu(row.visible, row.connected, row.members, row.browserSourceOn);
     EXPECT_EQ(MenuText(menu), row.text);
     DestroyMenu(menu);
   }
@@ -104,6 +111,20 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
     ASSERT_TRUE(LoadConfig(saved, path));
     EXPECT_EQ(saved.hidden_users, expected);
   }
+  // "Start with Windows" from the menu: the Run value and config.json follow.
+  for (bool on : {true, false}) {
+    SendMessageW(g_messageWindow, WM_COMMAND, MENU_START_WITH_WINDOWS, 0);
+    wchar_t value[MAX_PATH + 2] = {};
+    DWORD bytes = sizeof(value);
+    const bool written = RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, value,
+                                      &bytes) == ERROR_SUCCESS;
+    EXPECT_EQ(written ? std::wstring(value) : L"", on ? StartCommand() : L"");
+    Config saved;
+    ASSERT_TRUE(LoadConfig(saved, path));
+    EXPECT_EQ(saved.start_with_windows, on);
+  }
+  MSG msg;  // the wake-ups the commands posted
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   DeleteFileW(path.c_str());
   g_overlay.reset();
   DestroyWindow(g_messageWindow);
@@ -120,27 +141,61 @@ TEST(TrayTooltipTest, NamesTheSource) {
   struct Step {
     bool plugin;  // else the RPC state is shown
     RpcState state;
+    TextId tip;
     const wchar_t* english;
   };
   const Step steps[] = {
-      {false, RpcState::Connected, L"Voxmere - Voice from Discord RPC"},
-      {true, RpcState::Connected, L"Voxmere - Voice from the Tallybell plugin"},
-      {true, RpcState::Disconnected, L"Voxmere - Voice from the Tallybell plugin"},
-      {false, RpcState::Disconnected, L"Voxmere - Waiting for Discord"},
+      {false, RpcState::Connected, kTextTipConnected, L"Voxmere - Voice from Discord RPC"},
+      {true, RpcState::Connected, kTextTipVoiceFromPlugin, L"Voxmere - Voice from the Tallybell plugin"},
+      {true, RpcState::Disconnected, kTextTipVoiceFromPlugin, L"Voxmere - Voice from the Tallybell plugin"},
+      {false, RpcState::Disconnected, kTextTipWaitingForDiscord, L"Voxmere - Waiting for Discord"},
+      {false, RpcState::ScopeRejected, kTextTipScopeRejected,
+       L"Voxmere - Discord answered invalid_scope: use the Tallybell plugin"},
   };
   for (int language : {0, 1}) {
     g_language = language;
     for (const Step& step : steps) {
       ShowConnectionState(step.state);
       ShowVoiceSource(step.plugin ? VoiceSource::Plugin : VoiceSource::Rpc);
-      const TextEntry& expected = TextTable(step.plugin ? kTextTipVoiceFromPlugin
-                                            : step.state == RpcState::Connected ? kTextTipConnected
-                                                                                : kTextTipWaitingForDiscord);
+      const TextEntry& expected = TextTable(step.tip);
       EXPECT_EQ(std::wstring(expected.english), step.english);
       EXPECT_EQ(std::wstring(g_trayIcon.szTip), language ? expected.japanese : expected.english) << step.english;
     }
   }
   g_language = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// A wake-up whose post fails (here: the window is gone) leaves the next one
+// free to post: the flag once stuck, and from then on nothing any thread
+// did woke the loop until its safety timer.
+TEST(WorkLoopWakeTest, AFailedPostDoesNotStopTheNextWake) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VoxmereWakeTestClass";
+  RegisterClassExW(&wc);
+  auto messageWindow = [&] {
+    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  };
+  g_logPath = TestBinDirectory() + L"\\tray_test.log";
+  DeleteFileW(g_logPath.c_str());
+  g_messageWindow = messageWindow();
+  DestroyWindow(g_messageWindow);
+  WakeWorkLoop();
+  EXPECT_EQ(ReadLogLines(g_logPath, "ERROR: PostMessageW of the wake-up failed (1400)").size(), 1u);
+  g_messageWindow = messageWindow();
+  ASSERT_NE(g_messageWindow, nullptr);
+  WakeWorkLoop();
+  MSG msg;
+  EXPECT_TRUE(PeekMessageW(&msg, g_messageWindow, WM_APP_WAKE, WM_APP_WAKE, PM_REMOVE)) << "the wake-up was not posted";
+  DestroyWindow(g_messageWindow);
+  g_messageWindow = nullptr;
+  g_logPath.clear();
 }
 
 }  // namespace

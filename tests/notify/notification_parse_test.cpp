@@ -32,3 +32,15 @@ TEST(ParseNotification, MatchingRules) {
     EXPECT_EQ(!problem.empty(), c.fault) << c.text << ": " << problem;
   }
 }
+
+// A fault's description goes to debug.log: it says where, never what the
+// message said.
+TEST(ParseNotification, FaultNeverQuotesTheMessage) {
+  for (const char* text : {R"({"displayName":"A","content":"meet at nine)", "{\"content\":\"meet\nat nine\"}",
+                           R"({"content":"x"} "meet at nine")"}) {
+    std::string problem;
+    ParseNotification(text, &problem);
+    EXPECT_FALSE(problem.empty()) << text;
+    EXPECT_EQ(problem.find("nine"), std::string::npos) << problem;
+  }
+}

@@ -70,6 +70,10 @@ TEST_F(AvatarCacheTest, ServerPictureKeptApartFromTheUsersOwn) {
   EXPECT_EQ(cdn_.RequestCount("GET", "/avatars/110/h110.png"), 1);
   EXPECT_EQ(cdn_.RequestCount("GET", "/guilds/61/users/110/avatars/g110.png"), 1);
   EXPECT_EQ(cdn_.RequestCount(), 2);
+  // The browser source serves each as it was downloaded.
+  ASSERT_TRUE(cache.EncodedBytes(L"110") && cache.EncodedBytes(L"61/110"));
+  EXPECT_EQ(*cache.EncodedBytes(L"61/110"), MakeSolidPng(64, 64, 0xFF00FF00));
+  EXPECT_EQ(cache.EncodedBytes(L"61"), nullptr);
 }
 
 // Retrying each frame after a 404 would ask the CDN about 30 times a second.
@@ -118,6 +122,7 @@ TEST_F(AvatarCacheTest, EndedDownloadsWakeTheLoopAndAWantedFailureSaysWhenItIsDu
   cache.Get(L"120", L"gone");
   ASSERT_TRUE(WaitFor([&] { return woken == 1; }, 10000));
   EXPECT_EQ(cache.MsUntilChange(GetTickCount()), 0u) << "a failure is news for the next frame";
+  EXPECT_EQ(cache.EncodedBytes(L"120"), nullptr) << "a failure has no bytes to serve";
   cache.BeginFrame();
   EXPECT_EQ(cache.MsUntilChange(GetTickCount()), kNoChange) << "not asked for in this frame";
   cache.Get(L"120", L"gone");  // still cooling down

@@ -19,10 +19,24 @@ TEST(CardGeometry, PlacementPerPositionAndSlide) {
       {6, 0.5f, 1735, 20},  // unknown positions draw as top right
   };
   for (const Case& c : cases) {
-    CardLayout card = PlaceCard(c.position, 1920, CardSlotY(c.position, 1080, 12, 0), 12, c.slideIn);
+    CardLayout card = PlaceCard(c.position, 1920, CardSlotY(c.position, 1080, 12, 0, 1.0f), 12, c.slideIn, 1.0f);
     EXPECT_EQ(card.x, c.x) << c.position << " " << c.slideIn;
     EXPECT_EQ(card.y, c.y) << c.position << " " << c.slideIn;
   }
+}
+
+// At 144 DPI a card and all it holds are 1.5 times the 96-DPI sizes, its
+// slot 1.5 times as far from the corner.
+TEST(CardGeometry, SizesAndPlacesAtOneAndAHalf) {
+  const CardLayout card = PlaceCard(kCardTopRight, 2880, CardSlotY(kCardTopRight, 1620, 12, 1, 1.5f), 12, 1.0f, 1.5f);
+  struct Field { const char* name; double value, expected; };
+  const Field fields[] = {
+      {"x", card.x, 2880 - 600}, {"y", card.y, 30 + 159}, {"width", card.width, 570}, {"height", card.height, 144},
+      {"radius", card.radius, 18}, {"avatar size", card.avatarSize, 72}, {"avatar x", card.avatarX, 2280 + 24},
+      {"name points", card.name.points, 24}, {"content points", card.content.points, 18},
+      {"content width", card.contentMaxWidth, 423}, {"content y", card.content.y, 189 + 12 + 33},
+  };
+  for (const Field& f : fields) EXPECT_DOUBLE_EQ(f.value, f.expected) << f.name;
 }
 
 TEST(CardText, InitialAndEllipsisKeepUserPerceivedCharactersWhole) {

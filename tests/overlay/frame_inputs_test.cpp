@@ -55,9 +55,9 @@ Point Inner(Item item) {
   Config c;
   if (item == kPip) return {c.pip_x + c.pip_width + 2, c.pip_y + c.pip_height + 2};
   if (item <= kTile2) return {c.overlay_x + 12, c.overlay_y + 56 * item + 24};
-  CardLayout card = PlaceCard(c.notification_position, kW, CardSlotY(c.notification_position, kH, 12, item - kCard0),
-                              12, 1.0f);
-  return {card.x + kCardWidth / 2, card.y + card.height / 2};
+  CardLayout card = PlaceCard(c.notification_position, kW,
+                              CardSlotY(c.notification_position, kH, 12, item - kCard0, 1.0f), 12, 1.0f, 1.0f);
+  return {card.x + card.width / 2, card.y + card.height / 2};
 }
 bool Inside(const PixelRect& r, Point p) { return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom; }
 
@@ -92,6 +92,7 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
       {"a row instead of the column", [](Scene& s) { s.config.member_layout = "horizontal"; }, kWhole, {}},
       {"another avatar size", [](Scene& s) { s.config.avatar_size = 64; }, kWhole, {}},
       {"drag mode", [](Scene& s) { s.view.dragMode = true; }, kWhole, {}},
+      {"another display scale", [](Scene& s) { s.config.display_scale = 1.25f; }, kWhole, {}},
       {"later tick, nothing animating", [](Scene& s) { s.now += 5000; }, kNothing, {}},
       {"entry animation over, not yet ended by Update", [](Scene& s) { s.state.shown[0].joinTick = kNow - 600; },
        kNothing, {}},
@@ -256,3 +257,35 @@ TEST(WindowPart, KeptWhileItFitsPlacedAnewOtherwise) {
 }
 
 }  // namespace
+
+// At 144 DPI every item, a tile with its ring and name, a card with its
+// texts, the picture-in-picture frame, is 1.5 times as big and as far from
+// the corner as at 96 (to the pixel, for rounding), in a row as in a column;
+// the settings keep their 96-DPI values.
+TEST(DisplayScale, EveryItemGrowsByTheScale) {
+  for (const char* layout : {"vertical", "horizontal"}) {
+    SCOPED_TRACE(layout);
+    Scene small, large;
+    small.view.pipShown = large.view.pipShown = true;
+    small.config.member_layout = large.config.member_layout = layout;
+    small.config.notification_position = large.config.notification_position = kCardTopLeft;
+    large.config.display_scale = 1.5f;
+    const FrameSignature a = small.Sign(), b = large.Sign();
+    ASSERT_EQ(a.items.size(), b.items.size());
+    for (size_t i = 0; i < a.items.size(); ++i) {
+      const PixelRect& r = a.items[i].rect;
+      const PixelRect& s = b.items[i].rect;
+      SCOPED_TRACE(i);
+      EXPECT_NEAR(s.left, 1.5 * r.left, 3);
+      EXPECT_NEAR(s.top, 1.5 * r.top, 3);
+      EXPECT_NEAR(s.right - s.left, 1.5 * (r.right - r.left), 3);
+      EXPECT_NEAR(s.bottom - s.top, 1.5 * (r.bottom - r.top), 3);
+    }
+    const TilePlace tile = PlaceTile(1, large.state.shown[1], large.config, kNow);
+    EXPECT_EQ(tile.size, 72);
+    EXPECT_FLOAT_EQ(PlaceLabel(tile, large.config, large.state.shown[1], [](const std::wstring&, float points, bool) {
+      return TextExtent{points, points};
+    }).points, 18.0f);
+    EXPECT_EQ(large.config.avatar_size, 48);
+  }
+}

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <vector>
 #include <sstream>
 
 #include "app/config.h"
@@ -111,4 +113,50 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
   EXPECT_EQ(g_config.overlay_x, 5000);
   SendMessageW(overlay.MemberWindow(), WM_DISPLAYCHANGE, 32, MAKELPARAM(overlay.width, overlay.height));
   EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Monitor 1: ").size(), 1u);
+}
+
+// Picture-in-picture ticked in the settings window but not yet saved is
+// drawn from the draft, and so its searches and captures are scheduled from
+// it too: the overlay at rest still wakes for the next one.
+TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
+  g_config = Config();
+  OverlayWindow overlay;
+  ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
+  overlay.Render();
+  ASSERT_EQ(overlay.MsUntilPictureChanges(GetTickCount()), kNoChange) << "at rest without PiP";
+  g_configPreview = [](Config& drawn) { drawn.pip_enabled = true; };
+  overlay.Render();
+  EXPECT_LE(overlay.MsUntilPictureChanges(GetTickCount()), 2001u) << "the next search is not scheduled";
+  g_configPreview = nullptr;
+}
+
+// A change of the monitor's scale (WM_DPICHANGED: moved to another monitor,
+// or the user chose another scale) lays the overlay out anew: the tile's
+// window, with its name, grows by 1.5 from 96 to 144 DPI and shrinks back;
+// config.json's values stay as they were.
+TEST_F(OverlayWindowTest, ADpiChangeReLaysTheOverlay) {
+  g_config = Config();
+  OverlayWindow overlay;
+  ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
+  overlay.state.shown.resize(1);
+  overlay.state.shown[0].displayName = L"Alice";
+  struct Step { UINT dpi; SIZE tile; };
+  std::vector<Step> steps = {{96, {}}, {144, {}}, {96, {}}};
+  for (Step& step : steps) {
+    RECT suggested = {0, 0, 100, 100};
+    SendMessageW(overlay.MemberWindow(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(step.dpi, step.dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(overlay.dpi, step.dpi);
+    overlay.Render();
+    RECT rect = {};
+    ASSERT_TRUE(GetWindowRect(overlay.MemberWindow(), &rect));
+    step.tile = {rect.right - rect.left, rect.bottom - rect.top};
+    std::printf("%u DPI: tile window %ldx%ld at %ld,%ld\n", step.dpi, step.tile.cx, step.tile.cy, rect.left, rect.top);
+  }
+  EXPECT_NEAR(steps[1].tile.cx, 1.5 * steps[0].tile.cx, 3);
+  EXPECT_NEAR(steps[1].tile.cy, 1.5 * steps[0].tile.cy, 3);
+  EXPECT_EQ(steps[2].tile.cx, steps[0].tile.cx);
+  EXPECT_EQ(steps[2].tile.cy, steps[0].tile.cy);
+  EXPECT_EQ(FormatConfigText(g_config), FormatConfigText(Config()));
+  EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Display scale changed: 144 DPI").size(), 1u);
 }

@@ -16,8 +16,10 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "app/http_client.h"
+#include "app/json.h"
 #include "notify/notification_parse.h"
 #include "tests/reliability/peer_clients.h"
 #include "tests/support/discord_sim_process.h"
@@ -134,7 +136,12 @@ TEST_F(SlowPeersTest, UiAnswersWhilePeersFailRecoversAndExitsPromptlyWithEveryPe
   RestartSimulator();
   const std::wstring base = WidenAscii(front_.server.BaseUrl());
   ASSERT_TRUE(voxmere_.Start({{L"VOXMERE_API_BASE", base}, {L"VOXMERE_CDN_BASE", base}}));
-  ASSERT_TRUE(voxmere_.WaitLogged("WebSocket server listening on port 47523", 1, 30000));
+  // The plugin's port, or the one the endpoint file names when a test running
+  // beside this one holds it.
+  ASSERT_TRUE(voxmere_.WaitLogged("[Endpoint] Wrote ", 1, 30000));
+  const std::optional<Json> endpoint = ParseJson(voxmere_.ReadFile(L"endpoint.json"));
+  const uint16_t port = endpoint ? static_cast<uint16_t>(JsonInt(*endpoint, "port", 0)) : 0;
+  ASSERT_EQ(voxmere_.Log("WebSocket server listening on port " + std::to_string(port)).size(), 1u);
   ExpectUiAnswersThrough("token endpoint slow", front_.tokenRequests, 0);
   EXPECT_FALSE(voxmere_.Log("[IPC] ERROR: WinHttpReceiveResponse failed").empty()) << "waited past the time-out";
   front_.tokenFault = kReset;
@@ -161,7 +168,7 @@ TEST_F(SlowPeersTest, UiAnswersWhilePeersFailRecoversAndExitsPromptlyWithEveryPe
   front_.cdnFault = kSlow;
   PipePeer silentPipe;
   WebSocketPeer sender, idle, midFrame;
-  ASSERT_TRUE(silentPipe.Open(kPipe, 10000) && sender.Upgrade(47523) && idle.Upgrade(47523) && midFrame.Upgrade(47523));
+  ASSERT_TRUE(silentPipe.Open(kPipe, 10000) && sender.Upgrade(port) && idle.Upgrade(port) && midFrame.Upgrade(port));
   const int cdnRequests = front_.cdnRequests;
   for (int user = 1; user <= 3; ++user) ASSERT_TRUE(sender.SendText(CardWithAvatar(user)));
   ASSERT_TRUE(midFrame.SendRaw(std::string("\x81\xFE\x01\x00\x01\x02\x03\x04half", 12)));

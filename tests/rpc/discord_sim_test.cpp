@@ -104,6 +104,9 @@ TEST(SimDiscord, ConsentDialogsAndTokens) {
       {"", false, 3, R"("data":{"code":"SimCode)"},
       {"authorize deny\n", true, 3, R"({"code":5000,"message":"OAuth2 Error: access_denied)"},
       {"redirect_uri none\n", true, 0, R"({"code":5000,"message":"OAuth2 Error: invalid_request: Missing \"redirect_uri\""})"},
+      // As Discord answers an application it has not approved for the scopes.
+      {"scopes unapproved\n", false, 0,
+       R"({"cmd":"AUTHORIZE","data":{"code":5000,"message":"OAuth2 Error: invalid_scope: The requested scope is invalid, unknown, or malformed."},"evt":"ERROR")"},
   };
   for (const Row& row : rows) {
     SimAuthRegistry auth;

@@ -322,6 +322,10 @@ TEST_F(RpcSimTest, AuthorizationFailuresAreLogged) {
       {"redirect_uri none", SimTokenMode::Ok, L"s", false,
        "[IPC] ERROR: The Discord application needs a Redirect URI: add one (for example http://localhost)",
        RpcState::NotAuthorized},
+      // An application Discord has not approved for rpc.voice.read.
+      {"scopes unapproved", SimTokenMode::Ok, L"s", false,
+       "[IPC] ERROR: invalid_scope: Discord has not approved this application for rpc.voice.read; the Tallybell "
+       "plugin is the way to show your voice channel", RpcState::ScopeRejected},
   };
   for (const Case& c : cases) {
     tokenMode = c.mode;

@@ -61,9 +61,13 @@ std::string VoxmereInstance::ReadFile(const std::wstring& fileName) const {
 }
 
 bool VoxmereInstance::Start(const std::vector<std::pair<std::wstring, std::wstring>>& environment) {
+  // Its endpoint file stays in its folder unless the test names another:
+  // tests running side by side share one roaming folder.
+  SetEnvironmentVariableW(L"VOXMERE_ENDPOINT_FILE", PathOf(L"endpoint.json").c_str());
   for (const auto& [name, value] : environment) SetEnvironmentVariableW(name.c_str(), value.c_str());
   bool started = process_.Start(L"\"" + PathOf(L"Voxmere.exe") + L"\"", directory_, false);
   for (const auto& entry : environment) SetEnvironmentVariableW(entry.first.c_str(), nullptr);
+  SetEnvironmentVariableW(L"VOXMERE_ENDPOINT_FILE", nullptr);
   return started;
 }
 

@@ -30,6 +30,7 @@ class VoxmereInstance {
   std::string ReadFile(const std::wstring& fileName) const;
 
   // Starts the copy; the variables are set for the child only.
+  // VOXMERE_ENDPOINT_FILE is PathOf("endpoint.json") unless they name it.
   bool Start(const std::vector<std::pair<std::wstring, std::wstring>>& environment = {});
   // The tray menu's Exit, posted to this process's message window; the exit
   // code, or -1 when it did not end within the time-out (it is then killed).

@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 xvfb xauth x11-utils imagemagick
   unzip
+  chromium
   fonts-noto-cjk fonts-noto-core
 )
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

@@ -257,6 +257,9 @@ void SimDiscord::Authorize(const Json& args, const std::function<void(const std:
     return answer(ErrorData(4000, "Invalid client id or scopes"), true);
   if (!scenario_.redirectUri)
     return answer(ErrorData(5000, "OAuth2 Error: invalid_request: Missing \"redirect_uri\""), true);
+  if (!scenario_.scopesApproved)
+    return answer(ErrorData(5000, "OAuth2 Error: invalid_scope: The requested scope is invalid, unknown, or malformed."),
+                  true);
   const bool silentGrant = JsonString(args, "prompt") == "none" && auth_.IsAuthorized(clientId_);
   if (!silentGrant) {
     reply.notes.push_back("CONSENT DIALOG " + std::to_string(auth_.CountConsentDialog()));

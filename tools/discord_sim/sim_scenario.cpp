@@ -211,6 +211,9 @@ std::optional<SimScenario> ParseScenario(const std::string& text, std::string* e
     } else if (w[0] == "redirect_uri" && w.size() == 2) {
       scenario.redirectUri = w[1] == "set";
       ok = w[1] == "set" || w[1] == "none";
+    } else if (w[0] == "scopes" && w.size() == 2) {
+      scenario.scopesApproved = w[1] == "approved";
+      ok = w[1] == "approved" || w[1] == "unapproved";
     } else if (w[0] == "handshake_interval" && w.size() == 2) {
       scenario.handshakeIntervalMs = static_cast<uint32_t>(std::strtoul(w[1].c_str(), nullptr, 10));
     } else if (w[0] == "member" && !scenario.channels.empty()) {

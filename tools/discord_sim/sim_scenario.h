@@ -75,6 +75,9 @@ struct SimScenario {
   std::vector<std::string> applications;
   // Whether the application has a Redirect URI registered.
   bool redirectUri = true;
+  // Whether Discord has approved the application for rpc and rpc.voice.read
+  // (new applications are not, since April 2026).
+  bool scopesApproved = true;
   // Handshakes per client id: two at once, then one per this interval.
   uint32_t handshakeIntervalMs = 30000;
   std::vector<SimStep> timeline;  // starts when a connection authenticates
