@@ -78,9 +78,8 @@ void CreateRpcClient() {
     if (g_overlay) g_overlay->AddMessageNotification(sender, text);
   };
   g_rpcClient->onStateChanged = ShowConnectionState;
-  g_rpcClient->onSelfId = [](const std::wstring& id) {
-    if (g_overlay) g_overlay->state.selfId = id;
-  };
+  g_rpcClient->onSpeaking = TakeRpcSpeaking;
+  g_rpcClient->onSelfId = TakeRpcSelfId;
 }
 
 // VOXMERE_WEBSOCKET_PORT moves the plugin's endpoint, so that a test's

@@ -44,9 +44,9 @@ std::string AvatarPathOf(const AvatarSource& source) {
   return path;
 }
 
-BrowserMember BrowserMemberOf(const VoiceUser& user, const std::wstring& selfId, const Config& config) {
+BrowserMember BrowserMemberOf(const VoiceUser& user, const std::string& selfId, const Config& config) {
   BrowserMember member;
-  member.id = WideToUtf8(user.id);
+  member.id = user.id;
   member.name = WideToUtf8(user.displayName.empty() ? user.username : user.displayName);
   member.avatarPath = AvatarPathOf(MemberAvatarSource(user));
   member.speaking = user.speaking;
@@ -54,7 +54,7 @@ BrowserMember BrowserMemberOf(const VoiceUser& user, const std::wstring& selfId,
   member.deafened = user.deafened;
   member.bot = user.bot;
   member.self = !selfId.empty() && user.id == selfId;
-  member.hidden = IdListContains(config.hidden_users, user.id);
+  member.hidden = IdListContains(config.hidden_users, Utf8ToWide(user.id));
   return member;
 }
 
@@ -79,7 +79,7 @@ std::wstring BrowserSourceUrl() {
   return port == 0 ? std::wstring() : L"http://127.0.0.1:" + std::to_wstring(port) + L"/voice";
 }
 
-void PublishBrowserVoice(const std::vector<VoiceUser>& members, const std::wstring& selfId, VoiceSource source) {
+void PublishBrowserVoice(const std::vector<VoiceUser>& members, const std::string& selfId, VoiceSource source) {
   if (!g_browserSource || !g_browserSource->HasVoiceStreams()) return;
   const Config config = DrawnConfig();
   BrowserVoiceState state;

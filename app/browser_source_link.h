@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/voice_source.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 class BrowserSourceServer;
 struct NotificationData;
@@ -24,5 +24,5 @@ uint16_t BrowserSourcePort();
 std::wstring BrowserSourceUrl();
 // The overlay's members (humans first, then bots), as they stand now; does
 // nothing while no voice page listens.
-void PublishBrowserVoice(const std::vector<VoiceUser>& members, const std::wstring& selfId, VoiceSource source);
+void PublishBrowserVoice(const std::vector<VoiceUser>& members, const std::string& selfId, VoiceSource source);
 void PublishBrowserCard(const NotificationData& card);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A colour as the platform's COLORREF: red in bits 0-7, green 8-15, blue 16-23.
 using ConfigColor = uint32_t;
@@ -59,6 +60,7 @@ struct Config {
   std::string language;
   std::string toggle_hotkey = "Ctrl+Shift+O";  // shows or hides the overlay; empty: none
   std::string member_layout = "vertical";      // or "horizontal": a row, names under the tiles
+  bool show_stream_marks = true;               // "LIVE" and camera marks beside the name
   std::string declined_plugin_update;          // the plugin version whose update the user declined
   bool start_with_windows = false;             // kept in the registry's Run key too (autostart.h)
   // Not a setting, and not in the file: the sizes and places above are in
@@ -83,6 +85,7 @@ Config DrawnConfig();
 // hidden_users: whether the list names the id, and the list with the id
 // added or taken out (pieces trimmed of spaces, empty ones dropped).
 bool IdListContains(const std::wstring& list, const std::wstring& id);
+std::vector<std::wstring> SplitIdList(const std::wstring& list);
 std::wstring ToggleIdInList(const std::wstring& list, const std::wstring& id);
 // Fills the record from the text of a config.json (LF line ends): a value
 // that is missing, of another kind or out of reach keeps the field; ranges are

@@ -54,6 +54,7 @@ const ConfigKey kKeys[] = {
     {"border_opacity", &Config::border_opacity},
     {"toggle_hotkey", &Config::toggle_hotkey},
     {"member_layout", &Config::member_layout},
+    {"show_stream_marks", &Config::show_stream_marks},
     {"start_with_windows", &Config::start_with_windows},
     {"browser_source_enabled", &Config::browser_source_enabled},
     {"browser_source_port", &Config::browser_source_port, true},
@@ -178,21 +179,6 @@ void AddLine(std::string& out, const std::string& name, const Json& value) {
   out += "  " + FormatJson(name) + ": " + FormatJson(value);
 }
 
-// Spaces are dropped: ids have none, and hand-edited lists often do.
-std::vector<std::wstring> SplitIdList(const std::wstring& list) {
-  std::vector<std::wstring> ids;
-  std::wstring piece;
-  for (size_t i = 0; i <= list.size(); ++i) {
-    if (i < list.size() && list[i] != L',') {
-      if (list[i] != L' ') piece += list[i];
-      continue;
-    }
-    if (!piece.empty()) ids.push_back(piece);
-    piece.clear();
-  }
-  return ids;
-}
-
 }  // namespace
 
 std::string ApplyConfigText(Config& config, const std::string& text) {
@@ -225,6 +211,21 @@ std::string FormatConfigText(const Config& config) {
         key.field);
   }
   return out + "\n}\n";
+}
+
+// Spaces are dropped: ids have none, and hand-edited lists often do.
+std::vector<std::wstring> SplitIdList(const std::wstring& list) {
+  std::vector<std::wstring> ids;
+  std::wstring piece;
+  for (size_t i = 0; i <= list.size(); ++i) {
+    if (i < list.size() && list[i] != L',') {
+      if (list[i] != L' ') piece += list[i];
+      continue;
+    }
+    if (!piece.empty()) ids.push_back(piece);
+    piece.clear();
+  }
+  return ids;
 }
 
 bool IdListContains(const std::wstring& list, const std::wstring& id) {

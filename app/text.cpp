@@ -124,6 +124,7 @@ const TextEntry kTexts[kTextCount] = {
     {L"Copy browser source URL", L"ブラウザーソースの URL をコピー"},
     {L"Browser source for OBS (this computer only)", L"OBS 用ブラウザーソース (このコンピューターのみ)"},
     {L"Off", L"オフ"},
+    {L"Show LIVE and camera marks", L"配信中とカメラのマークを表示"},
 };
 
 }  // namespace

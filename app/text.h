@@ -88,6 +88,7 @@ enum TextId : int {
   kTextCopyBrowserSourceUrl,
   kTextBrowserSourceEnabled,
   kTextBrowserSourceOff,
+  kTextShowStreamMarks,
   kTextCount
 };
 

@@ -8,6 +8,7 @@
 #include "app/config.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "app/text_convert.h"
 #include "app/work_loop.h"
 #include "overlay/gdiplus_headers.h"
 #include "overlay/overlay_window.h"
@@ -31,7 +32,7 @@ HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
   HMENU submenu = CreatePopupMenu();
   if (!submenu) return nullptr;
   for (size_t i = 0; i < members.size() && i < MENU_MEMBER_LIMIT; ++i) {
-    UINT check = IdListContains(g_config.hidden_users, members[i].id) ? MF_UNCHECKED : MF_CHECKED;
+    UINT check = IdListContains(g_config.hidden_users, Utf8ToWide(members[i].id)) ? MF_UNCHECKED : MF_CHECKED;
     AppendMenuW(submenu, MF_STRING | check, MENU_MEMBER_FIRST + i, ShownName(members[i]).c_str());
   }
   return submenu;
@@ -190,7 +191,7 @@ void ShowTrayMenu(HWND window) {
                              !BrowserSourceUrl().empty());
   if (!menu) return;
   g_menuMemberIds.clear();
-  for (const VoiceUser& member : members) g_menuMemberIds.push_back(member.id);
+  for (const VoiceUser& member : members) g_menuMemberIds.push_back(Utf8ToWide(member.id));
   SetForegroundWindow(window);
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
   DestroyMenu(menu);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/voice_source.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 enum class RpcState;
 

@@ -16,7 +16,7 @@
 #include "app/text.h"
 #include "app/text_convert.h"
 #include "app/tray.h"
-#include "app/voice_source.h"
+#include "app/voice_roster.h"
 #include "notify/notification_server.h"
 #include "notify/voice_feed.h"
 #include "overlay/overlay_window.h"
@@ -54,9 +54,9 @@ struct WorkLoop {
 
 WorkLoop g_workLoop;
 
-// The two sources of the voice overlay's members and what steers Discord's RPC.
+// The voice roster, the plugin feed's way into it, and what steers Discord's RPC.
 struct VoiceSources {
-  VoiceSourceChooser chooser;
+  VoiceRoster roster;
   FeedIntake intake;
   bool pluginEnabled = false;
   bool feedSeen = false;
@@ -66,9 +66,14 @@ struct VoiceSources {
 
 VoiceSources g_voice;
 
-void ShowChosenVoice() {
-  if (g_overlay) g_overlay->SetVoiceUsers(g_voice.chooser.Shown());
-  ShowVoiceSource(g_voice.chooser.Source());
+// The overlay follows the roster: a whole list, or one member's ring.
+void ShowRosterChange(const RosterChange& change) {
+  if (g_overlay) {
+    g_overlay->SetSelfId(g_voice.roster.SelfId());
+    if (change.kind == RosterChange::Kind::Members) g_overlay->SetVoiceUsers(g_voice.roster.Shown());
+    if (change.kind == RosterChange::Kind::Speaking) g_overlay->SetSpeaking(change.id, change.speaking);
+  }
+  if (change.kind == RosterChange::Kind::Members) ShowVoiceSource(g_voice.roster.Source());
 }
 
 bool AwaitingFeed(uint32_t now) {
@@ -79,7 +84,7 @@ RpcPlan CurrentRpcPlan(uint32_t now) {
   RpcFacts facts;
   facts.pluginInstalled = g_voice.pluginEnabled;
   facts.registeredApp = g_config.client_id != kBuiltInClientId;
-  facts.feedLive = g_voice.chooser.FeedLive();
+  facts.feedLive = g_voice.roster.FeedLive();
   facts.feedSeen = g_voice.feedSeen;
   facts.msSinceStart = now - g_voice.startTick;
   facts.twoWaysTold = g_voice.twoWaysTold;
@@ -103,7 +108,7 @@ void KeepRpcToPlan(uint32_t now) {
     if (!g_rpcClient->IsConnected()) return;
     WriteLogLine(L"[Voice] The plugin's feed is live: Discord's RPC is left alone with the built-in client id");
     g_rpcClient->Disconnect();
-    if (g_voice.chooser.LoseRpc()) ShowChosenVoice();
+    ShowRosterChange(g_voice.roster.LoseRpc());
     return;
   }
   if (g_rpcClient->IsConnected()) {
@@ -193,7 +198,7 @@ void ScheduleNextWork(uint32_t now) {
                               ? g_rpcClient->MsUntilPollDue(now)
                               : Remaining(kReconnectIntervalMs + 1, now - g_workLoop.lastReconnect));
   }
-  wait = std::min(wait, g_voice.chooser.MsUntilAdvance(now));
+  wait = std::min(wait, g_voice.roster.MsUntilAdvance(now));
   if (AwaitingFeed(now)) wait = std::min(wait, Remaining(kFeedWaitMs, now - g_voice.startTick));
   if (!g_workLoop.rawKeyboard) wait = std::min(wait, kKeyPollMs);
   SetTimer(g_messageWindow, kWorkTimerId, std::max<uint32_t>(wait, USER_TIMER_MINIMUM), nullptr);
@@ -321,20 +326,32 @@ void StartVoiceSources(bool pluginEnabled) {
 }
 
 void TakeFeedDelivery(const FeedDelivery& delivery) {
-  const bool wasLive = g_voice.chooser.FeedLive();
-  std::string problem;
-  const bool changed = g_voice.intake.Take(delivery, GetTickCount(), g_voice.chooser, &problem);
-  if (!problem.empty()) WriteLogLine(L"[Voice] Feed list part dropped: " + Utf8ToWide(problem));
-  const bool live = g_voice.chooser.FeedLive();
+  const bool wasLive = g_voice.roster.FeedLive();
+  std::string problem, note;
+  const RosterChange change = g_voice.intake.Take(delivery, GetTickCount(), g_voice.roster, &problem, &note);
+  if (!problem.empty()) WriteLogLine(L"[Voice] Feed message dropped: " + Utf8ToWide(problem));
+  if (!note.empty()) WriteLogLine(L"[Voice] Feed list: " + Utf8ToWide(note));
+  const bool live = g_voice.roster.FeedLive();
   if (live != wasLive)
     WriteLogLine(live ? L"[Voice] The plugin's voice feed is live" : L"[Voice] The plugin's voice feed ended");
   g_voice.feedSeen = g_voice.feedSeen || live;
-  if (live && g_overlay && !g_voice.intake.SelfId().empty()) g_overlay->state.selfId = g_voice.intake.SelfId();
-  if (changed) ShowChosenVoice();
+  ShowRosterChange(change);
 }
 
 void TakeRpcVoiceUsers(const std::vector<VoiceUser>& users) {
-  if (g_voice.chooser.SetRpcList(users)) ShowChosenVoice();
+  std::string note;
+  const RosterChange change = g_voice.roster.ReplaceList(VoiceSource::Rpc, users, &note);
+  if (!note.empty()) WriteLogLine(L"[Voice] RPC list: " + Utf8ToWide(note));
+  ShowRosterChange(change);
+}
+
+void TakeRpcSpeaking(const std::string& userId, bool speaking) {
+  ShowRosterChange(g_voice.roster.SetSpeaking(VoiceSource::Rpc, userId, speaking));
+}
+
+void TakeRpcSelfId(const std::string& userId) {
+  g_voice.roster.SetSelfId(VoiceSource::Rpc, userId);
+  ShowRosterChange({});
 }
 
 void StartWorkSources() {
@@ -380,9 +397,9 @@ void RunDueWork() {
   uint32_t now = GetTickCount();
   // The feed first: whether it is live decides what the RPC client may do.
   if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
-  if (g_voice.chooser.Advance(now)) ShowChosenVoice();
+  ShowRosterChange(g_voice.roster.Advance(now));
   KeepRpcToPlan(now);
-  if (g_overlay) PublishBrowserVoice(g_overlay->state.users, g_overlay->state.selfId, g_voice.chooser.Source());
+  if (g_overlay) PublishBrowserVoice(g_overlay->state.users, g_overlay->state.selfId, g_voice.roster.Source());
   if (now - g_workLoop.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
   if (g_overlay && !g_workLoop.rawKeyboard) g_overlay->UpdateDragMode();
   if (MsUntilFrame(now) == 0) RunFrame();

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 struct FeedDelivery;
 
@@ -47,6 +47,8 @@ void StartVoiceSources(bool pluginEnabled);
 // UI thread: a delivery of the plugin's feed, a list from Discord's RPC.
 void TakeFeedDelivery(const FeedDelivery& delivery);
 void TakeRpcVoiceUsers(const std::vector<VoiceUser>& users);
+void TakeRpcSpeaking(const std::string& userId, bool speaking);
+void TakeRpcSelfId(const std::string& userId);
 // UI thread: whatever is due now, then the timer for the next deadline.
 void RunDueWork();
 // Until WM_QUIT or the Exit command.

@@ -36,6 +36,8 @@ struct FrameFigures {
   Spread latencyToDrain;   // of which pipe write to the drain that delivered it
   Spread latencyToPixels;  // pipe write to the first push showing part of the card
   size_t latencyMissed = 0;  // notifications whose card never showed
+  Spread speakingLatency;     // the feed's speaking message written to the pipe to the frame that pushed the ring
+  size_t speakingMissed = 0;  // rings that never showed
 };
 
 // Measured on a running Voxmere.exe.

@@ -7,15 +7,18 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <thread>
 
 #include "app/app.h"
 #include "app/config.h"
+#include "app/text_convert.h"
 #include "app/work_loop.h"
 #include "bench/bench.h"
 #include "notify/notification_parse.h"
 #include "notify/notification_server.h"
+#include "overlay/avatar_request.h"
 #include "overlay/overlay_window.h"
 #include "overlay/renderer.h"
 #include "tools/loopback_http/loopback_http_server.h"
@@ -53,7 +56,7 @@ std::vector<VoiceUser> BenchMembers() {
   std::vector<VoiceUser> users;
   for (size_t i = 0; i < kMembers; ++i) {
     VoiceUser user;
-    user.id = MemberId(i);
+    user.id = WideToUtf8(MemberId(i));
     user.username = L"member" + std::to_wstring(i);
     user.displayName = L"Member " + std::to_wstring(i);
     user.avatarHash = AvatarHash(i);
@@ -85,7 +88,7 @@ size_t ProbeIndex(const std::wstring& displayName) {
 
 bool AllAvatarsCached(const std::vector<VoiceUser>& users) {
   for (const VoiceUser& user : users)
-    if (!GetAvatar(user.id, user.avatarHash)) return false;
+    if (!GetAvatar(MemberAvatarSource(user))) return false;
   return true;
 }
 
@@ -143,7 +146,9 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
   MeasureFloor(overlay, figures);
 
   overlay.SetVoiceUsers(BenchMembers());
-  for (VoiceUser& user : overlay.state.users) user.joinTick = 0;  // entry animations over
+  // Entry animations over.
+  for (auto& [id, tick] : overlay.state.joinTicks) tick = 0;
+  for (MemberTile& tile : overlay.state.shown) tile.joinTick = 0;
   for (size_t i = 0; i < kCards; ++i) overlay.AddNotification(BenchCard(i));
   for (OverlayNotification& card : overlay.state.notifications) card.createdTick = GetTickCount() - 1000;
 
@@ -164,14 +169,14 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
     overlay.Render();
   });
   // A member starts or stops speaking, nothing else changes.
-  VoiceUser& talker = overlay.state.users[kRingMember];
+  const VoiceUser& talker = overlay.state.users[kRingMember];
   figures.ring = TimeFrames([&] {
-    talker.speaking = !talker.speaking;
+    overlay.SetSpeaking(talker.id, !talker.speaking);
     overlay.Update();
     overlay.Render();
   });
   figures.ringWhole = TimeFrames([&] {
-    talker.speaking = !talker.speaking;
+    overlay.SetSpeaking(talker.id, !talker.speaking);
     overlay.Update();
     overlay.Invalidate();
     overlay.Render();
@@ -186,6 +191,54 @@ void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
     overlay.Render();
   });
   overlay.Invalidate();
+}
+
+// The program's notification server on a private pipe, waking the program's
+// own work loop through its message window.
+NotificationServer& StartBenchServer(const std::wstring& pipeName) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = MessageWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VoxmereBenchWork";
+  RegisterClassExW(&wc);
+  g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                                    nullptr);
+  g_notificationServer = std::make_unique<NotificationServer>(std::wstring(pipeName), 0);
+  g_notificationServer->SetWakeCallback(WakeWorkLoop);
+  return *g_notificationServer;
+}
+
+void StopBenchServer() {
+  g_notificationServer.reset();
+  DestroyWindow(g_messageWindow);
+  g_messageWindow = nullptr;
+}
+
+// The program's work loop on this thread until done; afterEach runs after
+// every message dispatched.
+void RunWorkLoopUntil(const std::atomic<bool>& done, const std::function<void()>& afterEach) {
+  StartWorkSources();
+  while (!done) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageW(&msg);
+      afterEach();
+    }
+  }
+  StopWorkSources();
+}
+
+// A pipe client connected to the bench's server; INVALID_HANDLE_VALUE after 5 s.
+HANDLE ConnectBenchPipe(const std::wstring& pipeName) {
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  ULONGLONG deadline = GetTickCount64() + 5000;
+  while (pipe == INVALID_HANDLE_VALUE && GetTickCount64() < deadline) {
+    pipe = CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) Sleep(10);
+  }
+  return pipe;
 }
 
 // One pipe client writes the probes one at a time; the program's own work
@@ -206,17 +259,7 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     pixelsMs[i] = -1.0;
     settled[i] = false;
   }
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = MessageWindowProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"VoxmereBenchWork";
-  RegisterClassExW(&wc);
-  g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                    nullptr);
-  g_notificationServer = std::make_unique<NotificationServer>(pipeName, 0);
-  NotificationServer& server = *g_notificationServer;
-  server.SetWakeCallback(WakeWorkLoop);
+  NotificationServer& server = StartBenchServer(pipeName);
   server.SetCallback([&overlay, &drainedMs](const NotificationData& data) {
     size_t index = ProbeIndex(data.displayName);
     if (index < kProbes) drainedMs[index] = NowMs();
@@ -225,12 +268,7 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   if (!server.Start()) figures.failure = "the notification server did not start";
   std::atomic<bool> writerDone{!figures.failure.empty()};
   std::thread writer([&] {
-    HANDLE pipe = INVALID_HANDLE_VALUE;
-    ULONGLONG deadline = GetTickCount64() + 5000;
-    while (pipe == INVALID_HANDLE_VALUE && GetTickCount64() < deadline) {
-      pipe = CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-      if (pipe == INVALID_HANDLE_VALUE) Sleep(10);
-    }
+    HANDLE pipe = ConnectBenchPipe(pipeName);
     std::mt19937 random(12345);
     // Each card arrives at an overlay at rest (the previous one has slid in
     // and a frame period has passed with nothing to draw), at a random point
@@ -254,13 +292,8 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
     writerDone = true;
   });
 
-  StartWorkSources();
-  while (!writerDone) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      DispatchMessageW(&msg);
-      if (overlay.stateChanged) continue;  // what arrived is not drawn yet
+  RunWorkLoopUntil(writerDone, [&] {
+      if (overlay.stateChanged) return;  // what arrived is not drawn yet
       double at = NowMs();
       bool atRest = overlay.MsUntilPictureChanges(GetTickCount()) != 0;
       for (const OverlayNotification& card : overlay.state.notifications) {
@@ -277,13 +310,9 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
         size_t index = ProbeIndex(overlay.state.notifications[item.index].data.displayName);
         if (index < kProbes && pixelsMs[index] < 0.0 && !Overlap(item.rect, screen).Empty()) pixelsMs[index] = at;
       }
-    }
-  }
-  StopWorkSources();
+  });
   writer.join();
-  g_notificationServer.reset();
-  DestroyWindow(g_messageWindow);
-  g_messageWindow = nullptr;
+  StopBenchServer();
 
   std::vector<double> latencies, toDrain, toPixels;
   for (size_t i = 0; i < kProbes; ++i) {
@@ -298,6 +327,67 @@ void MeasureLatency(OverlayWindow& overlay, FrameFigures& figures) {
   figures.latency = Summarize(latencies);
   figures.latencyToDrain = Summarize(toDrain);
   figures.latencyToPixels = Summarize(toPixels);
+}
+
+// The plugin's feed as a pipe client sends it: the bench's members as one
+// whole list, then one silent member's ring switched on and off, each change
+// written at a random point of a frame period after the last one showed.
+// The program's work loop takes each (the voice roster, the overlay's one
+// flag) and draws; the ring shows when the frame drawn with the new flag has
+// pushed its tile's window.
+void MeasureSpeakingLatency(OverlayWindow& overlay, FrameFigures& figures) {
+  const std::wstring pipeName = L"\\\\.\\pipe\\VoxmereBenchVoice_" + std::to_wstring(GetCurrentProcessId());
+  std::array<std::atomic<double>, kProbes> sentMs;
+  std::array<std::atomic<double>, kProbes> shownMs;
+  for (size_t i = 0; i < kProbes; ++i) sentMs[i] = shownMs[i] = -1.0;
+  std::atomic<size_t> probe{kProbes};  // the change on its way; kProbes: none
+  std::atomic<bool> listShown{false};
+  const std::vector<VoiceUser> members = BenchMembers();
+  NotificationServer& server = StartBenchServer(pipeName);
+  server.SetFeedCallback(TakeFeedDelivery);
+  std::atomic<bool> writerDone{!server.Start()};
+  std::thread writer([&] {
+    HANDLE pipe = ConnectBenchPipe(pipeName);
+    Json list = Json::array();
+    for (const VoiceUser& m : members)
+      list.push_back({{"id", m.id}, {"name", WideToUtf8(m.displayName)}, {"avatar", WideToUtf8(m.avatarHash)}});
+    const std::string whole = FormatJson({{"kind", "voice"}, {"seq", 1}, {"part", 0}, {"parts", 1},
+                                          {"channel", {{"id", "300000000000000001"}, {"type", 2}, {"name", "Bench"}}},
+                                          {"self_id", members[0].id}, {"members", list}});
+    DWORD written = 0;
+    bool ok = pipe != INVALID_HANDLE_VALUE && WriteFile(pipe, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
+    ULONGLONG wait = GetTickCount64() + kProbeWaitMs;
+    while (ok && !listShown && GetTickCount64() < wait) Sleep(1);
+    std::mt19937 random(54321);
+    const int period = static_cast<int>(kFrameIntervalMs);
+    std::uniform_int_distribution<int> pause(period, 2 * period + 7);
+    for (size_t i = 0; ok && listShown && i < kProbes; ++i) {
+      const std::string text = FormatJson(
+          {{"kind", "speaking"}, {"user_id", members[kRingMember].id}, {"speaking", i % 2 == 0}});
+      probe = i;
+      sentMs[i] = NowMs();
+      if (!WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) break;
+      wait = GetTickCount64() + kProbeWaitMs;
+      while (shownMs[i] < 0.0 && GetTickCount64() < wait) Sleep(1);
+      Sleep(static_cast<DWORD>(pause(random)));
+    }
+    if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+    writerDone = true;
+  });
+  RunWorkLoopUntil(writerDone, [&] {
+    if (overlay.stateChanged || overlay.state.shown.size() != members.size()) return;  // not drawn yet
+    if (overlay.state.shown[0].id == members[0].id) listShown = true;
+    const size_t i = probe;
+    if (i < kProbes && shownMs[i] < 0.0 && overlay.state.shown[kRingMember].speaking == (i % 2 == 0)) shownMs[i] = NowMs();
+  });
+  writer.join();
+  StopBenchServer();
+  std::vector<double> latencies;
+  for (size_t i = 0; i < kProbes; ++i) {
+    if (sentMs[i] >= 0.0 && shownMs[i] >= 0.0) latencies.push_back(shownMs[i] - sentMs[i]);
+    else ++figures.speakingMissed;
+  }
+  figures.speakingLatency = Summarize(latencies);
 }
 
 }  // namespace
@@ -337,6 +427,7 @@ FrameFigures MeasureFrames() {
       if (figures.failure.empty()) {
         g_config.notification_duration = Config().notification_duration;
         MeasureLatency(overlay, figures);
+        MeasureSpeakingLatency(overlay, figures);
       }
     }
     g_overlay.reset();

@@ -1,7 +1,5 @@
 #include "notify/voice_feed.h"
 
-#include <set>
-
 #include "app/text_convert.h"
 
 namespace {
@@ -20,8 +18,8 @@ class FieldReader {
   }
 
   // A string of at most kMaxFeedFieldBytes without NUL; null only where
-  // allowed (then empty).
-  void TakeText(const char* key, std::wstring& target, bool required, bool nullable) {
+  // allowed (then empty). Ids stay UTF-8; names and hashes go wide.
+  void TakeText(const char* key, std::string& target, bool required, bool nullable) {
     const Json* member = JsonMember(object_, key);
     if (!member) {
       if (required) Fail(std::string("\"") + key + "\" missing");
@@ -33,7 +31,13 @@ class FieldReader {
     if (bytes.size() > kMaxFeedFieldBytes) return Fail(std::string("\"") + key + "\" too long");
     if (bytes.find('\0') != std::string::npos) return Fail(std::string("\"") + key + "\" holds NUL");
     if (required && bytes.empty()) return Fail(std::string("\"") + key + "\" empty");
-    target = Utf8ToWide(bytes);
+    target = bytes;
+  }
+  void TakeText(const char* key, std::wstring& target, bool required, bool nullable) {
+    std::string bytes;
+    const bool present = JsonMember(object_, key) != nullptr;
+    TakeText(key, bytes, required, nullable);
+    if (present && ok()) target = Utf8ToWide(bytes);
   }
 
   void TakeFlag(const char* key, bool& target) {
@@ -70,6 +74,9 @@ std::optional<FeedMember> ReadMember(const Json& object, size_t index, std::stri
   r.TakeFlag("mute", user.muted);
   r.TakeFlag("deaf", user.deafened);
   r.TakeFlag("speaking", user.speaking);
+  r.TakeFlag("local_mute", user.localMute);
+  r.TakeFlag("live", user.live);
+  r.TakeFlag("video", user.video);
   if (!r.ok()) {
     *error = r.error();
     return std::nullopt;
@@ -143,6 +150,38 @@ std::optional<FeedMessage> ReadSpeaking(const Json& message, std::string* error)
   return read;
 }
 
+// {"kind":"member","seq":..,"op":"add"|"change","member":{..},"before":id|null}
+// or {"kind":"member","seq":..,"op":"remove","id":..}.
+std::optional<FeedMessage> ReadMemberChange(const Json& message, std::string* error) {
+  FeedMessage read;
+  FieldReader r(message, "member change: ");
+  r.TakeCount("seq", read.seq, 0, INT64_MAX);
+  const Json* op = JsonMember(message, "op");
+  static const std::string kNone;
+  const std::string& name = op && op->is_string() ? op->get_ref<const std::string&>() : kNone;
+  if (name == "remove") {
+    read.kind = FeedMessage::Kind::MemberRemove;
+    r.TakeText("id", read.userId, true, false);
+  } else if (name == "add" || name == "change") {
+    read.kind = FeedMessage::Kind::MemberPut;
+    r.TakeText("before", read.before, false, true);
+    const Json* member = JsonMember(message, "member");
+    if (!member) r.Fail("\"member\" missing");
+    if (r.ok()) {
+      std::optional<FeedMember> put = ReadMember(*member, 0, error);
+      if (!put) return std::nullopt;
+      read.member = std::move(*put);
+    }
+  } else {
+    r.Fail("\"op\" is not add, change or remove");
+  }
+  if (!r.ok()) {
+    *error = r.error();
+    return std::nullopt;
+  }
+  return read;
+}
+
 }  // namespace
 
 bool IsFeedMessage(const Json& message) { return JsonMember(message, "kind") != nullptr; }
@@ -161,6 +200,7 @@ std::optional<FeedMessage> ReadFeedMessage(const Json& message, size_t textBytes
   }
   const std::string& name = kind->get_ref<const std::string&>();
   if (name == "speaking") return ReadSpeaking(message, error);
+  if (name == "member") return ReadMemberChange(message, error);
   if (name != "voice") {
     *error = "unknown kind \"" + name.substr(0, 40) + "\"";
     return std::nullopt;
@@ -213,19 +253,9 @@ std::optional<FeedList> FeedAssembler::Add(FeedList part, std::string* error) {
     if (!each) return std::nullopt;
 
   FeedList whole = std::move(*pending_);
-  std::set<std::wstring> seen;
-  std::wstring twice;
-  for (auto& each : parts_) {
-    for (FeedMember& member : *each) {
-      if (!seen.insert(member.user.id).second && twice.empty()) twice = member.user.id;
-      whole.members.push_back(std::move(member));
-    }
-  }
+  for (auto& each : parts_)
+    for (FeedMember& member : *each) whole.members.push_back(std::move(member));
   Discard();
-  if (!twice.empty()) {
-    *error = "list " + std::to_string(whole.seq) + " names member " + WideToUtf8(twice) + " twice";
-    return std::nullopt;
-  }
   whole.part = 0;
   return whole;
 }
@@ -241,37 +271,69 @@ void FeedAssembler::Reset() {
   newest_ = -1;
 }
 
-std::vector<VoiceUser> FeedUsers(const FeedList& list) {
-  std::vector<VoiceUser> users;
-  for (const FeedMember& member : list.members) {
-    VoiceUser user = member.user;
-    if (!member.guildAvatarHash.empty() && list.channel && !list.channel->guildId.empty()) {
-      user.guildId = list.channel->guildId;
-      user.guildAvatarHash = member.guildAvatarHash;
-    }
-    users.push_back(std::move(user));
+VoiceUser FeedUser(FeedMember member, const std::wstring& guildId) {
+  VoiceUser user = std::move(member.user);
+  if (!member.guildAvatarHash.empty() && !guildId.empty()) {
+    user.guildId = guildId;
+    user.guildAvatarHash = std::move(member.guildAvatarHash);
   }
+  return user;
+}
+
+std::vector<VoiceUser> FeedUsers(FeedList list) {
+  const std::wstring guildId = list.channel ? list.channel->guildId : std::wstring();
+  std::vector<VoiceUser> users;
+  users.reserve(list.members.size());
+  for (FeedMember& member : list.members) users.push_back(FeedUser(std::move(member), guildId));
   return users;
 }
 
-bool FeedIntake::Take(const FeedDelivery& delivery, uint32_t now, VoiceSourceChooser& chooser, std::string* problem) {
+RosterChange FeedIntake::Take(const FeedDelivery& delivery, uint32_t now, VoiceRoster& roster, std::string* problem,
+                              std::string* note) {
   problem->clear();
+  note->clear();
   if (!delivery.message) {
-    if (delivery.connection != carrier_) return false;
+    if (delivery.connection != carrier_) return {};
     carrier_ = 0;
+    listHeld_ = false;
     assembler_.Reset();
-    return chooser.EndFeed(now);
+    return roster.EndFeed(now);
   }
   const FeedMessage& message = *delivery.message;
-  if (message.kind == FeedMessage::Kind::Speaking) return chooser.SetFeedSpeaking(message.userId, message.speaking);
-  if (delivery.connection != carrier_) assembler_.Reset();
-  carrier_ = delivery.connection;
-  if (message.kind == FeedMessage::Kind::End) {
-    assembler_.Reset();
-    return chooser.EndFeed(now);
+  using Kind = FeedMessage::Kind;
+  if (message.kind == Kind::Speaking || message.kind == Kind::MemberPut || message.kind == Kind::MemberRemove) {
+    // Only the list this connection brought is changed by it.
+    if (delivery.connection != carrier_ || !listHeld_) {
+      *problem = std::string(message.kind == Kind::Speaking ? "speaking" : "member change") + " for no list";
+      return {};
+    }
+    if (message.kind == Kind::Speaking) return roster.SetSpeaking(VoiceSource::Plugin, message.userId, message.speaking);
+    if (message.seq < listSeq_) {
+      *problem = "member change " + std::to_string(message.seq) + " older than list " + std::to_string(listSeq_);
+      return {};
+    }
+    if (message.kind == Kind::MemberRemove) return roster.RemoveFeedMember(message.userId);
+    return roster.PutFeedMember(FeedUser(message.member, guildId_), message.before);
   }
-  std::optional<FeedList> list = assembler_.Add(message.list, problem);
-  if (!list) return false;
-  selfId_ = list->selfId;
-  return chooser.SetFeedList(FeedUsers(*list));
+  if (delivery.connection != carrier_) {
+    assembler_.Reset();
+    listHeld_ = false;
+  }
+  carrier_ = delivery.connection;
+  if (message.kind == Kind::End) {
+    assembler_.Reset();
+    listHeld_ = false;
+    return roster.EndFeed(now);
+  }
+  return TakeList(message.list, roster, problem, note);
+}
+
+RosterChange FeedIntake::TakeList(FeedList part, VoiceRoster& roster, std::string* problem, std::string* note) {
+  std::optional<FeedList> list = assembler_.Add(std::move(part), problem);
+  if (!list) return {};
+  listHeld_ = true;
+  listSeq_ = list->seq;
+  guildId_ = list->channel ? list->channel->guildId : std::wstring();
+  roster.SetSelfId(VoiceSource::Plugin, list->selfId);
+  return roster.ReplaceList(VoiceSource::Plugin, FeedUsers(std::move(*list)), note);
 }

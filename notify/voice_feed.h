@@ -1,5 +1,6 @@
 // The companion plugin's voice feed: the user's voice channel and its members
-// (a list sent in parts), speaking changes and the feed's end, each one JSON
+// (a list sent in parts), one member's change, speaking changes and the
+// feed's end, each one JSON
 // object with a "kind" over the notification endpoints. Read with the
 // project's JSON reader into plain records; anything else gives a reason for
 // the log and no record. No platform calls.
@@ -13,8 +14,8 @@
 #include <vector>
 
 #include "app/json.h"
-#include "app/voice_source.h"
-#include "rpc/voice_user.h"
+#include "app/voice_roster.h"
+#include "app/voice_user.h"
 
 // A message is at most this long (the pipe's and the notifications' limit);
 // a list is at most this many parts and members (a stage can hold hundreds).
@@ -33,7 +34,7 @@ struct FeedMember {
 };
 
 struct FeedChannel {
-  std::wstring id;
+  std::string id;
   std::wstring guildId;  // empty for DM and group calls
   int64_t type = 0;      // Discord's channel type: 1 DM, 2 voice, 3 group DM, 13 stage
   std::wstring name;
@@ -45,16 +46,19 @@ struct FeedList {
   int64_t part = 0;
   int64_t parts = 1;
   std::optional<FeedChannel> channel;  // none: the user is in no voice channel
-  std::wstring selfId;
+  std::string selfId;
   std::vector<FeedMember> members;
 };
 
 struct FeedMessage {
-  enum class Kind { ListPart, Speaking, End };
+  enum class Kind { ListPart, Speaking, End, MemberPut, MemberRemove };
   Kind kind = Kind::End;
   FeedList list;          // ListPart
-  std::wstring userId;    // Speaking
+  std::string userId;     // Speaking, MemberRemove
   bool speaking = false;  // Speaking
+  int64_t seq = 0;        // MemberPut, MemberRemove
+  FeedMember member;      // MemberPut
+  std::string before;     // MemberPut: the id it stands before; empty: the end
 };
 
 // Whether a parsed message belongs to the feed (it has a "kind"); a
@@ -66,6 +70,7 @@ std::optional<FeedMessage> ReadFeedMessage(const Json& message, size_t textBytes
 
 // Joins the parts of a list by seq. Parts may come in any order; a part of a
 // newer seq discards an unfinished older list, one of an older seq is stale.
+// A member named twice is the roster's to settle.
 // Seq counts per plugin start, so the owner resets the assembler when the
 // connection that carried the feed closes.
 class FeedAssembler {
@@ -91,25 +96,30 @@ struct FeedDelivery {
   std::optional<FeedMessage> message;
 };
 
-// The overlay's members of a whole list: each with the list's server, whose
+// The overlay's member: with the server of its list (empty in a call), whose
 // picture the member's server avatar is.
-std::vector<VoiceUser> FeedUsers(const FeedList& list);
+VoiceUser FeedUser(FeedMember member, const std::wstring& guildId);
+std::vector<VoiceUser> FeedUsers(FeedList list);
 
-// Turns the endpoints' deliveries into the chooser's feed: lists joined from
-// their parts, speaking changes, and the feed's end by its end message or by
-// the close of the connection that carried its last voice message. Seq counts
-// per plugin start, so a voice message from another connection starts the
-// assembly afresh.
+// Turns the endpoints' deliveries into the roster's feed: lists joined from
+// their parts, members changed, speaking changes, and the feed's end by its
+// end message or by the close of the connection that carried its last voice
+// message. Seq counts per plugin start, so a voice message from another
+// connection starts the assembly afresh, and a change of one member or of
+// speaking belongs to the list this connection brought.
 class FeedIntake {
  public:
-  // Whether chooser.Shown() changed; a dropped part's reason goes to *problem
-  // (empty otherwise).
-  bool Take(const FeedDelivery& delivery, uint32_t now, VoiceSourceChooser& chooser, std::string* problem);
-  // The user's own id, from the last whole list.
-  const std::wstring& SelfId() const { return selfId_; }
+  // What changed in the roster; a dropped message's reason goes to *problem
+  // (empty otherwise). *note: the roster's word on a list (a member named twice).
+  RosterChange Take(const FeedDelivery& delivery, uint32_t now, VoiceRoster& roster, std::string* problem,
+                    std::string* note);
 
  private:
+  RosterChange TakeList(FeedList part, VoiceRoster& roster, std::string* problem, std::string* note);
+
   FeedAssembler assembler_;
   uint64_t carrier_ = 0;  // the connection of the last voice message; 0 none
-  std::wstring selfId_;
+  bool listHeld_ = false;  // the carrier brought a whole list since it opened
+  int64_t listSeq_ = 0;    // that list's seq
+  std::wstring guildId_;   // that list's server
 };

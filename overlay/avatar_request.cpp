@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/backoff.h"
+#include "app/text_convert.h"
 
 namespace {
 
@@ -21,8 +22,10 @@ bool UsablePart(const std::wstring& part) {
 }  // namespace
 
 AvatarSource MemberAvatarSource(const VoiceUser& member) {
-  if (member.guildAvatarHash.empty() || member.guildId.empty()) return {member.id, member.avatarHash, {}};
-  return {member.id, member.guildAvatarHash, member.guildId};
+  // The avatar cache keys pictures and builds paths in UTF-16.
+  const std::wstring id = Utf8ToWide(member.id);
+  if (member.guildAvatarHash.empty() || member.guildId.empty()) return {id, member.avatarHash, {}};
+  return {id, member.guildAvatarHash, member.guildId};
 }
 
 std::wstring AvatarRequestPath(const AvatarSource& source) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 // Bodies larger than this are failed downloads.
 constexpr size_t kMaxAvatarBytes = 8 * 1024 * 1024;

@@ -37,6 +37,10 @@ class SignatureWriter {
     out_.push_back(static_cast<uint32_t>(text.size()));
     for (wchar_t unit : text) out_.push_back(static_cast<uint32_t>(unit));
   }
+  void Add(const std::string& bytes) {
+    out_.push_back(static_cast<uint32_t>(bytes.size()));
+    for (char byte : bytes) out_.push_back(static_cast<uint32_t>(static_cast<unsigned char>(byte)));
+  }
 
  private:
   Signature& out_;
@@ -77,14 +81,49 @@ PixelRect TileRect(const TilePlace& tile, const VoiceUser& m, const Config& conf
   PixelRect rect = Box(tile.x, tile.y, tile.size, tile.size, Reach(kTileReach, scale));
   const std::wstring& name = m.displayName.empty() ? m.username : m.displayName;
   if (config.show_names && !name.empty()) {
-    const PixelRect pill = PlaceLabel(tile, config, LabelText(m), textSize).pill;
-    rect = Enclose(rect, Box(pill.left, pill.top, pill.right - pill.left, pill.bottom - pill.top,
+    const PixelRect label = LabelReach(PlaceLabel(tile, config, m, textSize));
+    rect = Enclose(rect, Box(label.left, label.top, label.right - label.left, label.bottom - label.top,
                              Reach(kEdgeReach, scale)));
   }
   return rect;
 }
 
-FrameItem MemberItem(size_t slot, const VoiceUser& m, const Config& config, uint32_t now, bool avatar,
+// The marks beside a label: their gap to the pill and to each other, the
+// "LIVE" text's size to the name's, and the camera mark's width to its height.
+constexpr int kMarkGap = 4;
+constexpr int kMarkInset = 3;  // from the pill's top and bottom
+constexpr float kLiveTextScale = 0.75f;
+
+bool MarksLive(const VoiceUser& m, const Config& config) { return config.show_stream_marks && m.live; }
+bool MarksVideo(const VoiceUser& m, const Config& config) { return config.show_stream_marks && m.video; }
+
+// The marks' width for a name of that size, gaps included.
+int MarksWidth(const VoiceUser& m, const Config& config, float points, int pillHeight, const TextSize& textSize) {
+  const int gap = Px(kMarkGap, config), inset = Px(kMarkInset, config);
+  const int height = std::max(1, pillHeight - 2 * inset);
+  int width = 0;
+  if (MarksLive(m, config))
+    width += gap + static_cast<int>(textSize(kLiveMarkText, points * kLiveTextScale, true).width) + 2 * inset;
+  if (MarksVideo(m, config)) width += gap + height * 3 / 2;
+  return width;
+}
+
+void PlaceMarks(LabelPlace& label, const VoiceUser& m, const Config& config, const TextSize& textSize) {
+  const int gap = Px(kMarkGap, config), inset = Px(kMarkInset, config);
+  const PixelRect& pill = label.pill;
+  const int top = pill.top + inset;
+  const int bottom = std::max(top + 1, pill.bottom - inset);
+  int x = pill.right;
+  if (MarksLive(m, config)) {
+    label.livePoints = label.points * kLiveTextScale;
+    const int width = static_cast<int>(textSize(kLiveMarkText, label.livePoints, true).width) + 2 * inset;
+    label.live = {x + gap, top, x + gap + width, bottom};
+    x = label.live.right;
+  }
+  if (MarksVideo(m, config)) label.camera = {x + gap, top, x + gap + (bottom - top) * 3 / 2, bottom};
+}
+
+FrameItem MemberItem(size_t slot, const MemberTile& m, const Config& config, uint32_t now, bool avatar,
                      const TextSize& textSize) {
   FrameItem item;
   item.kind = FrameItemKind::kMember;
@@ -98,11 +137,14 @@ FrameItem MemberItem(size_t slot, const VoiceUser& m, const Config& config, uint
   w.Add(m.muted);
   w.Add(m.deafened);
   w.Add(m.bot);
+  w.Add(m.localMute);
+  w.Add(m.live);
+  w.Add(m.video);
   w.Add(tile.scale);
   w.Add(avatar);
   if (tile.size >= 1) item.rect = TileRect(tile, m, config, textSize);  // else drawn as nothing
   // The full-size tile's: a growing tile stays within it.
-  VoiceUser still = m;
+  MemberTile still = m;
   still.joinTick = 0;
   item.room = TileRect(PlaceTile(slot, still, config, now), still, config, textSize);
   return item;
@@ -204,10 +246,10 @@ size_t MembersOnScreen(size_t count, const Config& config, int frameWidth, int f
   return shown;
 }
 
-TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, uint32_t now) {
+TilePlace PlaceTile(size_t slot, const MemberTile& member, const Config& config, uint32_t now) {
   TilePlace tile;
   int s = Px(config.avatar_size, config);
-  tile.scale = JoinScale(member, now);
+  tile.scale = JoinScale(member.joinTick, now);
   tile.size = static_cast<int>(static_cast<float>(s) * tile.scale);
   // A growing tile stays centred in its slot, which a row widens for the name.
   const int64_t along = static_cast<int64_t>(slot) * MemberPitch(config);
@@ -222,18 +264,21 @@ TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, 
   return tile;
 }
 
-LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::wstring& text, const TextSize& textSize) {
+LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const VoiceUser& member, const TextSize& textSize) {
   const float fontSize = static_cast<float>(config.username_font_size) * config.display_scale;
   const int pad = Px(kLabelPad, config);
+  const std::wstring text = LabelText(member);
   LabelPlace label;
   label.points = std::max(1.0f, fontSize * tile.scale);
   label.shown = text;
   if (IsRowLayout(config)) {
-    // The pill fills at most the slot's name room. Cut at the full size, so
-    // the cut stays the same through the entry animation.
-    const float room = static_cast<float>(MemberPitch(config) - Px(kMemberColumnGap, config) - 2 * pad);
+    // The pill and its marks fill at most the slot's name room. Cut at the
+    // full size, so the cut stays the same through the entry animation.
     const float fullPoints = std::max(1.0f, fontSize);
     auto width = [&](const std::wstring& candidate) { return textSize(candidate, fullPoints, true).width; };
+    const int fullPill = static_cast<int>(textSize(text, fullPoints, true).height) + 2 * Px(4, config);
+    const float room = static_cast<float>(MemberPitch(config) - Px(kMemberColumnGap, config) - 2 * pad -
+                                          MarksWidth(member, config, fullPoints, fullPill, textSize));
     label.shown = EllipsizeContent(text, width, room);
   }
   label.text = textSize(label.shown, label.points, true);
@@ -251,8 +296,18 @@ LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::ws
   }
   const int rim = Px(4, config);
   label.pill = {label.textX - pad, label.textY - rim, label.textX + w + pad, label.textY + h + rim};
+  if (IsRowLayout(config)) {
+    // Name and marks together stay centred under the tile.
+    const int shift = MarksWidth(member, config, label.points, label.pill.bottom - label.pill.top, textSize) / 2;
+    label.textX -= shift;
+    label.pill.left -= shift;
+    label.pill.right -= shift;
+  }
+  PlaceMarks(label, member, config, textSize);
   return label;
 }
+
+PixelRect LabelReach(const LabelPlace& label) { return Enclose(Enclose(label.pill, label.live), label.camera); }
 
 std::wstring LabelText(const VoiceUser& member) {
   const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
@@ -267,7 +322,7 @@ FrameSignature SignFrame(const OverlayState& state, const Config& config, const 
   frame.layout = SignLayout(config, view);
   size_t members = MembersOnScreen(state.shown.size(), config, view.width, view.height);
   for (size_t i = 0; i < members; ++i) {
-    const VoiceUser& m = state.shown[i];
+    const MemberTile& m = state.shown[i];
     frame.items.push_back(MemberItem(i, m, config, now, avatarShown(MemberAvatarSource(m)), textSize));
   }
   for (size_t i = 0; i < state.notifications.size(); ++i) {

@@ -130,13 +130,17 @@ struct TilePlace {
   int size = 0;
   float scale = 1.0f;
 };
-TilePlace PlaceTile(size_t slot, const VoiceUser& member, const Config& config, uint32_t now);
+TilePlace PlaceTile(size_t slot, const MemberTile& member, const Config& config, uint32_t now);
 // The label as drawn: the shown name, " [BOT]" appended for a bot.
 std::wstring LabelText(const VoiceUser& member);
+// The text of the streaming mark.
+constexpr const wchar_t* kLiveMarkText = L"LIVE";
 // A name label beside its tile (under it in a row), as drawing and the
 // redraw rectangles take it: the text shown (in a row, cut with "..." to its
-// slot, so neighbours never overlap), its origin, size and extent, and the
-// rounded pill behind it.
+// slot, so neighbours never overlap), its origin, size and extent, the
+// rounded pill behind it, and right of the pill the streaming and camera
+// marks (where the member has them and show_stream_marks is on; a row's cut
+// leaves them room).
 struct LabelPlace {
   std::wstring shown;
   int textX = 0;
@@ -144,5 +148,10 @@ struct LabelPlace {
   float points = 0.0f;
   TextExtent text;
   PixelRect pill;
+  PixelRect live;          // empty: no mark
+  float livePoints = 0.0f;  // its text's size
+  PixelRect camera;        // empty: no mark
 };
-LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const std::wstring& text, const TextSize& textSize);
+LabelPlace PlaceLabel(const TilePlace& tile, const Config& config, const VoiceUser& member, const TextSize& textSize);
+// Every pixel of the label and its marks.
+PixelRect LabelReach(const LabelPlace& label);

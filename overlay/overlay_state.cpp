@@ -4,20 +4,19 @@
 #include <cmath>
 
 #include "app/config.h"
+#include "app/text_convert.h"
 #include "overlay/text_clusters.h"
 
 namespace {
-
-const VoiceUser* FindById(const std::vector<VoiceUser>& users, const std::wstring& id) {
-  for (const VoiceUser& user : users)
-    if (user.id == id) return &user;
-  return nullptr;
-}
 
 void StampNewCard(OverlayNotification& card, uint32_t now) {
   card.createdTick = now;
   card.alpha = 1.0f;
   card.slideIn = 0.0f;
+}
+
+bool JoinOver(uint32_t joinTick, uint32_t now) {
+  return joinTick != 0 && static_cast<uint32_t>(now - joinTick) >= kJoinAnimationMs;
 }
 
 }  // namespace
@@ -34,19 +33,42 @@ MemberCounts OverlayState::SetVoiceUsers(const std::vector<VoiceUser>& list, uin
   for (const VoiceUser& user : list)
     if (user.bot) ordered.push_back(user);
 
+  // joinTicks holds exactly the members known so far.
+  std::set<std::string> spoke;
+  for (const VoiceUser& user : users)
+    if (user.speaking) spoke.insert(user.id);
+  std::map<std::string, uint32_t> ticks;
   std::vector<Stop> stillStopped;
-  for (VoiceUser& user : ordered) {
-    const VoiceUser* known = FindById(users, user.id);
-    user.joinTick = known ? known->joinTick : now;
+  for (const VoiceUser& user : ordered) {
+    auto known = joinTicks.find(user.id);
+    ticks.emplace(user.id, known != joinTicks.end() ? known->second : now);
     if (user.speaking) continue;
     auto stop = std::find_if(stops.begin(), stops.end(), [&](const Stop& s) { return s.id == user.id; });
-    if (known && known->speaking) stillStopped.push_back({user.id, now});
+    if (spoke.count(user.id)) stillStopped.push_back({user.id, now});
     else if (stop != stops.end()) stillStopped.push_back(*stop);
   }
   stops = std::move(stillStopped);
   users = std::move(ordered);
+  joinTicks = std::move(ticks);
   RefreshShown(now);
   return counts;
+}
+
+bool OverlayState::SetSpeaking(const std::string& id, bool speaking, uint32_t now) {
+  auto user = std::find_if(users.begin(), users.end(), [&](const VoiceUser& u) { return u.id == id; });
+  if (user == users.end() || user->speaking == speaking) return false;
+  user->speaking = speaking;
+  auto stop = std::find_if(stops.begin(), stops.end(), [&](const Stop& s) { return s.id == id; });
+  if (stop != stops.end()) stops.erase(stop);
+  if (!speaking) stops.push_back({id, now});
+  // Who is let through depends on speaking only under this filter.
+  if (filter.showOnlySpeaking) {
+    RefreshShown(now);
+    return true;
+  }
+  for (MemberTile& tile : shown)
+    if (tile.id == id) tile.speaking = speaking;
+  return true;
 }
 
 uint32_t OverlayState::LingerLeft(const VoiceUser& user, uint32_t now) const {
@@ -59,7 +81,7 @@ uint32_t OverlayState::LingerLeft(const VoiceUser& user, uint32_t now) const {
 }
 
 bool OverlayState::Passes(const VoiceUser& user, uint32_t now) const {
-  if (IdListContains(filter.hiddenIds, user.id)) return false;
+  if (filter.hiddenIds.count(user.id)) return false;
   if (!filter.showOnlySpeaking || user.speaking) return true;
   if (KeptAsSelf(user)) return true;
   return LingerLeft(user, now) > 0;
@@ -70,33 +92,46 @@ bool OverlayState::KeptAsSelf(const VoiceUser& user) const {
 }
 
 void OverlayState::RefreshShown(uint32_t now) {
-  std::vector<VoiceUser> next;
+  std::map<std::string, uint32_t> tileTicks;
+  for (const MemberTile& tile : shown) tileTicks.emplace(tile.id, tile.joinTick);
+  std::vector<MemberTile> next;
   for (const VoiceUser& user : users) {
     if (!Passes(user, now)) continue;
-    VoiceUser tile = user;
-    const VoiceUser* known = FindById(shown, user.id);
+    MemberTile tile;
+    static_cast<VoiceUser&>(tile) = user;
+    auto known = tileTicks.find(user.id);
+    auto listed = joinTicks.find(user.id);
+    const uint32_t joinTick = listed != joinTicks.end() ? listed->second : 0;
     // A member let through mid-way keeps its own running animation; one let
     // through later starts one now.
-    bool joining = user.joinTick != 0 && static_cast<uint32_t>(now - user.joinTick) < kJoinAnimationMs;
-    tile.joinTick = known ? known->joinTick : joining ? user.joinTick : now;
+    const bool joining = joinTick != 0 && static_cast<uint32_t>(now - joinTick) < kJoinAnimationMs;
+    tile.joinTick = known != tileTicks.end() ? known->second : joining ? joinTick : now;
     tile.displayName = CutName(user.displayName.empty() ? user.username : user.displayName, filter.maxNameLength);
     next.push_back(std::move(tile));
   }
   shown = std::move(next);
 }
 
+void OverlayState::SetFilter(const MemberFilter& next, uint32_t now) {
+  if (next == filter) return;
+  filter = next;
+  RefreshShown(now);
+}
+
 uint32_t OverlayState::MsUntilLingerEnds(uint32_t now) const {
   uint32_t soonest = kNoLinger;
   if (!filter.showOnlySpeaking) return soonest;
   // A silent tile still shown past its linger is due to leave now.
-  for (const VoiceUser& user : shown) {
+  for (const MemberTile& user : shown) {
     if (!user.speaking && !KeptAsSelf(user)) soonest = std::min(soonest, LingerLeft(user, now));
   }
   return soonest;
 }
 
 MemberFilter MemberFilterFromConfig(const Config& c) {
-  return {c.show_only_speaking, c.always_show_self, c.hidden_users, c.max_name_length};
+  MemberFilter filter{c.show_only_speaking, c.always_show_self, {}, c.max_name_length};
+  for (const std::wstring& id : SplitIdList(c.hidden_users)) filter.hiddenIds.insert(WideToUtf8(id));
+  return filter;
 }
 
 std::wstring CutName(const std::wstring& name, int32_t maxLength) {
@@ -135,15 +170,17 @@ void OverlayState::Update(uint32_t now, uint32_t durationMs) {
     uint32_t fadeStart = durationMs - kFadeOutMs;
     card.alpha = age > fadeStart ? static_cast<float>(durationMs - age) / static_cast<float>(kFadeOutMs) : 1.0f;
   }
-  RefreshShown(now);
-  for (std::vector<VoiceUser>* list : {&users, &shown})
-    for (VoiceUser& user : *list)
-      if (user.joinTick != 0 && static_cast<uint32_t>(now - user.joinTick) >= kJoinAnimationMs) user.joinTick = 0;
+  // Otherwise `shown` changes only with the members or the filter.
+  if (filter.showOnlySpeaking) RefreshShown(now);
+  for (auto& [id, tick] : joinTicks)
+    if (JoinOver(tick, now)) tick = 0;
+  for (MemberTile& tile : shown)
+    if (JoinOver(tile.joinTick, now)) tile.joinTick = 0;
 }
 
 uint32_t OverlayState::MsUntilNextChange(uint32_t now, uint32_t durationMs) const {
-  for (const VoiceUser& user : shown)
-    if (user.joinTick != 0) return 0;
+  for (const MemberTile& tile : shown)
+    if (tile.joinTick != 0) return 0;
   uint32_t wait = MsUntilLingerEnds(now);  // kNoLinger is kNoChange
   // Once a card's age passes this it fades or goes. Same wrap as in Update:
   // below 500 ms of duration a card never fades, it only goes.
@@ -157,9 +194,9 @@ uint32_t OverlayState::MsUntilNextChange(uint32_t now, uint32_t durationMs) cons
   return wait;
 }
 
-float JoinScale(const VoiceUser& member, uint32_t now) {
-  if (member.joinTick == 0) return 1.0f;
-  uint32_t elapsed = now - member.joinTick;
+float JoinScale(uint32_t joinTick, uint32_t now) {
+  if (joinTick == 0) return 1.0f;
+  uint32_t elapsed = now - joinTick;
   float t = std::min(1.0f, static_cast<float>(elapsed) / static_cast<float>(kJoinAnimationMs));
   if (t <= 0.0f) return 0.3f;
   if (t >= 1.0f) return 1.0f;

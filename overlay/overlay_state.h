@@ -7,11 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "overlay/overlay_notification.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 constexpr size_t kCardLimit = 5;
 constexpr uint32_t kSlideInMs = 300;
@@ -24,8 +26,19 @@ constexpr uint32_t kNoLinger = 0xFFFFFFFFu;
 struct MemberFilter {
   bool showOnlySpeaking = false;
   bool alwaysShowSelf = true;
-  std::wstring hiddenIds;     // comma-separated
+  std::set<std::string> hiddenIds;
   int32_t maxNameLength = 0;  // user-perceived characters, the ellipsis included; 0: no limit
+
+  bool operator==(const MemberFilter& o) const {
+    return showOnlySpeaking == o.showOnlySpeaking && alwaysShowSelf == o.alwaysShowSelf && hiddenIds == o.hiddenIds &&
+           maxNameLength == o.maxNameLength;
+  }
+  bool operator!=(const MemberFilter& o) const { return !(*this == o); }
+};
+
+// A member as drawn: the name cut, and the tile's entry animation.
+struct MemberTile : VoiceUser {
+  uint32_t joinTick = 0;  // the entry animation's start; 0 = full size
 };
 
 struct MemberCounts {
@@ -36,14 +49,16 @@ struct MemberCounts {
 
 struct OverlayState {
   std::vector<VoiceUser> users;                      // humans first, then bots
+  // When each of users came into the list (its entry animation), by id; 0 once over.
+  std::map<std::string, uint32_t> joinTicks;
   std::vector<OverlayNotification> notifications;  // oldest first
   // What is drawn: the members the filter lets through, names cut, each
   // with an entry animation of its own from the moment it is let through.
-  std::vector<VoiceUser> shown;
+  std::vector<MemberTile> shown;
   MemberFilter filter;  // the owner sets it before Update
-  std::wstring selfId;  // the user's own id, from READY or AUTHENTICATE
+  std::string selfId;   // the user's own id, as the voice roster knows it
   struct Stop {
-    std::wstring id;
+    std::string id;
     uint32_t tick;
   };
   std::vector<Stop> stops;  // members that stopped speaking, and when
@@ -51,6 +66,8 @@ struct OverlayState {
   // Replaces the members; a member already known by id keeps its join tick,
   // a new one starts its entry animation at now.
   MemberCounts SetVoiceUsers(const std::vector<VoiceUser>& list, uint32_t now);
+  // One member's speaking flag, in users and in its tile; whether it changed.
+  bool SetSpeaking(const std::string& id, bool speaking, uint32_t now);
   // Appends the card stamped with now and trims to the newest five; returns
   // the count right after the append (six when one was pushed out).
   size_t AddNotification(const OverlayNotification& record, uint32_t now);
@@ -60,6 +77,8 @@ struct OverlayState {
   void Update(uint32_t now, uint32_t durationMs);
   // Rebuilds `shown` from `users` and `filter`.
   void RefreshShown(uint32_t now);
+  // Sets the filter; `shown` is rebuilt when it changed.
+  void SetFilter(const MemberFilter& next, uint32_t now);
   // Time until the next tile kept by the speaking linger leaves; kNoLinger
   // when none is lingering.
   uint32_t MsUntilLingerEnds(uint32_t now) const;
@@ -87,7 +106,7 @@ std::wstring CutName(const std::wstring& name, int32_t maxLength);
 
 // Size factor of a member's tile: 0.3 at the join tick, 1.0 from 500 ms on,
 // with a quick rise and a short hesitation between.
-float JoinScale(const VoiceUser& member, uint32_t now);
+float JoinScale(uint32_t joinTick, uint32_t now);
 
 // "SetVoiceUsers: 5 users (4 users, 1 bots)"
 std::wstring DescribeMemberCounts(const MemberCounts& counts);

@@ -223,6 +223,18 @@ void OverlayWindow::SetVoiceUsers(const std::vector<VoiceUser>& list) {
   LogOverlay(DescribeMemberCounts(state.SetVoiceUsers(list, GetTickCount())));
 }
 
+void OverlayWindow::SetSpeaking(const std::string& id, bool speaking) {
+  if (state.SetSpeaking(id, speaking, GetTickCount())) stateChanged = true;
+}
+
+void OverlayWindow::SetSelfId(const std::string& id) {
+  if (state.selfId == id) return;
+  state.selfId = id;
+  // Whether the user's own tile is kept depends on it.
+  state.RefreshShown(GetTickCount());
+  stateChanged = true;
+}
+
 void OverlayWindow::AddNotification(const OverlayNotification& record) {
   stateChanged = true;
   size_t count = state.AddNotification(record, GetTickCount());
@@ -247,8 +259,9 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
 }
 
 void OverlayWindow::Update() {
-  state.filter = MemberFilterFromConfig(DrawnConfig());  // the settings and the tray change it at once
-  state.Update(GetTickCount(), CardDurationMs());
+  const uint32_t now = GetTickCount();
+  state.SetFilter(MemberFilterFromConfig(DrawnConfig()), now);  // the settings and the tray change it at once
+  state.Update(now, CardDurationMs());
 }
 
 bool OverlayWindow::Render() {
@@ -421,7 +434,7 @@ KeptPicture* OverlayWindow::Keep(OverlayPane& pane, const Signature& layout, con
 // A still tile's picture; null for a growing one (its entry animation),
 // which is drawn straight.
 KeptPicture* OverlayWindow::KeptTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
-  const VoiceUser& member = state.shown[item.index];
+  const MemberTile& member = state.shown[item.index];
   if (PlaceTile(item.index, member, GetRenderer().settings, now).scale < 1.0f) return nullptr;
   return Keep(pane, layout, item, MemberAvatarSource(member).avatarHash, [&] { GetRenderer().DrawMember(item.index, member, now); });
 }

@@ -18,7 +18,7 @@
 #include "overlay/monitor_choice.h"
 #include "overlay/overlay_notification.h"
 #include "overlay/overlay_state.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 // A still member tile or a card at full alpha as drawn, the size of its
 // rectangle; blended wherever the item stands.
@@ -101,6 +101,9 @@ class OverlayWindow {
   void DragTo(POINT cursor);
 
   void SetVoiceUsers(const std::vector<VoiceUser>& list);
+  // One member's ring: only that tile is drawn again.
+  void SetSpeaking(const std::string& id, bool speaking);
+  void SetSelfId(const std::string& id);
   void AddNotification(const OverlayNotification& record);
   void AddMessageNotification(const std::wstring& sender, const std::wstring& text);
   // How long the window's picture may stay as it is: 0 when a change waits

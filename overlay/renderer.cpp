@@ -7,7 +7,7 @@
 #include "overlay/card_geometry.h"
 #include "overlay/frame_inputs.h"
 #include "overlay/overlay_state.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 namespace {
 
@@ -15,6 +15,9 @@ constexpr uint32_t kLoggedFrames = 3;
 const wchar_t kEmojiFontFile[] = L"Twemoji.ttf";  // beside the executable
 constexpr uint32_t kPlaceholderRgb = 0x36393F;
 constexpr uint32_t kBotLabelRgb = 0x5865F2;
+// The muted-for-you badge: the user's own doing, so not the member's red.
+constexpr uint32_t kLocalMuteRgb = 0x80848E;
+constexpr uint32_t kLiveRgb = 0xED4245;
 constexpr uint32_t kWhiteRgb = 0xFFFFFF;
 constexpr uint32_t kBlackRgb = 0x000000;
 
@@ -106,14 +109,38 @@ void DrawPlaceholder(const Tile& t, const std::wstring& name) {
   DrawFrameTextCentred(initial, points, true, box, MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb));
 }
 
+// A red pill with a white "LIVE" for a stream, a white camera on a dark pill
+// for a camera, as Discord's list marks them.
+void DrawMarks(const Tile& t, const LabelPlace& label) {
+  if (!label.live.Empty()) {
+    const PixelRect& r = label.live;
+    DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), static_cast<float>(r.right - r.left),
+                    static_cast<float>(r.bottom - r.top), 3.0f * Scale(), MakeArgb(255.0f, kLiveRgb), 0);
+    t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
+    DrawFrameTextCentred(kLiveMarkText, label.livePoints, true, r, MakeArgb(255.0f, kWhiteRgb));
+  }
+  if (!label.camera.Empty()) {
+    const PixelRect& r = label.camera;
+    const float w = static_cast<float>(r.right - r.left), h = static_cast<float>(r.bottom - r.top);
+    DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), w, h, 3.0f * Scale(),
+                    MakeArgb(t.dim * 160.0f, kBlackRgb), 0);
+    Gdiplus::SolidBrush white(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)));
+    const float x = static_cast<float>(r.left), y = static_cast<float>(r.top);
+    t.g.FillRectangle(&white, x + w * 0.15f, y + h * 0.25f, w * 0.45f, h * 0.5f);  // the body
+    Gdiplus::PointF lens[] = {{x + w * 0.62f, y + h * 0.5f}, {x + w * 0.88f, y + h * 0.25f}, {x + w * 0.88f, y + h * 0.75f}};
+    t.g.FillPolygon(&white, lens, 3);
+  }
+}
+
 void DrawLabel(const Tile& t, float scale) {
   float lo = Settings().username_label_opacity;
   float base = t.member.speaking ? 255.0f : 100.0f;
   auto measure = [](const std::wstring& content, float points, bool bold) {
     return GetRenderer().MeasureText(content, points, bold);
   };
-  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings(), LabelText(t.member), measure);
+  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings(), t.member, measure);
   if (label.text.width <= 0.0f) return;
+  DrawMarks(t, label);
   const PixelRect& pill = label.pill;
   const auto pillHeight = static_cast<float>(pill.bottom - pill.top);
   DrawRoundedRect(t.g, static_cast<float>(pill.left), static_cast<float>(pill.top),
@@ -127,8 +154,12 @@ void DrawLabel(const Tile& t, float scale) {
                 MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
 }
 
+// Deafened wins over muted, and the member's own mute over the user's mute
+// of them, which keeps the microphone on a grey disc.
 void DrawBadge(const Tile& t) {
   bool deafened = t.member.deafened;
+  const ConfigColor ownColor = deafened ? Settings().deafened_color : Settings().muted_color;
+  const Gdiplus::ARGB disc = deafened || t.member.muted ? Opaque(ownColor) : MakeArgb(255.0f, kLocalMuteRgb);
   const float s = Scale();
   const int two = ScalePx(2, s), three = ScalePx(3, s);
   int d = t.size / 3;
@@ -136,7 +167,7 @@ void DrawBadge(const Tile& t) {
   int by = t.y + t.size - d + two;
   int cx = bx + d / 2;
   int cy = by + d / 2;
-  Gdiplus::SolidBrush fill(Gdiplus::Color(Opaque(deafened ? Settings().deafened_color : Settings().muted_color)));
+  Gdiplus::SolidBrush fill{Gdiplus::Color(disc)};
   t.g.FillEllipse(&fill, bx, by, d, d);
   Gdiplus::Pen glyph(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)), 1.5f * s);
   if (deafened) {
@@ -195,13 +226,13 @@ void Renderer::BeginPartialFrame(const PixelRect& dirty) {
   clip = frame->Clear(dirty);
 }
 
-void Renderer::DrawMembers(const std::vector<VoiceUser>& users, uint32_t now) {
+void Renderer::DrawMembers(const std::vector<MemberTile>& users, uint32_t now) {
   size_t shown = MembersOnScreen(users.size(), Settings(), frame->originX + static_cast<int>(frame->width),
                                  frame->originY + static_cast<int>(frame->height));
   for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is off the screen
 }
 
-void Renderer::DrawMember(size_t slot, const VoiceUser& member, uint32_t now) {
+void Renderer::DrawMember(size_t slot, const MemberTile& member, uint32_t now) {
   TilePlace tile = PlaceTile(slot, member, Settings(), now);
   if (tile.size < 1) return;
   const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
@@ -228,7 +259,7 @@ void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const s
     DrawPlaceholder(tile, name);
   DrawBorder(tile);
   if (label) DrawLabel(tile, scale);
-  if (member.deafened || member.muted) DrawBadge(tile);
+  if (member.deafened || member.muted || member.localMute) DrawBadge(tile);
 }
 
 bool Renderer::EndFrame(HWND window, int x, int y, const PixelRect* dirty) {

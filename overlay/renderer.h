@@ -17,6 +17,7 @@
 #include "overlay/text_painter.h"
 
 struct VoiceUser;
+struct MemberTile;
 
 struct Renderer {
   GdiplusSession gdiplus;
@@ -46,8 +47,8 @@ struct Renderer {
   // Once per frame: keeps the kept text layouts bounded.
   void TrimCaches();
   // The member column at overlay_x, overlay_y; now drives the entry animation.
-  void DrawMembers(const std::vector<VoiceUser>& users, uint32_t now);
-  void DrawMember(size_t slot, const VoiceUser& member, uint32_t now);
+  void DrawMembers(const std::vector<MemberTile>& users, uint32_t now);
+  void DrawMember(size_t slot, const MemberTile& member, uint32_t now);
   void DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale);
   // Size of a text's layout box (kept with its layout); zero without a font.
   TextExtent MeasureText(const std::wstring& text, float points, bool bold);

@@ -256,7 +256,7 @@ bool RpcClient::FrameOverdue(uint32_t now) const { return !inbox.empty() && now 
 
 void RpcClient::ReportSelfId(const Json& message) {
   std::string id = ReadUserId(message);
-  if (!id.empty() && onSelfId) onSelfId(Utf8ToWide(id));
+  if (!id.empty() && onSelfId) onSelfId(id);
 }
 
 void RpcClient::Poll() {
@@ -627,8 +627,12 @@ void RpcClient::HandleSelectedVoiceChannel(const Json& message) {
 
 void RpcClient::HandleVoiceEvent(const Json& message) {
   std::lock_guard<std::mutex> lock(voiceUsersMutex);
-  if (ApplyVoiceEvent(message, currentChannelId, voiceUsers, [this](const std::string& line) { LogIpc(line); }))
-    PublishVoiceUsers();
+  SpeakingChange spoken;
+  if (!ApplyVoiceEvent(message, currentChannelId, voiceUsers, [this](const std::string& line) { LogIpc(line); },
+                       &spoken))
+    return;
+  if (onSpeaking && !spoken.userId.empty()) return onSpeaking(spoken.userId, spoken.speaking);
+  PublishVoiceUsers();
 }
 
 void RpcClient::HandleMessageCreate(const Json& message) {

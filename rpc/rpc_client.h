@@ -20,7 +20,7 @@
 #include "app/json.h"
 #include "rpc/rpc_frame.h"
 #include "rpc/token_exchange.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 struct VoiceSnapshot;
 
@@ -69,9 +69,12 @@ class RpcClient {
   // Both are called on the UI thread from inside Poll. onVoiceUsers gets the
   // list itself, under its lock: copy what you keep, do not call back in.
   std::function<void(const std::vector<VoiceUser>&)> onVoiceUsers;
+  // Where set, a speaking event comes here alone (user id, speaking) instead
+  // of as the whole list, under the same lock.
+  std::function<void(const std::string&, bool)> onSpeaking;
   std::function<void(const std::wstring&, const std::wstring&)> onMessage;
   // The user's own id, from READY and from AUTHENTICATE's answer.
-  std::function<void(const std::wstring&)> onSelfId;
+  std::function<void(const std::string&)> onSelfId;
   // On the UI thread, whenever State() changes.
   std::function<void(RpcState)> onStateChanged;
   // Set before Connect. Called on another thread whenever Poll has work

@@ -16,9 +16,9 @@ const Json* ObjectMember(const Json& object, std::string_view key) {
 }
 
 // Overwrites what the element carries, as Discord writes it: the shown name
-// in nick, the user record, and the server and self flags in voice_state
-// (the element's own "mute" is the local user's mute of that member, not
-// the member's). What the element leaves out stays as it was.
+// in nick, the user record, and the server and self flags in voice_state;
+// the element's own "mute" is the user's mute of that member for themselves,
+// not the member's. What the element leaves out stays as it was.
 void ReadVoiceState(const Json& element, VoiceUser& member) {
   const Json* user = ObjectMember(element, "user");
   if (user) {
@@ -36,11 +36,12 @@ void ReadVoiceState(const Json& element, VoiceUser& member) {
     member.muted = JsonBool(*state, "mute", false) || JsonBool(*state, "self_mute", false);
     member.deafened = JsonBool(*state, "deaf", false) || JsonBool(*state, "self_deaf", false);
   }
+  if (JsonMember(element, "mute")) member.localMute = JsonBool(element, "mute", false);
 }
 
 VoiceUser NewMember(const std::string& id, const Json& element) {
   VoiceUser member;
-  member.id = Utf8ToWide(id);
+  member.id = id;
   ReadVoiceState(element, member);
   if (member.username.empty()) member.username = L"Unknown";
   return member;
@@ -54,7 +55,7 @@ std::string StateUserId(const Json& data) {
 }
 
 bool ApplySpeaking(const std::string& evt, const Json& message, const Json& data, std::vector<VoiceUser>& users,
-                   const VoiceLog& log) {
+                   const VoiceLog& log, SpeakingChange* spoken) {
   log("Speaking FULL JSON: " + RedactTokenValues(FormatJson(message).substr(0, kSpeakingExcerptBytes)));
   std::string userId = JsonString(data, "user_id");
   if (userId.empty()) userId = JsonString(message, "user_id");
@@ -62,18 +63,18 @@ bool ApplySpeaking(const std::string& evt, const Json& message, const Json& data
   if (userId.empty()) return false;
   const bool speaking = evt == "SPEAKING_START";
   for (VoiceUser& user : users) {
-    if (WideToUtf8(user.id) != userId) continue;
+    if (user.id != userId) continue;
     user.speaking = speaking;
     log("Updated speaking state for user: " + userId + " = " + (speaking ? "true" : "false"));
     break;
   }
+  if (spoken) *spoken = {userId, speaking};
   return true;
 }
 
 bool ApplyVoiceState(const std::string& evt, const Json& data, std::vector<VoiceUser>& users) {
-  const std::string userId = StateUserId(data);
-  if (userId.empty()) return false;
-  const std::wstring id = Utf8ToWide(userId);
+  const std::string id = StateUserId(data);
+  if (id.empty()) return false;
   if (evt == "VOICE_STATE_DELETE") {
     users.erase(std::remove_if(users.begin(), users.end(), [&](const VoiceUser& u) { return u.id == id; }),
                 users.end());
@@ -81,7 +82,7 @@ bool ApplyVoiceState(const std::string& evt, const Json& data, std::vector<Voice
   }
   auto member = std::find_if(users.begin(), users.end(), [&](const VoiceUser& u) { return u.id == id; });
   if (member != users.end()) ReadVoiceState(data, *member);
-  else users.push_back(NewMember(userId, data));
+  else users.push_back(NewMember(id, data));
   return true;
 }
 
@@ -147,7 +148,7 @@ bool ClearSpeakingFlags(std::vector<VoiceUser>& users) {
 }
 
 bool ApplyVoiceEvent(const Json& message, const std::string& channelId, std::vector<VoiceUser>& users,
-                     const VoiceLog& log) {
+                     const VoiceLog& log, SpeakingChange* spoken) {
   const Json* data = ObjectMember(message, "data");
   if (!data || channelId.empty()) return false;
   const std::string evt = JsonString(message, "evt");
@@ -155,7 +156,7 @@ bool ApplyVoiceEvent(const Json& message, const std::string& channelId, std::vec
   // Voice-state events carry no channel; speaking events do.
   const std::string channel = JsonString(*data, "channel_id");
   if (!channel.empty() && channel != channelId) return false;
-  return ApplySpeaking(evt, message, *data, users, log);
+  return ApplySpeaking(evt, message, *data, users, log, spoken);
 }
 
 std::optional<ChatMessage> ParseMessageCreate(const Json& message) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/json.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 
 // Receives one log message (bytes, without prefix).
 using VoiceLog = std::function<void(const std::string&)>;
@@ -47,12 +47,19 @@ void CarrySpeakingFlags(const std::vector<VoiceUser>& previous, std::vector<Voic
 // any flag was set.
 bool ClearSpeakingFlags(std::vector<VoiceUser>& users);
 
+// Whose speaking flag a SPEAKING_* event set, and to what.
+struct SpeakingChange {
+  std::string userId;
+  bool speaking = false;
+};
+
 // Applies one VOICE_STATE_* or SPEAKING_* event to the members of channelId,
 // logging as it goes. Nothing applies while no channel is selected (empty
 // channelId), nor a speaking event that names another channel. Returns
-// whether the list must be handed to the callback.
+// whether the list must be handed to the callback; for a speaking event that
+// applied, *spoken (when given) says whose flag it was.
 bool ApplyVoiceEvent(const Json& message, const std::string& channelId, std::vector<VoiceUser>& users,
-                     const VoiceLog& log);
+                     const VoiceLog& log, SpeakingChange* spoken = nullptr);
 
 struct ChatMessage {
   std::string author;  // user name, UTF-8

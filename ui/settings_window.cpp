@@ -115,6 +115,7 @@ const ControlSpec kControls[] = {
     // The OBS pages: on or off, and where they are.
     {L"BUTTON", kIdBrowserSource, kTextBrowserSourceEnabled, nullptr, 400, 238, 350, 24, kCheckBox},
     {L"STATIC", kIdBrowserSourceUrl, kNoText, L"", 420, 266, 330, 20, kChild | SS_NOPREFIX},
+    {L"BUTTON", kIdShowStreamMarks, kTextShowStreamMarks, nullptr, 400, 294, 350, 24, kCheckBox},
     {L"BUTTON", kIdSave, kTextSave, nullptr, 290, 658, 80, 30, kDefaultButton},
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
@@ -167,6 +168,7 @@ const FieldBinding<bool> kChecks[] = {
     {kIdShowAvatars, &Config::show_avatars},
     {kIdStartWithWindows, &Config::start_with_windows},
     {kIdBrowserSource, &Config::browser_source_enabled},
+    {kIdShowStreamMarks, &Config::show_stream_marks},
 };
 
 const FieldBinding<ConfigColor> kColors[] = {

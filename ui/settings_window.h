@@ -46,6 +46,7 @@ enum SettingsControlId : int {
   kIdStartWithWindows = 1034,
   kIdBrowserSource = 1035,
   kIdBrowserSourceUrl = 1036,
+  kIdShowStreamMarks = 1037,
 };
 
 // Saves to config.json beside the executable.

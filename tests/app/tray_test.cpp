@@ -39,7 +39,7 @@ std::wstring MenuText(HMENU menu) {
   return text;
 }
 
-VoiceUser Member(const wchar_t* id, const wchar_t* name) {
+VoiceUser Member(const char* id, const wchar_t* name) {
   VoiceUser user;
   user.id = id;
   user.displayName = name;
@@ -57,9 +57,9 @@ TEST(TrayMenuTest, ItemsFollowOverlayConnectionLanguageAndMembers) {
   const Row rows[] = {
       {0, true, false, false, {}, true,
        L"Hide Overlay|Reconnect|~Members[]||Settings...|Start with Windows|Copy browser source URL||Exit"},
-      {0, false, true, true, {Member(L"1", L"Ann"), Member(L"2", L"Bob")}, false,
+      {0, false, true, true, {Member("1", L"Ann"), Member("2", L"Bob")}, false,
        L"Show Overlay|~Connected|Members[+Ann|Bob]||Settings...|+Start with Windows|~Copy browser source URL||Exit"},
-      {1, true, true, true, {Member(L"3", L"エリン")}, true,
+      {1, true, true, true, {Member("3", L"エリン")}, true,
        L"オーバーレイを隠す|~接続済み|メンバー[+エリン]||設定...|+Windows の起動時に開始|ブラウザーソースの URL をコピー||終了"},
       {1, false, false, false, {}, false,
        L"オーバーレイを表示|再接続|~メンバー[]||設定...|Windows の起動時に開始|~ブラウザーソースの URL をコピー||終了"},
@@ -90,7 +90,7 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
   g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
   g_overlay = std::make_unique<OverlayWindow>();
   ASSERT_TRUE(g_messageWindow && g_overlay->Create(wc.hInstance));
-  g_overlay->SetVoiceUsers({Member(L"100000000000000002", L"Bobby"), Member(L"100000000000000003", L"Carol")});
+  g_overlay->SetVoiceUsers({Member("100000000000000002", L"Bobby"), Member("100000000000000003", L"Carol")});
   const std::wstring path = GetConfigPath();
   for (const wchar_t* expected : {L"100000000000000002", L""}) {
     std::thread chooser([] {

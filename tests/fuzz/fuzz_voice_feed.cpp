@@ -1,9 +1,9 @@
 // The plugin's voice feed as the endpoints hand it over, one message per
 // line: a refused message always says why, a read list part stays within its
 // bounds and reads back the same once written again, and the lists the
-// assembler completes are bounded and name each member once. The same lines go
-// through the intake over three connections (an empty line closes one): the
-// chooser never shows a member twice.
+// assembler completes are bounded. The same lines go through the intake over
+// three connections (an empty line closes one): the roster never shows a
+// member twice, whatever lists and member changes come.
 #include <cstdint>
 #include <set>
 #include <string>
@@ -15,7 +15,9 @@
 namespace {
 
 Json Text(const std::wstring& value) { return WideToUtf8(value); }
-Json TextOrNull(const std::wstring& value) { return value.empty() ? Json() : Text(value); }
+Json Text(const std::string& value) { return value; }
+template <class String>
+Json TextOrNull(const String& value) { return value.empty() ? Json() : Text(value); }
 
 // As the endpoints read it: parsed once, then read as the feed's.
 std::optional<FeedMessage> ParseFeed(std::string_view text, std::string* error) {
@@ -28,7 +30,8 @@ std::string Written(const FeedList& list) {
   for (const FeedMember& m : list.members)
     members.push_back({{"id", Text(m.user.id)}, {"name", Text(m.user.displayName)}, {"avatar", TextOrNull(m.user.avatarHash)},
                        {"guild_avatar", TextOrNull(m.guildAvatarHash)}, {"bot", m.user.bot}, {"mute", m.user.muted},
-                       {"deaf", m.user.deafened}, {"speaking", m.user.speaking}});
+                       {"deaf", m.user.deafened}, {"speaking", m.user.speaking}, {"local_mute", m.user.localMute},
+                       {"live", m.user.live}, {"video", m.user.video}});
   Json channel;
   if (list.channel)
     channel = {{"id", Text(list.channel->id)}, {"guild_id", TextOrNull(list.channel->guildId)},
@@ -56,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   FeedAssembler assembler;
   FeedIntake intake;
-  VoiceSourceChooser chooser;
+  VoiceRoster roster;
   uint32_t lines = 0;
   for (size_t start = 0; start <= input.size();) {
     size_t end = input.find('\n', start);
@@ -67,13 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
     FUZZ_CHECK(message.has_value() || !error.empty());
     if (message || emptyLine) {
-      std::string problem;
+      std::string problem, note;
       ++lines;
-      intake.Take(FeedDelivery{lines % 3 + 1, emptyLine ? std::optional<FeedMessage>() : message}, lines * 100, chooser,
-                  &problem);
-      std::set<std::wstring> shown;
-      for (const VoiceUser& user : chooser.Shown()) FUZZ_CHECK(shown.insert(user.id).second);
-      FUZZ_CHECK(shown.size() <= kMaxFeedMembers);
+      const RosterChange change = intake.Take(
+          FeedDelivery{lines % 3 + 1, emptyLine ? std::optional<FeedMessage>() : message}, lines * 100, roster, &problem,
+          &note);
+      FUZZ_CHECK(change.kind != RosterChange::Kind::Speaking || !change.id.empty());
+      std::set<std::string> shown;
+      for (const VoiceUser& user : roster.Shown()) FUZZ_CHECK(shown.insert(user.id).second);
+      // Member changes add one at a time, each after a bounded list.
+      FUZZ_CHECK(shown.size() <= kMaxFeedMembers + lines);
     }
     if (!message || message->kind != FeedMessage::Kind::ListPart) continue;
     const FeedList& part = message->list;
@@ -86,9 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(again ? Same(again->list, part) : written.size() > kMaxFeedMessageBytes);
     std::optional<FeedList> whole = assembler.Add(part, &error);
     if (!whole) continue;
-    FUZZ_CHECK(whole->members.size() <= kMaxFeedMembers);
-    std::set<std::wstring> ids;
-    for (const FeedMember& m : whole->members) FUZZ_CHECK(ids.insert(m.user.id).second);
+    FUZZ_CHECK(whole->members.size() <= kMaxFeedMembers && whole->members.size() >= part.members.size());
   }
   return 0;
 }

@@ -11,7 +11,7 @@
 #include "app/log.h"
 #include "overlay/overlay_state.h"
 #include "overlay/renderer.h"
-#include "rpc/voice_user.h"
+#include "app/voice_user.h"
 #include "tests/support/child_process.h"
 #include "tools/loopback_http/loopback_http_server.h"
 #include "tools/loopback_http/test_png.h"
@@ -45,8 +45,8 @@ class AvatarCacheTest : public testing::Test {
 
 TEST_F(AvatarCacheTest, OneRequestPerIdSharedByTileAndCard) {
   StartCdn([](const LoopbackHttpRequest&) { return Png(200); });
-  VoiceUser member;
-  member.id = L"101";
+  MemberTile member;
+  member.id = "101";
   member.avatarHash = L"h101";
   GetRenderer().BeginFrame(200, 300);
   GetRenderer().DrawMembers({member, member, member}, 1000);  // three tiles, one id

@@ -32,7 +32,7 @@ TEST(AvatarCacheKey, KeepsTheFormsApart) {
 // A member's server picture where the feed names one, else their own.
 TEST(MemberAvatarSource, ServerPictureFirst) {
   VoiceUser member;
-  member.id = L"42";
+  member.id = "42";
   member.avatarHash = L"own";
   EXPECT_EQ(AvatarRequestPath(MemberAvatarSource(member)), L"/avatars/42/own.png?size=64");
   member.guildAvatarHash = L"srv";

@@ -22,10 +22,10 @@ struct Scene {
   Scene() {
     view.width = kW;
     view.height = kH;
-    for (const wchar_t* id : {L"1", L"2", L"3"}) {
-      VoiceUser user;
+    for (const char* id : {"1", "2", "3"}) {
+      MemberTile user;
       user.id = id;
-      user.username = std::wstring(L"user") + id;
+      user.username = L"user" + std::wstring(1, static_cast<wchar_t>(*id));
       user.avatarHash = L"a";
       state.shown.push_back(user);
     }
@@ -68,6 +68,10 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
   const Case cases[] = {
       {"speaking", [](Scene& s) { s.state.shown[1].speaking = true; }, kItemsOnly, {kTile1}},
       {"muted", [](Scene& s) { s.state.shown[0].muted = true; }, kItemsOnly, {kTile0}},
+      {"muted for the user", [](Scene& s) { s.state.shown[0].localMute = true; }, kItemsOnly, {kTile0}},
+      {"streaming", [](Scene& s) { s.state.shown[2].live = true; }, kItemsOnly, {kTile2}},
+      {"camera on", [](Scene& s) { s.state.shown[1].video = true; }, kItemsOnly, {kTile1}},
+      {"marks switched off", [](Scene& s) { s.config.show_stream_marks = false; }, kWhole, {}},
       {"member avatar arrived", [](Scene& s) { s.loadedAvatars.insert(L"3"); }, kItemsOnly, {kTile2}},
       {"entry animation", [](Scene& s) { s.state.shown[1].joinTick = kNow - 100; }, kItemsOnly, {kTile1}},
       {"member order", [](Scene& s) { std::swap(s.state.shown[0], s.state.shown[1]); }, kItemsOnly, {kTile0, kTile1}},
@@ -129,6 +133,36 @@ TEST(DirtyRect, StartsWholeCoversTheLabelAndSkipsMembersOffScreen) {
   EXPECT_TRUE(DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, 100}).Empty());
 }
 
+// The marks stand right of the name's pill, in the order LIVE, camera, and
+// the redraw of a tile reaches their end; switched off, they take no room.
+TEST(DirtyRect, CoversTheStreamMarks) {
+  auto text = [](const std::wstring& s, float points, bool) { return TextExtent{s.size() * points * 0.6f, points * 1.5f}; };
+  Scene before, after;
+  after.state.shown[0].live = after.state.shown[0].video = true;
+  const LabelPlace label = PlaceLabel(PlaceTile(0, after.state.shown[0], after.config, kNow), after.config,
+                                      after.state.shown[0], text);
+  EXPECT_GT(label.live.left, label.pill.right);
+  EXPECT_GT(label.camera.left, label.live.right);
+  EXPECT_GE(label.live.top, label.pill.top);
+  EXPECT_LE(label.camera.bottom, label.pill.bottom);
+  const PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, kH});
+  EXPECT_GE(dirty.right, label.camera.right);
+  after.config.show_stream_marks = false;
+  const LabelPlace plain = PlaceLabel(PlaceTile(0, after.state.shown[0], after.config, kNow), after.config,
+                                      after.state.shown[0], text);
+  EXPECT_TRUE(plain.live.Empty() && plain.camera.Empty());
+  EXPECT_EQ(LabelReach(plain), plain.pill);
+  // In a row, name and marks share the slot's name room.
+  after.config.show_stream_marks = true;
+  after.config.member_layout = "horizontal";
+  after.state.shown[0].username = L"Sir Talks-A-Lot of the Round Table";
+  after.state.shown[0].video = false;
+  const LabelPlace row = PlaceLabel(PlaceTile(0, after.state.shown[0], after.config, kNow), after.config,
+                                    after.state.shown[0], text);
+  EXPECT_LE(row.live.right - row.pill.left, 2 * 48);
+  EXPECT_EQ(row.shown.substr(row.shown.size() - 3), L"...");
+}
+
 // Tiles and their labels in the column and in a row, where the names sit
 // centred under the tiles and each slot leaves a name's room.
 TEST(MemberLayout, TilesAndLabelsInColumnAndRow) {
@@ -141,14 +175,14 @@ TEST(MemberLayout, TilesAndLabelsInColumnAndRow) {
       {"diagonal", 48, 1, 20, 76, 78, 92},  // an unknown layout is the column
   };
   auto text = [](const std::wstring& s, float points, bool) { return TextExtent{s.size() * points * 0.6f, points * 1.5f}; };
-  VoiceUser member;
+  MemberTile member;
   member.username = L"user1";  // 36 pixels wide at 12 points
   for (const Row& r : rows) {
     Config config;
     config.member_layout = r.layout;
     config.avatar_size = r.size;
     const TilePlace tile = PlaceTile(r.slot, member, config, kNow);
-    const LabelPlace label = PlaceLabel(tile, config, LabelText(member), text);
+    const LabelPlace label = PlaceLabel(tile, config, member, text);
     EXPECT_EQ(tile.x, r.x) << r.layout << r.size;
     EXPECT_EQ(tile.y, r.y) << r.layout << r.size;
     EXPECT_EQ(tile.size, r.size) << r.layout << r.size;
@@ -158,22 +192,22 @@ TEST(MemberLayout, TilesAndLabelsInColumnAndRow) {
   // A growing tile's name stays where the full-size tile puts it.
   Config row;
   row.member_layout = "horizontal";
-  VoiceUser joining = member;
+  MemberTile joining = member;
   joining.joinTick = kNow - 100;
   const TilePlace small = PlaceTile(0, joining, row, kNow);
   ASSERT_LT(small.size, row.avatar_size);
-  EXPECT_EQ(PlaceLabel(small, row, LabelText(joining), text).textY, 20 + 48 + 8);
+  EXPECT_EQ(PlaceLabel(small, row, joining, text).textY, 20 + 48 + 8);
   // A long name in a row is cut to its slot, the same while its tile grows;
   // the column leaves it whole.
-  VoiceUser talker = member;
+  MemberTile talker = member;
   talker.username = L"Sir Talks-A-Lot of the Round Table";
-  const LabelPlace cut = PlaceLabel(PlaceTile(1, talker, row, kNow), row, LabelText(talker), text);
+  const LabelPlace cut = PlaceLabel(PlaceTile(1, talker, row, kNow), row, talker, text);
   EXPECT_EQ(cut.shown.substr(cut.shown.size() - 3), L"...");
   EXPECT_LE(cut.pill.right - cut.pill.left, 2 * 48);
-  EXPECT_LE(PlaceLabel(PlaceTile(0, talker, row, kNow), row, LabelText(talker), text).pill.right, cut.pill.left);
+  EXPECT_LE(PlaceLabel(PlaceTile(0, talker, row, kNow), row, talker, text).pill.right, cut.pill.left);
   talker.joinTick = kNow - 100;
-  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, row, kNow), row, LabelText(talker), text).shown, cut.shown);
-  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, Config(), kNow), Config(), LabelText(talker), text).shown, talker.username);
+  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, row, kNow), row, talker, text).shown, cut.shown);
+  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, Config(), kNow), Config(), talker, text).shown, talker.username);
   // A row counts the slots that start within the frame's width, not its height.
   EXPECT_EQ(MembersOnScreen(5, row, 300, 100), 3u);
   EXPECT_EQ(MembersOnScreen(5, Config(), 300, 100), 2u);
@@ -249,7 +283,7 @@ TEST(DisplayScale, EveryItemGrowsByTheScale) {
     }
     const TilePlace tile = PlaceTile(1, large.state.shown[1], large.config, kNow);
     EXPECT_EQ(tile.size, 72);
-    EXPECT_FLOAT_EQ(PlaceLabel(tile, large.config, L"x", [](const std::wstring&, float points, bool) {
+    EXPECT_FLOAT_EQ(PlaceLabel(tile, large.config, large.state.shown[1], [](const std::wstring&, float points, bool) {
       return TextExtent{points, points};
     }).points, 18.0f);
     EXPECT_EQ(large.config.avatar_size, 48);

@@ -18,6 +18,7 @@ fail() {
   echo "FAIL: $1" >&2
   cp "$work"/*.png "$build/" 2>/dev/null && echo "screenshots kept in $build" >&2
   cat "$work/debug.log" >&2 2>/dev/null || true
+  cat "$work/driver.log" >&2 2>/dev/null || true
   exit 1
 }
 # wait_for PATTERN SECONDS FILE
@@ -96,7 +97,12 @@ drawn "$work/overlay_e2e_speaking.png" 324 && fail "something drawn below the fi
 # The mute badge (237,66,69) at a tile's lower right, 12 left and 18 below its centre.
 badged() { read -r r g b <<<"$(pixel "$1" 56 $(($2 + 18)))"; [ "$r" -gt 150 ] && [ "$g" -lt 110 ] && [ "$b" -lt 110 ]; }
 badged "$work/overlay_e2e_speaking.png" 156 || fail "the server-muted member lost the badge after three updates"
-badged "$work/overlay_e2e_speaking.png" 212 && fail "a badge for a member only the user muted"
+badged "$work/overlay_e2e_speaking.png" 212 && fail "the member's own badge for a member only the user muted"
+# The muted-for-you badge: grey (128,132,142) where the member's own is red.
+locally_muted() { read -r r g b <<<"$(pixel "$1" 56 $(($2 + 18)))"
+  [ "$r" -gt 100 ] && [ "$r" -lt 170 ] && [ "$b" -gt "$r" ] && [ $((b - r)) -lt 40 ] && [ "$g" -gt 100 ]; }
+locally_muted "$work/overlay_e2e_speaking.png" 212 || fail "no muted-for-you badge for the member only the user muted"
+locally_muted "$work/overlay_e2e_speaking.png" 156 && fail "the muted-for-you badge on a server-muted member"
 badged "$work/overlay_e2e_speaking.png" 100 && fail "a badge for a member nobody muted"
 grep -q 'Added user: Ann "the tank"' "$work/debug.log" || fail "the quoted name was not read whole"
 ringed "$work/overlay_e2e_speaking.png" 106 || fail "bob not ringed while speaking"
@@ -126,7 +132,7 @@ sleep 1
 import -display "$DISPLAY" -window root "$work/overlay_e2e_stopped.png"
 ringed "$work/overlay_e2e_stopped.png" 106 && fail "bob still ringed after SPEAKING_STOP"
 drawn "$work/overlay_e2e_stopped.png" 100 || fail "bob's tile vanished"
-echo "overlay end to end: five tiles named x], Bob}, user, Ann \"the tank\" and a bot, the server-muted badge kept and the local mute not shown, the speaker ringed only while speaking, through a Discord restart"
+echo "overlay end to end: five tiles named x], Bob}, user, Ann \"the tank\" and a bot, the server-muted badge kept and the local mute shown as the user's own, the speaker ringed only while speaking, through a Discord restart"
 stop_all
 
 # Display options: only speakers get a tile, Alice (the user) always; Carol is
@@ -259,6 +265,7 @@ send() { local n; n=$(grep -c '^DONE' "$work/driver.log" || true); echo "$1" >&3
 # until_shot NAME TEST [ARG...]: screenshots until TEST IMAGE ARG... holds (10 s at most).
 until_shot() { local name=$1 check=$2; shift 2
   for _ in $(seq 40); do img=$(shot "$name"); "$check" "$img" "$@" && return 0; sleep 0.25; done; return 1; }
+not_ringed() { ! ringed "$1" "$2"; }
 # The plugin's list: Me (44), Pilot (100, server-muted), Quinn (156), the bot
 # (212). Me is looked for at y 50, clear of the border of Wine's tray window.
 four_tiles() { drawn "$1" 50 && drawn "$1" 100 && drawn "$1" 156 && drawn "$1" 212; }
@@ -285,11 +292,38 @@ img=$(shot feed_members_settled)
 badged "$img" 100 || fail "the server-muted member has no badge"
 badged "$img" 44 && fail "a badge for a member nobody muted"
 wait_for 'HTTP GET /guilds/g3/users/200/avatars/7e57.png' 15 "$work/sim.log" || fail "the server avatar was not asked for"
+# As Discord's own list shows them: a soundshare rings, a suppressed member
+# and one the user muted for themselves carry badges (the member's, the
+# user's), and a member who goes live moves first with a LIVE mark.
+send "soundshare 250"
+until_shot feed_soundshare ringed 162 || fail "Quinn not ringed while soundsharing"
+send "silent 250"
+until_shot feed_soundshare_over not_ringed 162 || fail "Quinn still ringed after the soundshare"
+send "suppress 250"
+until_shot feed_suppressed badged 156 || fail "the suppressed member has no badge"
+send "suppress 250 off"
+send "local-mute 250"
+until_shot feed_local_mute locally_muted 156 || fail "no muted-for-you badge for the member the user muted"
+badged "$img" 156 && fail "the member's own badge for a mute that is the user's"
+send "local-mute 250"
+# The LIVE pill's red (237,66,69) right of the name: pixels a white name on
+# a dark pill never has.
+live_mark() { [ "$(convert "$1" -crop 200x10+100+$2 -fx 'r > 0.75 && g < 0.4 && b < 0.4 ? 1 : 0' \
+  -format '%[fx:int(mean*w*h)]' info:)" -gt 30 ]; }
+# Quinn streams: first in Discord's order (Quinn, Me, Pilot, the bot), and
+# marked LIVE; Pilot's badge moves down with Pilot.
+quinn_first_live() { live_mark "$1" 44 && ! live_mark "$1" 100 && ! live_mark "$1" 156 && badged "$1" 156 &&
+  ! badged "$1" 100 && ! locally_muted "$1" 44; }
+send "live 250"
+until_shot feed_live quinn_first_live || fail "the streaming member not first with a LIVE mark"
+send "live 250 off"
+order_again() { ! live_mark "$1" 44 && ! live_mark "$1" 156 && badged "$1" 100 && ! badged "$1" 156; }
+until_shot feed_live_over order_again || fail "the order did not come back once the stream ended"
+echo "voice feed: soundshare ringed, the suppressed member's badge, the muted-for-you badge, a LIVE mark, Discord's order"
 send "speak 200"
 until_shot feed_speaking ringed 106 || fail "Pilot not ringed while speaking"
 ringed "$img" 50 && fail "Me ringed without speaking"
 send "silent 200"
-not_ringed() { ! ringed "$1" "$2"; }
 until_shot feed_silent not_ringed 106 || fail "Pilot still ringed after the speaking stopped"
 send "leave 250"
 three_tiles() { drawn "$1" 156 && ! drawn "$1" 212; }
@@ -301,8 +335,12 @@ authorizes() { grep -c 'RECV op=1 .*"cmd":"AUTHORIZE"' "$work/sim.log" || true; 
 grep -q '^CONNECTED' "$work/sim.log" || fail "Voxmere did not connect to Discord's RPC with its registered application"
 [ "$(authorizes)" -eq 0 ] || fail "AUTHORIZE sent while the plugin's feed was live"
 grep -q 'CONSENT DIALOG' "$work/sim.log" && fail "a consent dialog while the plugin's feed was live"
+# The same count was logged when Quinn left: the rejoined list is one more such line.
+rejoined='SetVoiceUsers: 3 users (2 users, 1 bots)'
+lists=$(grep -c "$rejoined" "$work/debug.log" || true)
 send rejoin
-wait_for 'SetVoiceUsers: 3 users (2 users, 1 bots)' 10 "$work/debug.log" || fail "the list after rejoining did not arrive"
+for _ in $(seq 50); do [ "$(grep -c "$rejoined" "$work/debug.log" || true)" -gt "$lists" ] && break; sleep 0.2; done
+[ "$(grep -c "$rejoined" "$work/debug.log" || true)" -gt "$lists" ] || fail "the list after rejoining did not arrive"
 stopped=$(date +%s%N)
 send stop
 # Me is in both lists: the tile stays through the switch.

@@ -64,8 +64,8 @@ bool Near(Pixel p, Pixel q, int tolerance = 3) {
          std::abs(p.a - q.a) <= tolerance;
 }
 
-VoiceUser Member(const wchar_t* id) {
-  VoiceUser user;
+MemberTile Member(const char* id) {
+  MemberTile user;
   user.id = id;
   user.username = L"ann";
   return user;
@@ -104,7 +104,7 @@ LoopbackHttpServer* RenderTest::cdn_ = nullptr;
 // The border colour outlines silent tiles once it has an opacity (none by
 // default, the picture as it always was); without avatars only the names show.
 TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
-  VoiceUser member = Member(L"43");  // no avatar: the placeholder disc
+  MemberTile member = Member("43");  // no avatar: the placeholder disc
   auto blue = [](const Pixel& p) { return p.b > 100 && p.r < 40 && p.g < 40; };
   auto blueAtEdge = [&] {
     Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
@@ -128,7 +128,7 @@ TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
 // and their pitch alike.
 TEST_F(RenderTest, RowLayoutPutsNamesUnderTilesAtAnyAvatarSize) {
   g_config.member_layout = "horizontal";
-  VoiceUser talker = Member(L"44");
+  MemberTile talker = Member("44");
   talker.username = L"Sir Talks-A-Lot of the Round Table";
   for (int size : {48, 64}) {
     SCOPED_TRACE(size);
@@ -147,9 +147,9 @@ TEST_F(RenderTest, RowLayoutPutsNamesUnderTilesAtAnyAvatarSize) {
 }
 
 TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
-  VoiceUser member = Member(L"42");
+  MemberTile member = Member("42");
   member.avatarHash = L"abc";
-  ASSERT_TRUE(WaitFor([&] { return GetAvatar(member.id, member.avatarHash) != nullptr; }, 10000));
+  ASSERT_TRUE(WaitFor([&] { return GetAvatar(MemberAvatarSource(member)) != nullptr; }, 10000));
   const int cx = kX + kSize / 2, cy = kY + kSize / 2;
   auto draw = [&] { Frame(400, 400), GetRenderer().DrawMembers({member}, 1000); };
   draw();
@@ -165,6 +165,55 @@ TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
       << "the avatar's circular clip is lifted for the label";
 }
 
+// The badge tells whose mute it is: the member's own (the muted colour), the
+// user's for themselves (grey), deafened over both. A stream and a camera
+// carry their marks right of the name, where the label's geometry puts them,
+// unless the setting hides them.
+TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
+  g_config.muted_color = MakeConfigColor(255, 0, 0);
+  const int d = kSize / 3, bx = kX + kSize - d + 2, by = kY + kSize - d + 2;
+  struct Row {
+    const char* what;
+    bool muted, localMute, deafened;
+    Pixel disc;
+  };
+  const Row rows[] = {
+      {"muted by themselves", true, false, false, {255, 0, 0, 255}},
+      {"muted for the user", false, true, false, {0x80, 0x84, 0x8E, 255}},
+      {"both: their own", true, true, false, {255, 0, 0, 255}},
+      {"deafened wins", false, true, true, Premul(255, 0xFAA61A)},
+  };
+  for (const Row& r : rows) {
+    MemberTile member = Member("45");
+    member.muted = r.muted, member.localMute = r.localMute, member.deafened = r.deafened;
+    Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+    // Left of the glyph, inside the disc.
+    EXPECT_TRUE(Near(At(bx + 2, by + d / 2), r.disc, 4)) << r.what;
+  }
+
+  MemberTile streamer = Member("46");
+  streamer.live = streamer.video = true;
+  auto measure = [](const std::wstring& text, float points, bool bold) {
+    return GetRenderer().MeasureText(text, points, bold);
+  };
+  const LabelPlace label = PlaceLabel(PlaceTile(0, streamer, g_config, 1000), g_config, streamer, measure);
+  ASSERT_FALSE(label.live.Empty() || label.camera.Empty());
+  auto red = [](const Pixel& p) { return p.r > 200 && p.g < 90 && p.b < 90; };
+  auto white = [](const Pixel& p) { return p.r > 200 && p.g > 200 && p.b > 200; };
+  auto area = [](const PixelRect& r) { return (r.right - r.left) * (r.bottom - r.top); };
+  const PixelRect& live = label.live;
+  const PixelRect& camera = label.camera;
+  Frame(400, 400), GetRenderer().DrawMembers({streamer}, 1000);
+  EXPECT_GT(Count(live.left, live.top, live.right, live.bottom, red), area(live) / 3) << "the red pill";
+  EXPECT_GT(Count(live.left, live.top, live.right, live.bottom, white), 5) << "its white LIVE";
+  EXPECT_GT(Count(camera.left, camera.top, camera.right, camera.bottom, white), area(camera) / 6) << "the camera";
+  EXPECT_EQ(Count(label.pill.right, label.pill.top, 400, label.pill.bottom, red), Count(live.left, live.top, live.right, live.bottom, red))
+      << "nothing red beyond the pill but the mark";
+  g_config.show_stream_marks = false;
+  Frame(400, 400), GetRenderer().DrawMembers({streamer}, 1000);
+  EXPECT_EQ(Count(label.pill.right + 4, label.pill.top - 2, 400, label.pill.bottom + 2, Drawn), 0) << "marks hidden";
+}
+
 // Each member tile, the cards and the picture have windows only as big as
 // what they hold, hidden while they hold nothing. A changed tile is cleared,
 // redrawn and pushed alone, in its own window, which keeps the rest of the
@@ -176,7 +225,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   OverlayPane& first = overlay.panes[0];
   OverlayPane& cards = overlay.panes[static_cast<size_t>(FrameItemKind::kCard)];
-  overlay.state.shown = {Member(L"1"), Member(L"2")};
+  overlay.state.shown = {Member("1"), Member("2")};
   ASSERT_TRUE(overlay.Render());
   ASSERT_EQ(overlay.panes.size(), kPaneKinds + 1);
   OverlayPane& second = overlay.panes[kPaneKinds];
@@ -351,7 +400,7 @@ TEST_F(RenderTest, NamesInEveryScriptDrawRealGlyphsEmojiInColour) {
     }
   }
   // Drawn, the emoji's colour shows: a red flame on a white label.
-  VoiceUser member = Member(L"7");
+  MemberTile member = Member("7");
   member.username = L"\U0001F525";
   member.speaking = true;
   Frame(400, 200);
@@ -382,7 +431,7 @@ TEST_F(RenderTest, LabelFaceIsOneThatOpens) {
       EXPECT_EQ(text.Face(), c.chosen);
     }
     EXPECT_FALSE(text.Face().empty());
-    VoiceUser member = Member(L"8");
+    MemberTile member = Member("8");
     member.username = L"Anna \u65E5\u672C";
     Frame(400, 200);
     GetRenderer().DrawMembers({member}, 1000);

@@ -6,18 +6,18 @@
 
 namespace {
 
-VoiceUser Member(const wchar_t* id, bool bot = false, bool speaking = false) {
+VoiceUser Member(const char* id, bool bot = false, bool speaking = false) {
   VoiceUser user;
-  user.id = user.username = id;
+  user.id = id;
+  user.username = std::wstring(id, id + std::char_traits<char>::length(id));
   user.bot = bot;
   user.speaking = speaking;
-  user.joinTick = 5;  // the RPC client's value is never trusted
   return user;
 }
 
-std::wstring ShownIds(const OverlayState& state) {
-  std::wstring ids;
-  for (const VoiceUser& user : state.shown) ids += user.id;
+std::string ShownIds(const OverlayState& state) {
+  std::string ids;
+  for (const MemberTile& tile : state.shown) ids += tile.id;
   return ids;
 }
 
@@ -29,22 +29,22 @@ constexpr uint32_t kNearWrap = 0xFFFFFF00u;  // 256 ms before the tick counter w
 // restart from a stale tick, but a member who leaves and comes back animates.
 TEST(OverlayStateMembers, HumansFirstAndJoinTicksKeptById) {
   OverlayState state;
-  state.SetVoiceUsers({Member(L"b1", true), Member(L"a"), Member(L"b2", true)}, kNearWrap);
+  state.SetVoiceUsers({Member("b1", true), Member("a"), Member("b2", true)}, kNearWrap);
   ASSERT_EQ(state.users.size(), 3u);
-  EXPECT_EQ(state.users[0].id + state.users[1].id + state.users[2].id, L"ab1b2");
-  state.SetVoiceUsers({Member(L"a"), Member(L"ab")}, kNearWrap + 200u);  // ids compare whole
-  EXPECT_EQ(state.users[0].joinTick, kNearWrap);
-  EXPECT_EQ(state.users[1].joinTick, kNearWrap + 200u);
-  EXPECT_LT(JoinScale(state.users[0], kNearWrap + 499u), 1.0f);  // across the wrap: a still animates
+  EXPECT_EQ(state.users[0].id + state.users[1].id + state.users[2].id, "ab1b2");
+  state.SetVoiceUsers({Member("a"), Member("ab")}, kNearWrap + 200u);  // ids compare whole
+  EXPECT_EQ(state.joinTicks.at("a"), kNearWrap);
+  EXPECT_EQ(state.joinTicks.at("ab"), kNearWrap + 200u);
+  EXPECT_LT(JoinScale(state.joinTicks.at("a"), kNearWrap + 499u), 1.0f);  // across the wrap: a still animates
   state.Update(kNearWrap + 499u, 5000);
-  EXPECT_EQ(state.users[0].joinTick, kNearWrap);
+  EXPECT_EQ(state.joinTicks.at("a"), kNearWrap);
   state.Update(kNearWrap + 500u, 5000);
-  EXPECT_EQ(state.users[0].joinTick, 0u);
-  state.SetVoiceUsers({Member(L"a")}, 1000);
-  EXPECT_EQ(state.users[0].joinTick, 0u);  // ended stays ended
+  EXPECT_EQ(state.joinTicks.at("a"), 0u);
+  state.SetVoiceUsers({Member("a")}, 1000);
+  EXPECT_EQ(state.joinTicks.at("a"), 0u);  // ended stays ended
   state.SetVoiceUsers({}, 1100);
-  state.SetVoiceUsers({Member(L"a")}, 1200);
-  EXPECT_EQ(state.users[0].joinTick, 1200u);
+  state.SetVoiceUsers({Member("a")}, 1200);
+  EXPECT_EQ(state.joinTicks.at("a"), 1200u);
 }
 
 // Cards fade out over their last 500 ms and leave at the end, each on its own
@@ -75,31 +75,62 @@ TEST(OverlayStateCards, NewestFiveKeptEachFadingOnItsOwn) {
 TEST(OverlayStateShown, SpeakingLingerSelfAndHidden) {
   OverlayState state;
   state.filter.showOnlySpeaking = true;
-  state.filter.hiddenIds = L"h";
-  state.selfId = L"s";
+  state.filter.hiddenIds = {"h"};
+  state.selfId = "s";
   const uint32_t t = kNearWrap;
-  state.SetVoiceUsers({Member(L"a"), Member(L"s"), Member(L"h", false, true)}, t);
-  EXPECT_EQ(ShownIds(state), L"s");
-  state.SetVoiceUsers({Member(L"a", false, true), Member(L"s"), Member(L"h")}, t + 600u);
-  EXPECT_EQ(ShownIds(state), L"as");
+  state.SetVoiceUsers({Member("a"), Member("s"), Member("h", false, true)}, t);
+  EXPECT_EQ(ShownIds(state), "s");
+  state.SetVoiceUsers({Member("a", false, true), Member("s"), Member("h")}, t + 600u);
+  EXPECT_EQ(ShownIds(state), "as");
   EXPECT_EQ(state.shown[0].joinTick, t + 600u);  // it enters with the entry animation
-  state.SetVoiceUsers({Member(L"a"), Member(L"s"), Member(L"h")}, t + 1000u);  // stops
+  state.SetVoiceUsers({Member("a"), Member("s"), Member("h")}, t + 1000u);  // stops
   EXPECT_EQ(state.MsUntilLingerEnds(t + 1200u), 1300u);
-  state.SetVoiceUsers({Member(L"a", false, true), Member(L"s"), Member(L"h")}, t + 2000u);  // between words
-  state.SetVoiceUsers({Member(L"a"), Member(L"s"), Member(L"h")}, t + 2100u);
+  state.SetVoiceUsers({Member("a", false, true), Member("s"), Member("h")}, t + 2000u);  // between words
+  state.SetVoiceUsers({Member("a"), Member("s"), Member("h")}, t + 2100u);
   state.Update(t + 3599u, 5000);
-  EXPECT_EQ(ShownIds(state), L"as");
+  EXPECT_EQ(ShownIds(state), "as");
   EXPECT_EQ(state.MsUntilLingerEnds(t + 3650u), 0u);  // a late timer still finds the tile due
   EXPECT_EQ(state.shown[0].joinTick, 0u);  // no second entry animation
   state.Update(t + 3600u, 5000);
-  EXPECT_EQ(ShownIds(state), L"s");
+  EXPECT_EQ(ShownIds(state), "s");
   EXPECT_EQ(state.MsUntilLingerEnds(t + 3600u), kNoLinger);
-  state.filter.alwaysShowSelf = false;
+  MemberFilter filter = state.filter;
+  filter.alwaysShowSelf = false;
+  state.SetFilter(filter, t + 3700u);
   state.Update(t + 3700u, 5000);
-  EXPECT_EQ(ShownIds(state), L"");
-  state.filter.showOnlySpeaking = false;  // every member but the hidden one
+  EXPECT_EQ(ShownIds(state), "");
+  filter.showOnlySpeaking = false;  // every member but the hidden one
+  state.SetFilter(filter, t + 3800u);
   state.Update(t + 3800u, 5000);
-  EXPECT_EQ(ShownIds(state), L"as");
+  EXPECT_EQ(ShownIds(state), "as");
+}
+
+// A ring alone flips the member's flag where it is held: the tiles are not
+// rebuilt (a running entry animation goes on), and under speaking-only
+// display the stop starts the linger as a whole list would.
+TEST(OverlayStateShown, SpeakingFlipsOneMember) {
+  OverlayState state;
+  state.SetVoiceUsers({Member("a"), Member("b"), Member("c")}, 1000);
+  const MemberTile* tiles = state.shown.data();
+  EXPECT_TRUE(state.SetSpeaking("b", true, 1100));
+  EXPECT_FALSE(state.SetSpeaking("b", true, 1150));  // no news
+  EXPECT_FALSE(state.SetSpeaking("z", true, 1150));  // a stranger
+  EXPECT_EQ(state.shown.data(), tiles);
+  EXPECT_TRUE(state.users[1].speaking && state.shown[1].speaking && !state.shown[0].speaking);
+  EXPECT_EQ(state.shown[1].joinTick, 1000u);
+
+  MemberFilter only;
+  only.showOnlySpeaking = true;
+  state.SetFilter(only, 1200);
+  EXPECT_EQ(ShownIds(state), "b");
+  EXPECT_TRUE(state.SetSpeaking("b", false, 1300));
+  EXPECT_EQ(state.MsUntilLingerEnds(1400), 1400u);
+  state.Update(1799, 5000);
+  EXPECT_EQ(ShownIds(state), "b");
+  state.Update(2800, 5000);
+  EXPECT_EQ(ShownIds(state), "");
+  state.SetSpeaking("c", true, 2900);
+  EXPECT_EQ(ShownIds(state), "c");
 }
 
 // The limit counts what a reader sees as one character.
@@ -122,7 +153,7 @@ TEST(OverlayStateShown, NamesCutBetweenUserPerceivedCharacters) {
   for (const auto& [name, limit, expected] : rows) {
     OverlayState state;
     state.filter.maxNameLength = limit;
-    VoiceUser user = Member(L"a");
+    VoiceUser user = Member("a");
     user.displayName = name;
     state.SetVoiceUsers({user}, 1);
     ASSERT_EQ(state.shown.size(), 1u);

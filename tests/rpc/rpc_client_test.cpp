@@ -127,7 +127,7 @@ class RpcSimTest : public ::testing::Test {
     EXPECT_EQ(lists.size(), listsBefore);
     EXPECT_EQ(CountLogged(reportLine), reportsBefore);
   }
-  bool Speaking(const wchar_t* id) const {
+  bool Speaking(const char* id) const {
     return std::any_of(lists.back().begin(), lists.back().end(), [&](auto& u) { return u.id == id && u.speaking; });
   }
 
@@ -190,7 +190,7 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
   EXPECT_EQ(CountLogged("disconnect"), 0u);
 
   sim->Inject("speak 100000000000000003 on");
-  EXPECT_TRUE(PollUntil([&] { return Speaking(L"100000000000000003"); }));
+  EXPECT_TRUE(PollUntil([&] { return Speaking("100000000000000003"); }));
   ExpectQuietResync("[IPC] Found 4 users in voice channel");
   // The events carry every change: a server channel is resynchronised once a minute.
   const uint32_t due = client->MsUntilPollDue(GetTickCount());
@@ -199,10 +199,10 @@ TEST_F(RpcSimTest, SessionFromHandshakeThroughEventsAndSwitches) {
   const size_t snapshots = CountLogged("[IPC] Found 4 users in voice channel");
   sim->Inject("switch 300000000000000001");
   EXPECT_TRUE(PollUntil([&] { return CountLogged("[IPC] Found 4 users in voice channel") > snapshots; }));
-  EXPECT_TRUE(Speaking(L"100000000000000003"));
+  EXPECT_TRUE(Speaking("100000000000000003"));
   EXPECT_EQ(sim->CountLines("\"evt\":\"SPEAKING_START\",\"args\""), 1u);
   sim->Inject("switch 300000000000000002");
-  EXPECT_TRUE(PollUntil([&] { return lists.back().size() == 1 && lists.back()[0].id == L"100000000000000006"; }));
+  EXPECT_TRUE(PollUntil([&] { return lists.back().size() == 1 && lists.back()[0].id == "100000000000000006"; }));
   sim->Inject("leave_channel");
   EXPECT_TRUE(PollUntil([&] { return lists.back().empty(); }));
   ExpectQuietResync("[IPC] Not in a voice channel");
@@ -219,16 +219,16 @@ TEST_F(RpcSimTest, RestartMidSessionSubscribesAgainAndEndsSpeaking) {
   StartSim();
   ConnectAndAuthenticate();
   sim->Inject("speak 100000000000000002 on");
-  ASSERT_TRUE(PollUntil([&] { return Speaking(L"100000000000000002"); }));
+  ASSERT_TRUE(PollUntil([&] { return Speaking("100000000000000002"); }));
   sim->Inject("restart");
   ASSERT_TRUE(PollUntil([&] { return !client->IsConnected(); }, 5000));
-  EXPECT_FALSE(Speaking(L"100000000000000002"));
+  EXPECT_FALSE(Speaking("100000000000000002"));
   ASSERT_TRUE(sim->WaitForLines("RESTARTED", 1, 5000));
   ASSERT_TRUE(ConnectClient());
   EXPECT_TRUE(PollUntil([&] { return CountLogged("[IPC] SUBSCRIBE response received") == 12; }));
   EXPECT_EQ(sim->CountLines("\"evt\":\"SPEAKING_START\",\"args\""), 2u);
   sim->Inject("speak 100000000000000003 on");
-  EXPECT_TRUE(PollUntil([&] { return Speaking(L"100000000000000003"); }));
+  EXPECT_TRUE(PollUntil([&] { return Speaking("100000000000000003"); }));
   // The token was kept: no second AUTHORIZE, no second dialog.
   EXPECT_EQ(sim->CountLines("RECV op=1 {\"cmd\":\"AUTHORIZE\""), 1u);
 

@@ -29,12 +29,13 @@ Json Event(const std::string& evt, const std::string& data) {
   return Message(R"({"cmd":"DISPATCH","data":)" + data + R"(,"evt":")" + evt + R"(","nonce":null})");
 }
 
-// id, then "+" speaking, "m" muted, "d" deafened, "b" bot, then "=" username
-// "/" display name, then "@" avatar when there is one.
+// id, then "+" speaking, "m" muted, "d" deafened, "~" muted for the user,
+// "b" bot, then "=" username "/" display name, then "@" avatar when there is one.
 std::vector<std::wstring> Summary(const std::vector<VoiceUser>& users) {
   std::vector<std::wstring> out;
   for (const VoiceUser& u : users)
-    out.push_back(u.id + (u.speaking ? L"+" : L"") + (u.muted ? L"m" : L"") + (u.deafened ? L"d" : L"") +
+    out.push_back(std::wstring(u.id.begin(), u.id.end()) + (u.speaking ? L"+" : L"") + (u.muted ? L"m" : L"") +
+                  (u.deafened ? L"d" : L"") + (u.localMute ? L"~" : L"") +
                   (u.bot ? L"b" : L"") + L"=" + u.username + L"/" + u.displayName +
                   (u.avatarHash.empty() ? L"" : L"@" + u.avatarHash));
   return out;
@@ -70,15 +71,15 @@ TEST(ParseVoiceSnapshot, StatusAndMembersByAnswerShape) {
        SnapshotStatus::Members, "",
        {L"1=code/x]", L"2=bob/Bob}@b0b", L"3=user/user", L"4=ann/Ann \"the tank\" \u00e9\xD83C\xDFB5 a\\b",
         L"5b=Unknown/DJ", L"9=Unknown/", L"1=code/x]"}},
-      // Mute as Discord means it: server or self, never the local user's own
-      // mute of the member (the element's top-level "mute").
+      // Mute as Discord means it: server or self; the element's top-level
+      // "mute" is the user's own mute of the member, a badge of its own.
       {head + R"("Lobby","voice_states":[)" +
            Element("1", R"("a")", R"("mute":false,"deaf":false,"self_mute":false)", "null", R"("global_name":null)",
                    "true") + "," +
            Element("2", R"("b")", R"("mute":true,"deaf":false,"self_mute":false)") + "," +
            Element("3", R"("c")", R"("mute":false,"deaf":false,"self_mute":true,"self_deaf":true)") + "," +
            Element("4", R"("d")", R"("mute":false,"deaf":true,"self_mute":false)") + "]}}",
-       SnapshotStatus::Members, "", {L"1=a/", L"2m=b/", L"3md=c/", L"4d=d/"}},
+       SnapshotStatus::Members, "", {L"1~=a/", L"2m=b/", L"3md=c/", L"4d=d/"}},
   };
   for (const Case& c : cases) {
     VoiceSnapshot snapshot = ParseVoiceSnapshot(Message(c.payload));
@@ -123,7 +124,7 @@ TEST(ApplyVoiceEvent, ChangesTheList) {
       {Event("VOICE_STATE_UPDATE", Element("3", R"("n2")", serverMuted, R"("Nick")", R"("global_name":null)", "false")),
        "30", true, {L"1=n/D", L"2+=n/D", L"3m=n2/Nick"}},
       {Event("VOICE_STATE_UPDATE", Element("2", R"("n")", "", "null", R"("global_name":null)", "true")), "30", true,
-       {L"1=n/D", L"2+=n/", L"3m=n/D"}},
+       {L"1=n/D", L"2+~=n/", L"3m=n/D"}},
       // Without the nested user the data's own user_id names the member, and
       // what the event leaves out stays.
       {Event("VOICE_STATE_UPDATE", R"({"user_id":"1","voice_state":{"self_deaf":true}})"), "30", true,
@@ -132,14 +133,20 @@ TEST(ApplyVoiceEvent, ChangesTheList) {
   for (const Case& c : cases) {
     std::vector<VoiceUser> users(3);
     for (int i = 0; i < 3; ++i) {
-      users[i].id = std::to_wstring(i + 1);
+      users[i].id = std::to_string(i + 1);
       users[i].username = L"n";
       users[i].displayName = L"D";
     }
     users[1].speaking = true;
     users[2].muted = true;
-    EXPECT_EQ(ApplyVoiceEvent(c.message, c.channel, users, [](const std::string&) {}), c.notify) << c.message;
+    SpeakingChange spoken;
+    EXPECT_EQ(ApplyVoiceEvent(c.message, c.channel, users, [](const std::string&) {}, &spoken), c.notify) << c.message;
     EXPECT_EQ(Summary(users), c.users) << c.message;
+    // A speaking event that applied names its member and flag; no other does.
+    const std::string evt = JsonString(c.message, "evt");
+    const bool speakingEvent = c.notify && evt.rfind("SPEAKING_", 0) == 0;
+    EXPECT_EQ(spoken.userId.empty(), !speakingEvent) << c.message;
+    if (speakingEvent) EXPECT_EQ(spoken.speaking, evt == "SPEAKING_START") << c.message;
   }
 }
 

@@ -102,7 +102,7 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   // No owner serves the browser source here.
   EXPECT_EQ(ItemText(kIdBrowserSourceUrl), L"Off");
   for (int box : {kIdPipEnabled, kIdAllowMultiInstance, kIdShowOnlySpeaking, kIdAlwaysShowSelf, kIdShowAvatars,
-                  kIdBrowserSource})
+                  kIdBrowserSource, kIdShowStreamMarks})
     Click(box);
   for (int step = 0; step < 9; ++step) Key(kIdMaxNameLength, VK_RIGHT);  // from "None" to 12
   EXPECT_EQ(ItemText(kIdMaxNameLengthValue), L"12");
@@ -111,7 +111,8 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   expected.notification_position = 5;
   expected.language = "ja";
   expected.pip_enabled = expected.allow_multi_instance = expected.show_only_speaking = true;
-  expected.always_show_self = expected.show_avatars = expected.browser_source_enabled = false;
+  expected.always_show_self = expected.show_avatars = expected.browser_source_enabled =
+      expected.show_stream_marks = false;
   Click(kIdSave);
   EXPECT_EQ(GetSettingsWindow(), nullptr);
   EXPECT_EQ(SavedText(), FormatConfigText(expected));
@@ -140,7 +141,7 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
     }
     placed.push_back({id, rect});
   }
-  EXPECT_EQ(placed.size(), 52u);
+  EXPECT_EQ(placed.size(), 53u);
   EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue) + ItemText(kIdBrowserSourceUrl),
             L"発言中のメンバーのみ表示なしオフ");
   const Config before = g_config;
