@@ -53,6 +53,7 @@ BrowserMember BrowserMemberOf(const VoiceUser& user, const std::string& selfId, 
   member.muted = user.muted;
   member.deafened = user.deafened;
   member.bot = user.bot;
+  member.live = user.live;
   member.self = !selfId.empty() && user.id == selfId;
   member.hidden = IdListContains(config.hidden_users, Utf8ToWide(user.id));
   return member;

@@ -375,6 +375,10 @@ select 300000000000000009
     };
     let feed = plugin();
     await waitFor(async () => (await source()) === 'plugin' && (await ids(page)) === '100,200,250,300', 30000, "the plugin's members");
+    // Only the plugin knows who streams: Discord's order puts them first.
+    feed.stdin.write('live 250\n');
+    await waitFor(async () => (await ids(page)) === '250,100,200,300' &&
+      (await page.$eval('[data-user-id="250"]', (row) => row.dataset.live)) === 'true', 10000, 'the streaming member first, marked live');
     feed.stdin.write('stop\n');
     await waitFor(async () => (await source()) === 'rpc' && (await ids(page)) === '100,400', 40000, "RPC's members after the plugin stopped");
     feed.stdin.end();
