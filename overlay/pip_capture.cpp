@@ -114,7 +114,8 @@ void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, f
   const float inset = static_cast<float>(kFrameInset) * scale;
   DrawRoundedRect(*graphics, static_cast<float>(x) - inset, static_cast<float>(y) - inset,
                   static_cast<float>(width) + 2.0f * inset, static_cast<float>(height) + 2.0f * inset,
-                  kFrameRadius * scale, MakeArgb(opacity * 200.0f, kFrameFillRgb), MakeArgb(opacity * 180.0f, kFrameOutlineRgb));
+                  kFrameRadius * scale, MakeArgb(opacity * 200.0f, kFrameFillRgb), MakeArgb(opacity * 180.0f, kFrameOutlineRgb),
+                  2.0f * scale);
   Gdiplus::Bitmap picture(pipBitmap, nullptr);
   Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
   matrix.m[3][3] = opacity;

@@ -301,7 +301,7 @@ Gdiplus::Image* GetAvatar(const std::wstring& userId, const std::wstring& avatar
 }
 
 void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width, float height, float radius,
-                     Gdiplus::ARGB fill, Gdiplus::ARGB outline) {
+                     Gdiplus::ARGB fill, Gdiplus::ARGB outline, float outlineWidth) {
   // A radius beyond half the shorter side would fold the arcs over each other.
   float r = std::min(radius, std::min(width, height) / 2.0f);
   Gdiplus::GraphicsPath path;
@@ -320,7 +320,7 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
     graphics.FillPath(&brush, &path);
   }
   if (outline >> 24) {
-    Gdiplus::Pen pen(Gdiplus::Color(outline), 2.0f);
+    Gdiplus::Pen pen(Gdiplus::Color(outline), outlineWidth);
     graphics.DrawPath(&pen, &path);
   }
 }

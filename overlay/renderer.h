@@ -70,7 +70,7 @@ Gdiplus::Image* GetAvatar(const AvatarSource& source);
 Gdiplus::Image* GetAvatar(const std::wstring& userId, const std::wstring& avatarHash);
 
 void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width, float height, float radius,
-                     Gdiplus::ARGB fill, Gdiplus::ARGB outline);
+                     Gdiplus::ARGB fill, Gdiplus::ARGB outline, float outlineWidth = 2.0f);
 
 // A graphics object on the frame with the renderer's smoothing, text hint and
 // interpolation settings, drawing in window coordinates; null while there is
