@@ -182,7 +182,7 @@ Gdiplus::Image* AvatarCache::Get(const std::wstring& userId, const std::wstring&
     failed->second.wanted = true;
     return nullptr;
   }
-  std::wstring path = AvatarRequestPath(source);
+  std::wstring path = AvatarRequestPath(source, pictureSize_);
   if (path.empty()) {
     if (s.refused.insert(key).second)
       LogOverlay(L"Avatar not requested: user id, guild id or avatar hash holds unexpected characters");
@@ -212,7 +212,8 @@ bool AvatarCache::IsDownloading(const std::wstring& key) const {
   return shared_->pendingAvatars.count(key) != 0;
 }
 
-void AvatarCache::BeginFrame() {
+void AvatarCache::BeginFrame(int pictureSize) {
+  pictureSize_ = pictureSize;
   std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->finishedSinceFrame = false;
   for (auto& entry : shared_->failures) entry.second.wanted = false;

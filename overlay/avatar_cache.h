@@ -32,8 +32,10 @@ class AvatarCache {
   // while it is not cached.
   std::shared_ptr<const std::string> EncodedBytes(const std::wstring& key) const;
 
-  // A frame starts: what it asks for with Get is what it wants.
-  void BeginFrame();
+  // A frame starts: what it asks for with Get is what it wants, and a
+  // picture it starts downloading is asked of the CDN at pictureSize
+  // (AvatarPictureSize); one already cached stays as it came.
+  void BeginFrame(int pictureSize = 64);
   // 0 once a download has ended since the frame began (its picture, or its
   // failure, is news); else the time until a failed picture that frame
   // wanted may be asked again; kNoChange when neither. Without it a quiet
@@ -54,4 +56,5 @@ class AvatarCache {
 
  private:
   std::shared_ptr<Shared> shared_;
+  int pictureSize_ = 64;
 };

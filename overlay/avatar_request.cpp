@@ -10,6 +10,8 @@ namespace {
 constexpr size_t kMaxPartUnits = 64;
 constexpr uint32_t kFirstRetryDelayMs = 2000;
 constexpr uint32_t kMaxRetryDelayMs = 5 * 60 * 1000;
+constexpr int kSmallestPicture = 64;
+constexpr int kLargestPicture = 512;
 
 bool UsablePart(const std::wstring& part) {
   if (part.empty() || part.size() > kMaxPartUnits) return false;
@@ -28,9 +30,15 @@ AvatarSource MemberAvatarSource(const VoiceUser& member) {
   return {id, member.guildAvatarHash, member.guildId};
 }
 
-std::wstring AvatarRequestPath(const AvatarSource& source) {
+int AvatarPictureSize(float drawnPixels) {
+  int size = kSmallestPicture;
+  while (size < kLargestPicture && static_cast<float>(size) < drawnPixels) size *= 2;
+  return size;
+}
+
+std::wstring AvatarRequestPath(const AvatarSource& source, int pictureSize) {
   if (!UsablePart(source.userId) || !UsablePart(source.avatarHash)) return std::wstring();
-  const std::wstring picture = source.avatarHash + L".png?size=64";
+  const std::wstring picture = source.avatarHash + L".png?size=" + std::to_wstring(pictureSize);
   if (source.guildId.empty()) return L"/avatars/" + source.userId + L"/" + picture;
   if (!UsablePart(source.guildId)) return std::wstring();
   return L"/guilds/" + source.guildId + L"/users/" + source.userId + L"/avatars/" + picture;

@@ -23,11 +23,16 @@ struct AvatarSource {
 // A member's picture: the one for the channel's server where they set one.
 AvatarSource MemberAvatarSource(const VoiceUser& member);
 
+// The CDN's picture size for a picture drawn that many pixels wide: the
+// smallest power of two at least as wide, from 64 to 512, so a tile at any
+// display scale is drawn from a picture no smaller than itself.
+int AvatarPictureSize(float drawnPixels);
+
 // "/avatars/<id>/<hash>.png?size=64", or for a server picture
-// "/guilds/<guild>/users/<id>/avatars/<hash>.png?size=64"; empty when a part
-// is empty (the guild id may be) or holds anything but ASCII letters, digits,
-// '_' and '-'.
-std::wstring AvatarRequestPath(const AvatarSource& source);
+// "/guilds/<guild>/users/<id>/avatars/<hash>.png?size=64" (with that picture
+// size); empty when a part is empty (the guild id may be) or holds anything
+// but ASCII letters, digits, '_' and '-'.
+std::wstring AvatarRequestPath(const AvatarSource& source, int pictureSize = 64);
 // The cache's key: the user id for their own picture, "<guild>/<id>" for a
 // server one, so that neither stands in for the other.
 std::wstring AvatarCacheKey(const AvatarSource& source);

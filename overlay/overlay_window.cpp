@@ -1,5 +1,7 @@
 #include "overlay/overlay_window.h"
 
+#include "overlay/avatar_request.h"
+
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +10,7 @@
 #include "app/dpi.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "overlay/avatar_request.h"
 #include "overlay/monitor_choice.h"
 #include "overlay/notification_card.h"
 #include "overlay/renderer.h"
@@ -279,7 +282,7 @@ bool OverlayWindow::Render() {
   drawn.overlay_y = ClampColumnOffset(drawn.overlay_y, 0, unitsHigh, drawn.avatar_size, drawn.margin);
   const Config& settings = renderer.settings;
   renderer.TrimCaches();
-  renderer.avatars.BeginFrame();
+  renderer.avatars.BeginFrame(AvatarPictureSize(static_cast<float>(settings.avatar_size) * settings.display_scale));
   uint32_t now = GetTickCount();
   if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
     LogOverlay(L"Rendering " + std::to_wstring(state.notifications.size()) + L" notifications");

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "app/log.h"
+#include "overlay/avatar_request.h"
 #include "overlay/overlay_state.h"
 #include "overlay/renderer.h"
 #include "app/voice_user.h"
@@ -64,7 +65,12 @@ TEST_F(AvatarCacheTest, ServerPictureKeptApartFromTheUsersOwn) {
   StartCdn([](const LoopbackHttpRequest&) { return Png(); });
   AvatarCache& cache = GetRenderer().avatars;
   Gdiplus::Image *own = nullptr, *server = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (own = cache.Get(L"110", L"h110")) && (server = cache.Get(L"110", L"g110", L"61")); }, 10000));
+  // Drawn at 150 % (72 px): the server picture is asked twice as large; the one already asked stays.
+  ASSERT_TRUE(WaitFor([&] { return (own = cache.Get(L"110", L"h110")) != nullptr; }, 10000));
+  cache.BeginFrame(AvatarPictureSize(72.0f));
+  ASSERT_TRUE(WaitFor([&] { return (server = cache.Get(L"110", L"g110", L"61")) && cache.Get(L"110", L"h110") == own; }, 10000));
+  cache.BeginFrame();
+  EXPECT_EQ(cdn_.Requests().back().query, "size=128");
   EXPECT_NE(own, server);
   EXPECT_EQ(cache.Get(L"110", L"g110", L"61"), server);
   EXPECT_EQ(cdn_.RequestCount("GET", "/avatars/110/h110.png"), 1);

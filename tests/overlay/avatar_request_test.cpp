@@ -21,6 +21,15 @@ TEST(AvatarRequestPath, CdnPathOnlyFromSafeParts) {
   for (const auto& c : cases) EXPECT_EQ(AvatarRequestPath({c[0], c[1], c[2]}), c[3]) << c[1].size() << " " << c[2].size();
 }
 
+// The picture is never smaller than the tile it fills: the default 48 px tile
+// takes 64 at 100 %, 128 at 150 % (72 px); the CDN serves powers of two.
+TEST(AvatarPictureSize, NoSmallerThanTheDrawnTile) {
+  const std::pair<float, int> cases[] = {{0.0f, 64}, {48.0f, 64}, {64.0f, 64}, {64.5f, 128}, {72.0f, 128},
+                                         {128.0f * 2.0f, 256}, {192.0f, 256}, {4000.0f, 512}};
+  for (const auto& [pixels, size] : cases) EXPECT_EQ(AvatarPictureSize(pixels), size) << pixels;
+  EXPECT_EQ(AvatarRequestPath({L"42", L"9abc", L""}, AvatarPictureSize(72.0f)), L"/avatars/42/9abc.png?size=128");
+}
+
 // A server picture never stands in for the member's own, nor for another server's.
 TEST(AvatarCacheKey, KeepsTheFormsApart) {
   EXPECT_EQ(AvatarCacheKey({L"42", L"h", L""}), L"42");
