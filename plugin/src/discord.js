@@ -31,6 +31,17 @@ const STORE_NAMES = {
 const STORE_LOOK_AGAIN_MS = 2000;
 const STORE_LOOKS = 30;
 
+// A registered Flux store by its name, or null while its module has not run yet.
+function findStore(name) {
+  const webpack = globalThis.BdApi && BdApi.Webpack;
+  return (webpack && typeof webpack.getStore === "function" && webpack.getStore(name)) || null;
+}
+
+// "Discord's A.b and C.d were not found", for the console, the toast and the settings panel.
+function notFound(missing) {
+  return `Discord's ${missing.join(", ")} ${missing.length > 1 ? "were" : "was"} not found`;
+}
+
 // Discord's UI event bus also has subscribe, unsubscribe and dispatch, but never carries
 // MESSAGE_CREATE; only the Flux dispatcher has stores `register` with it.
 const DISPATCHER_METHODS = ["subscribe", "unsubscribe", "dispatch", "register"];
@@ -80,9 +91,8 @@ class DiscordStores {
   }
 
   look() {
-    const webpack = BdApi.Webpack;
     for (const [key, name] of Object.entries(STORE_NAMES)) {
-      if (!this[key] && typeof webpack.getStore === "function") this[key] = webpack.getStore(name) || null;
+      if (!this[key]) this[key] = findStore(name);
     }
     // A member may be a getter on the store's class, so presence is tested with `in`.
     const missing = this.needs.filter(([key, member]) => !this[key] || !(member in this[key]))
@@ -102,8 +112,7 @@ class DiscordStores {
   // What keeps cards from following Discord's rule, for the console, the toast and the settings panel.
   problem() {
     if (!this.missing.length) return "";
-    return `Cards: Discord's ${this.missing.join(", ")} ${this.missing.length > 1 ? "were" : "was"} not found, ` +
-      `so Tallybell sends no cards; ${NEEDS_UPDATE}`;
+    return `Cards: ${notFound(this.missing)}, so Tallybell sends no cards; ${NEEDS_UPDATE}`;
   }
 }
 

@@ -18,9 +18,6 @@ const VOICE_NEEDS = [["VoiceStateStore", "getVoiceStatesForChannel"], ["Selected
   ["UserStore", "getUser"], ["ChannelStore", "getChannel"], ["SpeakingStore", "isSpeaking"]];
 const VOICE_HELPERS = ["GuildMemberStore", "RelationshipStore", "RTCConnectionStore", "AuthenticationStore", "MediaEngineStore",
   "SoundboardStore"];
-// A store missing at start may still be loading; it is looked for again for about a minute.
-const STORE_RETRY_MS = 2000;
-const STORE_RETRIES = 30;
 
 // The voice states of a channel as they are now: VoiceStateStore hands out its live object, keyed by
 // user id, which changes under a holder's feet (its records do not: a change replaces one); some
@@ -96,7 +93,7 @@ class VoiceFeed {
   start() {
     if (this.running || !this.dispatcher) return;
     this.running = true;
-    this.retriesLeft = STORE_RETRIES;
+    this.retriesLeft = STORE_LOOKS;
     for (const type of VOICE_ACTIONS) this.dispatcher.subscribe(type, this.onAction);
     for (const type of RING_ACTIONS) this.dispatcher.subscribe(type, this.onRing);
     this.rebuild(true);
@@ -158,10 +155,9 @@ class VoiceFeed {
   // A store that is still missing is looked for at every rebuild while the feed cannot work without
   // it, and otherwise only at start, on reconnection and on the retries.
   findStores(everyStore) {
-    const webpack = globalThis.BdApi && BdApi.Webpack;
     const names = VOICE_NEEDS.map(([store]) => store);
     for (const name of everyStore ? [...names, ...VOICE_HELPERS] : names) {
-      if (!this.stores[name] && webpack && typeof webpack.getStore === "function") this.stores[name] = webpack.getStore(name) || null;
+      if (!this.stores[name]) this.stores[name] = findStore(name);
     }
     const missing = VOICE_NEEDS.filter(([store, method]) => !this.stores[store] || typeof this.stores[store][method] !== "function")
       .map(([store, method]) => `${store}.${method}`);
@@ -176,8 +172,8 @@ class VoiceFeed {
   // What keeps the feed from working, for the console and the settings panel; "" when nothing does.
   problem() {
     if (!this.dispatcher) return "Voice channel: " + NO_DISPATCHER;
-    return this.missing.length ? `Voice channel: Discord's ${this.missing.join(", ")} ${this.missing.length > 1 ? "were" : "was"} not ` +
-      `found, so Voxmere gets no voice channel from Tallybell; ${NEEDS_UPDATE}` : "";
+    return this.missing.length ? `Voice channel: ${notFound(this.missing)}, so Voxmere gets no voice channel from Tallybell; ` +
+      NEEDS_UPDATE : "";
   }
 
   rebuild(everyStore) {
@@ -193,7 +189,7 @@ class VoiceFeed {
     this.retryTimer = setTimeout(() => {
       this.retryTimer = null;
       if (this.running) this.rebuild(true);
-    }, STORE_RETRY_MS);
+    }, STORE_LOOK_AGAIN_MS);
   }
 
   readChannel() {
