@@ -1,25 +1,10 @@
 #include "app/http_client.h"
 
-#include <winhttp.h>
+#include "app/win_handles.h"
 
 #include <vector>
 
 namespace {
-
-class WinHttpHandle {
- public:
-  explicit WinHttpHandle(HINTERNET h) : handle_(h) {}
-  ~WinHttpHandle() {
-    if (handle_) WinHttpCloseHandle(handle_);
-  }
-  WinHttpHandle(const WinHttpHandle&) = delete;
-  WinHttpHandle& operator=(const WinHttpHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 // Bounded so a stalled peer cannot hold a download thread, or shutdown, long.
 constexpr int kResolveTimeoutMs = 5000;
@@ -37,34 +22,34 @@ HttpResult Fail(HttpStage stage) {
 }  // namespace
 
 HttpResult HttpFetch(const HttpEndpoint& endpoint, const HttpRequestSpec& request) {
-  WinHttpHandle session(
+  InternetHandle session(
       WinHttpOpen(L"Voxmere/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return Fail(HttpStage::Open);
-  WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
-  WinHttpHandle connection(
-      WinHttpConnect(session.get(), endpoint.host.c_str(), static_cast<INTERNET_PORT>(endpoint.port), 0));
+  WinHttpSetTimeouts(session.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+  InternetHandle connection(
+      WinHttpConnect(session.Get(), endpoint.host.c_str(), static_cast<INTERNET_PORT>(endpoint.port), 0));
   if (!connection) return Fail(HttpStage::Connect);
-  WinHttpHandle handle(WinHttpOpenRequest(connection.get(), request.method, request.path.c_str(), nullptr,
+  InternetHandle handle(WinHttpOpenRequest(connection.Get(), request.method, request.path.c_str(), nullptr,
                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                           endpoint.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!handle) return Fail(HttpStage::OpenRequest);
   // Windows bounds the wait for the response headers by the receive time-out;
   // Wine waits for them without end unless this is set as well.
   DWORD responseTimeoutMs = kReceiveTimeoutMs;
-  WinHttpSetOption(handle.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeoutMs, sizeof(responseTimeoutMs));
+  WinHttpSetOption(handle.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeoutMs, sizeof(responseTimeoutMs));
   const wchar_t* headers = request.headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : request.headers.c_str();
   DWORD headersLength = request.headers.empty() ? 0 : static_cast<DWORD>(-1);
   auto bodyLength = static_cast<DWORD>(request.body.size());
   void* body = request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
-  if (!WinHttpSendRequest(handle.get(), headers, headersLength, body, bodyLength, bodyLength, 0))
+  if (!WinHttpSendRequest(handle.Get(), headers, headersLength, body, bodyLength, bodyLength, 0))
     return Fail(HttpStage::Send);
-  if (!WinHttpReceiveResponse(handle.get(), nullptr)) return Fail(HttpStage::Receive);
+  if (!WinHttpReceiveResponse(handle.Get(), nullptr)) return Fail(HttpStage::Receive);
 
   HttpResult result;
   std::vector<char> buffer;
   for (;;) {
     DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(handle.get(), &available) || available == 0) break;
+    if (!WinHttpQueryDataAvailable(handle.Get(), &available) || available == 0) break;
     if (result.body.size() + available > request.maxBodyBytes) {
       result.stage = HttpStage::BodyTooLarge;
       result.body.clear();
@@ -72,7 +57,7 @@ HttpResult HttpFetch(const HttpEndpoint& endpoint, const HttpRequestSpec& reques
     }
     buffer.assign(available + 1, 0);
     DWORD read = 0;
-    if (!WinHttpReadData(handle.get(), buffer.data(), available, &read)) break;
+    if (!WinHttpReadData(handle.Get(), buffer.data(), available, &read)) break;
     result.body.append(buffer.data(), read);
   }
   result.stage = HttpStage::Done;

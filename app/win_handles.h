@@ -5,11 +5,12 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <winhttp.h>
 
 #include <utility>
 
 // A handle released by one call taking it; empty is the null handle.
-template <typename Handle, auto Release>
+template <typename Handle, auto Free>
 class Owned {
  public:
   Owned() = default;
@@ -28,18 +29,39 @@ class Owned {
 
   Handle Get() const { return handle_; }
   explicit operator bool() const { return handle_ != Handle{}; }
-  void Reset() {
-    if (handle_ != Handle{}) Release(handle_);
-    handle_ = Handle{};
+  void Reset(Handle handle = Handle{}) {
+    if (handle_ != Handle{}) Free(handle_);
+    handle_ = handle;
   }
+  // For a handle whose owner already went (a window destroyed by its parent).
+  Handle Detach() { return std::exchange(handle_, Handle{}); }
 
  private:
   Handle handle_{};
 };
 
-using EventHandle = Owned<HANDLE, CloseHandle>;          // CreateEventW
-using SocketEvent = Owned<WSAEVENT, WSACloseEvent>;      // WSACreateEvent
-using MemoryDc = Owned<HDC, DeleteDC>;                   // CreateCompatibleDC
+namespace handle_release {
+inline void GdiObject(HGDIOBJ object) { DeleteObject(object); }
+inline void Window(HWND window) { DestroyWindow(window); }
+inline void Icon(HICON icon) { DestroyIcon(icon); }
+inline void Internet(HINTERNET handle) { WinHttpCloseHandle(handle); }
+// The mutex is taken at creation, so it is given back before it is closed.
+inline void HeldMutex(HANDLE mutex) {
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+}  // namespace handle_release
+
+using EventHandle = Owned<HANDLE, CloseHandle>;                       // CreateEventW
+using PipeHandle = Owned<HANDLE, CloseHandle>;                        // CreateNamedPipeW
+using HeldMutex = Owned<HANDLE, handle_release::HeldMutex>;           // CreateMutexW, owned
+using SocketEvent = Owned<WSAEVENT, WSACloseEvent>;                   // WSACreateEvent
+using MemoryDc = Owned<HDC, DeleteDC>;                                // CreateCompatibleDC
+using BitmapHandle = Owned<HBITMAP, handle_release::GdiObject>;       // CreateDIBSection
+using FontHandle = Owned<HFONT, handle_release::GdiObject>;           // CreateFontW
+using WindowHandle = Owned<HWND, handle_release::Window>;             // CreateWindowExW
+using IconHandle = Owned<HICON, handle_release::Icon>;                // CreateIconIndirect
+using InternetHandle = Owned<HINTERNET, handle_release::Internet>;    // WinHttpOpen and its children
 
 // CreateFileW's handle; INVALID_HANDLE_VALUE is held as empty.
 class FileHandle : public Owned<HANDLE, CloseHandle> {
