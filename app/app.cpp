@@ -7,6 +7,7 @@
 #include "app/autostart.h"
 #include "app/browser_source_link.h"
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/http_endpoint.h"
 #include "app/log.h"
 #include "app/text.h"
@@ -21,14 +22,15 @@
 #include "rpc/rpc_client.h"
 #include "ui/plugin_installer.h"
 
-bool g_running = true;
-HANDLE g_singleInstanceMutex = nullptr;
-HWND g_messageWindow = nullptr;
-std::unique_ptr<OverlayWindow> g_overlay;
-std::unique_ptr<RpcClient> g_rpcClient;
-std::unique_ptr<NotificationServer> g_notificationServer;
-// Outlives the server, whose listener thread publishes through it.
-std::unique_ptr<EndpointFile> g_endpointFile;
+App* g_app = nullptr;
+
+RendererRun::~RendererRun() {
+  if (started) RendererShutdown();
+}
+
+// Declared before its members' types are whole; they are whole here.
+App::App() = default;
+App::~App() = default;
 
 namespace {
 
@@ -41,16 +43,18 @@ int ChooseLanguage(const std::string& configured) {
 }
 
 // True when another instance holds the mutex; then the user has been told.
-bool AnotherInstanceRuns() {
-  g_singleInstanceMutex = CreateMutexW(nullptr, TRUE, L"Voxmere_SingleInstance_Mutex");
-  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  CloseHandle(g_singleInstanceMutex);
-  g_singleInstanceMutex = nullptr;
+bool AnotherInstanceRuns(App& app) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Voxmere_SingleInstance_Mutex");
+  if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    app.singleInstance.Reset(mutex);
+    return false;
+  }
+  CloseHandle(mutex);  // not ours to release
   MessageBoxW(nullptr, Text(kTextAlreadyRunning), Text(kTextAlreadyRunningCaption), MB_ICONINFORMATION);
   return true;
 }
 
-bool CreateMessageWindow(HINSTANCE instance) {
+bool CreateMessageWindow(App& app, HINSTANCE instance) {
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = MessageWindowProc;
@@ -60,9 +64,9 @@ bool CreateMessageWindow(HINSTANCE instance) {
     WriteLogLine(L"ERROR: Failed to register message window class");
     return false;
   }
-  g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
-                                    nullptr);
-  if (!g_messageWindow) {
+  app.messageWindow.Reset(
+      CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
+  if (!app.messageWindow) {
     WriteLogLine(L"ERROR: Failed to create message window");
     return false;
   }
@@ -70,16 +74,17 @@ bool CreateMessageWindow(HINSTANCE instance) {
   return true;
 }
 
-void CreateRpcClient() {
-  g_rpcClient = std::make_unique<RpcClient>();
-  g_rpcClient->onWake = WakeWorkLoop;
-  g_rpcClient->onVoiceUsers = TakeRpcVoiceUsers;
-  g_rpcClient->onMessage = [](const std::wstring& sender, const std::wstring& text) {
-    if (g_overlay) g_overlay->AddMessageNotification(sender, text);
+void CreateRpcClient(App& app) {
+  app.rpc = std::make_unique<RpcClient>();
+  RpcClient& rpc = *app.rpc;
+  rpc.onWake = WakeWorkLoop;
+  rpc.onVoiceUsers = TakeRpcVoiceUsers;
+  rpc.onMessage = [&app](const std::wstring& sender, const std::wstring& text) {
+    if (app.overlay) app.overlay->AddMessageNotification(sender, text);
   };
-  g_rpcClient->onStateChanged = ShowConnectionState;
-  g_rpcClient->onSpeaking = TakeRpcSpeaking;
-  g_rpcClient->onSelfId = TakeRpcSelfId;
+  rpc.onStateChanged = ShowConnectionState;
+  rpc.onSpeaking = TakeRpcSpeaking;
+  rpc.onSelfId = TakeRpcSelfId;
 }
 
 // VOXMERE_WEBSOCKET_PORT moves the plugin's endpoint, so that a test's
@@ -103,17 +108,19 @@ std::wstring EndpointFilePath() {
   return EndpointFilePathIn(GetRoamingAppDataFolder());
 }
 
-void StartNotificationServer() {
-  g_endpointFile = std::make_unique<EndpointFile>(EndpointFilePath(), VOXMERE_VERSION);
-  g_notificationServer = std::make_unique<NotificationServer>(kNotificationPipeName, NotificationWebSocketPort());
-  g_notificationServer->SetListeningCallback([](uint16_t port) { g_endpointFile->Publish(port); });
-  g_notificationServer->SetCallback([](const NotificationData& data) {
-    if (g_overlay) g_overlay->AddNotification(OverlayNotification{data});
+void StartNotificationServer(App& app) {
+  app.endpointFile = std::make_unique<EndpointFile>(EndpointFilePath(), VOXMERE_VERSION);
+  app.notifications = std::make_unique<NotificationServer>(kNotificationPipeName, NotificationWebSocketPort());
+  NotificationServer& server = *app.notifications;
+  EndpointFile& endpointFile = *app.endpointFile;
+  server.SetListeningCallback([&endpointFile](uint16_t port) { endpointFile.Publish(port); });
+  server.SetCallback([&app](const NotificationData& data) {
+    if (app.overlay) app.overlay->AddNotification(OverlayNotification{data});
     PublishBrowserCard(data);
   });
-  g_notificationServer->SetFeedCallback(TakeFeedDelivery);
-  g_notificationServer->SetWakeCallback(WakeWorkLoop);
-  if (g_notificationServer->Start())
+  server.SetFeedCallback(TakeFeedDelivery);
+  server.SetWakeCallback(WakeWorkLoop);
+  if (server.Start())
     WriteLogLine(L"Notification server started on \\\\.\\pipe\\VoxmereNotifications");
   else
     WriteLogLine(L"ERROR: Failed to start notification server");
@@ -132,87 +139,95 @@ void LogMalformedHttpOverrides() {
   }
 }
 
-void Shutdown() {
-  StopWorkSources();
-  g_notificationServer.reset();
-  g_endpointFile.reset();
-  g_browserSource.reset();
-  g_overlay.reset();
-  g_rpcClient.reset();
-  Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);
-  if (g_customIcon) {
-    DestroyIcon(g_customIcon);
-    g_customIcon = nullptr;
-  }
-  if (g_singleInstanceMutex) {
-    ReleaseMutex(g_singleInstanceMutex);
-    CloseHandle(g_singleInstanceMutex);
-    g_singleInstanceMutex = nullptr;
-  }
-  RendererShutdown();
+// What LoadConfig logs is held until the log begins.
+bool LoadSettings() {
+  Config loaded;
+  const bool read = LoadConfig(loaded, GetConfigPath());
+  g_settings.Replace(loaded);
+  return read;
 }
 
-}  // namespace
-
-int RunVoxmere(HINSTANCE instance) {
-  // What LoadConfig logs is held until the log begins.
-  bool configLoaded = LoadConfig(g_config, GetConfigPath());
-  g_language = ChooseLanguage(g_config.language);
+// Start-up up to the message loop; false when the program cannot run (the
+// user has been told).
+bool Start(App& app, HINSTANCE instance, int* exitCode) {
+  const bool configLoaded = LoadSettings();
+  const Config& settings = g_settings.Committed();
+  g_language = ChooseLanguage(settings.language);
 
   // Checked before the log is restarted, so a second start leaves the
   // running instance's debug.log alone.
-  if (!g_config.allow_multi_instance && AnotherInstanceRuns()) return 0;
+  *exitCode = 0;
+  if (!settings.allow_multi_instance && AnotherInstanceRuns(app)) return false;
 
   BeginLog(GetExeDirectory() + L"\\debug.log", L"=== Voxmere Started ===");
   WriteLogLine(L"Config loaded: " + Num(configLoaded ? 1 : 0));
-  WriteLogLine(L"Monitor: " + Num(g_config.monitor));
-  WriteLogLine(L"Allow multi-instance: " + Num(g_config.allow_multi_instance ? 1 : 0));
+  WriteLogLine(L"Monitor: " + Num(settings.monitor));
+  WriteLogLine(L"Allow multi-instance: " + Num(settings.allow_multi_instance ? 1 : 0));
   WriteLogLine(L"Language: " + Num(g_language));
   // A folder the user moved since: the Run value still names the old place.
-  if (g_config.start_with_windows) ApplyStartWithWindows(true);
+  if (settings.start_with_windows) ApplyStartWithWindows(true);
 
-  if (!RendererInitialize()) {
+  *exitCode = 1;
+  app.renderer.started = RendererInitialize();
+  if (!app.renderer.started) {
     WriteLogLine(L"ERROR: Failed to initialize GDI+");
     MessageBoxW(nullptr, Text(kTextGdiplusFailed), Text(kTextError), MB_ICONERROR);
-    return 1;
+    return false;
   }
   WriteLogLine(L"GDI+ initialized");
 
-  if (!CreateMessageWindow(instance)) {
-    RendererShutdown();
-    return 1;
-  }
-  CreateTrayIcon();
+  if (!CreateMessageWindow(app, instance)) return false;
+  SetWakeWindow(app.messageWindow.Get());
+  g_settings.onChanged = TakeSettingsChange;
+  app.tray.Create(app.messageWindow.Get());
   WriteLogLine(L"Tray icon created");
 
-  g_overlay = std::make_unique<OverlayWindow>();
-  if (!g_overlay->Create(instance)) {
+  // Made before the overlay, so that it goes after it.
+  CreateRpcClient(app);
+  app.overlay = std::make_unique<OverlayWindow>();
+  if (!app.overlay->Create(instance)) {
     WriteLogLine(L"ERROR: Failed to create overlay window");
     MessageBoxW(nullptr, Text(kTextOverlayFailed), Text(kTextError), MB_ICONERROR);
-    Shell_NotifyIconW(NIM_DELETE, &g_trayIcon);
-    RendererShutdown();
-    return 1;
+    return false;
   }
   WriteLogLine(L"Overlay window created");
   GetRenderer().avatars.onFinished = WakeWorkLoop;
-  WriteLogLine(L"Screen: X=" + Num(g_overlay->x) + L" Y=" + Num(g_overlay->y) + L" W=" + Num(g_overlay->width) +
-               L" H=" + Num(g_overlay->height));
+  const OverlayWindow& overlay = *app.overlay;
+  WriteLogLine(L"Screen: X=" + Num(overlay.x) + L" Y=" + Num(overlay.y) + L" W=" + Num(overlay.width) + L" H=" +
+               Num(overlay.height));
 
   LogMalformedHttpOverrides();
-  CreateRpcClient();
-  StartNotificationServer();
+  StartNotificationServer(app);
   ApplyBrowserSourceSetting();
 
-  StartWorkSources();
+  StartWorkSources(app.messageWindow.Get());
   StartVoiceSources(IsPluginEnabled(GetRoamingAppDataFolder()));
   // Connected and scheduled before the plugin check: a notice the user leaves
   // open keeps its own message loop, which runs the work too.
   Reconnect();
   RunDueWork();
   WriteLogLine(L"Checking BetterDiscord installation...");
-  CheckPluginInstallation(g_messageWindow);
+  CheckPluginInstallation(app.messageWindow.Get());
+  *exitCode = 0;
+  return true;
+}
 
-  if (g_running) RunMessageLoop();
-  Shutdown();
-  return 0;
+// Nothing that outlives the application reaches into it.
+void Detach() {
+  g_settings.onChanged = nullptr;
+  SetWakeWindow(nullptr);
+  g_app = nullptr;
+}
+
+}  // namespace
+
+int RunVoxmere(HINSTANCE instance) {
+  int exitCode = 0;
+  {
+    App app;
+    g_app = &app;
+    if (Start(app, instance, &exitCode) && app.running) RunMessageLoop();
+    Detach();
+  }
+  return exitCode;
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "app/app.h"
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/text_convert.h"
 #include "app/work_loop.h"
 #include "notify/browser_source.h"
@@ -11,7 +13,6 @@
 #include "overlay/avatar_request.h"
 #include "overlay/renderer.h"
 
-std::unique_ptr<BrowserSourceServer> g_browserSource;
 
 namespace {
 
@@ -32,14 +33,14 @@ std::string AvatarPathOf(const AvatarSource& source) {
   const std::string path = BrowserAvatarPath(WideToUtf8(key), WideToUtf8(source.avatarHash));
   if (path.empty()) return {};
   const std::string serverKey = WideToUtf8(key);
-  if (!g_browserSource->HasAvatar(serverKey)) {
+  if (!g_app->browserSource->HasAvatar(serverKey)) {
     AvatarCache& cache = GetRenderer().avatars;
     auto bytes = cache.EncodedBytes(key);
     if (!bytes) {
       cache.Get(source.userId, source.avatarHash, source.guildId);
       return {};
     }
-    g_browserSource->OfferAvatar(serverKey, std::move(bytes));
+    g_app->browserSource->OfferAvatar(serverKey, std::move(bytes));
   }
   return path;
 }
@@ -62,18 +63,19 @@ BrowserMember BrowserMemberOf(const VoiceUser& user, const std::string& selfId, 
 }  // namespace
 
 void ApplyBrowserSourceSetting() {
-  if (!g_config.browser_source_enabled) {
-    if (g_browserSource) g_browserSource->Stop();
+  const Config settings = g_settings.Effective();
+  if (!settings.browser_source_enabled) {
+    if (g_app->browserSource) g_app->browserSource->Stop();
     return;
   }
-  if (!g_browserSource) {
-    g_browserSource = std::make_unique<BrowserSourceServer>();
-    g_browserSource->onVoiceStreamOpened = WakeWorkLoop;
+  if (!g_app->browserSource) {
+    g_app->browserSource = std::make_unique<BrowserSourceServer>();
+    g_app->browserSource->onVoiceStreamOpened = WakeWorkLoop;
   }
-  g_browserSource->Start(static_cast<uint16_t>(g_config.browser_source_port));
+  g_app->browserSource->Start(static_cast<uint16_t>(settings.browser_source_port));
 }
 
-uint16_t BrowserSourcePort() { return g_browserSource ? g_browserSource->Port() : 0; }
+uint16_t BrowserSourcePort() { return g_app->browserSource ? g_app->browserSource->Port() : 0; }
 
 std::wstring BrowserSourceUrl() {
   const uint16_t port = BrowserSourcePort();
@@ -81,14 +83,14 @@ std::wstring BrowserSourceUrl() {
 }
 
 void PublishBrowserVoice(const std::vector<VoiceUser>& members, const std::string& selfId, VoiceSource source) {
-  if (!g_browserSource || !g_browserSource->HasVoiceStreams()) return;
-  const Config config = DrawnConfig();
+  if (!g_app->browserSource || !g_app->browserSource->HasVoiceStreams()) return;
+  const Config config = g_settings.Effective();
   BrowserVoiceState state;
   state.source = SourceName(source);
   state.onlySpeaking = config.show_only_speaking;
   state.alwaysShowSelf = config.always_show_self;
   for (const VoiceUser& user : members) state.members.push_back(BrowserMemberOf(user, selfId, config));
-  g_browserSource->PublishVoice(FormatVoiceStateJson(state));
+  g_app->browserSource->PublishVoice(FormatVoiceStateJson(state));
 }
 
 void PublishBrowserCard(const NotificationData& data) {
@@ -99,6 +101,6 @@ void PublishBrowserCard(const NotificationData& data) {
   card.channel = WideToUtf8(data.channelName);
   card.server = WideToUtf8(data.serverName);
   card.avatarPath = AvatarPathOf(AvatarSource{data.userId, data.avatarHash, std::wstring()});
-  card.durationMs = static_cast<uint32_t>(std::max(0, g_config.notification_duration));
-  g_browserSource->PublishCard(FormatCardJson(card));
+  card.durationMs = static_cast<uint32_t>(std::max(0, g_settings.Effective().notification_duration));
+  g_app->browserSource->PublishCard(FormatCardJson(card));
 }

@@ -4,19 +4,15 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/voice_source.h"
 #include "app/voice_user.h"
 
-class BrowserSourceServer;
 struct NotificationData;
 
-extern std::unique_ptr<BrowserSourceServer> g_browserSource;
-
-// Starts or stops the server as g_config.browser_source_enabled says.
+// Starts or stops the server as the settings' browser_source_enabled says.
 void ApplyBrowserSourceSetting();
 // The port served; 0 while the pages are off.
 uint16_t BrowserSourcePort();

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,13 +72,13 @@ struct Config {
   int32_t browser_source_port = 47524;
 };
 
-extern Config g_config;
-
-// While the settings window is open: lays its draft of the settings it edits
-// over a copy of the configuration. The overlay draws from DrawnConfig, so a
-// draft is seen at once and is never saved by anyone but the window.
-extern std::function<void(Config&)> g_configPreview;
-Config DrawnConfig();
+// The ranges the reader clamps to, which the settings window's sliders offer.
+struct SettingRange {
+  int32_t minimum, maximum;
+};
+constexpr SettingRange kFontSizeRange = {8, 24};
+constexpr SettingRange kNameLengthRange = {4, 64};  // 0 is no limit
+constexpr int32_t kNotificationPositions = 6;       // top right, top left, bottom right, bottom left, top/bottom centre
 
 // Text rules (config_text.cpp).
 // hidden_users: whether the list names the id, and the list with the id

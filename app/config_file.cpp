@@ -8,15 +8,6 @@
 #include "app/text_convert.h"
 #include "app/win_handles.h"
 
-Config g_config;
-std::function<void(Config&)> g_configPreview;
-
-Config DrawnConfig() {
-  Config drawn = g_config;
-  if (g_configPreview) g_configPreview(drawn);
-  return drawn;
-}
-
 std::wstring GetExeDirectory() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);

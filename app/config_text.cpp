@@ -156,10 +156,11 @@ void ReadKey(const Json& members, const ConfigKey& key, Config& config) {
 void ClampToRanges(Config& c) {
   c.username_label_opacity = std::clamp(c.username_label_opacity, 0.0f, 1.0f);
   c.border_opacity = std::clamp(c.border_opacity, 0.0f, 1.0f);
-  if (c.notification_position < 0 || c.notification_position > 5) c.notification_position = 0;
-  c.username_font_size = std::clamp(c.username_font_size, 8, 24);
-  c.notification_font_size = std::clamp(c.notification_font_size, 8, 24);
-  c.max_name_length = c.max_name_length <= 0 ? 0 : std::clamp(c.max_name_length, 4, 64);
+  if (c.notification_position < 0 || c.notification_position >= kNotificationPositions) c.notification_position = 0;
+  c.username_font_size = std::clamp(c.username_font_size, kFontSizeRange.minimum, kFontSizeRange.maximum);
+  c.notification_font_size = std::clamp(c.notification_font_size, kFontSizeRange.minimum, kFontSizeRange.maximum);
+  c.max_name_length =
+      c.max_name_length <= 0 ? 0 : std::clamp(c.max_name_length, kNameLengthRange.minimum, kNameLengthRange.maximum);
   c.browser_source_port = std::clamp(c.browser_source_port, 1024, 65535);
 }
 

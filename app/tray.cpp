@@ -6,6 +6,7 @@
 #include "app/autostart.h"
 #include "app/browser_source_link.h"
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/log.h"
 #include "app/text.h"
 #include "app/text_convert.h"
@@ -15,14 +16,7 @@
 #include "rpc/rpc_client.h"
 #include "ui/settings_window.h"
 
-NOTIFYICONDATAW g_trayIcon = {};
-HICON g_customIcon = nullptr;
-
 namespace {
-
-// The ids behind the "Members" items of the menu last shown: the channel may
-// change between the choice and its command.
-std::vector<std::wstring> g_menuMemberIds;
 
 const std::wstring& ShownName(const VoiceUser& member) {
   return member.displayName.empty() ? member.username : member.displayName;
@@ -31,23 +25,18 @@ const std::wstring& ShownName(const VoiceUser& member) {
 HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
   HMENU submenu = CreatePopupMenu();
   if (!submenu) return nullptr;
+  const std::wstring hiddenUsers = g_settings.Effective().hidden_users;
   for (size_t i = 0; i < members.size() && i < MENU_MEMBER_LIMIT; ++i) {
-    UINT check = IdListContains(g_config.hidden_users, Utf8ToWide(members[i].id)) ? MF_UNCHECKED : MF_CHECKED;
+    UINT check = IdListContains(hiddenUsers, Utf8ToWide(members[i].id)) ? MF_UNCHECKED : MF_CHECKED;
     AppendMenuW(submenu, MF_STRING | check, MENU_MEMBER_FIRST + i, ShownName(members[i]).c_str());
   }
   return submenu;
 }
 
-void SetTip(const wchar_t* text) { lstrcpynW(g_trayIcon.szTip, text, ARRAYSIZE(g_trayIcon.szTip)); }
-
-// Each refusal only the user can mend is told once per run.
-bool g_clientIdRejectionTold = false;
-bool g_scopeRejectionTold = false;
-RpcState g_rpcState = RpcState::Disconnected;
-VoiceSource g_voiceSource = VoiceSource::None;
+void SetTip(NOTIFYICONDATAW& data, const wchar_t* text) { lstrcpynW(data.szTip, text, ARRAYSIZE(data.szTip)); }
 
 TextId TipFor(RpcState state) {
-  if (g_voiceSource == VoiceSource::Plugin) return kTextTipVoiceFromPlugin;
+  if (g_app->tray.voiceSource == VoiceSource::Plugin) return kTextTipVoiceFromPlugin;
   switch (state) {
     case RpcState::Connected: return kTextTipConnected;
     case RpcState::WaitingForConsent: return kTextTipWaitingForConsent;
@@ -73,13 +62,13 @@ HICON LoadPngIcon(const std::wstring& path) {
 }
 
 void ToggleOverlay() {
-  if (g_overlay) g_overlay->Toggle();
+  if (g_app->overlay) g_app->overlay->Toggle();
 }
 
 void ToggleStartWithWindows() {
-  g_config.start_with_windows = !g_config.start_with_windows;
-  ApplyStartWithWindows(g_config.start_with_windows);
-  SaveConfig(g_config, GetConfigPath());
+  g_settings.Change([](Config& settings) { settings.start_with_windows = !settings.start_with_windows; });
+  ApplyStartWithWindows(g_settings.Committed().start_with_windows);
+  SaveConfig(g_settings.Committed(), GetConfigPath());
 }
 
 // For OBS's Browser Source: the voice page's address on the clipboard.
@@ -112,24 +101,29 @@ void CopyBrowserSourceUrl(HWND window) {
 
 }  // namespace
 
-void CreateTrayIcon() {
-  g_trayIcon.cbSize = sizeof(g_trayIcon);
-  g_trayIcon.hWnd = g_messageWindow;
-  g_trayIcon.uID = 1;
-  g_trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  g_trayIcon.uCallbackMessage = WM_TRAYICON;
+void TrayIcon::Create(HWND window) {
+  data.cbSize = sizeof(data);
+  data.hWnd = window;
+  data.uID = 1;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = WM_TRAYICON;
 
   std::wstring path = GetExeDirectory() + L"\\icon.png";
-  g_customIcon = LoadPngIcon(path);
-  if (g_customIcon) {
-    g_trayIcon.hIcon = g_customIcon;
+  customIcon.Reset(LoadPngIcon(path));
+  if (customIcon) {
+    data.hIcon = customIcon.Get();
     WriteLogLine(L"Custom icon loaded from: " + path);
   } else {
-    g_trayIcon.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    data.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
     WriteLogLine(L"Custom icon not found, using default. Path tried: " + path);
   }
-  SetTip(Text(kTextTrayTitle));
-  Shell_NotifyIconW(NIM_ADD, &g_trayIcon);
+  SetTip(data, Text(kTextTrayTitle));
+  added = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+}
+
+// Before the custom icon it shows goes.
+TrayIcon::~TrayIcon() {
+  if (added) Shell_NotifyIconW(NIM_DELETE, &data);
 }
 
 bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -142,11 +136,11 @@ bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
       switch (LOWORD(wParam)) {
         case MENU_TOGGLE_OVERLAY: ToggleOverlay(); break;
         case MENU_RECONNECT: Reconnect(); break;
-        case MENU_SETTINGS: ShowSettingsWindow(g_messageWindow); break;
+        case MENU_SETTINGS: g_app->settingsWindow.Show(window, GetConfigPath()); break;
         case MENU_START_WITH_WINDOWS: ToggleStartWithWindows(); break;
         case MENU_COPY_BROWSER_URL: CopyBrowserSourceUrl(window); break;
         case MENU_EXIT:
-          g_running = false;
+          g_app->running = false;
           EndMenu();  // a menu's own loop would outlive the quit message
           PostQuitMessage(0);
           break;
@@ -173,7 +167,7 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<Voice
                 Text(kTextMembersMenu));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, MENU_SETTINGS, Text(kTextSettingsMenu));
-  AppendMenuW(menu, MF_STRING | (g_config.start_with_windows ? MF_CHECKED : MF_UNCHECKED), MENU_START_WITH_WINDOWS,
+  AppendMenuW(menu, MF_STRING | (g_settings.Committed().start_with_windows ? MF_CHECKED : MF_UNCHECKED), MENU_START_WITH_WINDOWS,
               Text(kTextStartWithWindows));
   AppendMenuW(menu, MF_STRING | (browserSourceOn ? 0u : MF_GRAYED), MENU_COPY_BROWSER_URL,
               Text(kTextCopyBrowserSourceUrl));
@@ -185,26 +179,25 @@ HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<Voice
 void ShowTrayMenu(HWND window) {
   POINT cursor = {};
   GetCursorPos(&cursor);
-  std::vector<VoiceUser> members = g_overlay ? g_overlay->state.users : std::vector<VoiceUser>{};
-  HMENU menu = BuildTrayMenu(g_overlay && g_overlay->visible,
-                             g_rpcClient && g_rpcClient->State() == RpcState::Connected, members,
+  std::vector<VoiceUser> members = g_app->overlay ? g_app->overlay->state.users : std::vector<VoiceUser>{};
+  HMENU menu = BuildTrayMenu(g_app->overlay && g_app->overlay->visible,
+                             g_app->rpc && g_app->rpc->State() == RpcState::Connected, members,
                              !BrowserSourceUrl().empty());
   if (!menu) return;
-  g_menuMemberIds.clear();
-  for (const VoiceUser& member : members) g_menuMemberIds.push_back(Utf8ToWide(member.id));
+  g_app->tray.menuMemberIds.clear();
+  for (const VoiceUser& member : members) g_app->tray.menuMemberIds.push_back(Utf8ToWide(member.id));
   SetForegroundWindow(window);
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
   DestroyMenu(menu);
 }
 
 void ToggleMemberShown(UINT command) {
-  if (command < MENU_MEMBER_FIRST || command - MENU_MEMBER_FIRST >= g_menuMemberIds.size()) return;
-  const std::wstring& id = g_menuMemberIds[command - MENU_MEMBER_FIRST];
-  g_config.hidden_users = ToggleIdInList(g_config.hidden_users, id);
-  bool hidden = IdListContains(g_config.hidden_users, id);
+  if (command < MENU_MEMBER_FIRST || command - MENU_MEMBER_FIRST >= g_app->tray.menuMemberIds.size()) return;
+  const std::wstring& id = g_app->tray.menuMemberIds[command - MENU_MEMBER_FIRST];
+  g_settings.Change([&id](Config& settings) { settings.hidden_users = ToggleIdInList(settings.hidden_users, id); });
+  bool hidden = IdListContains(g_settings.Committed().hidden_users, id);
   WriteLogLine(std::wstring(L"[Tray] ") + (hidden ? L"Hiding member " : L"Showing member ") + id);
-  if (!SaveConfig(g_config, GetConfigPath())) WriteLogLine(L"[Tray] ERROR: Could not save the member list");
-  if (g_overlay) g_overlay->stateChanged = true;
+  if (!SaveConfig(g_settings.Committed(), GetConfigPath())) WriteLogLine(L"[Tray] ERROR: Could not save the member list");
 }
 
 namespace {
@@ -212,27 +205,29 @@ namespace {
 // The tooltip for the state and source known; with a title, a balloon too.
 void UpdateIcon(const std::wstring& balloonTitle = {}, const std::wstring& balloonText = {},
                 DWORD balloonIcon = NIIF_INFO) {
-  SetTip(Text(TipFor(g_rpcState)));
+  NOTIFYICONDATAW& data = g_app->tray.data;
+  SetTip(data, Text(TipFor(g_app->tray.rpcState)));
   const bool tell = !balloonTitle.empty();
   if (tell) {
-    g_trayIcon.uFlags |= NIF_INFO;
-    g_trayIcon.dwInfoFlags = balloonIcon;
-    lstrcpynW(g_trayIcon.szInfoTitle, balloonTitle.c_str(), ARRAYSIZE(g_trayIcon.szInfoTitle));
-    lstrcpynW(g_trayIcon.szInfo, balloonText.c_str(), ARRAYSIZE(g_trayIcon.szInfo));
+    data.uFlags |= NIF_INFO;
+    data.dwInfoFlags = balloonIcon;
+    lstrcpynW(data.szInfoTitle, balloonTitle.c_str(), ARRAYSIZE(data.szInfoTitle));
+    lstrcpynW(data.szInfo, balloonText.c_str(), ARRAYSIZE(data.szInfo));
   }
-  const bool shown = Shell_NotifyIconW(NIM_MODIFY, &g_trayIcon) != FALSE;
+  const bool shown = Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
   if (tell)
     WriteLogLine(std::wstring(L"[Tray] ") + (shown ? L"Balloon shown: " : L"ERROR: Balloon not shown: ") +
                  balloonTitle);
-  g_trayIcon.uFlags &= ~NIF_INFO;  // one balloon, not one per tooltip change
+  data.uFlags &= ~NIF_INFO;  // one balloon, not one per tooltip change
 }
 
 }  // namespace
 
 void ShowConnectionState(RpcState state) {
-  g_rpcState = state;
+  TrayIcon& tray = g_app->tray;
+  tray.rpcState = state;
   const bool clientId = state == RpcState::ClientIdRejected, scope = state == RpcState::ScopeRejected;
-  bool* told = clientId ? &g_clientIdRejectionTold : scope ? &g_scopeRejectionTold : nullptr;
+  bool* told = clientId ? &tray.clientIdRejectionTold : scope ? &tray.scopeRejectionTold : nullptr;
   if (!told || *told) return UpdateIcon();
   *told = true;
   UpdateIcon(Text(clientId ? kTextClientIdRejectedTitle : kTextScopeRejectedTitle),
@@ -240,8 +235,8 @@ void ShowConnectionState(RpcState state) {
 }
 
 void ShowVoiceSource(VoiceSource source) {
-  if (source == g_voiceSource) return;
-  g_voiceSource = source;
+  if (source == g_app->tray.voiceSource) return;
+  g_app->tray.voiceSource = source;
   WriteLogLine(std::wstring(L"[Tray] Voice source: ") +
                (source == VoiceSource::Plugin ? L"the Tallybell plugin" : source == VoiceSource::Rpc ? L"Discord RPC" : L"none"));
   UpdateIcon();

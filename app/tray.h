@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <string>
 #include <vector>
 
 #include "app/voice_source.h"
+#include "app/win_handles.h"
+#include "rpc/rpc_client.h"
 #include "app/voice_user.h"
 
-enum class RpcState;
 
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 
@@ -24,15 +26,35 @@ constexpr UINT MENU_COPY_BROWSER_URL = 1006;
 constexpr UINT MENU_MEMBER_FIRST = 1100;
 constexpr UINT MENU_MEMBER_LIMIT = 100;
 
-extern NOTIFYICONDATAW g_trayIcon;
-extern HICON g_customIcon;
+// The notification-area icon, removed when the object goes, and what the
+// tooltip, balloons and menu remember for the run.
+struct TrayIcon {
+  TrayIcon() = default;
+  ~TrayIcon();
+  TrayIcon(const TrayIcon&) = delete;
+  TrayIcon& operator=(const TrayIcon&) = delete;
 
-void CreateTrayIcon();
+  // Adds the icon for the window: icon.png beside the program, else the system's.
+  void Create(HWND window);
+
+  IconHandle customIcon;  // from icon.png
+  NOTIFYICONDATAW data = {};
+  bool added = false;
+  // The ids behind the "Members" items of the menu last shown: the channel
+  // may change between the choice and its command.
+  std::vector<std::wstring> menuMemberIds;
+  // Each refusal only the user can mend is told once per run.
+  bool clientIdRejectionTold = false;
+  bool scopeRejectionTold = false;
+  RpcState rpcState = RpcState::Disconnected;
+  VoiceSource voiceSource = VoiceSource::None;
+};
+
 // The icon's notifications and the menu's commands; true when handled.
 bool HandleTrayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowTrayMenu(HWND window);
 // The popup menu for the given state; members fill the "Members" submenu,
-// checked unless g_config.hidden_users names them; the browser source's item
+// checked unless the settings' hidden_users names them; the browser source's item
 // is greyed while its pages are off. The caller destroys it.
 HMENU BuildTrayMenu(bool overlayVisible, bool connected, const std::vector<VoiceUser>& members = {},
                     bool browserSourceOn = false);

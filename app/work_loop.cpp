@@ -10,6 +10,7 @@
 #include "app/app.h"
 #include "app/browser_source_link.h"
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/fullscreen_notice.h"
 #include "app/hotkey.h"
 #include "app/log.h"
@@ -37,85 +38,65 @@ constexpr uint32_t kKeyPollMs = 100;
 constexpr int kToggleHotkeyId = 1;
 static_assert(kHotkeyAlt == MOD_ALT && kHotkeyCtrl == MOD_CONTROL && kHotkeyShift == MOD_SHIFT && kHotkeyWin == MOD_WIN);
 
-struct WorkLoop {
-  uint32_t lastReconnect = 0;  // 0: a failed first connect is retried at once
-  uint32_t lastTopmost = 0;
-  uint32_t lastFrame = 0;  // FrameClockMs, as lastPush
-  uint32_t lastPush = 0;
-  bool rawKeyboard = false;
-  bool ctrlHeld = false;  // as raw input reported them
-  bool altHeld = false;
-  HWINEVENTHOOK foregroundHook = nullptr;
-  std::string hotkeyText;  // as configured when last applied
-  bool hotkeyHeld = false;
-  FullscreenNotices fullscreenNotices;
-  std::atomic<bool> wakePosted{false};
+// Apart from the application: download and server threads wake the loop
+// until the very end, and a wake-up after it finds no window.
+struct WakeRecord {
+  std::atomic<HWND> window{nullptr};
+  std::atomic<bool> posted{false};
 };
 
-WorkLoop g_workLoop;
-
-// The voice roster, the plugin feed's way into it, and what steers Discord's RPC.
-struct VoiceSources {
-  VoiceRoster roster;
-  FeedIntake intake;
-  bool pluginEnabled = false;
-  bool feedSeen = false;
-  bool twoWaysTold = false;
-  uint32_t startTick = 0;
-};
-
-VoiceSources g_voice;
+WakeRecord g_wake;
 
 // The overlay follows the roster: a whole list, or one member's ring.
 void ShowRosterChange(const RosterChange& change) {
-  if (g_overlay) {
-    g_overlay->SetSelfId(g_voice.roster.SelfId());
-    if (change.kind == RosterChange::Kind::Members) g_overlay->SetVoiceUsers(g_voice.roster.Shown());
-    if (change.kind == RosterChange::Kind::Speaking) g_overlay->SetSpeaking(change.id, change.speaking);
+  if (g_app->overlay) {
+    g_app->overlay->SetSelfId(g_app->voice.roster.SelfId());
+    if (change.kind == RosterChange::Kind::Members) g_app->overlay->SetVoiceUsers(g_app->voice.roster.Shown());
+    if (change.kind == RosterChange::Kind::Speaking) g_app->overlay->SetSpeaking(change.id, change.speaking);
   }
-  if (change.kind == RosterChange::Kind::Members) ShowVoiceSource(g_voice.roster.Source());
+  if (change.kind == RosterChange::Kind::Members) ShowVoiceSource(g_app->voice.roster.Source());
 }
 
 bool AwaitingFeed(uint32_t now) {
-  return g_voice.pluginEnabled && !g_voice.feedSeen && now - g_voice.startTick < kFeedWaitMs;
+  return g_app->voice.pluginEnabled && !g_app->voice.feedSeen && now - g_app->voice.startTick < kFeedWaitMs;
 }
 
 RpcPlan CurrentRpcPlan(uint32_t now) {
   RpcFacts facts;
-  facts.pluginInstalled = g_voice.pluginEnabled;
-  facts.registeredApp = g_config.client_id != kBuiltInClientId;
-  facts.feedLive = g_voice.roster.FeedLive();
-  facts.feedSeen = g_voice.feedSeen;
-  facts.msSinceStart = now - g_voice.startTick;
-  facts.twoWaysTold = g_voice.twoWaysTold;
+  facts.pluginInstalled = g_app->voice.pluginEnabled;
+  facts.registeredApp = g_settings.Committed().client_id != kBuiltInClientId;
+  facts.feedLive = g_app->voice.roster.FeedLive();
+  facts.feedSeen = g_app->voice.feedSeen;
+  facts.msSinceStart = now - g_app->voice.startTick;
+  facts.twoWaysTold = g_app->voice.twoWaysTold;
   return PlanRpc(facts);
 }
 
 // Polls, reconnects or leaves Discord's RPC alone, as the plan says now.
 void KeepRpcToPlan(uint32_t now) {
-  if (!g_rpcClient) return;
+  if (!g_app->rpc) return;
   const RpcPlan plan = CurrentRpcPlan(now);
   // Only once nothing shows the channel: a stand-in of Discord may take the
   // built-in id, Discord itself refuses it.
-  if (plan.tellTwoWays && (!plan.connect || g_rpcClient->State() == RpcState::ClientIdRejected)) {
-    g_voice.twoWaysTold = true;
+  if (plan.tellTwoWays && (!plan.connect || g_app->rpc->State() == RpcState::ClientIdRejected)) {
+    g_app->voice.twoWaysTold = true;
     WriteLogLine(L"[Voice] Neither the plugin's feed nor a registered Discord application");
     TellTwoWays();
   }
-  g_rpcClient->AllowAuthorization(plan.authorize);
+  g_app->rpc->AllowAuthorization(plan.authorize);
   if (!plan.connect) {
-    g_workLoop.lastReconnect = now;  // the plan is looked at again by the reconnect's pace, not at once
-    if (!g_rpcClient->IsConnected()) return;
+    g_app->work.lastReconnect = now;  // the plan is looked at again by the reconnect's pace, not at once
+    if (!g_app->rpc->IsConnected()) return;
     WriteLogLine(L"[Voice] The plugin's feed is live: Discord's RPC is left alone with the built-in client id");
-    g_rpcClient->Disconnect();
-    ShowRosterChange(g_voice.roster.LoseRpc());
+    g_app->rpc->Disconnect();
+    ShowRosterChange(g_app->voice.roster.LoseRpc());
     return;
   }
-  if (g_rpcClient->IsConnected()) {
-    g_rpcClient->Poll();
-  } else if (now - g_workLoop.lastReconnect > kReconnectIntervalMs) {
+  if (g_app->rpc->IsConnected()) {
+    g_app->rpc->Poll();
+  } else if (now - g_app->work.lastReconnect > kReconnectIntervalMs) {
     Reconnect();
-    g_workLoop.lastReconnect = now;
+    g_app->work.lastReconnect = now;
   }
 }
 
@@ -135,8 +116,8 @@ uint32_t FrameClockMs() {
 }
 
 void ReassertTopmost(uint32_t now) {
-  if (g_overlay) g_overlay->KeepOnTop();
-  g_workLoop.lastTopmost = now;
+  if (g_app->overlay) g_app->overlay->KeepOnTop();
+  g_app->work.lastTopmost = now;
 }
 
 // The file name of the program that owns the window; empty when unknown.
@@ -160,7 +141,7 @@ void TellOfExclusiveFullscreen(HWND foreground) {
   QUERY_USER_NOTIFICATION_STATE state = QUNS_ACCEPTS_NOTIFICATIONS;
   if (FAILED(SHQueryUserNotificationState(&state))) return;
   const std::wstring program = ProgramOf(foreground);
-  if (!g_workLoop.fullscreenNotices.ShouldNotify(state, program)) return;
+  if (!g_app->work.fullscreenNotices.ShouldNotify(state, program)) return;
   WriteLogLine(L"[Overlay] " + program + L" runs in exclusive fullscreen, where Windows shows no overlay; "
                L"its borderless windowed mode would show it");
   std::wstring text = Text(kTextFullscreenBalloon);
@@ -176,32 +157,32 @@ void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG,
 // News are drawn at once, mid-animation too, so a card never waits for the
 // cadence's next slot; motion keeps the frame cadence.
 uint32_t MsUntilFrame(uint32_t now) {
-  if (!g_overlay) return kNoChange;
-  uint32_t change = g_overlay->MsUntilPictureChanges(now);
+  if (!g_app->overlay) return kNoChange;
+  uint32_t change = g_app->overlay->MsUntilPictureChanges(now);
   if (change == kNoChange) return kNoChange;
   const uint32_t clock = FrameClockMs();
-  if (g_overlay->stateChanged) return Remaining(kNewsGapMs, clock - g_workLoop.lastPush);
-  return std::max(change, Remaining(kFrameIntervalMs, clock - g_workLoop.lastFrame));
+  if (g_app->overlay->stateChanged) return Remaining(kNewsGapMs, clock - g_app->work.lastPush);
+  return std::max(change, Remaining(kFrameIntervalMs, clock - g_app->work.lastFrame));
 }
 
 void RunFrame() {
   const uint32_t clock = FrameClockMs();
-  g_overlay->Update();
-  if (g_overlay->Render()) g_workLoop.lastPush = clock;
-  g_workLoop.lastFrame = clock;
+  g_app->overlay->Update();
+  if (g_app->overlay->Render()) g_app->work.lastPush = clock;
+  g_app->work.lastFrame = clock;
 }
 
 void ScheduleNextWork(uint32_t now) {
-  uint32_t wait = std::min(MsUntilFrame(now), Remaining(kTopmostSafetyMs, now - g_workLoop.lastTopmost));
-  if (g_rpcClient) {
-    wait = std::min(wait, g_rpcClient->IsConnected()
-                              ? g_rpcClient->MsUntilPollDue(now)
-                              : Remaining(kReconnectIntervalMs + 1, now - g_workLoop.lastReconnect));
+  uint32_t wait = std::min(MsUntilFrame(now), Remaining(kTopmostSafetyMs, now - g_app->work.lastTopmost));
+  if (g_app->rpc) {
+    wait = std::min(wait, g_app->rpc->IsConnected()
+                              ? g_app->rpc->MsUntilPollDue(now)
+                              : Remaining(kReconnectIntervalMs + 1, now - g_app->work.lastReconnect));
   }
-  wait = std::min(wait, g_voice.roster.MsUntilAdvance(now));
-  if (AwaitingFeed(now)) wait = std::min(wait, Remaining(kFeedWaitMs, now - g_voice.startTick));
-  if (!g_workLoop.rawKeyboard) wait = std::min(wait, kKeyPollMs);
-  SetTimer(g_messageWindow, kWorkTimerId, std::max<uint32_t>(wait, USER_TIMER_MINIMUM), nullptr);
+  wait = std::min(wait, g_app->voice.roster.MsUntilAdvance(now));
+  if (AwaitingFeed(now)) wait = std::min(wait, Remaining(kFeedWaitMs, now - g_app->voice.startTick));
+  if (!g_app->work.rawKeyboard) wait = std::min(wait, kKeyPollMs);
+  SetTimer(g_app->work.window, kWorkTimerId, std::max<uint32_t>(wait, USER_TIMER_MINIMUM), nullptr);
 }
 
 // The keys come from the event itself: GetAsyncKeyState may still answer
@@ -214,8 +195,8 @@ bool TrackModifierKeys(HRAWINPUT input) {
     return false;
   bool down = !(data.data.keyboard.Flags & RI_KEY_BREAK);
   switch (data.data.keyboard.VKey) {
-    case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL: g_workLoop.ctrlHeld = down; return true;
-    case VK_MENU: case VK_LMENU: case VK_RMENU: g_workLoop.altHeld = down; return true;
+    case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL: g_app->work.ctrlHeld = down; return true;
+    case VK_MENU: case VK_LMENU: case VK_RMENU: g_app->work.altHeld = down; return true;
     default: return false;
   }
 }
@@ -224,9 +205,9 @@ bool TrackModifierKeys(HRAWINPUT input) {
 // the one held so far; false, with a log line, when the text names no hotkey
 // or another program holds it (then none is held).
 bool ApplyToggleHotkey(const std::string& text) {
-  if (g_workLoop.hotkeyHeld) UnregisterHotKey(g_messageWindow, kToggleHotkeyId);
-  g_workLoop.hotkeyHeld = false;
-  g_workLoop.hotkeyText = text;
+  if (g_app->work.hotkeyHeld) UnregisterHotKey(g_app->work.window, kToggleHotkeyId);
+  g_app->work.hotkeyHeld = false;
+  g_app->work.hotkeyText = text;
   if (text.empty()) return true;
   const std::wstring shown = Utf8ToWide(text);
   std::optional<Hotkey> hotkey = ParseHotkey(text);
@@ -234,29 +215,25 @@ bool ApplyToggleHotkey(const std::string& text) {
     WriteLogLine(L"ERROR: toggle_hotkey \"" + shown + L"\" names no hotkey (for example Ctrl+Shift+O)");
     return false;
   }
-  g_workLoop.hotkeyHeld = RegisterHotKey(g_messageWindow, kToggleHotkeyId, hotkey->modifiers | MOD_NOREPEAT,
+  g_app->work.hotkeyHeld = RegisterHotKey(g_app->work.window, kToggleHotkeyId, hotkey->modifiers | MOD_NOREPEAT,
                                          hotkey->key) != FALSE;
-  if (g_workLoop.hotkeyHeld)
+  if (g_app->work.hotkeyHeld)
     WriteLogLine(L"Show/hide hotkey: " + shown);
   else
     WriteLogLine(L"ERROR: RegisterHotKey failed (" + std::to_wstring(GetLastError()) + L"): " + shown +
                  L" is held by another program");
-  return g_workLoop.hotkeyHeld;
+  return g_app->work.hotkeyHeld;
 }
 
 // Whether the configured hotkey is held (true when none is configured).
-bool ToggleHotkeyHeld() { return g_workLoop.hotkeyText.empty() || g_workLoop.hotkeyHeld; }
+bool ToggleHotkeyHeld() { return g_app->work.hotkeyText.empty() || g_app->work.hotkeyHeld; }
 
 // The work messages; true when handled.
 bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_APP_WAKE:
       // Cleared first: a push after this point posts again.
-      g_workLoop.wakePosted = false;
-      if (wParam == kWakeRedraw && g_overlay) {
-        g_overlay->PlaceOnMonitor();  // the setting may name another one
-        g_overlay->stateChanged = true;
-      }
+      g_wake.posted = false;
       RunDueWork();
       return true;
     case WM_TIMER:
@@ -264,14 +241,14 @@ bool HandleWorkMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       RunDueWork();
       return true;
     case WM_HOTKEY:
-      if (wParam != kToggleHotkeyId || !g_overlay) return false;
-      g_overlay->Toggle();
+      if (wParam != kToggleHotkeyId || !g_app->overlay) return false;
+      g_app->overlay->Toggle();
       RunDueWork();
       return true;
     case WM_INPUT:
       // The caller still passes it on to DefWindowProc, which frees it.
-      if (TrackModifierKeys(reinterpret_cast<HRAWINPUT>(lParam)) && g_overlay &&
-          g_overlay->SetDragMode(g_workLoop.ctrlHeld && g_workLoop.altHeld))
+      if (TrackModifierKeys(reinterpret_cast<HRAWINPUT>(lParam)) && g_app->overlay &&
+          g_app->overlay->SetDragMode(g_app->work.ctrlHeld && g_app->work.altHeld))
         RunDueWork();
       return false;
     default:
@@ -287,7 +264,7 @@ LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     return BrowserSourcePort();
   }
   if (message == WM_APP_TOGGLE_HOTKEY) {
-    if (wParam == kApplyHotkey) ApplyToggleHotkey(g_config.toggle_hotkey);
+    if (wParam == kApplyHotkey) ApplyToggleHotkey(g_settings.Committed().toggle_hotkey);
     return ToggleHotkeyHeld();
   }
   if (HandleWorkMessage(message, wParam, lParam)) return 0;
@@ -304,117 +281,132 @@ LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 // A connection still on its way is kept: the client decides (Connect).
 void Reconnect() {
-  if (!g_rpcClient) return;
+  if (!g_app->rpc) return;
   const RpcPlan plan = CurrentRpcPlan(GetTickCount());
   if (!plan.connect) {
     WriteLogLine(L"[Voice] Discord's RPC left alone: the client id is the built-in one, and the plugin is on or its "
                  L"feed is live");
     return;
   }
-  g_rpcClient->AllowAuthorization(plan.authorize);
-  g_rpcClient->clientSecret = g_config.client_secret;
-  g_rpcClient->Connect(g_config.client_id);
-  ShowConnectionState(g_rpcClient->State());
+  g_app->rpc->AllowAuthorization(plan.authorize);
+  g_app->rpc->clientSecret = g_settings.Committed().client_secret;
+  g_app->rpc->Connect(g_settings.Committed().client_id);
+  ShowConnectionState(g_app->rpc->State());
 }
 
 void StartVoiceSources(bool pluginEnabled) {
-  g_voice.pluginEnabled = pluginEnabled;
-  g_voice.startTick = GetTickCount();
+  g_app->voice.pluginEnabled = pluginEnabled;
+  g_app->voice.startTick = GetTickCount();
   if (pluginEnabled)
     WriteLogLine(L"[Voice] The Tallybell plugin is on in BetterDiscord: its feed is awaited up to " +
                  std::to_wstring(kFeedWaitMs / 1000) + L" s before Discord is asked for authorization");
 }
 
 void TakeFeedDelivery(const FeedDelivery& delivery) {
-  const bool wasLive = g_voice.roster.FeedLive();
+  const bool wasLive = g_app->voice.roster.FeedLive();
   std::string problem, note;
-  const RosterChange change = g_voice.intake.Take(delivery, GetTickCount(), g_voice.roster, &problem, &note);
+  const RosterChange change = g_app->voice.intake.Take(delivery, GetTickCount(), g_app->voice.roster, &problem, &note);
   if (!problem.empty()) WriteLogLine(L"[Voice] Feed message dropped: " + Utf8ToWide(problem));
   if (!note.empty()) WriteLogLine(L"[Voice] Feed list: " + Utf8ToWide(note));
-  const bool live = g_voice.roster.FeedLive();
+  const bool live = g_app->voice.roster.FeedLive();
   if (live != wasLive)
     WriteLogLine(live ? L"[Voice] The plugin's voice feed is live" : L"[Voice] The plugin's voice feed ended");
-  g_voice.feedSeen = g_voice.feedSeen || live;
+  g_app->voice.feedSeen = g_app->voice.feedSeen || live;
   ShowRosterChange(change);
 }
 
 void TakeRpcVoiceUsers(const std::vector<VoiceUser>& users) {
   std::string note;
-  const RosterChange change = g_voice.roster.ReplaceList(VoiceSource::Rpc, users, &note);
+  const RosterChange change = g_app->voice.roster.ReplaceList(VoiceSource::Rpc, users, &note);
   if (!note.empty()) WriteLogLine(L"[Voice] RPC list: " + Utf8ToWide(note));
   ShowRosterChange(change);
 }
 
 void TakeRpcSpeaking(const std::string& userId, bool speaking) {
-  ShowRosterChange(g_voice.roster.SetSpeaking(VoiceSource::Rpc, userId, speaking));
+  ShowRosterChange(g_app->voice.roster.SetSpeaking(VoiceSource::Rpc, userId, speaking));
 }
 
 void TakeRpcSelfId(const std::string& userId) {
-  g_voice.roster.SetSelfId(VoiceSource::Rpc, userId);
+  g_app->voice.roster.SetSelfId(VoiceSource::Rpc, userId);
   ShowRosterChange({});
 }
 
-void StartWorkSources() {
-  RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, g_messageWindow};  // generic desktop, keyboard
-  g_workLoop.rawKeyboard = RegisterRawInputDevices(&keyboard, 1, sizeof(keyboard));
-  if (!g_workLoop.rawKeyboard)
+void StartWorkSources(HWND messageWindow) {
+  WorkLoop& work = g_app->work;
+  work.window = messageWindow;
+  RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_INPUTSINK, messageWindow};  // generic desktop, keyboard
+  work.rawKeyboard = RegisterRawInputDevices(&keyboard, 1, sizeof(keyboard));
+  if (!work.rawKeyboard)
     WriteLogLine(L"ERROR: RegisterRawInputDevices failed (" + std::to_wstring(GetLastError()) +
                  L"), Ctrl+Alt is checked every 100 ms");
-  g_workLoop.foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
-                                              OnForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT);
-  if (!g_workLoop.foregroundHook)
+  work.foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
+                                        OnForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT);
+  if (!work.foregroundHook)
     WriteLogLine(L"ERROR: SetWinEventHook failed (" + std::to_wstring(GetLastError()) +
                  L"), the overlay is kept on top every 2 s only");
-  ApplyToggleHotkey(g_config.toggle_hotkey);
+  ApplyToggleHotkey(g_settings.Committed().toggle_hotkey);
 }
 
-
-void StopWorkSources() {
-  if (g_workLoop.hotkeyHeld) UnregisterHotKey(g_messageWindow, kToggleHotkeyId);
-  g_workLoop.hotkeyHeld = false;
-  KillTimer(g_messageWindow, kWorkTimerId);
-  if (g_workLoop.foregroundHook) UnhookWinEvent(g_workLoop.foregroundHook);
-  g_workLoop.foregroundHook = nullptr;
-  if (g_workLoop.rawKeyboard) {
+void WorkLoop::Stop() {
+  if (!window) return;
+  if (hotkeyHeld) UnregisterHotKey(window, kToggleHotkeyId);
+  hotkeyHeld = false;
+  KillTimer(window, kWorkTimerId);
+  if (foregroundHook) UnhookWinEvent(foregroundHook);
+  foregroundHook = nullptr;
+  if (rawKeyboard) {
     RAWINPUTDEVICE keyboard = {0x01, 0x06, RIDEV_REMOVE, nullptr};
     RegisterRawInputDevices(&keyboard, 1, sizeof(keyboard));
-    g_workLoop.rawKeyboard = false;
   }
+  rawKeyboard = false;
+  window = nullptr;
 }
+
+void SetWakeWindow(HWND window) { g_wake.window = window; }
 
 // As Chromium's pump: a post that fails clears the flag again, or no thread
 // would ever wake the loop again and only its safety timer would run it.
 void WakeWorkLoop() {
-  if (g_workLoop.wakePosted.exchange(true)) return;
-  if (PostMessageW(g_messageWindow, WM_APP_WAKE, 0, 0)) return;
+  HWND window = g_wake.window;
+  // A null window would post a thread message, which no window procedure clears the flag for.
+  if (!window || g_wake.posted.exchange(true)) return;
+  if (PostMessageW(window, WM_APP_WAKE, 0, 0)) return;
   const DWORD error = GetLastError();
-  g_workLoop.wakePosted = false;
+  g_wake.posted = false;
   WriteLogLine(L"ERROR: PostMessageW of the wake-up failed (" + std::to_wstring(error) +
                L"), the next wake-up posts again");
+}
+
+void TakeSettingsChange() {
+  if (g_app && g_app->overlay) {
+    g_app->overlay->PlaceOnMonitor();  // the setting may name another one
+    g_app->overlay->stateChanged = true;
+  }
+  WakeWorkLoop();
 }
 
 void RunDueWork() {
   uint32_t now = GetTickCount();
   // The feed first: whether it is live decides what the RPC client may do.
-  if (g_notificationServer) g_notificationServer->ProcessPendingNotifications();
-  ShowRosterChange(g_voice.roster.Advance(now));
+  if (g_app->notifications) g_app->notifications->ProcessPendingNotifications();
+  ShowRosterChange(g_app->voice.roster.Advance(now));
   KeepRpcToPlan(now);
-  if (g_overlay) PublishBrowserVoice(g_overlay->state.users, g_overlay->state.selfId, g_voice.roster.Source());
-  if (now - g_workLoop.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
-  if (g_overlay && !g_workLoop.rawKeyboard) g_overlay->UpdateDragMode();
+  if (g_app->overlay) PublishBrowserVoice(g_app->overlay->state.users, g_app->overlay->state.selfId, g_app->voice.roster.Source());
+  if (now - g_app->work.lastTopmost >= kTopmostSafetyMs) ReassertTopmost(now);
+  if (g_app->overlay && !g_app->work.rawKeyboard) g_app->overlay->UpdateDragMode();
   if (MsUntilFrame(now) == 0) RunFrame();
   ScheduleNextWork(GetTickCount());
 }
 
 void RunMessageLoop() {
   MSG msg;
-  while (g_running) {
+  while (g_app->running) {
     BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0 || got == -1) {
-      g_running = false;
+      g_app->running = false;
       break;
     }
-    if (HandleSettingsKeys(msg)) continue;
+    if (g_app->settingsWindow.HandleKeys(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

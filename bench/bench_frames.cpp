@@ -13,6 +13,7 @@
 
 #include "app/app.h"
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/text_convert.h"
 #include "app/work_loop.h"
 #include "bench/bench.h"
@@ -202,23 +203,24 @@ NotificationServer& StartBenchServer(const std::wstring& pipeName) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VoxmereBenchWork";
   RegisterClassExW(&wc);
-  g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                    nullptr);
-  g_notificationServer = std::make_unique<NotificationServer>(std::wstring(pipeName), 0);
-  g_notificationServer->SetWakeCallback(WakeWorkLoop);
-  return *g_notificationServer;
+  g_app->messageWindow.Reset(
+      CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr));
+  SetWakeWindow(g_app->messageWindow.Get());
+  g_app->notifications = std::make_unique<NotificationServer>(std::wstring(pipeName), 0);
+  g_app->notifications->SetWakeCallback(WakeWorkLoop);
+  return *g_app->notifications;
 }
 
 void StopBenchServer() {
-  g_notificationServer.reset();
-  DestroyWindow(g_messageWindow);
-  g_messageWindow = nullptr;
+  g_app->notifications.reset();
+  SetWakeWindow(nullptr);
+  g_app->messageWindow.Reset();
 }
 
 // The program's work loop on this thread until done; afterEach runs after
 // every message dispatched.
 void RunWorkLoopUntil(const std::atomic<bool>& done, const std::function<void()>& afterEach) {
-  StartWorkSources();
+  StartWorkSources(g_app->messageWindow.Get());
   while (!done) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     MSG msg;
@@ -227,7 +229,7 @@ void RunWorkLoopUntil(const std::atomic<bool>& done, const std::function<void()>
       afterEach();
     }
   }
-  StopWorkSources();
+  g_app->work.Stop();
 }
 
 // A pipe client connected to the bench's server; INVALID_HANDLE_VALUE after 5 s.
@@ -407,17 +409,20 @@ FrameFigures MeasureFrames() {
     return figures;
   }
   _putenv_s("VOXMERE_CDN_BASE", cdn.BaseUrl().c_str());
-  g_config = Config();
-  g_config.show_names = true;
-  g_config.notification_duration = 3600 * 1000;  // the five cards stay for the frame figures
+  Config settings;
+  settings.show_names = true;
+  settings.notification_duration = 3600 * 1000;  // the five cards stay for the frame figures
+  g_settings.Replace(settings);
   if (!RendererInitialize()) {
     figures.failure = "GDI+ did not start";
     return figures;
   }
   {
-    // The work loop draws g_overlay.
-    g_overlay = std::make_unique<OverlayWindow>();
-    OverlayWindow& overlay = *g_overlay;
+    // The work loop draws the application's overlay.
+    App app;
+    g_app = &app;
+    app.overlay = std::make_unique<OverlayWindow>();
+    OverlayWindow& overlay = *app.overlay;
     if (!overlay.Create(GetModuleHandleW(nullptr))) {
       figures.failure = "the overlay window was not created";
     } else {
@@ -425,12 +430,13 @@ FrameFigures MeasureFrames() {
       figures.height = overlay.height;
       MeasureDrawing(overlay, figures);
       if (figures.failure.empty()) {
-        g_config.notification_duration = Config().notification_duration;
+        g_settings.Change([](Config& s) { s.notification_duration = Config().notification_duration; });
         MeasureLatency(overlay, figures);
         MeasureSpeakingLatency(overlay, figures);
       }
     }
-    g_overlay.reset();
+    app.overlay.reset();
+    g_app = nullptr;
   }
   RendererShutdown();
   cdn.Stop();

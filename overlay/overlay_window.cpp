@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/dpi.h"
 #include "app/log.h"
 #include "app/text.h"
@@ -14,8 +15,6 @@
 #include "overlay/monitor_choice.h"
 #include "overlay/notification_card.h"
 #include "overlay/renderer.h"
-
-OverlayWindow* g_wndProcOverlay = nullptr;
 
 namespace {
 
@@ -49,7 +48,7 @@ void SetTakesMouse(HWND hwnd, bool takes) {
 }
 
 // A negative duration is read as 0 rather than as about 49 days.
-uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_config.notification_duration)); }
+uint32_t CardDurationMs() { return static_cast<uint32_t>(std::max(0, g_settings.Effective().notification_duration)); }
 
 }  // namespace
 
@@ -70,12 +69,11 @@ OverlayWindow::~OverlayWindow() {
     pane->hwnd = nullptr;
   }
   UnregisterClassW(kClassName, instance);
-  if (g_wndProcOverlay == this) g_wndProcOverlay = nullptr;
 }
 
 bool OverlayWindow::Create(HINSTANCE moduleInstance) {
   instance = moduleInstance;
-  configuredMonitor = g_config.monitor;
+  configuredMonitor = g_settings.Effective().monitor;
   PlaceOnMonitor();
 
   WNDCLASSEXW wc = {};
@@ -95,7 +93,7 @@ bool OverlayWindow::Create(HINSTANCE moduleInstance) {
 
 void OverlayWindow::PlaceOnMonitor() {
   // The settings window's draft too: a monitor chosen there shows at once.
-  const int configured = DrawnConfig().monitor;
+  const int configured = g_settings.Effective().monitor;
   if (configured != configuredMonitor) {
     configuredMonitor = configured;
     followedMonitor.clear();
@@ -197,32 +195,38 @@ bool OverlayWindow::SetDragMode(bool mode) {
 void OverlayWindow::BeginDrag() {
   dragging = true;
   GetCursorPos(&dragStartCursor);
-  dragStartX = g_config.overlay_x;
-  dragStartY = g_config.overlay_y;
+  dragStartX = g_settings.Committed().overlay_x;
+  dragStartY = g_settings.Committed().overlay_y;
   SetCapture(MemberWindow());
 }
 
 // The cursor moves in pixels; the setting counts 96-DPI units.
 void OverlayWindow::DragTo(POINT cursor) {
   auto units = [this](int pixels) { return static_cast<int32_t>(std::lround(static_cast<float>(pixels) / Scale())); };
-  g_config.overlay_x = ClampColumnOffset(dragStartX, units(cursor.x - dragStartCursor.x), units(width),
-                                         g_config.avatar_size, g_config.margin);
-  g_config.overlay_y = ClampColumnOffset(dragStartY, units(cursor.y - dragStartCursor.y), units(height),
-                                         g_config.avatar_size, g_config.margin);
+  const Config drawn = g_settings.Effective();
+  const int32_t x = ClampColumnOffset(dragStartX, units(cursor.x - dragStartCursor.x), units(width),
+                                      drawn.avatar_size, drawn.margin);
+  const int32_t y = ClampColumnOffset(dragStartY, units(cursor.y - dragStartCursor.y), units(height),
+                                      drawn.avatar_size, drawn.margin);
+  g_settings.Change([x, y](Config& settings) {
+    settings.overlay_x = x;
+    settings.overlay_y = y;
+  });
 }
 
 void OverlayWindow::EndDrag() {
   if (!dragging) return;
   dragging = false;
   ReleaseCapture();
-  SaveConfig(g_config, GetConfigPath());
-  LogOverlay(L"Saved overlay position: X=" + std::to_wstring(g_config.overlay_x) +
-             L" Y=" + std::to_wstring(g_config.overlay_y));
+  const Config& settings = g_settings.Committed();
+  SaveConfig(settings, GetConfigPath());
+  LogOverlay(L"Saved overlay position: X=" + std::to_wstring(settings.overlay_x) +
+             L" Y=" + std::to_wstring(settings.overlay_y));
 }
 
 void OverlayWindow::SetVoiceUsers(const std::vector<VoiceUser>& list) {
   stateChanged = true;
-  state.filter = MemberFilterFromConfig(DrawnConfig());
+  state.filter = MemberFilterFromConfig(g_settings.Effective());
   LogOverlay(DescribeMemberCounts(state.SetVoiceUsers(list, GetTickCount())));
 }
 
@@ -257,13 +261,13 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
     if (!pane.pushed.valid) return 0;
   uint32_t wait = state.MsUntilNextChange(now, CardDurationMs());
   // As Render draws it: the settings window's draft may have it on.
-  if (DrawnConfig().pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
+  if (g_settings.Effective().pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
   return std::min(wait, GetRenderer().avatars.MsUntilChange(now));
 }
 
 void OverlayWindow::Update() {
   const uint32_t now = GetTickCount();
-  state.SetFilter(MemberFilterFromConfig(DrawnConfig()), now);  // the settings and the tray change it at once
+  state.SetFilter(MemberFilterFromConfig(g_settings.Effective()), now);  // the settings and the tray change it at once
   state.Update(now, CardDurationMs());
 }
 
@@ -271,7 +275,7 @@ bool OverlayWindow::Render() {
   stateChanged = false;
   if (!Created() || !visible) return false;
   Renderer& renderer = GetRenderer();
-  renderer.settings = DrawnConfig();
+  renderer.settings = g_settings.Effective();
   // A column placed on a bigger monitor stays inside this one; the setting
   // keeps its value for when that monitor returns.
   Config& drawn = renderer.settings;
@@ -461,10 +465,13 @@ FrameBuffer* OverlayWindow::FillingPicture(OverlayPane& pane, const FrameSignatu
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  OverlayWindow* overlay = g_wndProcOverlay;
+  // Each pane carries its overlay from its first message on.
+  if (message == WM_NCCREATE)
+    SetWindowLongPtrW(window, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+  auto* overlay = reinterpret_cast<OverlayWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_CREATE:
-      g_wndProcOverlay = static_cast<OverlayWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
       return 0;
     case WM_DESTROY:
       return 0;

@@ -133,9 +133,7 @@ class OverlayWindow {
   uint64_t pictureUses = 0;
 };
 
-// Set at WM_CREATE; the window procedure finds its object through it.
-extern OverlayWindow* g_wndProcOverlay;
-
+// Finds its overlay through GWLP_USERDATA, given at creation.
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 void LogOverlay(const std::wstring& text);

@@ -21,7 +21,7 @@ struct MemberTile;
 
 struct Renderer {
   GdiplusSession gdiplus;
-  // The settings drawing reads: the overlay takes this snapshot (DrawnConfig)
+  // The settings drawing reads: the overlay takes this snapshot of the effective settings
   // once per frame and signs the frame with it.
   Config settings;
   // Drawing goes to *frame: the overlay points it at the frame of the window

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/log.h"
 #include "app/text.h"
 #include "app/text_convert.h"
@@ -177,10 +178,12 @@ int CheckPluginInstallationIn(HWND owner, const std::wstring& roamingFolder, con
 }
 
 int CheckPluginInstallation(HWND owner) {
-  const std::string declinedBefore = g_config.declined_plugin_update;
-  const int result =
-      CheckPluginInstallationIn(owner, GetRoamingAppDataFolder(), GetExeDirectory(), &g_config.declined_plugin_update);
-  if (g_config.declined_plugin_update != declinedBefore && !SaveConfig(g_config, GetConfigPath()))
+  const std::string declinedBefore = g_settings.Committed().declined_plugin_update;
+  std::string declined = declinedBefore;
+  const int result = CheckPluginInstallationIn(owner, GetRoamingAppDataFolder(), GetExeDirectory(), &declined);
+  if (declined == declinedBefore) return result;
+  g_settings.Change([&declined](Config& settings) { settings.declined_plugin_update = declined; });
+  if (!SaveConfig(g_settings.Committed(), GetConfigPath()))
     Log(L"ERROR: Failed to save the declined update to " + GetConfigPath());
   return result;
 }

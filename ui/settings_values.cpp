@@ -17,18 +17,6 @@ int NameLengthToSlider(int32_t maxNameLength) {
 
 int32_t SliderToNameLength(int position) { return position <= kNameLengthSliderMin ? 0 : position; }
 
-int LanguageToIndex(const std::string& language) {
-  if (language == "en") return 1;
-  if (language == "ja") return 2;
-  return 0;
-}
-
-std::string IndexToLanguage(int index) {
-  if (index == 1) return "en";
-  if (index == 2) return "ja";
-  return "";
-}
-
 std::wstring PercentLabel(int value) { return std::to_wstring(value) + L"%"; }
 
 std::wstring PointLabel(int value) { return std::to_wstring(value) + L"pt"; }

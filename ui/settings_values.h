@@ -5,19 +5,17 @@
 #include <cstdint>
 #include <string>
 
+#include "app/config.h"
+
 // Slider position of an opacity: times 100 in double precision, truncated
 // (0.29f shows 28, as the window always has).
 int OpacityToSlider(float opacity);
 float SliderToOpacity(int position);
 
-// Name length slider: 3 to 64, its lowest place meaning no limit (0).
-constexpr int kNameLengthSliderMin = 3;
+// Name length slider: one place below the shortest limit, meaning no limit (0).
+constexpr int kNameLengthSliderMin = kNameLengthRange.minimum - 1;
 int NameLengthToSlider(int32_t maxNameLength);
 int32_t SliderToNameLength(int position);
-
-// Language combo box: 0 "Auto (System)", 1 English, 2 Japanese.
-int LanguageToIndex(const std::string& language);
-std::string IndexToLanguage(int index);
 
 // The value labels beside the sliders: "40%", "12pt".
 std::wstring PercentLabel(int value);

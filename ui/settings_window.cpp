@@ -5,33 +5,20 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/autostart.h"
 #include "app/config.h"
 #include "app/dpi.h"
 #include "app/hotkey.h"
+#include "app/settings_store.h"
 #include "app/text.h"
 #include "app/work_loop.h"
 #include "overlay/overlay_window.h"
 #include "ui/settings_values.h"
 
 namespace {
-
-// The one open window: the controls edit a draft, which the overlay shows at
-// once (g_configPreview); Save makes it the configuration, closing otherwise
-// drops it.
-struct SettingsSession {
-  HWND window = nullptr;
-  HFONT font = nullptr;  // the system's message font at the window's DPI
-  std::vector<HWND> controls;  // in the order of kControls
-  std::wstring configPath;
-  HWND owner = nullptr;  // its work loop redraws the overlay
-  Config draft;
-};
-
-SettingsSession g_settings;
-COLORREF g_customColors[16] = {};
 
 constexpr wchar_t kClassName[] = L"VoxmereSettings";
 constexpr int kNoText = -1;
@@ -120,11 +107,46 @@ const ControlSpec kControls[] = {
     {L"BUTTON", kIdCancel, kTextCancel, nullptr, 390, 658, 80, 30, kPushButton},
 };
 
-const TextId kPositionItems[] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
-                                 kTextBottomLeft, kTextTopCenter, kTextBottomCenter};
+const TextId kPositionItems[kNotificationPositions] = {kTextTopRight,  kTextTopLeft,   kTextBottomRight,
+                                                       kTextBottomLeft, kTextTopCenter, kTextBottomCenter};
 const TextId kLanguageItems[] = {kTextLanguageAuto, kTextLanguageEnglish, kTextLanguageJapanese};
+const char* const kLanguageValues[] = {"", "en", "ja"};  // "": the system's language
 const TextId kLayoutItems[] = {kTextLayoutVertical, kTextLayoutHorizontal};
 const char* const kLayoutValues[] = {"vertical", "horizontal"};
+
+// A drop-down list onto a field: a number is the item's place (the monitors,
+// listed as they are now), a text one of the values in the items' order (a
+// value not among them shows the first item).
+struct ChoiceBinding {
+  int id;
+  const TextId* items;  // null: filled when the window opens
+  size_t count;
+  int32_t Config::*number;
+  std::string Config::*text;
+  const char* const* values;
+};
+
+const ChoiceBinding kChoices[] = {
+    {kIdNotificationPosition, kPositionItems, std::size(kPositionItems), &Config::notification_position, nullptr,
+     nullptr},
+    {kIdLanguage, kLanguageItems, std::size(kLanguageItems), nullptr, &Config::language, kLanguageValues},
+    {kIdMemberLayout, kLayoutItems, std::size(kLayoutItems), nullptr, &Config::member_layout, kLayoutValues},
+    {kIdMonitor, nullptr, 0, &Config::monitor, nullptr, nullptr},
+};
+
+int ChoiceIndex(const Config& config, const ChoiceBinding& choice) {
+  if (choice.number) return config.*choice.number;
+  for (size_t i = 0; i < choice.count; ++i)
+    if (config.*choice.text == choice.values[i]) return static_cast<int>(i);
+  return 0;
+}
+
+// An index the list does not hold (none chosen) keeps the field.
+void StoreChoice(Config& config, const ChoiceBinding& choice, LRESULT index) {
+  if (index == CB_ERR || index < 0) return;
+  if (choice.number) config.*choice.number = static_cast<int32_t>(index);
+  else if (static_cast<size_t>(index) < choice.count) config.*choice.text = choice.values[index];
+}
 
 enum class SliderKind { kOpacity, kFontSize, kNameLength, kPixels };
 
@@ -143,12 +165,12 @@ const SliderBinding kSliders[] = {
     {kIdInactiveOpacity, kIdInactiveOpacityValue, 0, 100, 10, SliderKind::kOpacity, &Config::inactive_opacity, nullptr},
     {kIdLabelOpacity, kIdLabelOpacityValue, 0, 100, 10, SliderKind::kOpacity, &Config::username_label_opacity, nullptr},
     {kIdBorderOpacity, kIdBorderOpacityValue, 0, 100, 10, SliderKind::kOpacity, &Config::border_opacity, nullptr},
-    {kIdUsernameFontSize, kIdUsernameFontSizeValue, 8, 24, 2, SliderKind::kFontSize, nullptr,
-     &Config::username_font_size},
-    {kIdNotificationFontSize, kIdNotificationFontSizeValue, 8, 24, 2, SliderKind::kFontSize, nullptr,
-     &Config::notification_font_size},
-    {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, 64, 4, SliderKind::kNameLength, nullptr,
-     &Config::max_name_length},
+    {kIdUsernameFontSize, kIdUsernameFontSizeValue, kFontSizeRange.minimum, kFontSizeRange.maximum, 2,
+     SliderKind::kFontSize, nullptr, &Config::username_font_size},
+    {kIdNotificationFontSize, kIdNotificationFontSizeValue, kFontSizeRange.minimum, kFontSizeRange.maximum, 2,
+     SliderKind::kFontSize, nullptr, &Config::notification_font_size},
+    {kIdMaxNameLength, kIdMaxNameLengthValue, kNameLengthSliderMin, kNameLengthRange.maximum, 4,
+     SliderKind::kNameLength, nullptr, &Config::max_name_length},
     {kIdAvatarSize, kIdAvatarSizeValue, 24, 128, 8, SliderKind::kPixels, nullptr, &Config::avatar_size},
 };
 
@@ -192,15 +214,12 @@ void CopyWindowSettings(const Config& from, Config& to) {
   }
   for (const auto& color : kColors) to.*color.field = from.*color.field;
   for (const auto& check : kChecks) to.*check.field = from.*check.field;
-  to.notification_position = from.notification_position;
-  to.language = from.language;
-  to.member_layout = from.member_layout;
-  to.monitor = from.monitor;
-  to.toggle_hotkey = from.toggle_hotkey;
+  for (const ChoiceBinding& choice : kChoices) {
+    if (choice.number) to.*choice.number = from.*choice.number;
+    else to.*choice.text = from.*choice.text;
+  }
+  to.toggle_hotkey = from.toggle_hotkey;  // the hotkey control, read at Save
 }
-
-// The overlay's owner draws the draft, or what is in force once it is gone.
-void Redraw() { PostMessageW(g_settings.owner, WM_APP_WAKE, kWakeRedraw, 0); }
 
 const SliderBinding* FindSlider(HWND window, HWND slider) {
   for (const SliderBinding& binding : kSliders)
@@ -246,24 +265,30 @@ void StoreSliderValue(HWND window, Config& config, const SliderBinding& binding)
   }
 }
 
-void FillComboBox(HWND window, int id, const TextId* items, size_t count) {
-  for (size_t i = 0; i < count; ++i)
-    SendDlgItemMessageW(window, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Text(items[i])));
+void FillChoices(HWND window) {
+  for (const ChoiceBinding& choice : kChoices)
+    for (size_t i = 0; i < choice.count; ++i)
+      SendDlgItemMessageW(window, choice.id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Text(choice.items[i])));
+  const std::vector<DisplayMonitor> monitors = ListMonitors();
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    const std::wstring label = MonitorLabel(monitors, static_cast<int>(i), Text(kTextPrimaryMonitor));
+    SendDlgItemMessageW(window, kIdMonitor, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+  }
 }
 
 // Every control where the table puts it at this DPI, in the message font
 // at that DPI; the window's own size too unless the system gave it one.
-void LayOutForDpi(HWND window, UINT dpi, const RECT* suggested) {
+void LayOutForDpi(SettingsWindow& self, UINT dpi, const RECT* suggested) {
   auto px = [dpi](int units) { return MulDiv(units, static_cast<int>(dpi), static_cast<int>(kBaseDpi)); };
-  HFONT old = g_settings.font;
-  g_settings.font = CreateMessageFont(dpi);
-  for (size_t i = 0; i < g_settings.controls.size(); ++i) {
+  FontHandle font(CreateMessageFont(dpi));
+  for (size_t i = 0; i < self.controls.size(); ++i) {
     const ControlSpec& spec = kControls[i];
-    SetWindowPos(g_settings.controls[i], nullptr, px(spec.x), px(spec.y), px(spec.width), px(spec.height),
+    SetWindowPos(self.controls[i], nullptr, px(spec.x), px(spec.y), px(spec.width), px(spec.height),
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(g_settings.controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(g_settings.font), TRUE);
+    SendMessageW(self.controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
   }
-  if (old) DeleteObject(old);  // after every control let go of it
+  self.font = std::move(font);  // the old one goes after every control let go of it
+  HWND window = self.window;
   if (suggested) {
     SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -278,29 +303,22 @@ void LayOutForDpi(HWND window, UINT dpi, const RECT* suggested) {
                px(kWindowHeight - frameHeight) + frameHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CreateSettingsControls(HWND window) {
+void CreateSettingsControls(SettingsWindow& self) {
+  HWND window = self.window;
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
-  g_settings.controls.clear();
+  self.controls.clear();
   for (const ControlSpec& spec : kControls) {
     const wchar_t* text = spec.text == kNoText ? spec.fixedText : Text(static_cast<TextId>(spec.text));
-    g_settings.controls.push_back(CreateWindowExW(0, spec.className, text, spec.style, spec.x, spec.y, spec.width,
-                                                  spec.height, window,
-                                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance,
-                                                  nullptr));
+    self.controls.push_back(CreateWindowExW(0, spec.className, text, spec.style, spec.x, spec.y, spec.width,
+                                            spec.height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+                                            instance, nullptr));
   }
   for (const SliderBinding& binding : kSliders) {
     SendDlgItemMessageW(window, binding.sliderId, TBM_SETRANGE, TRUE, MAKELPARAM(binding.minimum, binding.maximum));
     SendDlgItemMessageW(window, binding.sliderId, TBM_SETTICFREQ, binding.tickEvery, 0);
   }
-  FillComboBox(window, kIdNotificationPosition, kPositionItems, std::size(kPositionItems));
-  FillComboBox(window, kIdLanguage, kLanguageItems, std::size(kLanguageItems));
-  FillComboBox(window, kIdMemberLayout, kLayoutItems, std::size(kLayoutItems));
-  const std::vector<DisplayMonitor> monitors = ListMonitors();
-  for (size_t i = 0; i < monitors.size(); ++i) {
-    const std::wstring label = MonitorLabel(monitors, static_cast<int>(i), Text(kTextPrimaryMonitor));
-    SendDlgItemMessageW(window, kIdMonitor, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
-  }
-  LayOutForDpi(window, WindowDpi(window), nullptr);
+  FillChoices(window);
+  LayOutForDpi(self, WindowDpi(window), nullptr);
 }
 
 // The hotkey control's word: the key in the low byte, HOTKEYF_* above it.
@@ -329,74 +347,67 @@ void ShowHotkeyNote(HWND window, bool held) {
 }
 
 // The pages' address while they are served (the owner knows the port).
-void ShowBrowserSourceUrl(HWND window, WPARAM apply) {
-  const LRESULT port = SendMessageW(g_settings.owner, WM_APP_BROWSER_SOURCE, apply, 0);
+void ShowBrowserSourceUrl(const SettingsWindow& self, WPARAM apply) {
+  const LRESULT port = SendMessageW(self.owner, WM_APP_BROWSER_SOURCE, apply, 0);
   const std::wstring text = port > 0 ? L"http://127.0.0.1:" + std::to_wstring(port) + L"/voice" : Text(kTextBrowserSourceOff);
-  SetDlgItemTextW(window, kIdBrowserSourceUrl, text.c_str());
+  SetDlgItemTextW(self.window, kIdBrowserSourceUrl, text.c_str());
 }
 
-void LoadSettingsToControls(HWND window, const Config& settings) {
+void LoadSettingsToControls(const SettingsWindow& self, const Config& settings) {
+  HWND window = self.window;
   // The label shows the stored value, which may lie outside the slider's range.
   for (const SliderBinding& binding : kSliders) {
     int value = StoredSliderValue(settings, binding);
     SendDlgItemMessageW(window, binding.sliderId, TBM_SETPOS, TRUE, value);
     ShowSliderValue(window, binding, value);
   }
-  SendDlgItemMessageW(window, kIdNotificationPosition, CB_SETCURSEL, settings.notification_position, 0);
-  SendDlgItemMessageW(window, kIdLanguage, CB_SETCURSEL, LanguageToIndex(settings.language), 0);
+  // A monitor that is not there now leaves its list without a choice.
+  for (const ChoiceBinding& choice : kChoices)
+    SendDlgItemMessageW(window, choice.id, CB_SETCURSEL, ChoiceIndex(settings, choice), 0);
   for (const auto& check : kChecks)
     CheckDlgButton(window, check.id, settings.*check.field ? BST_CHECKED : BST_UNCHECKED);
-  SendDlgItemMessageW(window, kIdMemberLayout, CB_SETCURSEL, settings.member_layout == kLayoutValues[1] ? 1 : 0, 0);
-  SendDlgItemMessageW(window, kIdMonitor, CB_SETCURSEL, settings.monitor, 0);  // none when it is not there now
   std::optional<Hotkey> hotkey = ParseHotkey(settings.toggle_hotkey);
   SendDlgItemMessageW(window, kIdToggleHotkey, HKM_SETHOTKEY, hotkey ? ToHotkeyControl(*hotkey) : 0, 0);
-  ShowHotkeyNote(window, SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, 0, 0) != 0);
-  ShowBrowserSourceUrl(window, 0);
+  ShowHotkeyNote(window, SendMessageW(self.owner, WM_APP_TOGGLE_HOTKEY, 0, 0) != 0);
+  ShowBrowserSourceUrl(self, 0);
 }
 
 // The controls that are not sliders or colours, read into the draft.
 void ReadChoices(HWND window, Config& settings) {
-  LRESULT position = SendDlgItemMessageW(window, kIdNotificationPosition, CB_GETCURSEL, 0, 0);
-  if (position != CB_ERR) settings.notification_position = static_cast<int32_t>(position);
+  for (const ChoiceBinding& choice : kChoices)
+    StoreChoice(settings, choice, SendDlgItemMessageW(window, choice.id, CB_GETCURSEL, 0, 0));
   for (const auto& check : kChecks)
     settings.*check.field = IsDlgButtonChecked(window, check.id) == BST_CHECKED;
-  int language = static_cast<int>(SendDlgItemMessageW(window, kIdLanguage, CB_GETCURSEL, 0, 0));
-  settings.language = IndexToLanguage(language);
-  LRESULT layout = SendDlgItemMessageW(window, kIdMemberLayout, CB_GETCURSEL, 0, 0);
-  if (layout == 0 || layout == 1) settings.member_layout = kLayoutValues[layout];
-  LRESULT monitor = SendDlgItemMessageW(window, kIdMonitor, CB_GETCURSEL, 0, 0);
-  if (monitor != CB_ERR) settings.monitor = static_cast<int32_t>(monitor);
 }
 
 // A file that cannot be written keeps the window open and what is in force
 // unchanged; a hotkey another program holds keeps it open too, naming the
 // problem, but everything else is saved all the same.
-void Save(HWND window) {
-  for (const SliderBinding& binding : kSliders) StoreSliderValue(window, g_settings.draft, binding);
-  ReadChoices(window, g_settings.draft);
+void Save(SettingsWindow& self) {
+  HWND window = self.window;
   const std::string hotkey = HotkeyControlText(window);
-  const bool newHotkey = hotkey != g_settings.draft.toggle_hotkey;
-  g_settings.draft.toggle_hotkey = hotkey;
-  const Config before = g_config;
-  CopyWindowSettings(g_settings.draft, g_config);
+  const bool newHotkey = hotkey != g_settings.Draft().toggle_hotkey;
+  g_settings.EditDraft([&](Config& draft) {
+    for (const SliderBinding& binding : kSliders) StoreSliderValue(window, draft, binding);
+    ReadChoices(window, draft);
+    draft.toggle_hotkey = hotkey;
+  });
   // The window stays with the draft, so the user can free room and save again.
-  if (!SaveConfig(g_config, g_settings.configPath)) {
-    g_config = before;
+  const std::wstring& path = self.configPath;
+  if (!g_settings.CommitDraft([&path](const Config& next) { return SaveConfig(next, path); })) {
     SetDlgItemTextW(window, kIdSaveNote, Text(kTextSaveFailed));
     return;
   }
   SetDlgItemTextW(window, kIdSaveNote, L"");
-  ApplyStartWithWindows(g_config.start_with_windows);
-  ShowBrowserSourceUrl(window, kApplyBrowserSource);
-  if (newHotkey && !SendMessageW(g_settings.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
+  ApplyStartWithWindows(g_settings.Committed().start_with_windows);
+  ShowBrowserSourceUrl(self, kApplyBrowserSource);
+  if (newHotkey && !SendMessageW(self.owner, WM_APP_TOGGLE_HOTKEY, kApplyHotkey, 0))
     return ShowHotkeyNote(window, false);
   DestroyWindow(window);
 }
 
-void DrawColorSwatch(const DRAWITEMSTRUCT& item) {
-  const ConfigColor* color = ColorField(g_settings.draft, static_cast<int>(item.CtlID));
-  if (!color) return;
-  HBRUSH brush = CreateSolidBrush(*color);
+void DrawColorSwatch(const DRAWITEMSTRUCT& item, ConfigColor color) {
+  HBRUSH brush = CreateSolidBrush(color);
   FillRect(item.hDC, &item.rcItem, brush);
   DeleteObject(brush);
   FrameRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
@@ -407,32 +418,32 @@ void DrawColorSwatch(const DRAWITEMSTRUCT& item) {
   }
 }
 
-void ChooseSwatchColor(HWND window, int buttonId) {
-  ConfigColor* color = ColorField(g_settings.draft, buttonId);
+void ChooseSwatchColor(SettingsWindow& self, int buttonId) {
+  Config draft = g_settings.Draft();
   CHOOSECOLORW chooser = {};
   chooser.lStructSize = sizeof(chooser);
-  chooser.hwndOwner = window;
-  chooser.rgbResult = *color;
-  chooser.lpCustColors = g_customColors;
+  chooser.hwndOwner = self.window;
+  chooser.rgbResult = *ColorField(draft, buttonId);
+  chooser.lpCustColors = self.customColors;
   chooser.Flags = CC_FULLOPEN | CC_RGBINIT;
   if (!ChooseColorW(&chooser)) return;
-  *color = chooser.rgbResult;
-  InvalidateRect(GetDlgItem(window, buttonId), nullptr, TRUE);
-  Redraw();
+  g_settings.EditDraft([&](Config& edited) { *ColorField(edited, buttonId) = chooser.rgbResult; });
+  InvalidateRect(GetDlgItem(self.window, buttonId), nullptr, TRUE);
 }
 
-void OnCommand(HWND window, int id, int notification) {
+void OnCommand(SettingsWindow& self, int id, int notification) {
+  HWND window = self.window;
   switch (id) {
     case IDOK:  // Enter, from IsDialogMessage
-    case kIdSave: Save(window); return;
+    case kIdSave: Save(self); return;
     case IDCANCEL:  // Esc
     case kIdCancel: DestroyWindow(window); return;
   }
-  if (ColorField(g_settings.draft, id)) {
-    ChooseSwatchColor(window, id);
+  Config draft = g_settings.Draft();
+  if (ColorField(draft, id)) {
+    ChooseSwatchColor(self, id);
   } else if (notification == BN_CLICKED || notification == CBN_SELCHANGE) {
-    ReadChoices(window, g_settings.draft);
-    Redraw();
+    g_settings.EditDraft([window](Config& edited) { ReadChoices(window, edited); });
   }
 }
 
@@ -447,82 +458,90 @@ LRESULT DefaultButton(HWND window) {
 
 }  // namespace
 
-HWND GetSettingsWindow() { return g_settings.window; }
-
-bool HandleSettingsKeys(MSG& message) {
-  return g_settings.window && IsDialogMessageW(g_settings.window, &message);
+SettingsWindow::~SettingsWindow() {
+  if (window) DestroyWindow(window);
 }
 
-LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+bool SettingsWindow::HandleKeys(MSG& message) const { return window && IsDialogMessageW(window, &message); }
+
+LRESULT SettingsWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_HSCROLL:
       if (const SliderBinding* binding = FindSlider(window, reinterpret_cast<HWND>(lParam))) {
         // From the position: the stored opacity, truncated, could show one less.
         ShowSliderValue(window, *binding, SliderPosition(window, binding->sliderId));
-        StoreSliderValue(window, g_settings.draft, *binding);
-        Redraw();
+        g_settings.EditDraft([&](Config& draft) { StoreSliderValue(window, draft, *binding); });
       }
       return 0;
     case WM_DRAWITEM: {
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      if (!ColorField(g_settings.draft, static_cast<int>(item->CtlID))) break;
-      DrawColorSwatch(*item);
+      Config draft = g_settings.Draft();
+      const ConfigColor* color = ColorField(draft, static_cast<int>(item->CtlID));
+      if (!color) break;
+      DrawColorSwatch(*item, *color);
       return TRUE;
     }
     case WM_COMMAND:
-      OnCommand(window, LOWORD(wParam), HIWORD(wParam));
+      OnCommand(*this, LOWORD(wParam), HIWORD(wParam));
       return 0;
     case DM_GETDEFID:
       return DefaultButton(window);
     case kDpiChangedMessage:  // moved to a monitor of another scale, or the scale changed
-      LayOutForDpi(window, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      LayOutForDpi(*this, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_DESTROY:  // Save, Cancel, Esc and the close box all end here
-      g_settings.window = nullptr;
-      g_configPreview = nullptr;
-      Redraw();
+      g_settings.EndDraft();
       return 0;
-    case WM_NCDESTROY:  // the children, which used the font, are gone
-      if (g_settings.font) DeleteObject(g_settings.font);
-      g_settings.font = nullptr;
-      g_settings.controls.clear();
-      break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void ShowSettingsWindow(HWND owner) { ShowSettingsWindow(owner, GetConfigPath()); }
+LRESULT CALLBACK SettingsWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<SettingsWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->window = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<SettingsWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  if (message != WM_NCDESTROY) return self->Handle(message, wParam, lParam);
+  // The children, which used the font, are gone.
+  SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  self->window = nullptr;
+  self->font.Reset();
+  self->controls.clear();
+  return DefWindowProcW(window, message, wParam, lParam);
+}
 
-void ShowSettingsWindow(HWND owner, const std::wstring& configPath) {
-  if (g_settings.window && IsWindow(g_settings.window)) {
-    SetForegroundWindow(g_settings.window);
+void SettingsWindow::Show(HWND owner, const std::wstring& configPath) {
+  if (window && IsWindow(window)) {
+    SetForegroundWindow(window);
     return;
   }
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
-  InitCommonControlsEx(&controls);
-  g_settings.configPath = configPath;
-  g_settings.owner = owner;
-  g_settings.draft = g_config;
-  g_configPreview = [](Config& config) { CopyWindowSettings(g_settings.draft, config); };
+  INITCOMMONCONTROLSEX commonControls = {sizeof(commonControls), ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
+  InitCommonControlsEx(&commonControls);
+  this->configPath = configPath;
+  this->owner = owner;
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);
   wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = SettingsWindowProc;
+  wc.lpfnWndProc = Procedure;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);  // already registered after the first opening
+  g_settings.BeginDraft(CopyWindowSettings);
   // WS_EX_CONTROLPARENT: tabbing goes through the controls as in a dialog.
-  HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Text(kTextSettingsTitle),
-                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight,
-                                owner, nullptr,
-                                instance, nullptr);
-  if (!window) return;
-  g_settings.window = window;
-  CreateSettingsControls(window);
-  LoadSettingsToControls(window, g_settings.draft);
+  if (!CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Text(kTextSettingsTitle),
+                       WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, owner,
+                       nullptr, instance, this)) {
+    g_settings.EndDraft();
+    return;
+  }
+  CreateSettingsControls(*this);
+  LoadSettingsToControls(*this, g_settings.Draft());
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   SetForegroundWindow(window);

@@ -1,12 +1,15 @@
-// The settings window, a dialog in all but name (Tab, Enter, Esc): it edits a
-// draft that the overlay shows at once; "Save" makes it the configuration
-// and writes config.json, "Cancel", Esc and the close box put back what was
-// in force before. One window at a time.
+// The settings window, a dialog in all but name (Tab, Enter, Esc): it edits
+// the settings store's draft, which the overlay shows at once; "Save" commits
+// it and writes config.json, "Cancel", Esc and the close box put back what
+// was in force before. One window at a time.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "app/win_handles.h"
 
 // Control ids, also used by tests that drive the window.
 enum SettingsControlId : int {
@@ -49,13 +52,28 @@ enum SettingsControlId : int {
   kIdShowStreamMarks = 1037,
 };
 
-// Saves to config.json beside the executable.
-void ShowSettingsWindow(HWND owner);
-// The same window saving to the given file (tests bring their own).
-void ShowSettingsWindow(HWND owner, const std::wstring& configPath);
-// The open settings window, or null.
-HWND GetSettingsWindow();
-// Every message loop that can hold the window: its Tab, Enter and Esc keys;
-// true when the message was taken.
-bool HandleSettingsKeys(MSG& message);
-LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The window and what lasts between its openings; its procedure finds it
+// through GWLP_USERDATA.
+struct SettingsWindow {
+  SettingsWindow() = default;
+  ~SettingsWindow();
+  SettingsWindow(const SettingsWindow&) = delete;
+  SettingsWindow& operator=(const SettingsWindow&) = delete;
+
+  // Saves to configPath (tests bring their own); an open window comes to the front instead.
+  void Show(HWND owner, const std::wstring& configPath);
+  // Every message loop that can hold the window: its Tab, Enter and Esc keys;
+  // true when the message was taken.
+  bool HandleKeys(MSG& message) const;
+
+  HWND window = nullptr;  // while open
+  FontHandle font;        // the system's message font at the window's DPI
+  std::vector<HWND> controls;
+  std::wstring configPath;
+  HWND owner = nullptr;  // its work loop applies the hotkey and the pages
+  COLORREF customColors[16] = {};  // the colour chooser's, kept for the run
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+};

@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/json.h"
+#include "app/settings_store.h"
 
 namespace {
 
@@ -113,6 +114,44 @@ TEST(HiddenUsers, ToggleAddsAndRemovesWholeIds) {
   EXPECT_EQ(ToggleIdInList(L"7, 77", L"7"), L"77");
   EXPECT_EQ(ToggleIdInList(L"77", L"7"), L"77,7");
   EXPECT_FALSE(IdListContains(L"77,777", L"7"));
+}
+
+// The draft lays only its own fields over the committed settings: a tray
+// toggle meanwhile shows at once, a refused save leaves both as they were,
+// and closing the draft puts back what is committed. Every change signals.
+TEST(SettingsStore, DraftLaysItsFieldsOverTheCommittedOnes) {
+  SettingsStore store;
+  int signals = 0;
+  store.onChanged = [&signals] { ++signals; };
+  store.BeginDraft([](const Config& draft, Config& onto) { onto.avatar_size = draft.avatar_size; });
+  store.EditDraft([](Config& draft) {
+    draft.avatar_size = 96;
+    draft.hidden_users = L"not the window's";
+  });
+  store.Change([](Config& committed) { committed.hidden_users = L"7"; });
+  EXPECT_EQ(store.Effective().avatar_size, 96);
+  EXPECT_EQ(store.Effective().hidden_users, L"7");
+  EXPECT_EQ(store.Committed().avatar_size, Config().avatar_size);
+
+  EXPECT_FALSE(store.CommitDraft([](const Config&) { return false; }));  // the disk is full
+  EXPECT_EQ(store.Committed().avatar_size, Config().avatar_size);
+  EXPECT_EQ(store.Effective().avatar_size, 96);
+
+  std::string written;
+  EXPECT_TRUE(store.CommitDraft([&written](const Config& next) {
+    written = FormatConfigText(next);
+    return true;
+  }));
+  EXPECT_EQ(written, FormatConfigText(store.Committed()));
+  EXPECT_EQ(store.Committed().avatar_size, 96);
+  EXPECT_EQ(store.Committed().hidden_users, L"7");
+
+  store.BeginDraft([](const Config& draft, Config& onto) { onto.avatar_size = draft.avatar_size; });
+  store.EditDraft([](Config& draft) { draft.avatar_size = 24; });
+  store.EndDraft();
+  EXPECT_FALSE(store.Drafting());
+  EXPECT_EQ(store.Effective().avatar_size, 96);
+  EXPECT_EQ(signals, 5);  // an edit, a change, a commit, an edit, the end
 }
 
 }  // namespace

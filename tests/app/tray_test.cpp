@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "app/autostart.h"
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/log.h"
 #include "app/text.h"
 #include "app/tray.h"
@@ -64,16 +65,18 @@ TEST(TrayMenuTest, ItemsFollowOverlayConnectionLanguageAndMembers) {
       {1, false, false, false, {}, false,
        L"オーバーレイを表示|再接続|~メンバー[]||設定...|Windows の起動時に開始|~ブラウザーソースの URL をコピー||終了"},
   };
-  g_config.hidden_users = L"2";
   for (const Row& row : rows) {
     g_language = row.language;
-    g_config.start_with_windows = row.startWithWindows;
+    Config settings;
+    settings.hidden_users = L"2";
+    settings.start_with_windows = row.startWithWindows;
+    g_settings.Replace(settings);
     HMENU menu = BuildTrayMenu(row.visible, row.connected, row.members, row.browserSourceOn);
     EXPECT_EQ(MenuText(menu), row.text);
     DestroyMenu(menu);
   }
   g_language = 0;
-  g_config = Config();
+  g_settings.Replace(Config());
 }
 
 // Choosing a member in the real submenu with the keyboard, as a user would,
@@ -87,10 +90,15 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VoxmereTrayTestClass";
   RegisterClassExW(&wc);
-  g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  g_overlay = std::make_unique<OverlayWindow>();
-  ASSERT_TRUE(g_messageWindow && g_overlay->Create(wc.hInstance));
-  g_overlay->SetVoiceUsers({Member("100000000000000002", L"Bobby"), Member("100000000000000003", L"Carol")});
+  App app;
+  g_app = &app;
+  app.messageWindow.Reset(
+      CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr));
+  HWND messageWindow = app.messageWindow.Get();
+  SetWakeWindow(messageWindow);
+  app.overlay = std::make_unique<OverlayWindow>();
+  ASSERT_TRUE(messageWindow && app.overlay->Create(wc.hInstance));
+  app.overlay->SetVoiceUsers({Member("100000000000000002", L"Bobby"), Member("100000000000000003", L"Carol")});
   const std::wstring path = GetConfigPath();
   for (const wchar_t* expected : {L"100000000000000002", L""}) {
     std::thread chooser([] {
@@ -102,18 +110,18 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
         PostMessageW(popup, WM_KEYUP, key, 0);
       }
     });
-    SendMessageW(g_messageWindow, WM_TRAYICON, 1, WM_RBUTTONUP);
+    SendMessageW(messageWindow, WM_TRAYICON, 1, WM_RBUTTONUP);
     chooser.join();
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    EXPECT_EQ(g_config.hidden_users, expected);
+    EXPECT_EQ(g_settings.Effective().hidden_users, expected);
     Config saved;
     ASSERT_TRUE(LoadConfig(saved, path));
     EXPECT_EQ(saved.hidden_users, expected);
   }
   // "Start with Windows" from the menu: the Run value and config.json follow.
   for (bool on : {true, false}) {
-    SendMessageW(g_messageWindow, WM_COMMAND, MENU_START_WITH_WINDOWS, 0);
+    SendMessageW(messageWindow, WM_COMMAND, MENU_START_WITH_WINDOWS, 0);
     wchar_t value[MAX_PATH + 2] = {};
     DWORD bytes = sizeof(value);
     const bool written = RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, value,
@@ -126,8 +134,9 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
   MSG msg;  // the wake-ups the commands posted
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   DeleteFileW(path.c_str());
-  g_overlay.reset();
-  DestroyWindow(g_messageWindow);
+  SetWakeWindow(nullptr);
+  g_app = nullptr;
+  app.overlay.reset();
   RendererShutdown();
 }
 
@@ -136,33 +145,47 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
 namespace {
 
 // The tooltip names the source: the plugin's feed while it is shown, else
-// the RPC connection's state (also one that changed meanwhile), in both languages.
-TEST(TrayTooltipTest, NamesTheSource) {
+// the RPC connection's state (also one that changed meanwhile), in both
+// languages; a rejected client id is told in a balloon once a run.
+TEST(TrayTooltipTest, NamesTheSourceAndTellsARejectionOnce) {
   struct Step {
-    bool plugin;  // else the RPC state is shown
+    VoiceSource source;
     RpcState state;
-    TextId tip;
     const wchar_t* english;
+    const wchar_t* japanese;
   };
   const Step steps[] = {
-      {false, RpcState::Connected, kTextTipConnected, L"Voxmere - Voice from Discord RPC"},
-      {true, RpcState::Connected, kTextTipVoiceFromPlugin, L"Voxmere - Voice from the Tallybell plugin"},
-      {true, RpcState::Disconnected, kTextTipVoiceFromPlugin, L"Voxmere - Voice from the Tallybell plugin"},
-      {false, RpcState::Disconnected, kTextTipWaitingForDiscord, L"Voxmere - Waiting for Discord"},
-      {false, RpcState::ScopeRejected, kTextTipScopeRejected,
-       L"Voxmere - Discord answered invalid_scope: use the Tallybell plugin"},
+      {VoiceSource::Rpc, RpcState::Connected, L"Voxmere - Voice from Discord RPC",
+       L"Voxmere - Discord RPC から音声を受信中"},
+      {VoiceSource::Plugin, RpcState::Connected, L"Voxmere - Voice from the Tallybell plugin",
+       L"Voxmere - Tallybell プラグインから音声を受信中"},
+      {VoiceSource::Plugin, RpcState::Disconnected, L"Voxmere - Voice from the Tallybell plugin",
+       L"Voxmere - Tallybell プラグインから音声を受信中"},
+      {VoiceSource::None, RpcState::Disconnected, L"Voxmere - Waiting for Discord", L"Voxmere - Discord を待っています"},
+      {VoiceSource::Rpc, RpcState::WaitingForConsent, L"Voxmere - Waiting for your consent in Discord",
+       L"Voxmere - Discord での承認を待っています"},
+      {VoiceSource::Rpc, RpcState::ClientIdRejected, L"Voxmere - Discord rejected the client id",
+       L"Voxmere - Discord がクライアント ID を拒否しました"},
+      {VoiceSource::Rpc, RpcState::ScopeRejected, L"Voxmere - Discord answered invalid_scope: use the Tallybell plugin",
+       L"Voxmere - Discord が invalid_scope を返しました: Tallybell プラグインを使ってください"},
   };
+  App app;
+  g_app = &app;
+  g_logPath = TestBinDirectory() + L"\\tray_tooltip_test.log";
+  DeleteFileW(g_logPath.c_str());
   for (int language : {0, 1}) {
     g_language = language;
     for (const Step& step : steps) {
       ShowConnectionState(step.state);
-      ShowVoiceSource(step.plugin ? VoiceSource::Plugin : VoiceSource::Rpc);
-      const TextEntry& expected = TextTable(step.tip);
-      EXPECT_EQ(std::wstring(expected.english), step.english);
-      EXPECT_EQ(std::wstring(g_trayIcon.szTip), language ? expected.japanese : expected.english) << step.english;
+      ShowVoiceSource(step.source);
+      EXPECT_EQ(std::wstring(app.tray.data.szTip), language ? step.japanese : step.english) << step.english;
     }
   }
+  // Shown or not (the test's desktop may have no notification area), the balloon is tried once per refusal.
+  EXPECT_EQ(ReadLogLines(g_logPath, "Balloon").size(), 2u);
+  g_logPath.clear();
   g_language = 0;
+  g_app = nullptr;
 }
 
 }  // namespace
@@ -184,17 +207,19 @@ TEST(WorkLoopWakeTest, AFailedPostDoesNotStopTheNextWake) {
   };
   g_logPath = TestBinDirectory() + L"\\tray_test.log";
   DeleteFileW(g_logPath.c_str());
-  g_messageWindow = messageWindow();
-  DestroyWindow(g_messageWindow);
+  HWND gone = messageWindow();
+  DestroyWindow(gone);
+  SetWakeWindow(gone);
   WakeWorkLoop();
   EXPECT_EQ(ReadLogLines(g_logPath, "ERROR: PostMessageW of the wake-up failed (1400)").size(), 1u);
-  g_messageWindow = messageWindow();
-  ASSERT_NE(g_messageWindow, nullptr);
+  HWND window = messageWindow();
+  ASSERT_NE(window, nullptr);
+  SetWakeWindow(window);
   WakeWorkLoop();
   MSG msg;
-  EXPECT_TRUE(PeekMessageW(&msg, g_messageWindow, WM_APP_WAKE, WM_APP_WAKE, PM_REMOVE)) << "the wake-up was not posted";
-  DestroyWindow(g_messageWindow);
-  g_messageWindow = nullptr;
+  EXPECT_TRUE(PeekMessageW(&msg, window, WM_APP_WAKE, WM_APP_WAKE, PM_REMOVE)) << "the wake-up was not posted";
+  SetWakeWindow(nullptr);
+  DestroyWindow(window);
   g_logPath.clear();
 }
 

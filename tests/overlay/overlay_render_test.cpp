@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/log.h"
 #include "app/text_convert.h"
 #include "overlay/notification_card.h"
@@ -89,15 +90,17 @@ class RenderTest : public testing::Test {
     delete cdn_;
   }
   void SetUp() override {
-    g_config = Config();
-    g_config.speaking_color = MakeConfigColor(0, 255, 0);
+    settings_ = Config();
+    settings_.speaking_color = MakeConfigColor(0, 255, 0);
+    g_settings.Replace(settings_);  // for the overlay windows that draw from the store
   }
-  static void Frame(int width, int height) {
-    GetRenderer().settings = g_config;  // the overlay's snapshot, taken per frame
+  void Frame(int width, int height) {
+    GetRenderer().settings = settings_;  // the overlay's snapshot, taken per frame
     GetRenderer().BeginFrame(width, height);
     ASSERT_NE(GetRenderer().frame->pixels, nullptr);
   }
   static LoopbackHttpServer* cdn_;
+  Config settings_;  // what the frame is drawn with
 };
 LoopbackHttpServer* RenderTest::cdn_ = nullptr;
 
@@ -110,14 +113,14 @@ TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
     Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
     return Count(kX - 2, kY - 2, kX + kSize + 2, kY + kSize + 2, blue);
   };
-  g_config.border_color = MakeConfigColor(0, 0, 255);
+  settings_.border_color = MakeConfigColor(0, 0, 255);
   EXPECT_EQ(blueAtEdge(), 0);
-  g_config.border_opacity = 1.0f;
+  settings_.border_opacity = 1.0f;
   EXPECT_GT(blueAtEdge(), 100);
   member.speaking = true;
   EXPECT_EQ(blueAtEdge(), 0);
 
-  g_config.show_avatars = false;
+  settings_.show_avatars = false;
   Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
   EXPECT_EQ(Count(kX - 8, kY - 8, kX + kSize, kY + kSize + 8, Drawn), 0) << "a tile without avatars";
   EXPECT_GT(Count(kX + kSize, kY, 400, kY + kSize, Drawn), 100) << "no name beside it";
@@ -127,12 +130,12 @@ TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
 // them, a long one kept inside its slot; a bigger avatar size grows the tiles
 // and their pitch alike.
 TEST_F(RenderTest, RowLayoutPutsNamesUnderTilesAtAnyAvatarSize) {
-  g_config.member_layout = "horizontal";
+  settings_.member_layout = "horizontal";
   MemberTile talker = Member("44");
   talker.username = L"Sir Talks-A-Lot of the Round Table";
   for (int size : {48, 64}) {
     SCOPED_TRACE(size);
-    g_config.avatar_size = size;
+    settings_.avatar_size = size;
     const int pitch = 2 * size + 8, tileLeft = kX + (pitch - 8 - size) / 2;
     Frame(600, 300), GetRenderer().DrawMembers({talker, talker}, 1000);
     EXPECT_EQ(Count(kX + pitch - 8, kY + size, kX + pitch, kY + size + 40, Drawn), 0) << "a name past its slot";
@@ -170,7 +173,7 @@ TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
 // carry their marks right of the name, where the label's geometry puts them,
 // unless the setting hides them.
 TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
-  g_config.muted_color = MakeConfigColor(255, 0, 0);
+  settings_.muted_color = MakeConfigColor(255, 0, 0);
   const int d = kSize / 3, bx = kX + kSize - d + 2, by = kY + kSize - d + 2;
   struct Row {
     const char* what;
@@ -196,7 +199,7 @@ TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
   auto measure = [](const std::wstring& text, float points, bool bold) {
     return GetRenderer().MeasureText(text, points, bold);
   };
-  const LabelPlace label = PlaceLabel(PlaceTile(0, streamer, g_config, 1000), g_config, streamer, measure);
+  const LabelPlace label = PlaceLabel(PlaceTile(0, streamer, settings_, 1000), settings_, streamer, measure);
   ASSERT_FALSE(label.live.Empty() || label.camera.Empty());
   auto red = [](const Pixel& p) { return p.r > 200 && p.g < 90 && p.b < 90; };
   auto white = [](const Pixel& p) { return p.r > 200 && p.g > 200 && p.b > 200; };
@@ -209,7 +212,7 @@ TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
   EXPECT_GT(Count(camera.left, camera.top, camera.right, camera.bottom, white), area(camera) / 6) << "the camera";
   EXPECT_EQ(Count(label.pill.right, label.pill.top, 400, label.pill.bottom, red), Count(live.left, live.top, live.right, live.bottom, red))
       << "nothing red beyond the pill but the mark";
-  g_config.show_stream_marks = false;
+  settings_.show_stream_marks = false;
   Frame(400, 400), GetRenderer().DrawMembers({streamer}, 1000);
   EXPECT_EQ(Count(label.pill.right + 4, label.pill.top - 2, 400, label.pill.bottom + 2, Drawn), 0) << "marks hidden";
 }
@@ -323,8 +326,8 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
 // A fading card draws its avatar image at its alpha, clipped to the circle;
 // long content, cut even between emoji halves, ends inside the card.
 TEST_F(RenderTest, CardAtItsAlphaWithLongContentCutInsideIt) {
-  g_config.notification_position = 1;  // top left: the card at (20, 20)
-  auto draw = [](const std::wstring& content, float alpha) {
+  settings_.notification_position = 1;  // top left: the card at (20, 20)
+  auto draw = [this](const std::wstring& content, float alpha) {
     Frame(1920, 1080);
     DrawNotificationEx(GetRenderer().frame->dc, 20, 1920, L"alice", content, L"", L"42", L"abc", alpha, 1.0f);
   };

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/log.h"
 #include "overlay/overlay_window.h"
 #include "tests/support/child_process.h"
@@ -64,7 +65,7 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
   EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
   EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
 
-  g_config.avatar_size = 600;  // the right bound: width - 600 - margin 20
+  g_settings.Change([](Config& settings) { settings.avatar_size = 600; });  // the right bound: width - 600 - margin 20
   ASSERT_TRUE(SetCursorPos(500, 500));
   SendMessageW(overlay.MemberWindow(), WM_LBUTTONDOWN, 0, 0);  // column at 20, 20
   ASSERT_TRUE(overlay.dragging);
@@ -73,8 +74,8 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
   for (const Step& s : steps) {
     ASSERT_TRUE(SetCursorPos(s.cursorX, s.cursorY));
     SendMessageW(overlay.MemberWindow(), WM_MOUSEMOVE, 0, 0);
-    EXPECT_EQ(g_config.overlay_x, s.columnX) << s.cursorX;
-    EXPECT_EQ(g_config.overlay_y, s.columnY) << s.cursorY;
+    EXPECT_EQ(g_settings.Committed().overlay_x, s.columnX) << s.cursorX;
+    EXPECT_EQ(g_settings.Committed().overlay_y, s.columnY) << s.cursorY;
   }
   EXPECT_EQ(Saved(), "") << "nothing is saved while dragging";
   PressKey(VK_MENU, false);
@@ -96,10 +97,11 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
 // placed on a bigger monitor is drawn inside this one, its setting kept; a
 // display change that changes nothing moves nothing.
 TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) {
-  g_config = Config();
-  g_config.monitor = 3;
-  g_config.overlay_x = 5000;
-  g_config.overlay_y = 3000;
+  Config settings;
+  settings.monitor = 3;
+  settings.overlay_x = 5000;
+  settings.overlay_y = 3000;
+  g_settings.Replace(settings);
   OverlayWindow overlay;
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   EXPECT_EQ(overlay.width, GetSystemMetrics(SM_CXSCREEN));
@@ -110,7 +112,7 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
   ASSERT_TRUE(IsWindowVisible(overlay.MemberWindow()) && GetWindowRect(overlay.MemberWindow(), &tile));
   EXPECT_TRUE(tile.left >= 0 && tile.top >= 0 && tile.right <= overlay.width && tile.bottom <= overlay.height)
       << tile.left << "," << tile.top << " " << tile.right << "," << tile.bottom;
-  EXPECT_EQ(g_config.overlay_x, 5000);
+  EXPECT_EQ(g_settings.Committed().overlay_x, 5000);
   SendMessageW(overlay.MemberWindow(), WM_DISPLAYCHANGE, 32, MAKELPARAM(overlay.width, overlay.height));
   EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Monitor 1: ").size(), 1u);
 }
@@ -119,15 +121,16 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
 // drawn from the draft, and so its searches and captures are scheduled from
 // it too: the overlay at rest still wakes for the next one.
 TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
-  g_config = Config();
+  g_settings.Replace(Config());
   OverlayWindow overlay;
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   overlay.Render();
   ASSERT_EQ(overlay.MsUntilPictureChanges(GetTickCount()), kNoChange) << "at rest without PiP";
-  g_configPreview = [](Config& drawn) { drawn.pip_enabled = true; };
+  g_settings.BeginDraft([](const Config& draft, Config& onto) { onto.pip_enabled = draft.pip_enabled; });
+  g_settings.EditDraft([](Config& draft) { draft.pip_enabled = true; });
   overlay.Render();
   EXPECT_LE(overlay.MsUntilPictureChanges(GetTickCount()), 2001u) << "the next search is not scheduled";
-  g_configPreview = nullptr;
+  g_settings.EndDraft();
 }
 
 // A change of the monitor's scale (WM_DPICHANGED: moved to another monitor,
@@ -135,7 +138,7 @@ TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
 // window, with its name, grows by 1.5 from 96 to 144 DPI and shrinks back;
 // config.json's values stay as they were.
 TEST_F(OverlayWindowTest, ADpiChangeReLaysTheOverlay) {
-  g_config = Config();
+  g_settings.Replace(Config());
   OverlayWindow overlay;
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   overlay.state.shown.resize(1);
@@ -157,6 +160,6 @@ TEST_F(OverlayWindowTest, ADpiChangeReLaysTheOverlay) {
   EXPECT_NEAR(steps[1].tile.cy, 1.5 * steps[0].tile.cy, 3);
   EXPECT_EQ(steps[2].tile.cx, steps[0].tile.cx);
   EXPECT_EQ(steps[2].tile.cy, steps[0].tile.cy);
-  EXPECT_EQ(FormatConfigText(g_config), FormatConfigText(Config()));
+  EXPECT_EQ(FormatConfigText(g_settings.Committed()), FormatConfigText(Config()));
   EXPECT_EQ(ReadLogLines(g_logPath, "[Overlay] Display scale changed: 144 DPI").size(), 1u);
 }

@@ -14,6 +14,7 @@
 
 #include "app/autostart.h"
 #include "app/config.h"
+#include "app/settings_store.h"
 #include "app/log.h"
 #include "app/text.h"
 #include "ui/settings_window.h"
@@ -52,7 +53,7 @@ std::wstring FillVolume(const std::wstring& folder) {
 class SettingsWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_config = Config();
+    g_settings.Replace(Config());
     g_language = 0;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -60,12 +61,12 @@ class SettingsWindowTest : public ::testing::Test {
     DeleteFileW(path_.c_str());
   }
   void TearDown() override {
-    if (GetSettingsWindow()) DestroyWindow(GetSettingsWindow());
+    if (settings_.window) DestroyWindow(settings_.window);
     DeleteFileW(path_.c_str());
   }
   HWND Open() {
-    ShowSettingsWindow(nullptr, path_);
-    return window_ = GetSettingsWindow();
+    settings_.Show(nullptr, path_);
+    return window_ = settings_.window;
   }
   HWND Item(int id) const { return GetDlgItem(window_, id); }
   std::wstring ItemText(int id) const {
@@ -81,6 +82,7 @@ class SettingsWindowTest : public ::testing::Test {
   // Empty when nothing was saved.
   std::string SavedText() const { return WithoutCr(FileText(path_)); }
 
+  SettingsWindow settings_;
   std::wstring path_;
   HWND window_ = nullptr;
 };
@@ -89,14 +91,16 @@ class SettingsWindowTest : public ::testing::Test {
 // conversion) leaves the slider at its end; what the controls change is
 // shown at once and reaches the record only through Save.
 TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
-  g_config.inactive_opacity = 1e30f;
-  g_config.username_font_size = 30;
+  g_settings.Change([](Config& settings) {
+    settings.inactive_opacity = 1e30f;
+    settings.username_font_size = 30;
+  });
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(ItemText(kIdInactiveOpacityValue) + ItemText(kIdUsernameFontSizeValue), L"1000000%30pt");
   EXPECT_EQ(SendMessageW(Item(kIdInactiveOpacity), TBM_GETPOS, 0, 0), 100);
   Key(kIdInactiveOpacity, VK_LEFT);
-  EXPECT_FLOAT_EQ(DrawnConfig().inactive_opacity, 0.99f);  // shown, not yet in force
-  EXPECT_FLOAT_EQ(g_config.inactive_opacity, 1e30f);
+  EXPECT_FLOAT_EQ(g_settings.Effective().inactive_opacity, 0.99f);  // shown, not yet in force
+  EXPECT_FLOAT_EQ(g_settings.Committed().inactive_opacity, 1e30f);
   SendMessageW(Item(kIdNotificationPosition), CB_SETCURSEL, 5, 0);
   SendMessageW(Item(kIdLanguage), CB_SETCURSEL, 2, 0);
   // No owner serves the browser source here.
@@ -106,7 +110,7 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
     Click(box);
   for (int step = 0; step < 9; ++step) Key(kIdMaxNameLength, VK_RIGHT);  // from "None" to 12
   EXPECT_EQ(ItemText(kIdMaxNameLengthValue), L"12");
-  Config expected = DrawnConfig();
+  Config expected = g_settings.Effective();
   expected.username_font_size = 24;
   expected.notification_position = 5;
   expected.language = "ja";
@@ -114,9 +118,28 @@ TEST_F(SettingsWindowTest, StoredValuesShowAndSaveWritesEveryControl) {
   expected.always_show_self = expected.show_avatars = expected.browser_source_enabled =
       expected.show_stream_marks = false;
   Click(kIdSave);
-  EXPECT_EQ(GetSettingsWindow(), nullptr);
+  EXPECT_EQ(settings_.window, nullptr);
   EXPECT_EQ(SavedText(), FormatConfigText(expected));
-  EXPECT_EQ(FormatConfigText(g_config), FormatConfigText(expected));
+  EXPECT_EQ(FormatConfigText(g_settings.Committed()), FormatConfigText(expected));
+}
+
+// Every slider's two ends, saved, read back as they were: the window offers
+// no value that the reader would clamp away.
+TEST_F(SettingsWindowTest, EverySliderEndSurvivesTheReader) {
+  for (int slider : {kIdInactiveOpacity, kIdLabelOpacity, kIdBorderOpacity, kIdUsernameFontSize,
+                     kIdNotificationFontSize, kIdMaxNameLength, kIdAvatarSize}) {
+    for (WPARAM key : {VK_HOME, VK_END}) {
+      ASSERT_NE(Open(), nullptr);
+      Key(slider, key);
+      const Config shown = g_settings.Effective();
+      Click(kIdSave);
+      ASSERT_EQ(settings_.window, nullptr);
+      Config read;
+      EXPECT_EQ(ApplyConfigText(read, SavedText()), "");
+      EXPECT_EQ(FormatConfigText(read), FormatConfigText(shown)) << slider << " " << key;
+      g_settings.Replace(Config());
+    }
+  }
 }
 
 // In Japanese the window grows to fit the new controls: every control
@@ -144,14 +167,14 @@ TEST_F(SettingsWindowTest, LayoutInJapaneseAndTheCloseBoxSavesNothing) {
   EXPECT_EQ(placed.size(), 53u);
   EXPECT_EQ(ItemText(kIdShowOnlySpeaking) + ItemText(kIdMaxNameLengthValue) + ItemText(kIdBrowserSourceUrl),
             L"発言中のメンバーのみ表示なしオフ");
-  const Config before = g_config;
+  const Config before = g_settings.Committed();
   Key(kIdUsernameFontSize, VK_RIGHT);
   Click(kIdShowAvatars);
-  EXPECT_TRUE(DrawnConfig().username_font_size == before.username_font_size + 1 && !DrawnConfig().show_avatars);
+  EXPECT_TRUE(g_settings.Effective().username_font_size == before.username_font_size + 1 && !g_settings.Effective().show_avatars);
   SendMessageW(window_, WM_CLOSE, 0, 0);
   EXPECT_EQ(SavedText(), "");
-  EXPECT_EQ(FormatConfigText(g_config), FormatConfigText(before));
-  EXPECT_EQ(FormatConfigText(DrawnConfig()), FormatConfigText(before));
+  EXPECT_EQ(FormatConfigText(g_settings.Committed()), FormatConfigText(before));
+  EXPECT_EQ(FormatConfigText(g_settings.Effective()), FormatConfigText(before));
 }
 
 
@@ -178,9 +201,10 @@ TEST_F(SettingsWindowTest, FailedSaveKeepsTheOldFileAndTheWindowOpen) {
   for (const Row& row : rows) {
     if (row.fullDisk && !smallVolume) continue;
     SCOPED_TRACE(row.name);
-    g_config = Config();
-    g_config.avatar_size = 64;
-    ASSERT_TRUE(SaveConfig(g_config, row.path));
+    Config settings;
+    settings.avatar_size = 64;
+    g_settings.Replace(settings);
+    ASSERT_TRUE(SaveConfig(settings, row.path));
     const std::string old = FileText(row.path);
     const std::wstring temporary = row.path + L".saving";
     const std::wstring filler = row.fullDisk ? FillVolume(volume) : L"";
@@ -188,16 +212,16 @@ TEST_F(SettingsWindowTest, FailedSaveKeepsTheOldFileAndTheWindowOpen) {
     g_logPath = TestBinDirectory() + L"\\settings_window_test.log";
     DeleteFileW(g_logPath.c_str());
 
-    ShowSettingsWindow(nullptr, row.path);
-    window_ = GetSettingsWindow();
+    settings_.Show(nullptr, row.path);
+    window_ = settings_.window;
     ASSERT_NE(window_, nullptr);
     Key(kIdAvatarSize, VK_RIGHT);
     Click(kIdSave);
-    EXPECT_EQ(GetSettingsWindow(), window_) << "the window stays open";
+    EXPECT_EQ(settings_.window, window_) << "the window stays open";
     EXPECT_EQ(ItemText(kIdSaveNote).substr(0, 24), L"Could not save the setti");
     EXPECT_EQ(FileText(row.path), old);
-    EXPECT_EQ(g_config.avatar_size, 64) << "what is in force stays";
-    EXPECT_EQ(DrawnConfig().avatar_size, 65) << "the draft stays shown";
+    EXPECT_EQ(g_settings.Committed().avatar_size, 64) << "what is in force stays";
+    EXPECT_EQ(g_settings.Effective().avatar_size, 65) << "the draft stays shown";
     std::ifstream log(g_logPath.c_str());
     std::string line;
     std::getline(log, line);
@@ -210,7 +234,7 @@ TEST_F(SettingsWindowTest, FailedSaveKeepsTheOldFileAndTheWindowOpen) {
       DeleteFileW(filler.c_str());
     }
     Click(kIdSave);
-    EXPECT_EQ(GetSettingsWindow(), nullptr);
+    EXPECT_EQ(settings_.window, nullptr);
     Config saved;
     EXPECT_EQ(ApplyConfigText(saved, WithoutCr(FileText(row.path))), "");
     EXPECT_EQ(saved.avatar_size, 65);
@@ -242,13 +266,13 @@ TEST_F(SettingsWindowTest, StartWithWindowsWritesAndRemovesTheRunValue) {
   const std::wstring expected[] = {L"\"" + std::wstring(exe) + L"\"", L"(none)"};
   for (const std::wstring& value : expected) {
     ASSERT_NE(Open(), nullptr);
-    EXPECT_EQ(IsDlgButtonChecked(window_, kIdStartWithWindows) == BST_CHECKED, g_config.start_with_windows);
+    EXPECT_EQ(IsDlgButtonChecked(window_, kIdStartWithWindows) == BST_CHECKED, g_settings.Committed().start_with_windows);
     Click(kIdStartWithWindows);
     Click(kIdSave);
-    ASSERT_EQ(GetSettingsWindow(), nullptr);
+    ASSERT_EQ(settings_.window, nullptr);
     EXPECT_EQ(RunValue(), value);
   }
-  EXPECT_FALSE(g_config.start_with_windows);
+  EXPECT_FALSE(g_settings.Committed().start_with_windows);
 }
 
 namespace {
