@@ -25,7 +25,8 @@ using WaitRegistration = Owned<HANDLE, handle_release::ThreadPoolWait>;  // Regi
 
 class RpcTransport {
  public:
-  // log receives the lines of what the stream carries that is passed over.
+  // log receives the line of a frame passed over, and of events that could
+  // not be set up.
   explicit RpcTransport(std::function<void(const std::string&)> log);
   ~RpcTransport();
   RpcTransport(const RpcTransport&) = delete;

@@ -148,7 +148,9 @@ TEST(ApplyVoiceEvent, ChangesTheList) {
     const std::string evt = JsonString(c.message, "evt");
     const bool speakingEvent = c.notify && evt.rfind("SPEAKING_", 0) == 0;
     EXPECT_EQ(spoken.userId.empty(), !speakingEvent) << c.message;
-    if (speakingEvent) EXPECT_EQ(spoken.speaking, evt == "SPEAKING_START") << c.message;
+    if (speakingEvent) {
+      EXPECT_EQ(spoken.speaking, evt == "SPEAKING_START") << c.message;
+    }
   }
 }
 
