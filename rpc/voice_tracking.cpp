@@ -3,12 +3,16 @@
 #include <algorithm>
 
 #include "app/text_convert.h"
+#include "rpc/rpc_commands.h"
 #include "rpc/rpc_messages.h"
 #include "rpc/secret_redaction.h"
 
 namespace {
 
 constexpr size_t kSpeakingExcerptBytes = 500;
+// The events carry every change; the snapshot only resynchronises.
+constexpr uint32_t kResyncIntervalMs = 60000;
+constexpr uint32_t kNeverDue = 0xFFFFFFFF;
 
 const Json* ObjectMember(const Json& object, std::string_view key) {
   const Json* member = JsonMember(object, key);
@@ -170,4 +174,111 @@ std::optional<ChatMessage> ParseMessageCreate(const Json& message) {
   if (const Json* author = ObjectMember(*source, "author")) chat.author = JsonString(*author, "username");
   if (chat.text.empty() || chat.author.empty()) return std::nullopt;
   return chat;
+}
+
+void VoiceTracker::Start(uint32_t now) {
+  log("Subscribing to voice events...");
+  send(SubscribeVoiceChannelSelectText(nextNonce()));
+  log("Subscribed to VOICE_CHANNEL_SELECT");
+  RequestSnapshot(true, now);
+}
+
+void VoiceTracker::RequestSnapshot(bool reportInFull, uint32_t now) {
+  reportNextSnapshot_ = reportNextSnapshot_ || reportInFull;
+  std::string text = GetSelectedVoiceChannelText(nextNonce());
+  lastSnapshotRequest_ = now;
+  log("Requesting voice channel...");
+  send(text);
+}
+
+uint32_t VoiceTracker::MsUntilResync(uint32_t now) const {
+  if (channelId_.empty() || IsPrivateCall(channelType_)) return kNeverDue;
+  const uint32_t elapsed = now - lastSnapshotRequest_;
+  return elapsed >= kResyncIntervalMs ? 0 : kResyncIntervalMs - elapsed;
+}
+
+void VoiceTracker::OnChannelSelected(const Json& message, uint32_t now) {
+  const Json* data = JsonMember(message, "data");
+  Follow(data ? JsonString(*data, "channel_id") : "");
+  channelId_.clear();  // events wait for the new channel's snapshot
+  RequestSnapshot(true, now);
+}
+
+// Discord keeps every subscription of a connection until UNSUBSCRIBE, and
+// voice-state events carry no channel: the channel left is unsubscribed
+// before the next one is subscribed.
+void VoiceTracker::Follow(const std::string& channelId) {
+  if (channelId == subscribedChannelId_) return;
+  bool open = true;
+  if (!subscribedChannelId_.empty()) {
+    log("Unsubscribing from channel events for: " + subscribedChannelId_);
+    open = SendChannelEvents("UNSUBSCRIBE", subscribedChannelId_);
+  }
+  subscribedChannelId_ = channelId;
+  if (channelId.empty()) return;
+  log("Joined voice channel: " + channelId);
+  log("Subscribing to channel events for: " + channelId);
+  if (open) SendChannelEvents("SUBSCRIBE", channelId);
+}
+
+// False once a write failed: the connection is gone, and nothing more is
+// sent (nor numbered) for it.
+bool VoiceTracker::SendChannelEvents(const char* cmd, const std::string& channelId) {
+  const bool subscribing = std::string(cmd) == "SUBSCRIBE";
+  for (const char* evt : kChannelEvents) {
+    if (!send(ChannelEventText(cmd, evt, channelId, nextNonce()))) return false;
+    if (subscribing && std::string(evt).rfind("SPEAKING_", 0) == 0)
+      log(std::string("Subscribed to ") + evt + " for channel");
+  }
+  return true;
+}
+
+// Carries the speaking flags over. The periodic snapshot only resynchronises:
+// one that repeats the channel and members already known, on this
+// connection, changes and logs nothing.
+bool VoiceTracker::RepeatsKnownChannel(VoiceSnapshot& snapshot) {
+  CarrySpeakingFlags(users_, snapshot.users);
+  const bool repeat = !reportNextSnapshot_ && snapshot.channelId == channelId_ && snapshot.users == users_;
+  reportNextSnapshot_ = false;
+  return repeat;
+}
+
+void VoiceTracker::OnSnapshot(const Json& message) {
+  VoiceSnapshot snapshot = ParseVoiceSnapshot(message);
+  if (snapshot.status == SnapshotStatus::ErrorCode) return log("Voice channel error code: " + snapshot.errorCode);
+  if (snapshot.status == SnapshotStatus::NoData) return log("No data in voice channel response");
+  Follow(snapshot.channelId);
+  const bool repeat = RepeatsKnownChannel(snapshot);
+  channelId_ = snapshot.channelId;
+  channelType_ = snapshot.channelType;
+  switch (snapshot.status) {
+    case SnapshotStatus::NoVoiceStates: return log("No voice_states in response");
+    case SnapshotStatus::NoMemberArray: return;
+    default: break;
+  }
+  if (repeat) return;
+  if (snapshot.status == SnapshotStatus::NotInChannel) log("Not in a voice channel");
+  for (const VoiceUser& user : snapshot.users) log(AddedUserMessage(user));
+  if (snapshot.status == SnapshotStatus::Members)
+    log("Found " + std::to_string(snapshot.users.size()) + " users in voice channel");
+  users_ = std::move(snapshot.users);
+  Publish();
+}
+
+void VoiceTracker::OnVoiceEvent(const Json& message) {
+  SpeakingChange spoken;
+  if (!ApplyVoiceEvent(message, channelId_, users_, log, &spoken)) return;
+  if (!spoken.userId.empty() && takeSpeaking && takeSpeaking(spoken.userId, spoken.speaking)) return;
+  Publish();
+}
+
+void VoiceTracker::OnConnectionLost() {
+  channelId_.clear();
+  channelType_ = -1;
+  subscribedChannelId_.clear();
+  if (ClearSpeakingFlags(users_)) Publish();
+}
+
+void VoiceTracker::Publish() {
+  if (publish) publish(users_);
 }

@@ -1,6 +1,7 @@
 // The selected voice channel's members, rebuilt from snapshots
-// (GET_SELECTED_VOICE_CHANNEL answers) and changed by voice events. Works on
-// parsed messages and a member list only, so every rule can be tested natively.
+// (GET_SELECTED_VOICE_CHANNEL answers) and changed by voice events, and the
+// subscriptions that bring those events. Works on parsed messages and a member
+// list only, so every rule can be tested natively.
 #pragma once
 
 #include <cstdint>
@@ -67,3 +68,51 @@ struct ChatMessage {
 };
 // A MESSAGE_CREATE event with both an author name and a text.
 std::optional<ChatMessage> ParseMessageCreate(const Json& message);
+
+// One connection's tracking of the selected channel: which channel's five
+// events are subscribed, the snapshots asked for and the events applied.
+// Starts once the connection is authenticated.
+class VoiceTracker {
+ public:
+  VoiceLog log;
+  std::function<int32_t()> nextNonce;
+  // Sends one command; false when the connection is gone.
+  std::function<bool(const std::string&)> send;
+  // The list itself: copy what you keep, do not call back in.
+  std::function<void(const std::vector<VoiceUser>&)> publish;
+  // A speaking change alone; false when it was not taken, and the list is
+  // published instead.
+  std::function<bool(const std::string&, bool)> takeSpeaking;
+
+  void Start(uint32_t now);
+  void OnChannelSelected(const Json& message, uint32_t now);
+  void OnSnapshot(const Json& message);
+  void OnVoiceEvent(const Json& message);
+  // The periodic resync: only for a server channel whose snapshot is in; for
+  // a call Discord fetches the channel's messages from its web API at every
+  // snapshot. 0xFFFFFFFF when none is due at all.
+  uint32_t MsUntilResync(uint32_t now) const;
+  void Resync(uint32_t now) { RequestSnapshot(false, now); }
+  // Discord forgets a connection's subscriptions, and no SPEAKING_STOP will
+  // come for the speakers it announced.
+  void OnConnectionLost();
+
+ private:
+  void RequestSnapshot(bool reportInFull, uint32_t now);
+  void Follow(const std::string& channelId);
+  bool SendChannelEvents(const char* cmd, const std::string& channelId);
+  bool RepeatsKnownChannel(VoiceSnapshot& snapshot);
+  void Publish();
+
+  std::vector<VoiceUser> users_;
+  // The channel whose snapshot the list shows; events apply only while set.
+  // Emptied when a channel selection changes, until its snapshot arrives.
+  std::string channelId_;
+  int64_t channelType_ = -1;
+  // The channel whose five events are subscribed on this connection.
+  std::string subscribedChannelId_;
+  // The snapshots that authentication and a channel selection ask for are
+  // logged and handed on even when nothing changed.
+  bool reportNextSnapshot_ = false;
+  uint32_t lastSnapshotRequest_ = 0;
+};

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "rpc/rpc_commands.h"
 #include "rpc/rpc_messages.h"
 #include "rpc/secret_redaction.h"
 #include "rpc/voice_tracking.h"
@@ -146,8 +148,91 @@ TEST(ApplyVoiceEvent, ChangesTheList) {
     const std::string evt = JsonString(c.message, "evt");
     const bool speakingEvent = c.notify && evt.rfind("SPEAKING_", 0) == 0;
     EXPECT_EQ(spoken.userId.empty(), !speakingEvent) << c.message;
-    if (speakingEvent) EXPECT_EQ(spoken.speaking, evt == "SPEAKING_START") << c.message;
+    if (speakingEvent) {
+      EXPECT_EQ(spoken.speaking, evt == "SPEAKING_START") << c.message;
+    }
   }
+}
+
+// One connection's tracking: the commands it sends, the lists it hands on,
+// and what a repeat of the known channel, a channel being switched to and a
+// failed write leave out.
+TEST(VoiceTracker, SubscriptionsSnapshotsAndEventsOfAConnection) {
+  VoiceTracker voice;
+  std::vector<std::string> sent;  // "cmd evt channel" of every command tried
+  std::vector<std::vector<std::wstring>> lists;
+  std::vector<std::string> spoken;
+  int32_t nonce = 0;
+  bool writable = true;
+  voice.log = [](const std::string&) {};
+  voice.nextNonce = [&] { return ++nonce; };
+  voice.send = [&](const std::string& text) {
+    const Json command = Message(text);
+    const Json* args = JsonMember(command, "args");
+    sent.push_back(JsonString(command, "cmd") + " " + JsonString(command, "evt") + " " +
+                   (args ? JsonString(*args, "channel_id") : ""));
+    return writable;
+  };
+  voice.publish = [&](const std::vector<VoiceUser>& users) { lists.push_back(Summary(users)); };
+  voice.takeSpeaking = [&](const std::string& id, bool on) {
+    spoken.push_back(id + (on ? "+" : "-"));
+    return true;
+  };
+  auto taken = [&] { return std::exchange(sent, {}); };
+  auto events = [](const char* cmd, const std::string& channel) {
+    std::vector<std::string> five;
+    for (const char* evt : kChannelEvents) five.push_back(std::string(cmd) + " " + evt + " " + channel);
+    return five;
+  };
+  auto with = [](std::vector<std::string> first, const std::vector<std::string>& more) {
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+  };
+  auto snapshot = [](const char* channel, int type, const std::string& members) {
+    return Message(std::string(R"({"cmd":"GET_SELECTED_VOICE_CHANNEL","data":{"id":")") + channel +
+                   R"(","type":)" + std::to_string(type) + R"(,"voice_states":[)" + members + "]}}");
+  };
+  const std::string kAsk = "GET_SELECTED_VOICE_CHANNEL  ";
+  const std::string members = Element("1", R"("a")") + "," + Element("2", R"("b")");
+  constexpr uint32_t kNever = 0xFFFFFFFF;
+
+  voice.Start(1000);
+  EXPECT_EQ(taken(), (std::vector<std::string>{"SUBSCRIBE VOICE_CHANNEL_SELECT ", kAsk}));
+  EXPECT_EQ(voice.MsUntilResync(1000), kNever) << "no snapshot yet";
+  voice.OnSnapshot(snapshot("30", 2, members));
+  EXPECT_EQ(taken(), events("SUBSCRIBE", "30"));
+  EXPECT_EQ(lists, (std::vector<std::vector<std::wstring>>{{L"1=a/", L"2=b/"}}));
+  EXPECT_EQ(voice.MsUntilResync(31000), 30000u);
+  EXPECT_EQ(voice.MsUntilResync(61000), 0u);
+  voice.OnVoiceEvent(Event("SPEAKING_START", R"({"channel_id":"30","user_id":"2"})"));
+  EXPECT_EQ(spoken, std::vector<std::string>{"2+"});
+  // The periodic resync repeats what is known: nothing handed on.
+  voice.Resync(61000);
+  voice.OnSnapshot(snapshot("30", 2, members));
+  EXPECT_EQ(taken(), std::vector<std::string>{kAsk});
+  EXPECT_EQ(lists.size(), 1u);
+  // A switch leaves the old channel's events before it takes the new one's;
+  // until its snapshot no event applies.
+  voice.OnChannelSelected(Event("VOICE_CHANNEL_SELECT", R"({"channel_id":"31"})"), 62000);
+  EXPECT_EQ(taken(), with(with(events("UNSUBSCRIBE", "30"), events("SUBSCRIBE", "31")), {kAsk}));
+  voice.OnVoiceEvent(Event("VOICE_STATE_CREATE", Element("5", R"("eve")")));
+  EXPECT_EQ(lists.size(), 1u);
+  // A call: the speaking flag carried over, and no resync.
+  voice.OnSnapshot(snapshot("31", 1, Element("2", R"("b")")));
+  EXPECT_EQ(lists.back(), std::vector<std::wstring>{L"2+=b/"});
+  EXPECT_EQ(voice.MsUntilResync(200000), kNever);
+  // A lost connection ends every speaking flag and forgets its subscriptions.
+  voice.OnConnectionLost();
+  EXPECT_EQ(lists.back(), std::vector<std::wstring>{L"2=b/"});
+  voice.Start(300000);
+  voice.OnSnapshot(snapshot("31", 1, Element("2", R"("b")")));
+  EXPECT_EQ(taken(), with({"SUBSCRIBE VOICE_CHANNEL_SELECT ", kAsk}, events("SUBSCRIBE", "31")));
+  // A write that fails ends the connection: nothing more is sent, nor
+  // numbered, for its channel events.
+  writable = false;
+  voice.OnChannelSelected(Event("VOICE_CHANNEL_SELECT", R"({"channel_id":"32"})"), 301000);
+  EXPECT_EQ(taken(), (std::vector<std::string>{"UNSUBSCRIBE VOICE_STATE_CREATE 31", kAsk}));
+  EXPECT_EQ(nonce, 2 + 5 + 1 + 5 + 5 + 1 + 2 + 5 + 2);
 }
 
 TEST(ParseMessageCreate, NestedOrFlatEscapesDecoded) {
