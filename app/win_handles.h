@@ -45,6 +45,8 @@ inline void GdiObject(HGDIOBJ object) { DeleteObject(object); }
 inline void Window(HWND window) { DestroyWindow(window); }
 inline void Icon(HICON icon) { DestroyIcon(icon); }
 inline void Internet(HINTERNET handle) { WinHttpCloseHandle(handle); }
+// Waits for a callback still running, so its context outlives it.
+inline void ThreadPoolWait(HANDLE wait) { UnregisterWaitEx(wait, INVALID_HANDLE_VALUE); }
 // The mutex is taken at creation, so it is given back before it is closed.
 inline void HeldMutex(HANDLE mutex) {
   ReleaseMutex(mutex);
@@ -62,6 +64,7 @@ using FontHandle = Owned<HFONT, handle_release::GdiObject>;           // CreateF
 using WindowHandle = Owned<HWND, handle_release::Window>;             // CreateWindowExW
 using IconHandle = Owned<HICON, handle_release::Icon>;                // CreateIconIndirect
 using InternetHandle = Owned<HINTERNET, handle_release::Internet>;    // WinHttpOpen and its children
+using WaitRegistration = Owned<HANDLE, handle_release::ThreadPoolWait>;  // RegisterWaitForSingleObject
 
 // CreateFileW's handle; INVALID_HANDLE_VALUE is held as empty.
 class FileHandle : public Owned<HANDLE, CloseHandle> {

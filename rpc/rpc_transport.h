@@ -17,12 +17,6 @@
 #include "app/win_handles.h"
 #include "rpc/rpc_frame.h"
 
-namespace handle_release {
-// Waits for a callback still running, so its context outlives it.
-inline void ThreadPoolWait(HANDLE wait) { UnregisterWaitEx(wait, INVALID_HANDLE_VALUE); }
-}  // namespace handle_release
-using WaitRegistration = Owned<HANDLE, handle_release::ThreadPoolWait>;  // RegisterWaitForSingleObject
-
 class RpcTransport {
  public:
   // log receives the line of a frame passed over, and of events that could
