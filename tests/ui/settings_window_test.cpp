@@ -208,7 +208,9 @@ TEST_F(SettingsWindowTest, FailedSaveKeepsTheOldFileAndTheWindowOpen) {
     const std::string old = FileText(row.path);
     const std::wstring temporary = row.path + L".saving";
     const std::wstring filler = row.fullDisk ? FillVolume(volume) : L"";
-    if (!row.fullDisk) ASSERT_TRUE(CreateDirectoryW(temporary.c_str(), nullptr));
+    if (!row.fullDisk) {
+      ASSERT_TRUE(CreateDirectoryW(temporary.c_str(), nullptr));
+    }
     g_logPath = TestBinDirectory() + L"\\settings_window_test.log";
     DeleteFileW(g_logPath.c_str());
 
