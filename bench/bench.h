@@ -44,8 +44,10 @@ struct FrameFigures {
 struct ProcessFigures {
   bool ok = false;
   std::string failure;
-  double toLogStartMs = -1.0;    // CreateProcess to "=== Voxmere Started ==="
-  double toFirstFrameMs = -1.0;  // CreateProcess to the end of the first work pass
+  // Over several starts, each program's start in turn:
+  Spread toLogStart;    // CreateProcess to "=== Voxmere Started ==="
+  Spread toFirstFrame;  // CreateProcess to the end of the first work pass
+  Spread bareWindow;    // CreateProcess to bare_window.exe's line: a program that only creates a window
   double idleCpuPercent = -1.0;  // of one core, unchanging channel, no cards
   double idleServerCpuPercent = -1.0;  // of its prefix's wineserver meanwhile (Wine only)
   double cardsCpuPercent = -1.0;  // of one core, five cards standing still

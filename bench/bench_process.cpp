@@ -26,6 +26,9 @@ constexpr const char* kStartLine = "=== Voxmere Started ===";
 // Written right after the first work pass, which draws the first frame (an
 // overlay with nothing to show yet pushes none).
 constexpr const char* kFirstFrameLine = "Checking BetterDiscord installation...";
+constexpr const char* kBareWindowLine = "Bare window created";
+// Starts of each program, after one not counted.
+constexpr int kStarts = 9;
 
 std::wstring MemberId(int i) { return L"3000000000000000" + std::to_wstring(10 + i); }
 std::wstring AvatarHash(int i) { return std::wstring(30, L'b') + std::to_wstring(10 + i); }
@@ -173,21 +176,70 @@ double CpuPercent(HANDLE process, int linuxPid, DWORD windowMs, int serverPid = 
   return percent(before, after);
 }
 
-// Milliseconds after `startMs` at which each marker first shows in the log,
-// read every millisecond (the log is appended and closed line by line).
-bool WatchStartMarkers(const VoxmereInstance& instance, double startMs, ProcessFigures& figures) {
-  const std::wstring path = instance.PathOf(L"debug.log");
-  while (NowMs() - startMs < kStartWaitMs) {
-    std::string text = ReadWholeFile(path);
-    double at = NowMs() - startMs;
-    if (figures.toLogStartMs < 0 && text.find(kStartLine) != std::string::npos) figures.toLogStartMs = at;
-    if (text.find(kFirstFrameLine) != std::string::npos) {
-      figures.toFirstFrameMs = at;
-      return true;
-    }
-    Sleep(1);
+// Milliseconds after `startMs` at which each line first shows in the file,
+// read every millisecond (the programs append and close it line by line); -1
+// for a line that did not show within kStartWaitMs.
+std::vector<double> WatchLines(const std::wstring& path, double startMs, const std::vector<std::string>& lines) {
+  std::vector<double> at(lines.size(), -1.0);
+  for (size_t shown = 0; shown < lines.size() && NowMs() - startMs < kStartWaitMs; Sleep(1)) {
+    const std::string text = ReadWholeFile(path);
+    const double now = NowMs() - startMs;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (at[i] < 0 && text.find(lines[i]) != std::string::npos) at[i] = now, ++shown;
   }
-  return false;
+  return at;
+}
+
+// The floor: bare_window.exe, from CreateProcess to its line in debug.log.
+double TimeBareWindowStart(const VoxmereInstance& instance) {
+  DeleteFileW(instance.PathOf(L"debug.log").c_str());
+  ChildProcess bare;
+  const double startMs = NowMs();
+  if (!bare.Start(L"\"" + instance.PathOf(L"bare_window.exe") + L"\"", instance.Directory(), false)) return -1.0;
+  const double at = WatchLines(instance.PathOf(L"debug.log"), startMs, {kBareWindowLine})[0];
+  return bare.WaitExit(10000) == 0 ? at : -1.0;
+}
+
+// One start of Voxmere.exe to its first work pass, then the tray's Exit;
+// false when either line did not show or it did not exit cleanly.
+bool TimeVoxmereStart(VoxmereInstance& instance, double& toLogMs, double& toPassMs) {
+  DeleteFileW(instance.PathOf(L"debug.log").c_str());
+  const double startMs = NowMs();
+  if (!instance.Start()) return false;
+  const std::vector<double> at = WatchLines(instance.PathOf(L"debug.log"), startMs, {kStartLine, kFirstFrameLine});
+  toLogMs = at[0];
+  toPassMs = at[1];
+  return instance.Exit(10000) == 0 && toLogMs >= 0 && toPassMs >= 0;
+}
+
+// Voxmere.exe and the floor beside it in one folder, started in turn, each
+// after one start that is not counted (a program's first start in a prefix
+// reads its files from the disk).
+void MeasureStarts(ProcessFigures& figures) {
+  VoxmereInstance instance(L"voxmere_bench_start");
+  const std::wstring bin = TestBinDirectory();
+  // As installed: the bundled emoji font beside the program.
+  if (!instance.Ready() || !instance.WriteConfig(TestConfig()) ||
+      !CopyFileW((bin + L"\\Twemoji.ttf").c_str(), instance.PathOf(L"Twemoji.ttf").c_str(), FALSE) ||
+      !CopyFileW((bin + L"\\bare_window.exe").c_str(), instance.PathOf(L"bare_window.exe").c_str(), FALSE)) {
+    figures.failure = "the start-up scratch folder could not be prepared";
+    return;
+  }
+  std::vector<double> bare, toLog, toPass;
+  for (int i = 0; i <= kStarts; ++i) {
+    const double floorMs = TimeBareWindowStart(instance);
+    double logMs = -1.0, passMs = -1.0;
+    if (floorMs < 0) figures.failure = "bare_window.exe did not write its line";
+    else if (!TimeVoxmereStart(instance, logMs, passMs)) figures.failure = "no first work pass was logged";
+    if (!figures.failure.empty()) return;
+    if (i == 0) continue;
+    bare.push_back(floorMs);
+    toLog.push_back(logMs);
+    toPass.push_back(passMs);
+  }
+  figures.bareWindow = Summarize(bare);
+  figures.toLogStart = Summarize(toLog);
+  figures.toFirstFrame = Summarize(toPass);
 }
 
 bool SendCard(int i) {
@@ -211,12 +263,11 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
     return;
   }
 
-  double startMs = NowMs();
   if (!instance.Start({{L"VOXMERE_API_BASE", base}, {L"VOXMERE_CDN_BASE", base}})) {
     figures.failure = "Voxmere.exe did not start";
     return;
   }
-  if (!WatchStartMarkers(instance, startMs, figures)) {
+  if (!instance.WaitLogged(kFirstFrameLine, 1, kStartWaitMs)) {
     figures.failure = "no first frame was logged";
     return;
   }
@@ -263,9 +314,10 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
 
 ProcessFigures MeasureProcess() {
   ProcessFigures figures;
+  MeasureStarts(figures);
   VoxmereInstance instance(L"voxmere_bench");
   ChildProcess sim;
-  Run(instance, sim, figures);
+  if (figures.failure.empty()) Run(instance, sim, figures);
   if (instance.Process().Running()) instance.Exit(10000);
   sim.Kill();
   figures.ok = figures.failure.empty();
