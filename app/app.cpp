@@ -210,6 +210,9 @@ int RunVoxmere(HINSTANCE instance) {
   Reconnect();
   RunDueWork();
   WriteLogLine(L"Checking BetterDiscord installation...");
+  // The fonts, put off until the first pass is done: ready before the first
+  // name or card, while nothing waits for them.
+  GetRenderer().text.OpenDeferred();
   CheckPluginInstallation(g_messageWindow);
 
   if (g_running) RunMessageLoop();
