@@ -201,7 +201,6 @@ int RunVoxmere(HINSTANCE instance) {
   LogMalformedHttpOverrides();
   CreateRpcClient();
   StartNotificationServer();
-  ApplyBrowserSourceSetting();
 
   StartWorkSources();
   StartVoiceSources(IsPluginEnabled(GetRoamingAppDataFolder()));
@@ -210,8 +209,9 @@ int RunVoxmere(HINSTANCE instance) {
   Reconnect();
   RunDueWork();
   WriteLogLine(L"Checking BetterDiscord installation...");
-  // The fonts, put off until the first pass is done: ready before the first
-  // name or card, while nothing waits for them.
+  // Put off until the first pass is done, which needs neither: the browser
+  // source's server, and the fonts (ready before the first name or card).
+  ApplyBrowserSourceSetting();
   GetRenderer().text.OpenDeferred();
   CheckPluginInstallation(g_messageWindow);
 
