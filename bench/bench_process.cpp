@@ -200,46 +200,60 @@ double TimeBareWindowStart(const VoxmereInstance& instance) {
   return bare.WaitExit(10000) == 0 ? at : -1.0;
 }
 
-// One start of Voxmere.exe to its first work pass, then the tray's Exit;
-// false when either line did not show or it did not exit cleanly.
-bool TimeVoxmereStart(VoxmereInstance& instance, double& toLogMs, double& toPassMs) {
+// Process start to the first log line and to the end of the first work pass.
+struct StartSamples {
+  std::vector<double> toLog;
+  std::vector<double> toPass;
+};
+
+// One start of the instance's Voxmere.exe to its first work pass, then the
+// tray's Exit; false when either line did not show or it did not exit cleanly.
+bool TimeVoxmereStart(VoxmereInstance& instance, StartSamples* samples) {
   DeleteFileW(instance.PathOf(L"debug.log").c_str());
   const double startMs = NowMs();
   if (!instance.Start()) return false;
   const std::vector<double> at = WatchLines(instance.PathOf(L"debug.log"), startMs, {kStartLine, kFirstFrameLine});
-  toLogMs = at[0];
-  toPassMs = at[1];
-  return instance.Exit(10000) == 0 && toLogMs >= 0 && toPassMs >= 0;
+  if (instance.Exit(10000) != 0 || at[0] < 0 || at[1] < 0) return false;
+  if (samples) samples->toLog.push_back(at[0]), samples->toPass.push_back(at[1]);
+  return true;
 }
 
-// Voxmere.exe and the floor beside it in one folder, started in turn, each
-// after one start that is not counted (a program's first start in a prefix
-// reads its files from the disk).
-void MeasureStarts(ProcessFigures& figures) {
-  VoxmereInstance instance(L"voxmere_bench_start");
-  const std::wstring bin = TestBinDirectory();
-  // As installed: the bundled emoji font beside the program.
-  if (!instance.Ready() || !instance.WriteConfig(TestConfig()) ||
-      !CopyFileW((bin + L"\\Twemoji.ttf").c_str(), instance.PathOf(L"Twemoji.ttf").c_str(), FALSE) ||
-      !CopyFileW((bin + L"\\bare_window.exe").c_str(), instance.PathOf(L"bare_window.exe").c_str(), FALSE)) {
-    figures.failure = "the start-up scratch folder could not be prepared";
+// As installed: the configuration, and the bundled emoji font beside the program.
+bool PrepareStartFolder(const VoxmereInstance& instance) {
+  return instance.Ready() && instance.WriteConfig(TestConfig()) &&
+         CopyFileW((TestBinDirectory() + L"\\Twemoji.ttf").c_str(), instance.PathOf(L"Twemoji.ttf").c_str(), FALSE);
+}
+
+// Voxmere.exe, the floor beside it in one folder and, when named, another
+// build's Voxmere.exe in a folder of its own, started in turn, each after one
+// start that is not counted (a program's first start in a prefix reads its
+// files from the disk).
+void MeasureStarts(const std::wstring& beforeExe, ProcessFigures& figures) {
+  VoxmereInstance instance(L"voxmere_bench_start"), before(L"voxmere_bench_before");
+  if (!PrepareStartFolder(instance) ||
+      !CopyFileW((TestBinDirectory() + L"\\bare_window.exe").c_str(), instance.PathOf(L"bare_window.exe").c_str(),
+                 FALSE) ||
+      (!beforeExe.empty() &&
+       (!PrepareStartFolder(before) || !CopyFileW(beforeExe.c_str(), before.PathOf(L"Voxmere.exe").c_str(), FALSE)))) {
+    figures.failure = "the start-up scratch folders could not be prepared";
     return;
   }
-  std::vector<double> bare, toLog, toPass;
-  for (int i = 0; i <= kStarts; ++i) {
+  std::vector<double> bare;
+  StartSamples now, then;
+  for (int i = 0; i <= kStarts && figures.failure.empty(); ++i) {
     const double floorMs = TimeBareWindowStart(instance);
-    double logMs = -1.0, passMs = -1.0;
     if (floorMs < 0) figures.failure = "bare_window.exe did not write its line";
-    else if (!TimeVoxmereStart(instance, logMs, passMs)) figures.failure = "no first work pass was logged";
-    if (!figures.failure.empty()) return;
-    if (i == 0) continue;
-    bare.push_back(floorMs);
-    toLog.push_back(logMs);
-    toPass.push_back(passMs);
+    else if (i > 0) bare.push_back(floorMs);
+    if (figures.failure.empty() && !TimeVoxmereStart(instance, i > 0 ? &now : nullptr))
+      figures.failure = "no first work pass was logged";
+    if (figures.failure.empty() && !beforeExe.empty() && !TimeVoxmereStart(before, i > 0 ? &then : nullptr))
+      figures.failure = "the other build's Voxmere.exe logged no first work pass";
   }
   figures.bareWindow = Summarize(bare);
-  figures.toLogStart = Summarize(toLog);
-  figures.toFirstFrame = Summarize(toPass);
+  figures.toLogStart = Summarize(now.toLog);
+  figures.toFirstFrame = Summarize(now.toPass);
+  figures.beforeToLogStart = Summarize(then.toLog);
+  figures.beforeToFirstFrame = Summarize(then.toPass);
 }
 
 bool SendCard(int i) {
@@ -312,9 +326,9 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
 
 }  // namespace
 
-ProcessFigures MeasureProcess() {
+ProcessFigures MeasureProcess(const std::wstring& beforeExe) {
   ProcessFigures figures;
-  MeasureStarts(figures);
+  MeasureStarts(beforeExe, figures);
   VoxmereInstance instance(L"voxmere_bench");
   ChildProcess sim;
   if (figures.failure.empty()) Run(instance, sim, figures);

@@ -117,6 +117,15 @@ Spread Summarize(std::vector<double> samples) {
   return spread;
 }
 
+// Another build's start, timed in turn with this one's (--before); none without it.
+std::string BeforeRows(const ProcessFigures& p) {
+  if (!p.beforeToFirstFrame.count) return std::string();
+  return "| Before: another build's Voxmere.exe (--before), process start to the first frame, " +
+         std::to_string(p.beforeToFirstFrame.count) + " starts in turn with the above (median / slowest) | " +
+         Pair(p.beforeToFirstFrame) + " | | |\n| of which process start to its first log line (median / slowest) | " +
+         Pair(p.beforeToLogStart) + " | | |\n";
+}
+
 std::string LabelRows(const std::vector<LabelFigure>& labels) {
   auto us = [&labels](const std::string& name) {
     for (const LabelFigure& figure : labels)
@@ -207,6 +216,7 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
       << " | | |\n"
       << "| Start floor: process start of a program that only creates a window, " << p.bareWindow.count
       << " starts in turn with the above (median / slowest) | " << Pair(p.bareWindow) << " | | |\n"
+      << BeforeRows(p)
       << "| First frame over the floor, medians | " << Ms(OverFloor(p)) << " | at most "
       << Fixed(kOverFloorTargetMs, 0) << " ms | " << Met(OverFloor(p) >= 0, OverFloor(p) <= kOverFloorTargetMs)
       << " |\n"
@@ -273,7 +283,8 @@ std::string FormatReport(const ReportContext& context, const FrameFigures& f, co
          "exits; it imports only kernel32, user32 and the C runtime. It lies in the same folder as Voxmere.exe "
          "and is timed the same way, from just before `CreateProcess` to its line in debug.log; the two are "
          "started in turn, one start of each first and not counted. The difference of the two medians is what "
-         "Voxmere.exe's own start-up costs.\n"
+         "Voxmere.exe's own start-up costs. With `--before`, another build's Voxmere.exe, in a folder of its own with "
+         "the same configuration and font, takes its turn after the two, for the before row.\n"
          "- Name labels: 200 different bold 12-point labels, a shadow and the text each, into a 600 x 60 picture; "
          "GDI+ (`MeasureString`, two `DrawString`, as the overlay drew labels before) and DirectWrite (the "
          "overlay's text path) each in a child process of its own (`voxmere_bench --labels gdiplus|dwrite`), since "
