@@ -7,6 +7,7 @@
 #
 # --before: another build's Voxmere.exe (a Linux path), whose start is timed
 # in turn with this build's, for a before/after row.
+#
 # VOXMERE_BUILD_DIR picks another build tree (default build/). Takes about
 # three minutes after the build; keep the machine otherwise idle while it runs.
 set -euo pipefail
