@@ -198,7 +198,6 @@ bool Start(App& app, HINSTANCE instance, int* exitCode) {
 
   LogMalformedHttpOverrides();
   StartNotificationServer(app);
-  ApplyBrowserSourceSetting();
 
   StartWorkSources(app.messageWindow.Get());
   StartVoiceSources(IsPluginEnabled(GetRoamingAppDataFolder()));
@@ -207,6 +206,10 @@ bool Start(App& app, HINSTANCE instance, int* exitCode) {
   Reconnect();
   RunDueWork();
   WriteLogLine(L"Checking BetterDiscord installation...");
+  // Put off until the first pass is done, which needs neither: the browser
+  // source's server, and the fonts (ready before the first name or card).
+  ApplyBrowserSourceSetting();
+  GetRenderer().text.OpenDeferred();
   CheckPluginInstallation(app.messageWindow.Get());
   *exitCode = 0;
   return true;

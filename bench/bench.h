@@ -44,8 +44,12 @@ struct FrameFigures {
 struct ProcessFigures {
   bool ok = false;
   std::string failure;
-  double toLogStartMs = -1.0;    // CreateProcess to "=== Voxmere Started ==="
-  double toFirstFrameMs = -1.0;  // CreateProcess to the end of the first work pass
+  // Over several starts, each program's start in turn:
+  Spread toLogStart;    // CreateProcess to "=== Voxmere Started ==="
+  Spread toFirstFrame;  // CreateProcess to the end of the first work pass
+  Spread bareWindow;    // CreateProcess to bare_window.exe's line: a program that only creates a window
+  Spread beforeToLogStart;    // the same of another build's Voxmere.exe (--before), else empty
+  Spread beforeToFirstFrame;
   double idleCpuPercent = -1.0;  // of one core, unchanging channel, no cards
   double idleServerCpuPercent = -1.0;  // of its prefix's wineserver meanwhile (Wine only)
   double cardsCpuPercent = -1.0;  // of one core, five cards standing still
@@ -66,7 +70,8 @@ FrameFigures MeasureFrames();
 // Each approach in a child process of this executable (voxmere_bench --labels NAME).
 std::vector<LabelFigure> MeasureLabels();
 int RunLabelChild(const std::wstring& approach);
-ProcessFigures MeasureProcess();
+// beforeExe: another build's Voxmere.exe, whose start is timed in turn with this one's; empty for none.
+ProcessFigures MeasureProcess(const std::wstring& beforeExe);
 
 struct ReportContext {
   std::string date;

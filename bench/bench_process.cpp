@@ -26,6 +26,9 @@ constexpr const char* kStartLine = "=== Voxmere Started ===";
 // Written right after the first work pass, which draws the first frame (an
 // overlay with nothing to show yet pushes none).
 constexpr const char* kFirstFrameLine = "Checking BetterDiscord installation...";
+constexpr const char* kBareWindowLine = "Bare window created";
+// Starts of each program, after one not counted.
+constexpr int kStarts = 9;
 
 std::wstring MemberId(int i) { return L"3000000000000000" + std::to_wstring(10 + i); }
 std::wstring AvatarHash(int i) { return std::wstring(30, L'b') + std::to_wstring(10 + i); }
@@ -173,21 +176,84 @@ double CpuPercent(HANDLE process, int linuxPid, DWORD windowMs, int serverPid = 
   return percent(before, after);
 }
 
-// Milliseconds after `startMs` at which each marker first shows in the log,
-// read every millisecond (the log is appended and closed line by line).
-bool WatchStartMarkers(const VoxmereInstance& instance, double startMs, ProcessFigures& figures) {
-  const std::wstring path = instance.PathOf(L"debug.log");
-  while (NowMs() - startMs < kStartWaitMs) {
-    std::string text = ReadWholeFile(path);
-    double at = NowMs() - startMs;
-    if (figures.toLogStartMs < 0 && text.find(kStartLine) != std::string::npos) figures.toLogStartMs = at;
-    if (text.find(kFirstFrameLine) != std::string::npos) {
-      figures.toFirstFrameMs = at;
-      return true;
-    }
-    Sleep(1);
+// Milliseconds after `startMs` at which each line first shows in the file,
+// read every millisecond (the programs append and close it line by line); -1
+// for a line that did not show within kStartWaitMs.
+std::vector<double> WatchLines(const std::wstring& path, double startMs, const std::vector<std::string>& lines) {
+  std::vector<double> at(lines.size(), -1.0);
+  for (size_t shown = 0; shown < lines.size() && NowMs() - startMs < kStartWaitMs; Sleep(1)) {
+    const std::string text = ReadWholeFile(path);
+    const double now = NowMs() - startMs;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (at[i] < 0 && text.find(lines[i]) != std::string::npos) at[i] = now, ++shown;
   }
-  return false;
+  return at;
+}
+
+// The floor: bare_window.exe, from CreateProcess to its line in debug.log.
+double TimeBareWindowStart(const VoxmereInstance& instance) {
+  DeleteFileW(instance.PathOf(L"debug.log").c_str());
+  ChildProcess bare;
+  const double startMs = NowMs();
+  if (!bare.Start(L"\"" + instance.PathOf(L"bare_window.exe") + L"\"", instance.Directory(), false)) return -1.0;
+  const double at = WatchLines(instance.PathOf(L"debug.log"), startMs, {kBareWindowLine})[0];
+  return bare.WaitExit(10000) == 0 ? at : -1.0;
+}
+
+// Process start to the first log line and to the end of the first work pass.
+struct StartSamples {
+  std::vector<double> toLog;
+  std::vector<double> toPass;
+};
+
+// One start of the instance's Voxmere.exe to its first work pass, then the
+// tray's Exit; false when either line did not show or it did not exit cleanly.
+bool TimeVoxmereStart(VoxmereInstance& instance, StartSamples* samples) {
+  DeleteFileW(instance.PathOf(L"debug.log").c_str());
+  const double startMs = NowMs();
+  if (!instance.Start()) return false;
+  const std::vector<double> at = WatchLines(instance.PathOf(L"debug.log"), startMs, {kStartLine, kFirstFrameLine});
+  if (instance.Exit(10000) != 0 || at[0] < 0 || at[1] < 0) return false;
+  if (samples) samples->toLog.push_back(at[0]), samples->toPass.push_back(at[1]);
+  return true;
+}
+
+// As installed: the configuration, and the bundled emoji font beside the program.
+bool PrepareStartFolder(const VoxmereInstance& instance) {
+  return instance.Ready() && instance.WriteConfig(TestConfig()) &&
+         CopyFileW((TestBinDirectory() + L"\\Twemoji.ttf").c_str(), instance.PathOf(L"Twemoji.ttf").c_str(), FALSE);
+}
+
+// Voxmere.exe, the floor beside it in one folder and, when named, another
+// build's Voxmere.exe in a folder of its own, started in turn, each after one
+// start that is not counted (a program's first start in a prefix reads its
+// files from the disk).
+void MeasureStarts(const std::wstring& beforeExe, ProcessFigures& figures) {
+  VoxmereInstance instance(L"voxmere_bench_start"), before(L"voxmere_bench_before");
+  if (!PrepareStartFolder(instance) ||
+      !CopyFileW((TestBinDirectory() + L"\\bare_window.exe").c_str(), instance.PathOf(L"bare_window.exe").c_str(),
+                 FALSE) ||
+      (!beforeExe.empty() &&
+       (!PrepareStartFolder(before) || !CopyFileW(beforeExe.c_str(), before.PathOf(L"Voxmere.exe").c_str(), FALSE)))) {
+    figures.failure = "the start-up scratch folders could not be prepared";
+    return;
+  }
+  std::vector<double> bare;
+  StartSamples now, then;
+  for (int i = 0; i <= kStarts && figures.failure.empty(); ++i) {
+    const double floorMs = TimeBareWindowStart(instance);
+    if (floorMs < 0) figures.failure = "bare_window.exe did not write its line";
+    else if (i > 0) bare.push_back(floorMs);
+    if (figures.failure.empty() && !TimeVoxmereStart(instance, i > 0 ? &now : nullptr))
+      figures.failure = "no first work pass was logged";
+    if (figures.failure.empty() && !beforeExe.empty() && !TimeVoxmereStart(before, i > 0 ? &then : nullptr))
+      figures.failure = "the other build's Voxmere.exe logged no first work pass";
+  }
+  figures.bareWindow = Summarize(bare);
+  figures.toLogStart = Summarize(now.toLog);
+  figures.toFirstFrame = Summarize(now.toPass);
+  figures.beforeToLogStart = Summarize(then.toLog);
+  figures.beforeToFirstFrame = Summarize(then.toPass);
 }
 
 bool SendCard(int i) {
@@ -211,12 +277,11 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
     return;
   }
 
-  double startMs = NowMs();
   if (!instance.Start({{L"VOXMERE_API_BASE", base}, {L"VOXMERE_CDN_BASE", base}})) {
     figures.failure = "Voxmere.exe did not start";
     return;
   }
-  if (!WatchStartMarkers(instance, startMs, figures)) {
+  if (!instance.WaitLogged(kFirstFrameLine, 1, kStartWaitMs)) {
     figures.failure = "no first frame was logged";
     return;
   }
@@ -261,11 +326,12 @@ void Run(VoxmereInstance& instance, ChildProcess& sim, ProcessFigures& figures) 
 
 }  // namespace
 
-ProcessFigures MeasureProcess() {
+ProcessFigures MeasureProcess(const std::wstring& beforeExe) {
   ProcessFigures figures;
+  MeasureStarts(beforeExe, figures);
   VoxmereInstance instance(L"voxmere_bench");
   ChildProcess sim;
-  Run(instance, sim, figures);
+  if (figures.failure.empty()) Run(instance, sim, figures);
   if (instance.Process().Running()) instance.Exit(10000);
   sim.Kill();
   figures.ok = figures.failure.empty();

@@ -3,7 +3,10 @@
 # simulator, notify_send), runs it under Wine on a virtual 1920 x 1080
 # display of its own and writes docs/benchmarks.md.
 #
-#   bench/run_bench.sh [--no-build]
+#   bench/run_bench.sh [--no-build] [--before VOXMERE_EXE]
+#
+# --before: another build's Voxmere.exe (a Linux path), whose start is timed
+# in turn with this build's, for a before/after row.
 #
 # VOXMERE_BUILD_DIR picks another build tree (default build/). Takes about
 # three minutes after the build; keep the machine otherwise idle while it runs.
@@ -13,11 +16,15 @@ source "$here/../tools/dev/build.sh"
 source "$here/../tools/dev/virtual-display.sh"
 
 build=1
-case "${1:-}" in
-  --no-build) build=0 ;;
-  "") ;;
-  *) echo "usage: $0 [--no-build]" >&2; exit 2 ;;
-esac
+before=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-build) build=0; shift ;;
+    --before) [ $# -ge 2 ] || { echo "usage: $0 [--no-build] [--before VOXMERE_EXE]" >&2; exit 2; }
+      before=(--before "Z:$(realpath "$2")"); shift 2 ;;
+    *) echo "usage: $0 [--no-build] [--before VOXMERE_EXE]" >&2; exit 2 ;;
+  esac
+done
 
 if [ $build -eq 1 ]; then
   cmake -S "$VOXMERE_ROOT" -B "$VOXMERE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -51,6 +58,6 @@ mkdir -p "$(dirname "$report")"
 # The plugin's figures are measured by hand (plugin/bench/voice_bench.js): their section is kept.
 plugin_section=$(sed -n '/^## The plugin inside Discord/,$p' "$report" 2>/dev/null || true)
 "$VOXMERE_BUILD/wine-run.sh" "$VOXMERE_BUILD/bin/voxmere_bench.exe" \
-  --output "Z:$report" --machine "$cores cores, ${model:-unknown CPU}" --wine "$wine_version"
+  --output "Z:$report" --machine "$cores cores, ${model:-unknown CPU}" --wine "$wine_version" "${before[@]}"
 if [ -n "$plugin_section" ]; then printf '\n%s\n' "$plugin_section" >>"$report"; fi
 echo "Wrote $report"

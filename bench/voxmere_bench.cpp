@@ -1,6 +1,7 @@
-// voxmere_bench [--output FILE] [--machine TEXT] [--wine TEXT]
+// voxmere_bench [--output FILE] [--machine TEXT] [--wine TEXT] [--before VOXMERE_EXE]
 // (voxmere_bench --labels gdiplus|dwrite: one approach's label figures, for the main run)
-// Measures the figures and writes the report (to stdout without --output).
+// Measures the figures and writes the report (to stdout without --output);
+// --before times another build's Voxmere.exe's start beside this one's.
 // bench/run_bench.sh runs it under Wine on a virtual display.
 #include <windows.h>
 
@@ -25,7 +26,7 @@ std::string Today() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  std::wstring output;
+  std::wstring output, beforeExe;
   ReportContext context;
   context.date = Today();
   context.machine = "unknown";
@@ -37,8 +38,9 @@ int wmain(int argc, wchar_t** argv) {
     if (name == L"--output") output = argv[i + 1];
     else if (name == L"--machine") context.machine = value;
     else if (name == L"--wine") context.wine = value;
+    else if (name == L"--before") beforeExe = argv[i + 1];
     else {
-      std::fprintf(stderr, "usage: voxmere_bench [--output FILE] [--machine TEXT] [--wine TEXT]\n");
+      std::fprintf(stderr, "usage: voxmere_bench [--output FILE] [--machine TEXT] [--wine TEXT] [--before VOXMERE_EXE]\n");
       return 2;
     }
   }
@@ -48,7 +50,7 @@ int wmain(int argc, wchar_t** argv) {
   FrameFigures frames = MeasureFrames();
   std::printf("Measuring a running Voxmere.exe (about 30 s)...\n");
   std::fflush(stdout);
-  ProcessFigures process = MeasureProcess();
+  ProcessFigures process = MeasureProcess(beforeExe);
   std::printf("Measuring name labels, each way of drawing them in a process of its own...\n");
   std::fflush(stdout);
   std::vector<LabelFigure> labels = MeasureLabels();

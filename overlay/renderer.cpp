@@ -198,7 +198,8 @@ bool RendererInitialize() {
   if (r.gdiplus.Running()) return true;
   if (!r.gdiplus.Start()) return false;
   r.avatars.Open();
-  r.text.Open(GetExeDirectory() + L"\\" + kEmojiFontFile);  // without it, texts are left out and logged
+  // Without the font file, texts are left out and logged.
+  r.text.OpenOnFirstUse(GetExeDirectory() + L"\\" + kEmojiFontFile);
   return true;
 }
 

@@ -365,7 +365,24 @@ bool TextPainter::Open(const std::wstring& emojiFontPath, const std::vector<std:
   return true;
 }
 
+void TextPainter::OpenOnFirstUse(const std::wstring& emojiFontPath, const std::vector<std::wstring>& faces) {
+  Close();
+  deferred_ = true;
+  deferredEmojiPath_ = emojiFontPath;
+  deferredFaces_ = faces;
+}
+
+void TextPainter::OpenDeferred() {
+  if (!deferred_) return;
+  const std::wstring emojiFontPath = std::move(deferredEmojiPath_);
+  const std::vector<std::wstring> faces = std::move(deferredFaces_);
+  Open(emojiFontPath, faces);  // clears deferred_
+}
+
 void TextPainter::Close() {
+  deferred_ = false;
+  deferredEmojiPath_.clear();
+  deferredFaces_.clear();
   kept_.clear();
   measured_.clear();
   formats_.clear();
@@ -394,6 +411,7 @@ IDWriteTextFormat* TextPainter::Format(float points, bool bold) {
 }
 
 ComPtr<IDWriteTextLayout> TextPainter::Layout(const std::wstring& text, float points, bool bold) {
+  OpenDeferred();
   ComPtr<IDWriteTextLayout> layout;
   IDWriteTextFormat* format = factory_ && !text.empty() ? Format(points, bold) : nullptr;
   if (!format) return layout;

@@ -50,6 +50,11 @@ class TextPainter {
   // path; missing: emoji fall to the system's emoji font) and the fallback.
   // False when DirectWrite or every font is missing; then nothing is drawn.
   bool Open(const std::wstring& emojiFontPath, const std::vector<std::wstring>& faces = kLabelFaces);
+  // Open at the first text laid out, or at OpenDeferred: under Wine,
+  // DirectWrite's font enumeration takes longer than the rest of the start.
+  void OpenOnFirstUse(const std::wstring& emojiFontPath, const std::vector<std::wstring>& faces = kLabelFaces);
+  // What OpenOnFirstUse put off, now; nothing when nothing is put off.
+  void OpenDeferred();
   void Close();
   const std::wstring& Face() const { return face_; }
 
@@ -95,6 +100,9 @@ class TextPainter {
   Microsoft::WRL::ComPtr<IDWriteFontCollection> bundled_;
   Microsoft::WRL::ComPtr<IDWriteFontFallback> fallback_;
   bool loaderRegistered_ = false;
+  bool deferred_ = false;  // Open's arguments wait below
+  std::wstring deferredEmojiPath_;
+  std::vector<std::wstring> deferredFaces_;
   std::wstring face_;
   std::map<std::pair<float, bool>, Microsoft::WRL::ComPtr<IDWriteTextFormat>> formats_;
   std::map<std::tuple<std::wstring, float, bool>, Kept> kept_;
