@@ -24,10 +24,6 @@ namespace {
 // change between the choice and its command.
 std::vector<std::wstring> g_menuMemberIds;
 
-const std::wstring& ShownName(const VoiceUser& member) {
-  return member.displayName.empty() ? member.username : member.displayName;
-}
-
 HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
   HMENU submenu = CreatePopupMenu();
   if (!submenu) return nullptr;
