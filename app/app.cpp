@@ -185,7 +185,7 @@ int RunVoxmere(HINSTANCE instance) {
   CreateTrayIcon();
   WriteLogLine(L"Tray icon created");
 
-  g_overlay = std::make_unique<OverlayWindow>();
+  g_overlay = std::make_unique<OverlayWindow>(GetRenderer());
   if (!g_overlay->Create(instance)) {
     WriteLogLine(L"ERROR: Failed to create overlay window");
     MessageBoxW(nullptr, Text(kTextOverlayFailed), Text(kTextError), MB_ICONERROR);

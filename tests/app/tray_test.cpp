@@ -88,7 +88,7 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
   wc.lpszClassName = L"VoxmereTrayTestClass";
   RegisterClassExW(&wc);
   g_messageWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  g_overlay = std::make_unique<OverlayWindow>();
+  g_overlay = std::make_unique<OverlayWindow>(GetRenderer());
   ASSERT_TRUE(g_messageWindow && g_overlay->Create(wc.hInstance));
   g_overlay->SetVoiceUsers({Member("100000000000000002", L"Bobby"), Member("100000000000000003", L"Carol")});
   const std::wstring path = GetConfigPath();

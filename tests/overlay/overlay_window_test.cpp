@@ -13,6 +13,7 @@
 #include "app/config.h"
 #include "app/log.h"
 #include "overlay/overlay_window.h"
+#include "overlay/renderer.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -27,6 +28,8 @@ void PressKey(WORD key, bool down) {
 
 class OverlayWindowTest : public testing::Test {
  protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(RendererInitialize()); }
+  static void TearDownTestSuite() { RendererShutdown(); }
   void SetUp() override {
     ASSERT_EQ(GetFileAttributesW(config.c_str()), INVALID_FILE_ATTRIBUTES) << "a config.json here would be overwritten";
     DeleteFileW((g_logPath = TestBinDirectory() + L"\\overlay_window_test.log").c_str());
@@ -46,7 +49,7 @@ class OverlayWindowTest : public testing::Test {
 // Holding Ctrl and Alt turns drag mode on, the column follows a drag within
 // the screen, and letting go of Alt in the middle of it ends it there and saves.
 TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_NCHITTEST, 0, 0), HTTRANSPARENT);
   PressKey(VK_CONTROL, true);
@@ -100,7 +103,7 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
   g_config.monitor = 3;
   g_config.overlay_x = 5000;
   g_config.overlay_y = 3000;
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   EXPECT_EQ(overlay.width, GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(overlay.height, GetSystemMetrics(SM_CYSCREEN));
@@ -120,7 +123,7 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
 // it too: the overlay at rest still wakes for the next one.
 TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
   g_config = Config();
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   overlay.Render();
   ASSERT_EQ(overlay.MsUntilPictureChanges(GetTickCount()), kNoChange) << "at rest without PiP";
@@ -136,7 +139,7 @@ TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
 // config.json's values stay as they were.
 TEST_F(OverlayWindowTest, ADpiChangeReLaysTheOverlay) {
   g_config = Config();
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   overlay.state.shown.resize(1);
   overlay.state.shown[0].displayName = L"Alice";
