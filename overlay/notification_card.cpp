@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/config.h"
 #include "app/log.h"
 #include "overlay/card_geometry.h"
 #include "overlay/renderer.h"

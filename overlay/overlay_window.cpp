@@ -296,7 +296,6 @@ bool OverlayWindow::Render() {
   if (settings.pip_enabled) view.pipShown = renderer.pip.Refresh(settings.pip_window_title, settings.pip_opacity);
   view.pipGeneration = renderer.pip.captureCount;
   const FrameLayout frame = LayOutFrame(state, drawn, view, now, renderer.Probes());
-  ++layoutPasses;
   bool changed = false;
   // A pane left without items hides; its window stays for the next member.
   const size_t needed = std::max(panes.size(), PanesNeeded(frame));

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "app/config.h"
+#include "app/voice_user.h"
 #include "overlay/frame_buffer.h"
 #include "overlay/frame_layout.h"
 #include "overlay/monitor_choice.h"
 #include "overlay/overlay_notification.h"
 #include "overlay/overlay_state.h"
 #include "overlay/renderer.h"
-#include "app/config.h"
-#include "app/voice_user.h"
 
 // A still member tile or a card at full alpha as drawn, the size of its
 // rectangle; blended wherever the item stands.
@@ -123,7 +123,6 @@ class OverlayWindow {
   // window left empty; nothing while hidden. True when it drew and pushed or
   // hid a window.
   bool Render();
-  uint64_t LayoutPasses() const { return layoutPasses; }
   // The next Render draws and pushes even if nothing changed.
   void Invalidate();
 
@@ -137,7 +136,6 @@ class OverlayWindow {
   KeptPicture* FillingPicture(OverlayPane& pane, const FrameLayout& part, const PixelRect& place);
 
   uint64_t pictureUses = 0;
-  uint64_t layoutPasses = 0;  // frames laid out since creation
 };
 
 // Set at WM_CREATE; the window procedure finds its object through it.
