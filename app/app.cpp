@@ -184,7 +184,7 @@ bool Start(App& app, HINSTANCE instance, int* exitCode) {
 
   // Made before the overlay, so that it goes after it.
   CreateRpcClient(app);
-  app.overlay = std::make_unique<OverlayWindow>();
+  app.overlay = std::make_unique<OverlayWindow>(GetRenderer());
   if (!app.overlay->Create(instance)) {
     WriteLogLine(L"ERROR: Failed to create overlay window");
     MessageBoxW(nullptr, Text(kTextOverlayFailed), Text(kTextError), MB_ICONERROR);

@@ -48,7 +48,7 @@ std::string AvatarPathOf(const AvatarSource& source) {
 BrowserMember BrowserMemberOf(const VoiceUser& user, const std::string& selfId, const Config& config) {
   BrowserMember member;
   member.id = user.id;
-  member.name = WideToUtf8(user.displayName.empty() ? user.username : user.displayName);
+  member.name = WideToUtf8(ShownName(user));
   member.avatarPath = AvatarPathOf(MemberAvatarSource(user));
   member.speaking = user.speaking;
   member.muted = user.muted;

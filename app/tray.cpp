@@ -18,10 +18,6 @@
 
 namespace {
 
-const std::wstring& ShownName(const VoiceUser& member) {
-  return member.displayName.empty() ? member.username : member.displayName;
-}
-
 HMENU BuildMembersMenu(const std::vector<VoiceUser>& members) {
   HMENU submenu = CreatePopupMenu();
   if (!submenu) return nullptr;

@@ -34,3 +34,9 @@ struct VoiceUser {
   bool operator==(const VoiceUser& other) const;
   bool operator!=(const VoiceUser& other) const { return !(*this == other); }
 };
+
+// The name shown for a member everywhere: their display name, else their
+// username.
+inline const std::wstring& ShownName(const VoiceUser& member) {
+  return member.displayName.empty() ? member.username : member.displayName;
+}

@@ -126,21 +126,25 @@ void MeasureFloor(const OverlayWindow& overlay, FrameFigures& figures) {
                                 wc.lpszClassName, L"", WS_POPUP, overlay.x, overlay.y, overlay.width, overlay.height,
                                 nullptr, nullptr, wc.hInstance, nullptr);
   Renderer& renderer = GetRenderer();
-  renderer.BeginFrame(overlay.width, overlay.height);
-  renderer.EndFrame(window, overlay.x, overlay.y);
+  FrameBuffer frame;
+  auto whole = [&] {
+    frame.Prepare(overlay.width, overlay.height);
+    frame.Clear(frame.Bounds());
+  };
+  whole();
+  renderer.EndFrame(frame, window, overlay.x, overlay.y);
   ShowWindow(window, SW_SHOWNOACTIVATE);
   figures.floor = TimeFrames([&] {
-    renderer.BeginFrame(overlay.width, overlay.height);
-    renderer.EndFrame(window, overlay.x, overlay.y);
+    whole();
+    renderer.EndFrame(frame, window, overlay.x, overlay.y);
   });
   const PixelRect small{100, 100, 200, 200};
   figures.smallPush = TimeFrames([&] {
-    renderer.BeginPartialFrame(small);
-    renderer.EndFrame(window, overlay.x, overlay.y, &small);
+    frame.Clear(small);
+    renderer.EndFrame(frame, window, overlay.x, overlay.y, &small);
   });
   DestroyWindow(window);
   UnregisterClassW(wc.lpszClassName, wc.hInstance);
-  renderer.scratch.Release();
 }
 
 void MeasureDrawing(OverlayWindow& overlay, FrameFigures& figures) {
@@ -421,7 +425,7 @@ FrameFigures MeasureFrames() {
     // The work loop draws the application's overlay.
     App app;
     g_app = &app;
-    app.overlay = std::make_unique<OverlayWindow>();
+    app.overlay = std::make_unique<OverlayWindow>(GetRenderer());
     OverlayWindow& overlay = *app.overlay;
     if (!overlay.Create(GetModuleHandleW(nullptr))) {
       figures.failure = "the overlay window was not created";

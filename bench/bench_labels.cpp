@@ -75,12 +75,13 @@ void MeasureGdiplus(bool mixed, std::vector<LabelFigure>& out) {
 void MeasureDirectWrite(bool mixed, std::vector<LabelFigure>& out) {
   if (!RendererInitialize()) return;
   Renderer& r = GetRenderer();
-  r.BeginFrame(600, 60);
+  FrameBuffer frame;
+  frame.Prepare(600, 60);
   std::vector<double> first, kept, redrawn;
-  auto draw = [&r](const std::wstring& text) {
+  auto draw = [&r, &frame](const std::wstring& text) {
     r.text.Measure(text, kPoints, true);
-    r.text.Draw(*r.frame, r.clip, text, kPoints, true, kLabelX + 1, kLabelY + 1, 0x64000000u, true);
-    r.text.Draw(*r.frame, r.clip, text, kPoints, true, kLabelX, kLabelY, 0xFFFFFFFFu);
+    r.text.Draw(frame, PixelRect(), text, kPoints, true, kLabelX + 1, kLabelY + 1, 0x64000000u, true);
+    r.text.Draw(frame, PixelRect(), text, kPoints, true, kLabelX, kLabelY, 0xFFFFFFFFu);
   };
   for (const std::wstring& text : Labels(mixed)) {
     double start = NowMs();
@@ -97,6 +98,7 @@ void MeasureDirectWrite(bool mixed, std::vector<LabelFigure>& out) {
   out.push_back({"dwrite_first", Summarize(first)});
   out.push_back({"dwrite_kept", Summarize(kept)});
   out.push_back({"dwrite_picture", Summarize(redrawn)});
+  frame.Release();  // before GDI+ stops
   RendererShutdown();
 }
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "overlay/frame_inputs.h"
+#include "overlay/frame_layout.h"
 #include "overlay/gdiplus_headers.h"
 
 // A top-down 32-bit DIB section for dc; pixels receives its memory. Null on failure.

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/config.h"
 #include "app/log.h"
 #include "overlay/card_geometry.h"
 #include "overlay/renderer.h"
@@ -20,16 +19,15 @@ constexpr uint32_t kContentRgb = 0xDCDDDE;
 constexpr uint32_t kChannelRgb = 0x949BA4;
 constexpr float kInitialPoints = 20.0f;
 constexpr int kLoggedDraws = 5;
-constexpr size_t kKeptFittedContents = 16;  // more than the cards held at once
 
 int g_loggedCardDraws = 0;  // only the first draws after start-up are logged
 
-void LogCardDraw(int windowWidth, float alpha, float slideIn) {
+void LogCardDraw(const CardLayout& card, float alpha) {
   if (g_loggedCardDraws >= kLoggedDraws) return;
   ++g_loggedCardDraws;
   wchar_t line[160];
-  swprintf(line, sizeof line / sizeof line[0], L"DrawNotificationEx: screenWidth=%d alpha=%f slideIn=%f", windowWidth,
-           static_cast<double>(alpha), static_cast<double>(slideIn));
+  swprintf(line, sizeof line / sizeof line[0], L"Card drawn at %d, %d, alpha=%f", card.x, card.y,
+           static_cast<double>(alpha));
   WriteLogLine(std::wstring(L"[NotifRender] ") + line);
 }
 
@@ -69,82 +67,55 @@ void DrawAvatarImage(Graphics& g, Gdiplus::Image& image, const Gdiplus::Rect& ci
   g.Restore(outer);
 }
 
-void DrawPlaceholderAvatar(Graphics& g, const Gdiplus::Rect& circle, const std::wstring& displayName, float alpha,
-                           float scale) {
+void DrawPlaceholderAvatar(const DrawContext& context, Graphics& g, const Gdiplus::Rect& circle,
+                           const std::wstring& displayName, float alpha, float scale) {
   Gdiplus::SolidBrush disc(CardColor(200.0f, alpha, kAccentRgb));
   g.FillEllipse(&disc, circle);
   std::wstring initial = CardInitial(displayName);
   if (initial.empty()) return;
   g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-  DrawFrameTextCentred(initial, kInitialPoints * scale, true,
+  DrawFrameTextCentred(context, initial, kInitialPoints * scale, true,
                        PixelRect{circle.X, circle.Y, circle.X + circle.Width, circle.Y + circle.Height},
                        MakeArgb(255.0f * alpha, kWhiteRgb));
 }
 
-void DrawAvatar(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& userId,
-                const std::wstring& avatarHash, float alpha) {
+void DrawAvatar(const DrawContext& context, Graphics& g, const CardItem& item) {
+  const CardLayout& card = item.layout;
+  const float alpha = item.look.alpha;
   Gdiplus::Rect circle(card.avatarX, card.avatarY, card.avatarSize, card.avatarSize);
-  if (Gdiplus::Image* image = GetAvatar(userId, avatarHash))
+  if (Gdiplus::Image* image = context.renderer.avatars.Get(item.look.userId, item.avatarHash, {}))
     DrawAvatarImage(g, *image, circle, alpha);
   else
-    DrawPlaceholderAvatar(g, circle, displayName, alpha, card.scale);
+    DrawPlaceholderAvatar(context, g, circle, item.look.name, alpha, card.scale);
   Gdiplus::Pen ring(CardColor(100.0f, alpha, kWhiteRgb), 2.0f * card.scale);
   g.DrawEllipse(&ring, circle);
 }
 
-// The content as the card shows it, measured once per text and size.
-const std::wstring& FittedContent(const CardTextLine& line, float maxWidth, const std::wstring& content) {
-  CardTextCache& cache = GetRenderer().cardText;
-  if (cache.points != line.points || cache.fitted.size() > kKeptFittedContents) {
-    cache.fitted.clear();
-    cache.points = line.points;
-  }
-  auto found = cache.fitted.find(content);
-  if (found != cache.fitted.end()) return found->second;
-  auto measure = [&line](const std::wstring& text) {
-    return GetRenderer().text.LayoutWidth(text, line.points, line.bold);
-  };
-  return cache.fitted[content] = EllipsizeContent(content, measure, maxWidth);
+void DrawLine(const DrawContext& context, const CardTextLine& line, const std::wstring& text, Gdiplus::ARGB ink,
+              int offset = 0, bool silhouette = false) {
+  DrawFrameText(context, text, line.points, line.bold, line.x + offset, line.y + offset, ink, silhouette);
 }
 
-void DrawLine(const CardTextLine& line, const std::wstring& text, Gdiplus::ARGB ink, int offset = 0,
-              bool silhouette = false) {
-  DrawFrameText(text, line.points, line.bold, line.x + offset, line.y + offset, ink, silhouette);
-}
-
-void DrawTextLines(Graphics& g, const CardLayout& card, const std::wstring& displayName, const std::wstring& content,
-                   const std::wstring& channelLine, float alpha) {
+void DrawTextLines(const DrawContext& context, Graphics& g, const CardItem& item) {
+  const CardLayout& card = item.layout;
+  const CardLook& look = item.look;
+  const float alpha = look.alpha;
   g.Flush(Gdiplus::FlushIntentionSync);  // the texts are blended into the same pixels
-  DrawLine(card.name, displayName, MakeArgb(150.0f * alpha, kBlackRgb), 1, true);
-  DrawLine(card.name, displayName, MakeArgb(255.0f * alpha, kWhiteRgb));
-  DrawLine(card.content, FittedContent(card.content, card.contentMaxWidth, content), MakeArgb(220.0f * alpha, kContentRgb));
-  if (!channelLine.empty()) DrawLine(card.channel, channelLine, MakeArgb(150.0f * alpha, kChannelRgb));
+  DrawLine(context, card.name, look.name, MakeArgb(150.0f * alpha, kBlackRgb), 1, true);
+  DrawLine(context, card.name, look.name, MakeArgb(255.0f * alpha, kWhiteRgb));
+  DrawLine(context, card.content, item.shownContent, MakeArgb(220.0f * alpha, kContentRgb));
+  if (!look.channel.empty()) DrawLine(context, card.channel, look.channel, MakeArgb(150.0f * alpha, kChannelRgb));
 }
 
 }  // namespace
 
-void DrawNotificationCard(HDC frameDc, int windowWidth, int windowHeight, const OverlayNotification& card,
-                          size_t slot) {
-  const Config& settings = GetRenderer().settings;
-  int y = CardSlotY(settings.notification_position, windowHeight, settings.notification_font_size, slot,
-                    settings.display_scale);
-  const NotificationData& data = card.data;
-  DrawNotificationEx(frameDc, y, windowWidth, data.displayName, data.content,
-                     CardChannelLine(data.channelName, data.serverName), data.userId, data.avatarHash, card.alpha,
-                     card.slideIn);
-}
-
-void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring& displayName,
-                        const std::wstring& content, const std::wstring& channelLine, const std::wstring& userId,
-                        const std::wstring& avatarHash, float alpha, float slideIn) {
-  LogCardDraw(windowWidth, alpha, slideIn);
-  std::unique_ptr<Graphics> graphics = CreateFrameGraphics(frameDc);
+void DrawCard(const DrawContext& context, const CardItem& item) {
+  const CardLayout& card = item.layout;
+  const float alpha = item.look.alpha;
+  LogCardDraw(card, alpha);
+  std::unique_ptr<Graphics> graphics = CreateFrameGraphics(context);
   if (!graphics) return;
   Graphics& g = *graphics;
-  const Config& settings = GetRenderer().settings;
-  CardLayout card = PlaceCard(settings.notification_position, windowWidth, y, settings.notification_font_size, slideIn,
-                              settings.display_scale);
-
   auto x = static_cast<float>(card.x);
   auto top = static_cast<float>(card.y);
   auto width = static_cast<float>(card.width);
@@ -154,6 +125,6 @@ void DrawNotificationEx(HDC frameDc, int y, int windowWidth, const std::wstring&
   DrawRoundedRect(g, x + shadow, top + shadow, width, height, radius, MakeArgb(80.0f * alpha, kBlackRgb), 0);
   DrawRoundedRect(g, x, top, width, height, radius, MakeArgb(230.0f * alpha, kBodyRgb), 0);
   DrawAccentStrip(g, card, alpha);
-  DrawAvatar(g, card, displayName, userId, avatarHash, alpha);
-  DrawTextLines(g, card, displayName, content, channelLine, alpha);
+  DrawAvatar(context, g, item);
+  DrawTextLines(context, g, item);
 }

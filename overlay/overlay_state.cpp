@@ -106,7 +106,7 @@ void OverlayState::RefreshShown(uint32_t now) {
     // through later starts one now.
     const bool joining = joinTick != 0 && static_cast<uint32_t>(now - joinTick) < kJoinAnimationMs;
     tile.joinTick = known != tileTicks.end() ? known->second : joining ? joinTick : now;
-    tile.displayName = CutName(user.displayName.empty() ? user.username : user.displayName, filter.maxNameLength);
+    tile.displayName = CutName(ShownName(user), filter.maxNameLength);
     next.push_back(std::move(tile));
   }
   shown = std::move(next);

@@ -1,8 +1,5 @@
 #include "overlay/overlay_window.h"
 
-#include "overlay/avatar_request.h"
-
-
 #include <algorithm>
 #include <cmath>
 
@@ -13,7 +10,6 @@
 #include "app/text.h"
 #include "overlay/avatar_request.h"
 #include "overlay/monitor_choice.h"
-#include "overlay/notification_card.h"
 #include "overlay/renderer.h"
 
 namespace {
@@ -60,8 +56,8 @@ std::vector<DisplayMonitor> ListMonitors() {
 
 void LogOverlay(const std::wstring& text) { WriteLogLine(L"[Overlay] " + text); }
 
-OverlayWindow::OverlayWindow()
-    : width(GetSystemMetrics(SM_CXSCREEN)), height(GetSystemMetrics(SM_CYSCREEN)) {}
+OverlayWindow::OverlayWindow(Renderer& drawingWith)
+    : renderer(drawingWith), width(GetSystemMetrics(SM_CXSCREEN)), height(GetSystemMetrics(SM_CYSCREEN)) {}
 
 OverlayWindow::~OverlayWindow() {
   for (auto pane = panes.rbegin(); pane != panes.rend(); ++pane) {
@@ -175,7 +171,7 @@ void OverlayWindow::KeepOnTop() {
 }
 
 void OverlayWindow::Invalidate() {
-  for (OverlayPane& pane : panes) pane.pushed = FrameSignature();
+  for (OverlayPane& pane : panes) pane.pushed = FrameLayout();
 }
 
 bool OverlayWindow::UpdateDragMode() { return SetDragMode(KeyHeld(VK_CONTROL) && KeyHeld(VK_MENU)); }
@@ -261,8 +257,8 @@ uint32_t OverlayWindow::MsUntilPictureChanges(uint32_t now) const {
     if (!pane.pushed.valid) return 0;
   uint32_t wait = state.MsUntilNextChange(now, CardDurationMs());
   // As Render draws it: the settings window's draft may have it on.
-  if (g_settings.Effective().pip_enabled) wait = std::min(wait, GetRenderer().pip.MsUntilRefresh(now));
-  return std::min(wait, GetRenderer().avatars.MsUntilChange(now));
+  if (g_settings.Effective().pip_enabled) wait = std::min(wait, renderer.pip.MsUntilRefresh(now));
+  return std::min(wait, renderer.avatars.MsUntilChange(now));
 }
 
 void OverlayWindow::Update() {
@@ -271,22 +267,25 @@ void OverlayWindow::Update() {
   state.Update(now, CardDurationMs());
 }
 
-bool OverlayWindow::Render() {
-  stateChanged = false;
-  if (!Created() || !visible) return false;
-  Renderer& renderer = GetRenderer();
-  renderer.settings = g_settings.Effective();
-  // A column placed on a bigger monitor stays inside this one; the setting
-  // keeps its value for when that monitor returns.
-  Config& drawn = renderer.settings;
+// A column placed on a bigger monitor stays inside this one; the setting
+// keeps its value for when that monitor returns.
+DrawSettings OverlayWindow::FrameSettings(const Config& settings) const {
+  DrawSettings drawn = DrawSettingsOf(settings);
   drawn.display_scale = Scale();
   const auto unitsWide = static_cast<int32_t>(static_cast<float>(width) / Scale());
   const auto unitsHigh = static_cast<int32_t>(static_cast<float>(height) / Scale());
-  drawn.overlay_x = ClampColumnOffset(drawn.overlay_x, 0, unitsWide, drawn.avatar_size, drawn.margin);
-  drawn.overlay_y = ClampColumnOffset(drawn.overlay_y, 0, unitsHigh, drawn.avatar_size, drawn.margin);
-  const Config& settings = renderer.settings;
+  drawn.overlay_x = ClampColumnOffset(drawn.overlay_x, 0, unitsWide, drawn.avatar_size, settings.margin);
+  drawn.overlay_y = ClampColumnOffset(drawn.overlay_y, 0, unitsHigh, drawn.avatar_size, settings.margin);
+  return drawn;
+}
+
+bool OverlayWindow::Render() {
+  stateChanged = false;
+  if (!Created() || !visible) return false;
+  const Config settings = g_settings.Effective();
+  const DrawSettings drawn = FrameSettings(settings);
   renderer.TrimCaches();
-  renderer.avatars.BeginFrame(AvatarPictureSize(static_cast<float>(settings.avatar_size) * settings.display_scale));
+  renderer.avatars.BeginFrame(AvatarPictureSize(static_cast<float>(drawn.avatar_size) * drawn.display_scale));
   uint32_t now = GetTickCount();
   if (!state.notifications.empty() && now - g_lastRenderLogTick > kRenderLogIntervalMs) {
     LogOverlay(L"Rendering " + std::to_wstring(state.notifications.size()) + L" notifications");
@@ -296,24 +295,20 @@ bool OverlayWindow::Render() {
   FrameView view{x, y, width, height, dragMode};
   if (settings.pip_enabled) view.pipShown = renderer.pip.Refresh(settings.pip_window_title, settings.pip_opacity);
   view.pipGeneration = renderer.pip.captureCount;
-  auto avatarShown = [](const AvatarSource& source) { return GetAvatar(source) != nullptr; };
-  auto textSize = [&renderer](const std::wstring& text, float points, bool bold) {
-    return renderer.MeasureText(text, points, bold);
-  };
-  FrameSignature signature = SignFrame(state, settings, view, now, avatarShown, textSize);
+  const FrameLayout frame = LayOutFrame(state, drawn, view, now, renderer.Probes());
   bool changed = false;
   // A pane left without items hides; its window stays for the next member.
-  const size_t needed = std::max(panes.size(), PanesNeeded(signature));
+  const size_t needed = std::max(panes.size(), PanesNeeded(frame));
   for (size_t pane = 0; pane < needed; ++pane) {
     if (pane == panes.size() && !AddPane()) break;
-    changed |= RenderPane(panes[pane], ItemsOfPane(signature, pane), now, IsMemberPane(pane));
+    changed |= RenderPane(panes[pane], ItemsOfPane(frame, pane), IsMemberPane(pane));
   }
   return changed;
 }
 
 // A member tile's room stays put, so its window fits it exactly; the cards'
 // grows and shrinks, so their window keeps a margin.
-bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now, bool fitted) {
+bool OverlayWindow::RenderPane(OverlayPane& pane, FrameLayout part, bool fitted) {
   const PixelRect screen{0, 0, width, height};
   PixelRect place = fitted ? Overlap(RoomOf(part), screen) : WindowPart(pane.part, RoomOf(part), screen);
   if (place.Empty()) {
@@ -324,40 +319,35 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
     pane.frame.Release();
     for (KeptPicture& picture : pane.pictures) {
       picture.frame.Release();
-      picture.key.clear();
+      picture.held = false;
     }
     pane.pushed = std::move(part);
     return hid;
   }
   if (!(place == pane.part)) {
     pane.part = place;
-    pane.pushed = FrameSignature();
+    pane.pushed = FrameLayout();
   }
   PixelRect dirty = DirtyRect(pane.pushed, part, place);
   if (dirty.Empty()) return false;  // the window shows this picture already
 
-  Renderer& renderer = GetRenderer();
   bool pushed = false;
-  if (FrameBuffer* picture = fitted ? FillingPicture(pane, part, place, now) : nullptr) {
+  if (KeptPicture* picture = fitted ? FillingPicture(pane, part, place) : nullptr) {
     pane.frame.Release();  // the picture is the window's whole frame
-    renderer.frame = picture;
-    pushed = renderer.EndFrame(pane.hwnd, x, y);
+    pushed = renderer.EndFrame(picture->frame, pane.hwnd, x, y);
   } else {
     // Outside the changed part the frame must still hold what was pushed.
     const PixelRect area = pane.frame.dc && pane.frame.Bounds() == place ? dirty : place;
     pane.frame.Prepare(place.right - place.left, place.bottom - place.top);
     pane.frame.originX = place.left;
     pane.frame.originY = place.top;
-    renderer.frame = &pane.frame;
-    renderer.BeginPartialFrame(area);
+    const DrawContext context{renderer, pane.frame, pane.frame.Clear(area), part.settings};
     for (const FrameItem& item : part.items)
-      if (!Overlap(item.rect, area).Empty()) DrawItem(pane, part.layout, item, now);  // else kept as pushed
-    pushed = renderer.EndFrame(pane.hwnd, x, y, &area);
+      if (!Overlap(item.rect, area).Empty()) DrawPaneItem(pane, context, item);  // else kept as pushed
+    pushed = renderer.EndFrame(pane.frame, pane.hwnd, x, y, &area);
   }
-  renderer.clip = PixelRect();
-  renderer.frame = &renderer.scratch;
   // A frame the window refused is drawn whole next time.
-  pane.pushed = pushed ? std::move(part) : FrameSignature();
+  pane.pushed = pushed ? std::move(part) : FrameLayout();
   if (pushed && !pane.shown) {
     ShowWindow(pane.hwnd, SW_SHOWNOACTIVATE);
     pane.shown = true;
@@ -365,103 +355,66 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameSignature part, uint32_t 
   return true;
 }
 
-void OverlayWindow::DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
-  Renderer& renderer = GetRenderer();
-  KeptPicture* picture = nullptr;
-  switch (item.kind) {
-    case FrameItemKind::kMember:
-      picture = KeptTile(pane, layout, item, now);
-      if (!picture) renderer.DrawMember(item.index, state.shown[item.index], now);
-      break;
-    case FrameItemKind::kCard:
-      picture = KeptCard(pane, layout, item);
-      if (!picture) DrawNotificationCard(renderer.frame->dc, width, height, state.notifications[item.index], item.index);
-      break;
-    case FrameItemKind::kPip: {
-      const PixelRect pip = PipFrame(renderer.settings);
-      renderer.DrawPip(pip.left, pip.top, pip.right - pip.left, pip.bottom - pip.top, renderer.settings.pip_opacity);
-      break;
-    }
-  }
-  if (picture)
-    renderer.frame->Blend(picture->frame, renderer.clip.Empty() ? item.rect : Overlap(item.rect, renderer.clip));
+void OverlayWindow::DrawPaneItem(OverlayPane& pane, const DrawContext& context, const FrameItem& item) {
+  if (const KeptPicture* picture = KeptItem(pane, context.settings, item))
+    context.frame.Blend(picture->frame, context.clip.Empty() ? item.rect : Overlap(item.rect, context.clip));
+  else
+    DrawItem(context, item);
 }
 
 namespace {
 
-// What a kept picture is drawn from. The avatar's hash picks the image: the
-// item's inputs only tell whether one is shown.
-Signature PictureKey(const Signature& layout, const FrameItem& item, const std::wstring& avatarHash) {
-  Signature key = layout;
-  Signature look = LookOf(item);
-  key.insert(key.end(), look.begin(), look.end());
-  key.insert(key.end(), avatarHash.begin(), avatarHash.end());
-  key.push_back(static_cast<uint32_t>(item.rect.right - item.rect.left));
-  key.push_back(static_cast<uint32_t>(item.rect.bottom - item.rect.top));
-  return key;
+// A still tile and a card at full alpha look the same at any place; a
+// growing tile (its entry animation) and a fading card differ every frame.
+bool IsStill(const FrameItem& item) {
+  if (const auto* tile = std::get_if<TileItem>(&item.what)) return tile->look.scale >= 1.0f;
+  if (const auto* card = std::get_if<CardItem>(&item.what)) return card->look.alpha >= 1.0f;
+  return false;
 }
 
-// The kept picture with that key, else the least recently used.
-KeptPicture& PictureFor(std::deque<KeptPicture>& pictures, const Signature& key) {
+bool Shows(const KeptPicture& picture, const DrawSettings& settings, const FrameItem& item) {
+  const PixelRect& a = picture.item.rect;
+  const PixelRect& b = item.rect;
+  return picture.held && picture.settings == settings && picture.item.LooksLike(item) &&
+         picture.item.AvatarHash() == item.AvatarHash() && a.right - a.left == b.right - b.left &&
+         a.bottom - a.top == b.bottom - b.top;
+}
+
+// The kept picture that shows the item, else the least recently used.
+KeptPicture& PictureFor(std::deque<KeptPicture>& pictures, const DrawSettings& settings, const FrameItem& item) {
   for (KeptPicture& picture : pictures)
-    if (picture.key == key) return picture;
+    if (Shows(picture, settings, item)) return picture;
   return *std::min_element(pictures.begin(), pictures.end(),
                            [](const KeptPicture& a, const KeptPicture& b) { return a.lastUse < b.lastUse; });
 }
 
 }  // namespace
 
-// An item is drawn once into one of its pane's kept pictures and copied from
-// there wherever it stands: it looks the same at any place.
-KeptPicture* OverlayWindow::Keep(OverlayPane& pane, const Signature& layout, const FrameItem& item,
-                                 const std::wstring& avatarHash, const std::function<void()>& draw) {
-  if (pane.pictures.empty()) return nullptr;
-  Renderer& renderer = GetRenderer();
-  Signature key = PictureKey(layout, item, avatarHash);
-  KeptPicture& picture = PictureFor(pane.pictures, key);
+// A still item is drawn once into one of its pane's kept pictures and copied
+// from there wherever it stands; null for anything else.
+KeptPicture* OverlayWindow::KeptItem(OverlayPane& pane, const DrawSettings& settings, const FrameItem& item) {
+  if (pane.pictures.empty() || !IsStill(item)) return nullptr;
+  KeptPicture& picture = PictureFor(pane.pictures, settings, item);
   picture.frame.originX = item.rect.left;
   picture.frame.originY = item.rect.top;
-  if (picture.key != key) {
+  if (!Shows(picture, settings, item)) {
     picture.frame.Prepare(item.rect.right - item.rect.left, item.rect.bottom - item.rect.top);
     picture.frame.Clear(item.rect);
-    FrameBuffer* target = renderer.frame;
-    const PixelRect clip = renderer.clip;
-    renderer.frame = &picture.frame;
-    renderer.clip = PixelRect();
-    draw();
-    renderer.frame = target;
-    renderer.clip = clip;
-    picture.key = picture.frame.dc ? std::move(key) : Signature();
+    DrawItem(DrawContext{renderer, picture.frame, PixelRect(), settings}, item);
+    picture.held = picture.frame.dc != nullptr;
+    picture.settings = settings;
+    picture.item = item;
   }
   if (!picture.frame.dc) return nullptr;  // no memory for a picture
   picture.lastUse = ++pictureUses;
   return &picture;
 }
 
-// A still tile's picture; null for a growing one (its entry animation),
-// which is drawn straight.
-KeptPicture* OverlayWindow::KeptTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now) {
-  const MemberTile& member = state.shown[item.index];
-  if (PlaceTile(item.index, member, GetRenderer().settings, now).scale < 1.0f) return nullptr;
-  return Keep(pane, layout, item, MemberAvatarSource(member).avatarHash, [&] { GetRenderer().DrawMember(item.index, member, now); });
-}
-
-// A card's picture at full alpha; null while it fades, each frame differing.
-KeptPicture* OverlayWindow::KeptCard(OverlayPane& pane, const Signature& layout, const FrameItem& item) {
-  const OverlayNotification& card = state.notifications[item.index];
-  if (card.alpha < 1.0f) return nullptr;
-  return Keep(pane, layout, item, card.data.avatarHash, [&] {
-    DrawNotificationCard(GetRenderer().frame->dc, width, height, card, item.index);
-  });
-}
-
 // A still tile that fills its window is pushed from its kept picture, so
 // the window needs no frame of its own; null for anything else.
-FrameBuffer* OverlayWindow::FillingPicture(OverlayPane& pane, const FrameSignature& part, const PixelRect& place,
-                                           uint32_t now) {
+KeptPicture* OverlayWindow::FillingPicture(OverlayPane& pane, const FrameLayout& part, const PixelRect& place) {
   if (part.items.size() != 1 || !(part.items[0].rect == place)) return nullptr;
-  KeptPicture* picture = KeptTile(pane, part.layout, part.items[0], now);
-  return picture ? &picture->frame : nullptr;
+  return KeptItem(pane, part.settings, part.items[0]);
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

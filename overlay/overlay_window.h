@@ -9,21 +9,24 @@
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "app/config.h"
+#include "app/voice_user.h"
 #include "overlay/frame_buffer.h"
-#include "overlay/frame_inputs.h"
+#include "overlay/frame_layout.h"
 #include "overlay/monitor_choice.h"
 #include "overlay/overlay_notification.h"
 #include "overlay/overlay_state.h"
-#include "app/voice_user.h"
+#include "overlay/renderer.h"
 
 // A still member tile or a card at full alpha as drawn, the size of its
 // rectangle; blended wherever the item stands.
 struct KeptPicture {
-  Signature key;  // the layout, the item's look and its rectangle's size
+  bool held = false;        // frame holds item drawn under settings
+  DrawSettings settings{};
+  FrameItem item;           // its look, avatar and rectangle's size pick the picture
   FrameBuffer frame;
   uint64_t lastUse = 0;
 };
@@ -33,7 +36,7 @@ struct OverlayPane {
   HWND hwnd = nullptr;
   FrameBuffer frame;      // the window's picture, unless a kept one is pushed instead
   PixelRect part;         // of the monitor the window covers; empty: hidden
-  FrameSignature pushed;  // of the picture the window holds; not valid: none
+  FrameLayout pushed;     // of the picture the window holds; not valid: none
   bool shown = false;
   // A member's last two tiles, so a ring that comes and goes is copied, not
   // drawn again; every held card and the next, so a card that slides or
@@ -43,6 +46,8 @@ struct OverlayPane {
 
 class OverlayWindow {
  public:
+  // Draws with it; it outlives the overlay.
+  Renderer& renderer;
   // The kinds' panes from Create on; a member tile's when first drawn. A
   // deque keeps each pane in place as more are added.
   std::deque<OverlayPane> panes;
@@ -71,7 +76,7 @@ class OverlayWindow {
   // Render: the main loop draws such a change without waiting for its cadence.
   bool stateChanged = false;
 
-  OverlayWindow();
+  explicit OverlayWindow(Renderer& drawingWith);
   ~OverlayWindow();
   OverlayWindow(const OverlayWindow&) = delete;
   OverlayWindow& operator=(const OverlayWindow&) = delete;
@@ -113,22 +118,22 @@ class OverlayWindow {
   uint32_t MsUntilPictureChanges(uint32_t now) const;
   // Once per frame, right before Render.
   void Update();
-  // Draws and pushes, window by window, the part whose picture differs from
-  // the one the window holds, and hides a window left empty; nothing while
-  // hidden. True when it drew and pushed or hid a window.
+  // Lays the frame out once, then draws and pushes, window by window, the
+  // part whose picture differs from the one the window holds, and hides a
+  // window left empty; nothing while hidden. True when it drew and pushed or
+  // hid a window.
   bool Render();
   // The next Render draws and pushes even if nothing changed.
   void Invalidate();
 
  private:
   bool AddPane();
-  bool RenderPane(OverlayPane& pane, FrameSignature part, uint32_t now, bool fitted);
-  void DrawItem(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
-  KeptPicture* Keep(OverlayPane& pane, const Signature& layout, const FrameItem& item, const std::wstring& avatarHash,
-                    const std::function<void()>& draw);
-  KeptPicture* KeptTile(OverlayPane& pane, const Signature& layout, const FrameItem& item, uint32_t now);
-  KeptPicture* KeptCard(OverlayPane& pane, const Signature& layout, const FrameItem& item);
-  FrameBuffer* FillingPicture(OverlayPane& pane, const FrameSignature& part, const PixelRect& place, uint32_t now);
+  // The settings as drawn on this monitor.
+  DrawSettings FrameSettings(const Config& settings) const;
+  bool RenderPane(OverlayPane& pane, FrameLayout part, bool fitted);
+  void DrawPaneItem(OverlayPane& pane, const DrawContext& context, const FrameItem& item);
+  KeptPicture* KeptItem(OverlayPane& pane, const DrawSettings& settings, const FrameItem& item);
+  KeptPicture* FillingPicture(OverlayPane& pane, const FrameLayout& part, const PixelRect& place);
 
   uint64_t pictureUses = 0;
 };

@@ -17,7 +17,6 @@ namespace {
 constexpr uint32_t kSearchIntervalMs = 2000;
 constexpr uint32_t kCaptureIntervalMs = 100;
 constexpr int kTextUnits = 256;
-constexpr int kFrameInset = 3;
 constexpr float kFrameRadius = 10.0f;
 constexpr uint32_t kFrameFillRgb = 0x202225;
 constexpr uint32_t kFrameOutlineRgb = 0x5865F2;
@@ -106,16 +105,17 @@ uint32_t PipCapture::MsUntilRefresh(uint32_t now) const {
   return elapsed >= interval ? 0 : interval - elapsed;
 }
 
-void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity, float scale) const {
+void PipCapture::DrawCapture(const DrawContext& context, int x, int y, int width, int height, float opacity) const {
   if (!pipBitmap) return;
-  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frameDc);
+  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(context);
   if (!graphics) return;
   opacity = ClampOpacity(opacity);
-  const float inset = static_cast<float>(kFrameInset) * scale;
+  const float scale = context.settings.display_scale;
+  const float inset = static_cast<float>(kPipFrameInset) * scale;
   DrawRoundedRect(*graphics, static_cast<float>(x) - inset, static_cast<float>(y) - inset,
                   static_cast<float>(width) + 2.0f * inset, static_cast<float>(height) + 2.0f * inset,
                   kFrameRadius * scale, MakeArgb(opacity * 200.0f, kFrameFillRgb), MakeArgb(opacity * 180.0f, kFrameOutlineRgb),
-                  2.0f * scale);
+                  kPipOutlinePen * scale);
   Gdiplus::Bitmap picture(pipBitmap, nullptr);
   Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
   matrix.m[3][3] = opacity;
@@ -126,12 +126,13 @@ void PipCapture::DrawCapture(HDC frameDc, int x, int y, int width, int height, f
                       Gdiplus::UnitPixel, &attributes);
 }
 
-void PipCapture::Draw(HDC frameDc, int x, int y, int width, int height, float opacity,
+void PipCapture::Draw(const DrawContext& context, int x, int y, int width, int height, float opacity,
                       const std::wstring& titleFilter) {
-  if (!frameDc) return;
-  if (Refresh(titleFilter, opacity)) DrawCapture(frameDc, x, y, width, height, opacity, 1.0f);
+  if (Refresh(titleFilter, opacity)) DrawCapture(context, x, y, width, height, opacity);
 }
 
-void Renderer::DrawPip(int x, int y, int width, int height, float opacity) {
-  pip.DrawCapture(frame->dc, x, y, width, height, opacity, settings.display_scale);
+void DrawPip(const DrawContext& context, const PipItem& item) {
+  const PixelRect& r = item.frame;
+  context.renderer.pip.DrawCapture(context, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                                   context.settings.pip_opacity);
 }

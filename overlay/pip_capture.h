@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+struct DrawContext;
+
 struct PipCapture {
   HWND pipWindow = nullptr;
   uint32_t lastSearchTick = 0;
@@ -31,11 +33,12 @@ struct PipCapture {
   // Time until Refresh has something to do: the next capture while a window
   // is shown, else the next search.
   uint32_t MsUntilRefresh(uint32_t now) const;
-  // Draws the last capture into frameDc (the renderer's frame), framed; the
-  // frame's inset and corners grow with the display scale.
-  void DrawCapture(HDC frameDc, int x, int y, int width, int height, float opacity, float scale) const;
+  // Draws the last capture into the context's frame, framed; the frame's
+  // inset and corners grow with the display scale.
+  void DrawCapture(const DrawContext& context, int x, int y, int width, int height, float opacity) const;
   // Refresh, then DrawCapture when there is a picture.
-  void Draw(HDC frameDc, int x, int y, int width, int height, float opacity, const std::wstring& titleFilter);
+  void Draw(const DrawContext& context, int x, int y, int width, int height, float opacity,
+            const std::wstring& titleFilter);
   // Deletes the last capture.
   void Release();
 

@@ -5,13 +5,11 @@
 #include "app/config.h"
 #include "app/log.h"
 #include "overlay/card_geometry.h"
-#include "overlay/frame_inputs.h"
-#include "overlay/overlay_state.h"
-#include "app/voice_user.h"
 
 namespace {
 
 constexpr uint32_t kLoggedFrames = 3;
+constexpr size_t kKeptFittedContents = 16;  // more than the cards held at once
 const wchar_t kEmojiFontFile[] = L"Twemoji.ttf";  // beside the executable
 constexpr uint32_t kPlaceholderRgb = 0x36393F;
 constexpr uint32_t kBotLabelRgb = 0x5865F2;
@@ -33,33 +31,35 @@ void ApplyFrameSettings(Gdiplus::Graphics& graphics) {
   graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
 }
 
-const Config& Settings() { return GetRenderer().settings; }
-
 float Clamp01(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }
 
-// One tile's drawing context: where, how big, and how dimmed.
+// One tile's drawing: where it goes, what it shows, and how dimmed.
 struct Tile {
+  const DrawContext& context;
   Gdiplus::Graphics& g;
-  int x;
-  int y;
-  int size;
-  const VoiceUser& member;
+  const TileItem& item;
   float dim;  // 1 while speaking, else inactive_opacity
+
+  const DrawSettings& Settings() const { return context.settings; }
+  // Pens and offsets are those at 96 DPI, times the display scale.
+  float Scale() const { return context.settings.display_scale; }
+  const TileLook& Look() const { return item.look; }
+  int X() const { return item.place.x; }
+  int Y() const { return item.place.y; }
+  int Size() const { return item.place.size; }
 };
 
-// Pens and offsets are those at 96 DPI, times the display scale.
-float Scale() { return Settings().display_scale; }
-
 void DrawRings(const Tile& t) {
-  const float s = Scale();
-  const auto x = static_cast<float>(t.x), y = static_cast<float>(t.y), size = static_cast<float>(t.size);
-  if (t.member.speaking) {
-    Gdiplus::Pen ring(Gdiplus::Color(Opaque(Settings().speaking_color)), 6.0f * s);
-    t.g.DrawEllipse(&ring, x - 4.0f * s, y - 4.0f * s, size + 8.0f * s, size + 8.0f * s);
+  const float s = t.Scale();
+  const auto x = static_cast<float>(t.X()), y = static_cast<float>(t.Y()), size = static_cast<float>(t.Size());
+  if (t.Look().speaking) {
+    Gdiplus::Pen ring(Gdiplus::Color(Opaque(t.Settings().speaking_color)), kSpeakingRingPen * s);
+    const float out = kSpeakingRingOut * s;
+    t.g.DrawEllipse(&ring, x - out, y - out, size + 2.0f * out, size + 2.0f * out);
   }
-  for (int i = 4; i >= 1; --i) {
-    const float out = 2.0f * static_cast<float>(i) * s;
-    Gdiplus::Pen halo(Gdiplus::Color(MakeArgb((110.0f - 20.0f * i) * t.dim, kBlackRgb)), static_cast<float>(i + 1) * s);
+  for (int i = kHaloRings; i >= 1; --i) {
+    const float out = HaloOut(i) * s;
+    Gdiplus::Pen halo(Gdiplus::Color(MakeArgb((110.0f - 20.0f * i) * t.dim, kBlackRgb)), HaloPen(i) * s);
     t.g.DrawEllipse(&halo, x - out, y - out, size + 2.0f * out, size + 2.0f * out);
   }
 }
@@ -67,24 +67,24 @@ void DrawRings(const Tile& t) {
 // A silent tile's outline in the border colour, over the avatar's edge; at
 // border_opacity 0 (the default) there is none, as there never was.
 void DrawBorder(const Tile& t) {
-  float opacity = Clamp01(Settings().border_opacity);
-  if (t.member.speaking || opacity <= 0.0f) return;
-  Gdiplus::Pen pen(Gdiplus::Color(MakeArgb(255.0f * opacity, RgbOf(Settings().border_color))), 2.0f * Scale());
-  t.g.DrawEllipse(&pen, t.x, t.y, t.size, t.size);
+  float opacity = Clamp01(t.Settings().border_opacity);
+  if (t.Look().speaking || opacity <= 0.0f) return;
+  Gdiplus::Pen pen(Gdiplus::Color(MakeArgb(255.0f * opacity, RgbOf(t.Settings().border_color))), 2.0f * t.Scale());
+  t.g.DrawEllipse(&pen, t.X(), t.Y(), t.Size(), t.Size());
 }
 
 void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
   Gdiplus::GraphicsPath circle;
-  circle.AddEllipse(t.x, t.y, t.size, t.size);
+  circle.AddEllipse(t.X(), t.Y(), t.Size(), t.Size());
   Gdiplus::Region clip(&circle);
   Gdiplus::GraphicsState outer = t.g.Save();  // keeps the frame's own clip
   t.g.SetClip(&clip, Gdiplus::CombineModeIntersect);
-  Gdiplus::Rect target(t.x, t.y, t.size, t.size);
-  if (t.member.speaking) {
+  Gdiplus::Rect target(t.X(), t.Y(), t.Size(), t.Size());
+  if (t.Look().speaking) {
     t.g.DrawImage(&image, target);
   } else {
     Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
-    matrix.m[3][3] = Clamp01(Settings().inactive_opacity);
+    matrix.m[3][3] = Clamp01(t.Settings().inactive_opacity);
     Gdiplus::ImageAttributes attributes;
     attributes.SetColorMatrix(&matrix);
     t.g.DrawImage(&image, target, 0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()),
@@ -93,20 +93,20 @@ void DrawAvatarImage(const Tile& t, Gdiplus::Image& image) {
   t.g.Restore(outer);
 }
 
-void DrawPlaceholder(const Tile& t, const std::wstring& name) {
-  bool speaking = t.member.speaking;
+void DrawPlaceholder(const Tile& t) {
+  bool speaking = t.Look().speaking;
   Gdiplus::SolidBrush disc(Gdiplus::Color(MakeArgb(speaking ? 200.0f : 80.0f, kPlaceholderRgb)));
-  t.g.FillEllipse(&disc, t.x, t.y, t.size, t.size);
-  std::wstring initial = CardInitial(name);
+  t.g.FillEllipse(&disc, t.X(), t.Y(), t.Size(), t.Size());
+  std::wstring initial = CardInitial(t.Look().name);
   if (initial.empty()) return;
   t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-  float points = static_cast<float>(t.size) / 2.5f;
-  PixelRect box{t.x, t.y, t.x + t.size, t.y + t.size};
-  const int shadow = ScalePx(2, Scale());
-  DrawFrameTextCentred(initial, points, true,
+  float points = static_cast<float>(t.Size()) / 2.5f;
+  PixelRect box{t.X(), t.Y(), t.X() + t.Size(), t.Y() + t.Size()};
+  const int shadow = ScalePx(2, t.Scale());
+  DrawFrameTextCentred(t.context, initial, points, true,
                        PixelRect{box.left + shadow, box.top + shadow, box.right + shadow, box.bottom + shadow},
                        MakeArgb(speaking ? 150.0f : 60.0f, kBlackRgb), true);
-  DrawFrameTextCentred(initial, points, true, box, MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb));
+  DrawFrameTextCentred(t.context, initial, points, true, box, MakeArgb(speaking ? 255.0f : 100.0f, kWhiteRgb));
 }
 
 // A red pill with a white "LIVE" for a stream, a white camera on a dark pill
@@ -115,14 +115,14 @@ void DrawMarks(const Tile& t, const LabelPlace& label) {
   if (!label.live.Empty()) {
     const PixelRect& r = label.live;
     DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), static_cast<float>(r.right - r.left),
-                    static_cast<float>(r.bottom - r.top), 3.0f * Scale(), MakeArgb(255.0f, kLiveRgb), 0);
+                    static_cast<float>(r.bottom - r.top), 3.0f * t.Scale(), MakeArgb(255.0f, kLiveRgb), 0);
     t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-    DrawFrameTextCentred(kLiveMarkText, label.livePoints, true, r, MakeArgb(255.0f, kWhiteRgb));
+    DrawFrameTextCentred(t.context, kLiveMarkText, label.livePoints, true, r, MakeArgb(255.0f, kWhiteRgb));
   }
   if (!label.camera.Empty()) {
     const PixelRect& r = label.camera;
     const float w = static_cast<float>(r.right - r.left), h = static_cast<float>(r.bottom - r.top);
-    DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), w, h, 3.0f * Scale(),
+    DrawRoundedRect(t.g, static_cast<float>(r.left), static_cast<float>(r.top), w, h, 3.0f * t.Scale(),
                     MakeArgb(t.dim * 160.0f, kBlackRgb), 0);
     Gdiplus::SolidBrush white(Gdiplus::Color(MakeArgb(255.0f, kWhiteRgb)));
     const float x = static_cast<float>(r.left), y = static_cast<float>(r.top);
@@ -132,14 +132,11 @@ void DrawMarks(const Tile& t, const LabelPlace& label) {
   }
 }
 
-void DrawLabel(const Tile& t, float scale) {
-  float lo = Settings().username_label_opacity;
-  float base = t.member.speaking ? 255.0f : 100.0f;
-  auto measure = [](const std::wstring& content, float points, bool bold) {
-    return GetRenderer().MeasureText(content, points, bold);
-  };
-  LabelPlace label = PlaceLabel(TilePlace{t.x, t.y, t.size, scale}, Settings(), t.member, measure);
+void DrawLabel(const Tile& t) {
+  const LabelPlace& label = t.item.label;
   if (label.text.width <= 0.0f) return;
+  float lo = t.Settings().username_label_opacity;
+  float base = t.Look().speaking ? 255.0f : 100.0f;
   DrawMarks(t, label);
   const PixelRect& pill = label.pill;
   const auto pillHeight = static_cast<float>(pill.bottom - pill.top);
@@ -147,24 +144,24 @@ void DrawLabel(const Tile& t, float scale) {
                   static_cast<float>(pill.right - pill.left), pillHeight, static_cast<float>((pill.bottom - pill.top) / 2),
                   MakeArgb(t.dim * 120.0f * lo, kBlackRgb), 0);
   t.g.Flush(Gdiplus::FlushIntentionSync);  // the text is blended into the same pixels
-  const int shadow = ScalePx(1, Scale());
-  DrawFrameText(label.shown, label.points, true, label.textX + shadow, label.textY + shadow,
+  const int shadow = ScalePx(1, t.Scale());
+  DrawFrameText(t.context, label.shown, label.points, true, label.textX + shadow, label.textY + shadow,
                 MakeArgb(lo * t.dim * 100.0f, kBlackRgb), true);
-  DrawFrameText(label.shown, label.points, true, label.textX, label.textY,
-                MakeArgb(base * lo, t.member.bot ? kBotLabelRgb : kWhiteRgb));
+  DrawFrameText(t.context, label.shown, label.points, true, label.textX, label.textY,
+                MakeArgb(base * lo, t.Look().bot ? kBotLabelRgb : kWhiteRgb));
 }
 
 // Deafened wins over muted, and the member's own mute over the user's mute
 // of them, which keeps the microphone on a grey disc.
 void DrawBadge(const Tile& t) {
-  bool deafened = t.member.deafened;
-  const ConfigColor ownColor = deafened ? Settings().deafened_color : Settings().muted_color;
-  const Gdiplus::ARGB disc = deafened || t.member.muted ? Opaque(ownColor) : MakeArgb(255.0f, kLocalMuteRgb);
-  const float s = Scale();
+  bool deafened = t.Look().deafened;
+  const ConfigColor ownColor = deafened ? t.Settings().deafened_color : t.Settings().muted_color;
+  const Gdiplus::ARGB disc = deafened || t.Look().muted ? Opaque(ownColor) : MakeArgb(255.0f, kLocalMuteRgb);
+  const float s = t.Scale();
   const int two = ScalePx(2, s), three = ScalePx(3, s);
-  int d = t.size / 3;
-  int bx = t.x + t.size - d + two;
-  int by = t.y + t.size - d + two;
+  int d = t.Size() / 3;
+  int bx = t.X() + t.Size() - d + two;
+  int by = t.Y() + t.Size() - d + two;
   int cx = bx + d / 2;
   int cy = by + d / 2;
   Gdiplus::SolidBrush fill{Gdiplus::Color(disc)};
@@ -186,88 +183,100 @@ void DrawBadge(const Tile& t) {
   t.g.DrawLine(&slash, bx + three, by + d - three, bx + d - three, by + three);
 }
 
+std::unique_ptr<Renderer> g_renderer;
+
 }  // namespace
 
-Renderer& GetRenderer() {
-  static Renderer renderer;
-  return renderer;
-}
+Renderer& GetRenderer() { return *g_renderer; }
 
 bool RendererInitialize() {
-  Renderer& r = GetRenderer();
-  if (r.gdiplus.Running()) return true;
-  if (!r.gdiplus.Start()) return false;
-  r.avatars.Open();
-  // Without the font file, texts are left out and logged.
-  r.text.OpenOnFirstUse(GetExeDirectory() + L"\\" + kEmojiFontFile);
+  if (g_renderer) return true;
+  auto renderer = std::make_unique<Renderer>();
+  if (!renderer->Start()) return false;
+  g_renderer = std::move(renderer);
   return true;
 }
 
-void RendererShutdown() {
-  Renderer& r = GetRenderer();
-  r.avatars.Close();
-  r.text.Close();
-  r.cardText.fitted.clear();
-  r.frame = &r.scratch;
-  r.scratch.Release();
-  r.gdiplus.Stop();
+void RendererShutdown() { g_renderer.reset(); }
+
+bool Renderer::Start() {
+  if (!gdiplus.Start()) return false;
+  avatars.Open();
+  // Without the font file, texts are left out and logged.
+  text.OpenOnFirstUse(GetExeDirectory() + L"\\" + kEmojiFontFile);
+  return true;
 }
 
-void Renderer::BeginFrame(int width, int height) {
-  frame->Prepare(width, height);
-  BeginPartialFrame(PixelRect{frame->originX, frame->originY, frame->originX + width, frame->originY + height});
-  clip = PixelRect();
+// GDI+, the first member, goes last: the pictures and fonts use it.
+Renderer::~Renderer() {
+  avatars.Close();
+  text.Close();
 }
 
-void Renderer::TrimCaches() {
-  text.Trim();
-}
-
-void Renderer::BeginPartialFrame(const PixelRect& dirty) {
-  clip = frame->Clear(dirty);
-}
-
-void Renderer::DrawMembers(const std::vector<MemberTile>& users, uint32_t now) {
-  size_t shown = MembersOnScreen(users.size(), Settings(), frame->originX + static_cast<int>(frame->width),
-                                 frame->originY + static_cast<int>(frame->height));
-  for (size_t i = 0; i < shown; ++i) DrawMember(i, users[i], now);  // the rest is off the screen
-}
-
-void Renderer::DrawMember(size_t slot, const MemberTile& member, uint32_t now) {
-  TilePlace tile = PlaceTile(slot, member, Settings(), now);
-  if (tile.size < 1) return;
-  const std::wstring& name = member.displayName.empty() ? member.username : member.displayName;
-  DrawUser(tile.x, tile.y, tile.size, member, name, tile.scale);
-}
+void Renderer::TrimCaches() { text.Trim(); }
 
 TextExtent Renderer::MeasureText(const std::wstring& content, float points, bool bold) {
   return text.Measure(content, points, bold);
 }
 
-void Renderer::DrawUser(int x, int y, int size, const VoiceUser& member, const std::wstring& name, float scale) {
-  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(frame->dc);
+std::wstring Renderer::CutContent(const std::wstring& content, const CardTextLine& line, float maxWidth) {
+  if (cardText.points != line.points || cardText.fitted.size() > kKeptFittedContents) {
+    cardText.fitted.clear();
+    cardText.points = line.points;
+  }
+  auto found = cardText.fitted.find(content);
+  if (found != cardText.fitted.end()) return found->second;
+  auto measure = [this, &line](const std::wstring& candidate) {
+    return text.LayoutWidth(candidate, line.points, line.bold);
+  };
+  return cardText.fitted[content] = EllipsizeContent(content, measure, maxWidth);
+}
+
+LayoutProbes Renderer::Probes() {
+  LayoutProbes probes;
+  probes.avatarShown = [this](const AvatarSource& source) {
+    return avatars.Get(source.userId, source.avatarHash, source.guildId) != nullptr;
+  };
+  probes.textSize = [this](const std::wstring& content, float points, bool bold) {
+    return MeasureText(content, points, bold);
+  };
+  probes.contentCut = [this](const std::wstring& content, const CardTextLine& line, float maxWidth) {
+    return CutContent(content, line, maxWidth);
+  };
+  return probes;
+}
+
+void DrawTile(const DrawContext& context, const TileItem& item) {
+  if (item.place.size < 1) return;
+  std::unique_ptr<Gdiplus::Graphics> graphics = CreateFrameGraphics(context);
   if (!graphics) return;
-  Tile tile{*graphics, x, y, size, member, member.speaking ? 1.0f : Clamp01(Settings().inactive_opacity)};
-  const bool label = Settings().show_names && !name.empty();
-  if (!Settings().show_avatars) {  // the names alone, in their places
-    if (label) DrawLabel(tile, scale);
+  const TileLook& look = item.look;
+  Tile tile{context, *graphics, item, look.speaking ? 1.0f : Clamp01(context.settings.inactive_opacity)};
+  if (!context.settings.show_avatars) {  // the names alone, in their places
+    if (item.labeled) DrawLabel(tile);
     return;
   }
   DrawRings(tile);
-  if (Gdiplus::Image* image = GetAvatar(MemberAvatarSource(member)))
+  if (Gdiplus::Image* image = context.renderer.avatars.Get(item.avatar.userId, item.avatar.avatarHash, item.avatar.guildId))
     DrawAvatarImage(tile, *image);
   else
-    DrawPlaceholder(tile, name);
+    DrawPlaceholder(tile);
   DrawBorder(tile);
-  if (label) DrawLabel(tile, scale);
-  if (member.deafened || member.muted || member.localMute) DrawBadge(tile);
+  if (item.labeled) DrawLabel(tile);
+  if (look.deafened || look.muted || look.localMute) DrawBadge(tile);
 }
 
-bool Renderer::EndFrame(HWND window, int x, int y, const PixelRect* dirty) {
-  if (!frame->dc || !window) return false;
+void DrawItem(const DrawContext& context, const FrameItem& item) {
+  if (const auto* tile = std::get_if<TileItem>(&item.what)) return DrawTile(context, *tile);
+  if (const auto* card = std::get_if<CardItem>(&item.what)) return DrawCard(context, *card);
+  DrawPip(context, std::get<PipItem>(item.what));
+}
+
+bool Renderer::EndFrame(const FrameBuffer& frame, HWND window, int x, int y, const PixelRect* dirty) {
+  if (!frame.dc || !window) return false;
   GdiFlush();
-  POINT destination = {x + frame->originX, y + frame->originY};
-  SIZE size = {static_cast<LONG>(frame->width), static_cast<LONG>(frame->height)};
+  POINT destination = {x + frame.originX, y + frame.originY};
+  SIZE size = {static_cast<LONG>(frame.width), static_cast<LONG>(frame.height)};
   POINT source = {0, 0};
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   RECT part = {};
@@ -275,30 +284,27 @@ bool Renderer::EndFrame(HWND window, int x, int y, const PixelRect* dirty) {
   info.cbSize = sizeof(info);
   info.pptDst = &destination;
   info.psize = &size;
-  info.hdcSrc = frame->dc;
+  info.hdcSrc = frame.dc;
   info.pptSrc = &source;
   info.pblend = &blend;
   info.dwFlags = ULW_ALPHA;
   if (dirty) {
-    part = {dirty->left - frame->originX, dirty->top - frame->originY, dirty->right - frame->originX,
-            dirty->bottom - frame->originY};
+    part = {dirty->left - frame.originX, dirty->top - frame.originY, dirty->right - frame.originX,
+            dirty->bottom - frame.originY};
     info.prcDirty = &part;
   }
   BOOL result = UpdateLayeredWindowIndirect(window, &info);
   DWORD error = GetLastError();
   if (++endFrameCount <= kLoggedFrames)
     WriteLogLine(L"[Renderer] EndFrame: UpdateLayeredWindow result=" + std::to_wstring(result) +
-                 L" GetLastError=" + std::to_wstring(error) + L" size=" + std::to_wstring(frame->width) + L"x" +
-                 std::to_wstring(frame->height));
+                 L" GetLastError=" + std::to_wstring(error) + L" size=" + std::to_wstring(frame.width) + L"x" +
+                 std::to_wstring(frame.height));
   return result != FALSE;
 }
 
 Gdiplus::Image* GetAvatar(const AvatarSource& source) {
-  return GetRenderer().avatars.Get(source.userId, source.avatarHash, source.guildId);
-}
-
-Gdiplus::Image* GetAvatar(const std::wstring& userId, const std::wstring& avatarHash) {
-  return GetAvatar(AvatarSource{userId, avatarHash, {}});
+  if (!g_renderer) return nullptr;  // shut down: nothing new starts
+  return g_renderer->avatars.Get(source.userId, source.avatarHash, source.guildId);
 }
 
 void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width, float height, float radius,
@@ -326,29 +332,25 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
   }
 }
 
-std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(HDC frameDc) {
-  if (!frameDc) return nullptr;
-  const FrameBuffer& frame = *GetRenderer().frame;
-  bool ours = frameDc == frame.dc && frame.image;
-  auto graphics = ours ? std::make_unique<Gdiplus::Graphics>(frame.image.get())
-                       : std::make_unique<Gdiplus::Graphics>(frameDc);
+std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(const DrawContext& context) {
+  const FrameBuffer& frame = context.frame;
+  if (!frame.dc || !frame.image) return nullptr;
+  auto graphics = std::make_unique<Gdiplus::Graphics>(frame.image.get());
   ApplyFrameSettings(*graphics);
-  if (!ours) return graphics;
   graphics->TranslateTransform(static_cast<float>(-frame.originX), static_cast<float>(-frame.originY));
-  const PixelRect& clip = GetRenderer().clip;
+  const PixelRect& clip = context.clip;
   if (!clip.Empty()) graphics->SetClip(Gdiplus::Rect(clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top));
   return graphics;
 }
 
-void DrawFrameText(const std::wstring& text, float points, bool bold, int x, int y, Gdiplus::ARGB ink, bool silhouette) {
-  Renderer& r = GetRenderer();
-  r.text.Draw(*r.frame, r.clip, text, points, bold, x, y, ink, silhouette);
+void DrawFrameText(const DrawContext& context, const std::wstring& text, float points, bool bold, int x, int y,
+                   Gdiplus::ARGB ink, bool silhouette) {
+  context.renderer.text.Draw(context.frame, context.clip, text, points, bold, x, y, ink, silhouette);
 }
 
-void DrawFrameTextCentred(const std::wstring& text, float points, bool bold, const PixelRect& box, Gdiplus::ARGB ink,
-                          bool silhouette) {
-  Renderer& r = GetRenderer();
-  r.text.DrawCentred(*r.frame, r.clip, text, points, bold, box, ink, silhouette);
+void DrawFrameTextCentred(const DrawContext& context, const std::wstring& text, float points, bool bold,
+                          const PixelRect& box, Gdiplus::ARGB ink, bool silhouette) {
+  context.renderer.text.DrawCentred(context.frame, context.clip, text, points, bold, box, ink, silhouette);
 }
 
 Gdiplus::ARGB MakeArgb(float alpha, uint32_t rgb) {

@@ -16,7 +16,7 @@
 #include <tuple>
 #include <vector>
 
-#include "overlay/frame_inputs.h"
+#include "overlay/frame_layout.h"
 
 struct FrameBuffer;
 

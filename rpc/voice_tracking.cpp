@@ -128,7 +128,7 @@ VoiceSnapshot ParseVoiceSnapshot(const Json& message) {
 
 std::string AddedUserMessage(const VoiceUser& user) {
   // UTF-8, so names outside Latin-1 reach the log intact.
-  std::string name = WideToUtf8(user.displayName.empty() ? user.username : user.displayName);
+  std::string name = WideToUtf8(ShownName(user));
   return "Added user: " + name + (user.bot ? " [BOT]" : "");
 }
 

@@ -96,7 +96,7 @@ TEST(TrayWindowTest, MembersSubmenuTogglesAndSavesTheHiddenId) {
       CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr));
   HWND messageWindow = app.messageWindow.Get();
   SetWakeWindow(messageWindow);
-  app.overlay = std::make_unique<OverlayWindow>();
+  app.overlay = std::make_unique<OverlayWindow>(GetRenderer());
   ASSERT_TRUE(messageWindow && app.overlay->Create(wc.hInstance));
   app.overlay->SetVoiceUsers({Member("100000000000000002", L"Bobby"), Member("100000000000000003", L"Carol")});
   const std::wstring path = GetConfigPath();

@@ -49,12 +49,17 @@ TEST_F(AvatarCacheTest, OneRequestPerIdSharedByTileAndCard) {
   MemberTile member;
   member.id = "101";
   member.avatarHash = L"h101";
-  GetRenderer().BeginFrame(200, 300);
-  GetRenderer().DrawMembers({member, member, member}, 1000);  // three tiles, one id
-  GetAvatar(L"102", L"");                                      // no hash: never a request
+  OverlayState state;
+  state.shown = {member, member, member};  // three tiles, one id
+  const DrawSettings settings = DrawSettingsOf(Config());
+  FrameBuffer frame;
+  frame.Prepare(200, 300);
+  for (const FrameItem& item : LayOutFrame(state, settings, FrameView{0, 0, 200, 300}, 1000, GetRenderer().Probes()).items)
+    DrawItem(DrawContext{GetRenderer(), frame, PixelRect(), settings}, item);
+  GetAvatar({L"102", L"", {}});                                      // no hash: never a request
   Gdiplus::Image* tile = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (tile = GetAvatar(L"101", L"h101")) != nullptr; }, 10000));
-  EXPECT_EQ(GetAvatar(L"101", L"newer"), tile);  // a changed hash keeps the picture for the run
+  ASSERT_TRUE(WaitFor([&] { return (tile = GetAvatar({L"101", L"h101", {}})) != nullptr; }, 10000));
+  EXPECT_EQ(GetAvatar({L"101", L"newer", {}}), tile);  // a changed hash keeps the picture for the run
   ASSERT_EQ(cdn_.RequestCount(), 1);
   EXPECT_EQ(cdn_.RequestCount("GET", "/avatars/101/h101.png"), 1);
   EXPECT_EQ(cdn_.Requests()[0].query, "size=64");
@@ -97,13 +102,13 @@ TEST_F(AvatarCacheTest, NotFoundRetriedLaterNeverTwiceAtOnce) {
     return response;
   });
   auto askFor = [](DWORD ms) {
-    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(10)) GetAvatar(L"104", L"gone");
+    for (ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(10)) GetAvatar({L"104", L"gone", {}});
   };
   askFor(200);
   ASSERT_TRUE(WaitFor([] { return Idle(L"104"); }, 10000));
   askFor(1000);  // within the first 2 s retry delay
   EXPECT_EQ(cdn_.RequestCount(), 1);
-  ASSERT_TRUE(WaitFor([&] { return GetAvatar(L"104", L"gone"), cdn_.RequestCount() == 2; }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return GetAvatar({L"104", L"gone", {}}), cdn_.RequestCount() == 2; }, 5000));
   ASSERT_TRUE(WaitFor([] { return Idle(L"104"); }, 10000));
   EXPECT_EQ(most.load(), 1);
   EXPECT_TRUE(Logged("[Overlay] Avatar download failed for user 104: not an image"));
@@ -152,9 +157,9 @@ TEST_F(AvatarCacheTest, BodyOverTheCapFails) {
     response.body.append(9 * 1024 * 1024, '\0');  // a valid PNG padded past 8 MiB
     return response;
   });
-  GetAvatar(L"106", L"h");
+  GetAvatar({L"106", L"h", {}});
   ASSERT_TRUE(WaitFor([] { return Idle(L"106"); }, 20000));
-  EXPECT_EQ(GetAvatar(L"106", L"h"), nullptr);
+  EXPECT_EQ(GetAvatar({L"106", L"h", {}}), nullptr);
   EXPECT_TRUE(Logged("user 106: body larger than 8388608 bytes"));
 }
 
@@ -165,17 +170,17 @@ TEST_F(AvatarCacheTest, ShutdownDoesNotWaitForTransfersAndTheyEndHarmlessly) {
     answered = true;
     return Png();
   });
-  GetAvatar(L"108", L"slow");
+  GetAvatar({L"108", L"slow", {}});
   ASSERT_TRUE(WaitFor([&] { return cdn_.RequestCount() == 1; }, 5000));
   ULONGLONG start = GetTickCount64();
   RendererShutdown();
   EXPECT_LT(GetTickCount64() - start, 1000u);
-  EXPECT_EQ(GetAvatar(L"108", L"slow"), nullptr);  // closed: nothing new starts
+  EXPECT_EQ(GetAvatar({L"108", L"slow", {}}), nullptr);  // closed: nothing new starts
   // The answer arrives with GDI+ stopped; a fresh start then works as new.
   ASSERT_TRUE(WaitFor([&] { return answered.load(); }, 10000));
   Sleep(500);
   ASSERT_TRUE(RendererInitialize());
-  ASSERT_TRUE(WaitFor([] { return GetAvatar(L"108", L"slow") != nullptr; }, 10000));
+  ASSERT_TRUE(WaitFor([] { return GetAvatar({L"108", L"slow", {}}) != nullptr; }, 10000));
   EXPECT_EQ(cdn_.RequestCount(), 2);
 }
 

@@ -30,12 +30,17 @@ TEST(AvatarPictureSize, NoSmallerThanTheDrawnTile) {
   EXPECT_EQ(AvatarRequestPath({L"42", L"9abc", L""}, AvatarPictureSize(72.0f)), L"/avatars/42/9abc.png?size=128");
 }
 
-// A server picture never stands in for the member's own, nor for another server's.
+// A server picture never stands in for the member's own, nor for another
+// server's, nor one member's for another's; a new hash keeps the picture for
+// the run.
 TEST(AvatarCacheKey, KeepsTheFormsApart) {
-  EXPECT_EQ(AvatarCacheKey({L"42", L"h", L""}), L"42");
-  EXPECT_EQ(AvatarCacheKey({L"42", L"other", L""}), L"42");  // a new hash keeps the picture for the run
-  EXPECT_EQ(AvatarCacheKey({L"42", L"h", L"61"}), L"61/42");
+  const std::wstring own = AvatarCacheKey({L"42", L"h", L""});
+  EXPECT_EQ(AvatarCacheKey({L"42", L"other", L""}), own);
+  EXPECT_NE(AvatarCacheKey({L"43", L"h", L""}), own);
+  EXPECT_NE(AvatarCacheKey({L"42", L"h", L"61"}), own);
   EXPECT_NE(AvatarCacheKey({L"42", L"h", L"61"}), AvatarCacheKey({L"42", L"h", L"62"}));
+  EXPECT_NE(AvatarCacheKey({L"42", L"h", L"61"}), AvatarCacheKey({L"43", L"h", L"61"}));
+  EXPECT_EQ(AvatarCacheKey({L"42", L"other", L"61"}), AvatarCacheKey({L"42", L"h", L"61"}));
 }
 
 // A member's server picture where the feed names one, else their own.

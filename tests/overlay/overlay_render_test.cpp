@@ -15,7 +15,6 @@
 #include "app/settings_store.h"
 #include "app/log.h"
 #include "app/text_convert.h"
-#include "overlay/notification_card.h"
 #include "overlay/overlay_window.h"
 #include "overlay/pip_capture.h"
 #include "overlay/renderer.h"
@@ -32,7 +31,9 @@ struct Pixel { int r, g, b, a; };  // premultiplied
 uint32_t& Word(const FrameBuffer& f, int x, int y) {  // window coordinates
   return static_cast<uint32_t*>(f.pixels)[static_cast<size_t>(y - f.originY) * f.width + (x - f.originX)];
 }
-Pixel At(int x, int y, const FrameBuffer& f = *GetRenderer().frame) {
+FrameBuffer g_frame;  // where the tests draw straight
+Config g_drawn;      // the settings they draw with
+Pixel At(int x, int y, const FrameBuffer& f = g_frame) {
   uint32_t p = Word(f, x, y);
   return {static_cast<int>(p >> 16 & 255), static_cast<int>(p >> 8 & 255), static_cast<int>(p & 255),
           static_cast<int>(p >> 24)};
@@ -86,21 +87,40 @@ class RenderTest : public testing::Test {
     _putenv_s("VOXMERE_CDN_BASE", cdn_->BaseUrl().c_str());
   }
   static void TearDownTestSuite() {
+    g_frame.Release();  // before GDI+ stops
     RendererShutdown();
     delete cdn_;
   }
   void SetUp() override {
-    settings_ = Config();
-    settings_.speaking_color = MakeConfigColor(0, 255, 0);
-    g_settings.Replace(settings_);  // for the overlay windows that draw from the store
+    g_drawn = Config();
+    g_drawn.speaking_color = MakeConfigColor(0, 255, 0);
+    g_settings.Replace(g_drawn);  // for the overlay windows, which draw from the store
   }
-  void Frame(int width, int height) {
-    GetRenderer().settings = settings_;  // the overlay's snapshot, taken per frame
-    GetRenderer().BeginFrame(width, height);
-    ASSERT_NE(GetRenderer().frame->pixels, nullptr);
+  // A fresh frame of that size, cleared.
+  static void Frame(int width, int height) {
+    g_frame.Prepare(width, height);
+    g_frame.Clear(g_frame.Bounds());
+    ASSERT_NE(g_frame.pixels, nullptr);
+  }
+  static FrameLayout LayOut(const OverlayState& state) {
+    const FrameView view{0, 0, static_cast<int>(g_frame.width), static_cast<int>(g_frame.height)};
+    return LayOutFrame(state, DrawSettingsOf(g_drawn), view, 1000, GetRenderer().Probes());
+  }
+  // Items of the state laid out and drawn as the overlay does, straight into
+  // the frame; only the one of that kind and slot when given.
+  static void DrawState(const OverlayState& state, const FrameItem* only = nullptr) {
+    const DrawSettings settings = DrawSettingsOf(g_drawn);
+    for (const FrameItem& item : LayOut(state).items)
+      if (!only || (item.Kind() == only->Kind() && item.index == only->index))
+        DrawItem(DrawContext{GetRenderer(), g_frame, PixelRect(), settings}, item);
+  }
+  static void DrawMembers(int width, int height, const std::vector<MemberTile>& members) {
+    Frame(width, height);
+    OverlayState state;
+    state.shown = members;
+    DrawState(state);
   }
   static LoopbackHttpServer* cdn_;
-  Config settings_;  // what the frame is drawn with
 };
 LoopbackHttpServer* RenderTest::cdn_ = nullptr;
 
@@ -110,18 +130,18 @@ TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
   MemberTile member = Member("43");  // no avatar: the placeholder disc
   auto blue = [](const Pixel& p) { return p.b > 100 && p.r < 40 && p.g < 40; };
   auto blueAtEdge = [&] {
-    Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+    DrawMembers(400, 400, {member});
     return Count(kX - 2, kY - 2, kX + kSize + 2, kY + kSize + 2, blue);
   };
-  settings_.border_color = MakeConfigColor(0, 0, 255);
+  g_drawn.border_color = MakeConfigColor(0, 0, 255);
   EXPECT_EQ(blueAtEdge(), 0);
-  settings_.border_opacity = 1.0f;
+  g_drawn.border_opacity = 1.0f;
   EXPECT_GT(blueAtEdge(), 100);
   member.speaking = true;
   EXPECT_EQ(blueAtEdge(), 0);
 
-  settings_.show_avatars = false;
-  Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+  g_drawn.show_avatars = false;
+  DrawMembers(400, 400, {member});
   EXPECT_EQ(Count(kX - 8, kY - 8, kX + kSize, kY + kSize + 8, Drawn), 0) << "a tile without avatars";
   EXPECT_GT(Count(kX + kSize, kY, 400, kY + kSize, Drawn), 100) << "no name beside it";
 }
@@ -130,14 +150,14 @@ TEST_F(RenderTest, BorderOutlinesSilentTilesAndAvatarsCanBeHidden) {
 // them, a long one kept inside its slot; a bigger avatar size grows the tiles
 // and their pitch alike.
 TEST_F(RenderTest, RowLayoutPutsNamesUnderTilesAtAnyAvatarSize) {
-  settings_.member_layout = "horizontal";
+  g_drawn.member_layout = "horizontal";
   MemberTile talker = Member("44");
   talker.username = L"Sir Talks-A-Lot of the Round Table";
   for (int size : {48, 64}) {
     SCOPED_TRACE(size);
-    settings_.avatar_size = size;
+    g_drawn.avatar_size = size;
     const int pitch = 2 * size + 8, tileLeft = kX + (pitch - 8 - size) / 2;
-    Frame(600, 300), GetRenderer().DrawMembers({talker, talker}, 1000);
+    DrawMembers(600, 300, {talker, talker});
     EXPECT_EQ(Count(kX + pitch - 8, kY + size, kX + pitch, kY + size + 40, Drawn), 0) << "a name past its slot";
     for (int slot = 0; slot < 2; ++slot) {
       const int left = tileLeft + slot * pitch;
@@ -154,7 +174,7 @@ TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
   member.avatarHash = L"abc";
   ASSERT_TRUE(WaitFor([&] { return GetAvatar(MemberAvatarSource(member)) != nullptr; }, 10000));
   const int cx = kX + kSize / 2, cy = kY + kSize / 2;
-  auto draw = [&] { Frame(400, 400), GetRenderer().DrawMembers({member}, 1000); };
+  auto draw = [&] { DrawMembers(400, 400, {member}); };
   draw();
   EXPECT_EQ(Count(kX - 8, kY - 8, kX + kSize + 8, kY + kSize + 8, IsRing), 0);
   EXPECT_NEAR(At(cx, cy).a, 102, 3);  // 0.4 x 255, red premultiplied alike
@@ -173,7 +193,7 @@ TEST_F(RenderTest, RingOnlyWhileSpeakingInactiveAvatarDimmedLabelPastTheClip) {
 // carry their marks right of the name, where the label's geometry puts them,
 // unless the setting hides them.
 TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
-  settings_.muted_color = MakeConfigColor(255, 0, 0);
+  g_drawn.muted_color = MakeConfigColor(255, 0, 0);
   const int d = kSize / 3, bx = kX + kSize - d + 2, by = kY + kSize - d + 2;
   struct Row {
     const char* what;
@@ -189,7 +209,7 @@ TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
   for (const Row& r : rows) {
     MemberTile member = Member("45");
     member.muted = r.muted, member.localMute = r.localMute, member.deafened = r.deafened;
-    Frame(400, 400), GetRenderer().DrawMembers({member}, 1000);
+    DrawMembers(400, 400, {member});
     // Left of the glyph, inside the disc.
     EXPECT_TRUE(Near(At(bx + 2, by + d / 2), r.disc, 4)) << r.what;
   }
@@ -199,22 +219,63 @@ TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
   auto measure = [](const std::wstring& text, float points, bool bold) {
     return GetRenderer().MeasureText(text, points, bold);
   };
-  const LabelPlace label = PlaceLabel(PlaceTile(0, streamer, settings_, 1000), settings_, streamer, measure);
+  const DrawSettings settings = DrawSettingsOf(g_drawn);
+  const LabelPlace label = PlaceLabel(PlaceTile(0, streamer, settings, 1000), settings, streamer, measure);
   ASSERT_FALSE(label.live.Empty() || label.camera.Empty());
   auto red = [](const Pixel& p) { return p.r > 200 && p.g < 90 && p.b < 90; };
   auto white = [](const Pixel& p) { return p.r > 200 && p.g > 200 && p.b > 200; };
   auto area = [](const PixelRect& r) { return (r.right - r.left) * (r.bottom - r.top); };
   const PixelRect& live = label.live;
   const PixelRect& camera = label.camera;
-  Frame(400, 400), GetRenderer().DrawMembers({streamer}, 1000);
+  DrawMembers(400, 400, {streamer});
   EXPECT_GT(Count(live.left, live.top, live.right, live.bottom, red), area(live) / 3) << "the red pill";
   EXPECT_GT(Count(live.left, live.top, live.right, live.bottom, white), 5) << "its white LIVE";
   EXPECT_GT(Count(camera.left, camera.top, camera.right, camera.bottom, white), area(camera) / 6) << "the camera";
   EXPECT_EQ(Count(label.pill.right, label.pill.top, 400, label.pill.bottom, red), Count(live.left, live.top, live.right, live.bottom, red))
       << "nothing red beyond the pill but the mark";
-  settings_.show_stream_marks = false;
-  Frame(400, 400), GetRenderer().DrawMembers({streamer}, 1000);
+  g_drawn.show_stream_marks = false;
+  DrawMembers(400, 400, {streamer});
   EXPECT_EQ(Count(label.pill.right + 4, label.pill.top - 2, 400, label.pill.bottom + 2, Drawn), 0) << "marks hidden";
+}
+
+// Every pixel an item's drawing changes lies inside the rectangle its layout
+// gives it, which the redraws and its window go by: tiles with a ring, a
+// border, badges, names and marks, in the column and in a row, at 96 and 144
+// DPI, and a card whose name runs past its edge.
+TEST_F(RenderTest, EachItemDrawsWithinItsRectangle) {
+  MemberTile speaker = Member("47"), silent = Member("48");
+  speaker.username = L"Sir Talks-A-Lot";
+  speaker.speaking = speaker.muted = speaker.live = speaker.video = true;
+  silent.deafened = silent.bot = true;
+  OverlayNotification card;
+  card.data.displayName = L"A name long enough to run well past the right edge of its card";
+  card.data.content = L"hey";
+  card.data.channelName = L"general";
+  card.data.serverName = L"Server";
+  card.slideIn = 1.0f;
+  OverlayState state;
+  state.shown = {speaker, silent};
+  state.notifications = {card};
+  for (const char* layout : {"vertical", "horizontal"}) {
+    for (float scale : {1.0f, 1.5f}) {
+      SCOPED_TRACE(testing::Message() << layout << " at " << scale);
+      g_drawn.member_layout = layout;
+      g_drawn.display_scale = scale;
+      g_drawn.border_opacity = 1.0f;
+      g_drawn.notification_position = kCardTopLeft;
+      Frame(1920, 1080);
+      const FrameLayout frame = LayOut(state);
+      ASSERT_EQ(frame.items.size(), 3u);
+      for (const FrameItem& item : frame.items) {
+        Frame(1920, 1080);
+        DrawState(state, &item);
+        const PixelRect inside = Overlap(item.rect, g_frame.Bounds());
+        const int drawn = Count(inside.left, inside.top, inside.right, inside.bottom, Drawn);
+        EXPECT_GT(drawn, 500) << "item " << item.index;
+        EXPECT_EQ(Count(0, 0, 1920, 1080, Drawn), drawn) << "item " << item.index << " drew outside its rectangle";
+      }
+    }
+  }
 }
 
 // Each member tile, the cards and the picture have windows only as big as
@@ -224,7 +285,7 @@ TEST_F(RenderTest, BadgesTellWhoseMuteAndMarksFollowTheSetting) {
 // changed or while hidden; only the first three pushes are logged.
 TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPart) {
   DeleteFileW((g_logPath = TestBinDirectory() + L"\\overlay_render_test.log").c_str());
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   OverlayPane& first = overlay.panes[0];
   OverlayPane& cards = overlay.panes[static_cast<size_t>(FrameItemKind::kCard)];
@@ -280,10 +341,10 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
     draw();
     int differ = 0;
     for (int y = window.top; y < window.bottom; ++y)
-      for (int x = window.left; x < window.right; ++x) differ += Word(shown, x, y) != Word(GetRenderer().scratch, x, y);
+      for (int x = window.left; x < window.right; ++x) differ += Word(shown, x, y) != Word(g_frame, x, y);
     return differ;
   };
-  EXPECT_EQ(differFromDrawn(second, [&] { GetRenderer().DrawMember(1, overlay.state.shown[1], GetTickCount()); }), 0);
+  EXPECT_EQ(differFromDrawn(second, [&] { DrawState(overlay.state, &second.pushed.items[0]); }), 0);
   EXPECT_EQ(ReadLogLines(g_logPath, "[Renderer] EndFrame: UpdateLayeredWindow result=1 ").size(), 3u);
 
   // One of two cards changes: only its part of the cards' window is redrawn
@@ -304,9 +365,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   EXPECT_EQ(At(spotX, spotY, cards.frame).a, 255) << "the frame is cleared only where it changed";
   Sleep(200);
   EXPECT_EQ(shown(spotX, spotY), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
-  GetRenderer().frame = &cards.frame;
-  ASSERT_TRUE(GetRenderer().EndFrame(cards.hwnd, overlay.x, overlay.y));  // the whole frame
-  GetRenderer().frame = &GetRenderer().scratch;
+  ASSERT_TRUE(GetRenderer().EndFrame(cards.frame, cards.hwnd, overlay.x, overlay.y));  // the whole frame
   EXPECT_TRUE(WaitFor([&] { return shown(spotX, spotY) == RGB(255, 255, 255); }, 5000));
   ReleaseDC(nullptr, screen);
   // The first card goes: the second moves up to its slot, copied from the
@@ -314,9 +373,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   Word(cards.frame, spotX, spotY) = 0;
   overlay.state.notifications.erase(overlay.state.notifications.begin());
   ASSERT_TRUE(overlay.Render());
-  const OverlayNotification& moved = overlay.state.notifications[0];
-  EXPECT_EQ(differFromDrawn(cards, [&] { DrawNotificationCard(GetRenderer().frame->dc, overlay.width, overlay.height,
-                                                              moved, 0); }), 0);
+  EXPECT_EQ(differFromDrawn(cards, [&] { DrawState(overlay.state, &cards.pushed.items[0]); }), 0);
   overlay.state.notifications.clear();
   ASSERT_TRUE(overlay.Render());
   EXPECT_FALSE(IsWindowVisible(cards.hwnd)) << "a window left empty is hidden";
@@ -326,10 +383,19 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
 // A fading card draws its avatar image at its alpha, clipped to the circle;
 // long content, cut even between emoji halves, ends inside the card.
 TEST_F(RenderTest, CardAtItsAlphaWithLongContentCutInsideIt) {
-  settings_.notification_position = 1;  // top left: the card at (20, 20)
-  auto draw = [this](const std::wstring& content, float alpha) {
+  g_drawn.notification_position = 1;  // top left: the card at (20, 20)
+  auto draw = [](const std::wstring& content, float alpha) {
     Frame(1920, 1080);
-    DrawNotificationEx(GetRenderer().frame->dc, 20, 1920, L"alice", content, L"", L"42", L"abc", alpha, 1.0f);
+    OverlayState state;
+    state.notifications.resize(1);
+    OverlayNotification& card = state.notifications[0];
+    card.data.displayName = L"alice";
+    card.data.content = content;
+    card.data.userId = L"42";
+    card.data.avatarHash = L"abc";
+    card.alpha = alpha;
+    card.slideIn = 1.0f;
+    DrawState(state);
   };
   const Pixel red = Premul(255, kRed), under = Over(Premul(115, kBody), Premul(40, 0));
   ASSERT_TRUE(WaitFor([&] { return draw(L"x", 1.0f), Near(At(60, 68), red); }, 10000));
@@ -406,8 +472,7 @@ TEST_F(RenderTest, NamesInEveryScriptDrawRealGlyphsEmojiInColour) {
   MemberTile member = Member("7");
   member.username = L"\U0001F525";
   member.speaking = true;
-  Frame(400, 200);
-  GetRenderer().DrawMembers({member}, 1000);
+  DrawMembers(400, 200, {member});
   auto flame = [](const Pixel& p) { return p.a > 100 && p.r > p.b + 80; };
   EXPECT_GT(Count(kX + kSize + 8, kY, 400, kY + kSize, flame), 20);
 }
@@ -436,8 +501,7 @@ TEST_F(RenderTest, LabelFaceIsOneThatOpens) {
     EXPECT_FALSE(text.Face().empty());
     MemberTile member = Member("8");
     member.username = L"Anna \u65E5\u672C";
-    Frame(400, 200);
-    GetRenderer().DrawMembers({member}, 1000);
+    DrawMembers(400, 200, {member});
     auto ink = [](const Pixel& p) { return p.a > 60 && p.r > 60 && p.g > 60 && p.b > 60; };
     EXPECT_GT(Count(kX + kSize + 8, kY, 400, kY + kSize, ink), 30) << "the label is drawn";
   }
@@ -484,7 +548,8 @@ TEST_F(RenderTest, PipPicksOnlyShownDiscordScreenShareWindowsOrTheConfiguredTitl
     Window window = Open(c.className, c.title, c.show);
     PipCapture pip;
     Frame(640, 400);
-    pip.Draw(GetRenderer().frame->dc, 50, 50, 320, 180, 0.9f, c.filter);
+    const DrawSettings settings = DrawSettingsOf(Config());
+    pip.Draw(DrawContext{GetRenderer(), g_frame, PixelRect(), settings}, 50, 50, 320, 180, 0.9f, c.filter);
     EXPECT_EQ(pip.pipWindow, c.picked ? window.get() : nullptr);
     int drawn = Count(40, 40, 380, 240, [](const Pixel& p) { return p.a > 200; });
     EXPECT_TRUE(c.picked ? drawn > 300 * 160 : drawn == 0) << drawn;

@@ -14,6 +14,7 @@
 #include "app/settings_store.h"
 #include "app/log.h"
 #include "overlay/overlay_window.h"
+#include "overlay/renderer.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -28,6 +29,8 @@ void PressKey(WORD key, bool down) {
 
 class OverlayWindowTest : public testing::Test {
  protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(RendererInitialize()); }
+  static void TearDownTestSuite() { RendererShutdown(); }
   void SetUp() override {
     ASSERT_EQ(GetFileAttributesW(config.c_str()), INVALID_FILE_ATTRIBUTES) << "a config.json here would be overwritten";
     DeleteFileW((g_logPath = TestBinDirectory() + L"\\overlay_window_test.log").c_str());
@@ -47,7 +50,7 @@ class OverlayWindowTest : public testing::Test {
 // Holding Ctrl and Alt turns drag mode on, the column follows a drag within
 // the screen, and letting go of Alt in the middle of it ends it there and saves.
 TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_NCHITTEST, 0, 0), HTTRANSPARENT);
   PressKey(VK_CONTROL, true);
@@ -102,7 +105,7 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
   settings.overlay_x = 5000;
   settings.overlay_y = 3000;
   g_settings.Replace(settings);
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   EXPECT_EQ(overlay.width, GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(overlay.height, GetSystemMetrics(SM_CYSCREEN));
@@ -122,7 +125,7 @@ TEST_F(OverlayWindowTest, MissingMonitorGivesThePrimaryAndTheColumnStaysInside) 
 // it too: the overlay at rest still wakes for the next one.
 TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
   g_settings.Replace(Config());
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   overlay.Render();
   ASSERT_EQ(overlay.MsUntilPictureChanges(GetTickCount()), kNoChange) << "at rest without PiP";
@@ -139,7 +142,7 @@ TEST_F(OverlayWindowTest, PictureInPictureOfTheDraftIsRefreshed) {
 // config.json's values stay as they were.
 TEST_F(OverlayWindowTest, ADpiChangeReLaysTheOverlay) {
   g_settings.Replace(Config());
-  OverlayWindow overlay;
+  OverlayWindow overlay(GetRenderer());
   ASSERT_TRUE(overlay.Create(GetModuleHandleW(nullptr)));
   overlay.state.shown.resize(1);
   overlay.state.shown[0].displayName = L"Alice";

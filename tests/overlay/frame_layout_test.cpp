@@ -1,8 +1,9 @@
-#include "overlay/frame_inputs.h"
+#include "overlay/frame_layout.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <set>
 
 #include "overlay/card_geometry.h"
@@ -38,13 +39,20 @@ struct Scene {
       state.notifications.push_back(card);
     }
   }
-  FrameSignature Sign() const {
-    auto avatar = [this](const AvatarSource& source) { return loadedAvatars.count(source.userId) != 0; };
-    // About 7 pixels a character at 12 points.
-    auto text = [](const std::wstring& s, float points, bool) {
-      return TextExtent{static_cast<float>(s.size()) * points * 0.6f, points * 1.5f};
+  DrawSettings Settings() const { return DrawSettingsOf(config); }
+  FrameLayout LayOut() const {
+    LayoutProbes probes;
+    probes.avatarShown = [this](const AvatarSource& source) { return loadedAvatars.count(source.userId) != 0; };
+    probes.textSize = Text;
+    probes.contentCut = [](const std::wstring& content, const CardTextLine& line, float maxWidth) {
+      auto width = [&line](const std::wstring& text) { return Text(text, line.points, line.bold).width; };
+      return EllipsizeContent(content, width, maxWidth);
     };
-    return SignFrame(state, config, view, now, avatar, text);
+    return LayOutFrame(state, Settings(), view, now, probes);
+  }
+  // About 7 pixels a character at 12 points.
+  static TextExtent Text(const std::wstring& s, float points, bool) {
+    return TextExtent{static_cast<float>(s.size()) * points * 0.6f, points * 1.5f};
   }
 };
 
@@ -66,6 +74,7 @@ struct Case { const char* name; std::function<void(Scene&)> change; Expect expec
 
 TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
   const Case cases[] = {
+      {"nothing changed", [](Scene&) {}, kNothing, {}},
       {"speaking", [](Scene& s) { s.state.shown[1].speaking = true; }, kItemsOnly, {kTile1}},
       {"muted", [](Scene& s) { s.state.shown[0].muted = true; }, kItemsOnly, {kTile0}},
       {"muted for the user", [](Scene& s) { s.state.shown[0].localMute = true; }, kItemsOnly, {kTile0}},
@@ -93,6 +102,7 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
       {"another avatar size", [](Scene& s) { s.config.avatar_size = 64; }, kWhole, {}},
       {"drag mode", [](Scene& s) { s.view.dragMode = true; }, kWhole, {}},
       {"another display scale", [](Scene& s) { s.config.display_scale = 1.25f; }, kWhole, {}},
+      {"a setting drawing does not read", [](Scene& s) { s.config.toggle_hotkey = "Ctrl+Alt+X"; }, kNothing, {}},
       {"later tick, nothing animating", [](Scene& s) { s.now += 5000; }, kNothing, {}},
       {"entry animation over, not yet ended by Update", [](Scene& s) { s.state.shown[0].joinTick = kNow - 600; },
        kNothing, {}},
@@ -105,7 +115,7 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
     Scene before, after;
     if (c.redrawn.count(kPip)) before.view.pipShown = true, before.view.pipGeneration = 1;
     c.change(after);
-    PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, kH});
+    PixelRect dirty = DirtyRect(before.LayOut(), after.LayOut(), PixelRect{0, 0, kW, kH});
     if (c.expect == kNothing) {
       EXPECT_TRUE(dirty.Empty());
     }
@@ -118,19 +128,42 @@ TEST(DirtyRect, EachChangeRedrawsItsItemsOnly) {
   }
 }
 
+// Each setting drawing reads redraws everything when it changes.
+TEST(DirtyRect, EverySettingDrawingReadsRedrawsEverything) {
+  const std::function<void(Config&)> changes[] = {
+      [](Config& c) { c.display_scale = 2.0f; },          [](Config& c) { c.show_avatars = false; },
+      [](Config& c) { c.show_names = false; },            [](Config& c) { c.show_stream_marks = false; },
+      [](Config& c) { c.member_layout = "horizontal"; },  [](Config& c) { c.avatar_size = 40; },
+      [](Config& c) { c.overlay_x = 30; },                [](Config& c) { c.overlay_y = 30; },
+      [](Config& c) { c.username_font_size = 14; },       [](Config& c) { c.inactive_opacity = 0.5f; },
+      [](Config& c) { c.username_label_opacity = 0.5f; }, [](Config& c) { c.speaking_color = 1; },
+      [](Config& c) { c.muted_color = 1; },               [](Config& c) { c.deafened_color = 1; },
+      [](Config& c) { c.border_color = 1; },              [](Config& c) { c.border_opacity = 0.5f; },
+      [](Config& c) { c.notification_position = 2; },     [](Config& c) { c.notification_font_size = 14; },
+      [](Config& c) { c.pip_x = 60; },                    [](Config& c) { c.pip_y = 60; },
+      [](Config& c) { c.pip_width = 300; },               [](Config& c) { c.pip_height = 200; },
+      [](Config& c) { c.pip_opacity = 0.5f; },
+  };
+  for (size_t i = 0; i < std::size(changes); ++i) {
+    Scene before, after;
+    changes[i](after.config);
+    EXPECT_EQ(DirtyRect(before.LayOut(), after.LayOut(), PixelRect{0, 0, kW, kH}), (PixelRect{0, 0, kW, kH})) << i;
+  }
+}
+
 // The first push is whole; a tile's rectangle reaches to its label's measured
 // end; a member whose slot starts below the window draws nothing.
 TEST(DirtyRect, StartsWholeCoversTheLabelAndSkipsMembersOffScreen) {
   Scene before, after;
   after.state.shown[1].speaking = true;
-  EXPECT_EQ(DirtyRect(FrameSignature(), after.Sign(), PixelRect{0, 0, kW, kH}), (PixelRect{0, 0, kW, kH}));
-  PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, kH});
+  EXPECT_EQ(DirtyRect(FrameLayout(), after.LayOut(), PixelRect{0, 0, kW, kH}), (PixelRect{0, 0, kW, kH}));
+  PixelRect dirty = DirtyRect(before.LayOut(), after.LayOut(), PixelRect{0, 0, kW, kH});
   EXPECT_GE(dirty.right, 20 + 48 + 10 + static_cast<int>(5 * 12 * 0.6f) + 8);
   EXPECT_LT(dirty.right, 300);
   before.view.height = after.view.height = 100;  // slots at 20 and 76 only
   after.state.shown[1].speaking = false;
   after.state.shown[2].speaking = true;
-  EXPECT_TRUE(DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, 100}).Empty());
+  EXPECT_TRUE(DirtyRect(before.LayOut(), after.LayOut(), PixelRect{0, 0, kW, 100}).Empty());
 }
 
 // The marks stand right of the name's pill, in the order LIVE, camera, and
@@ -139,16 +172,16 @@ TEST(DirtyRect, CoversTheStreamMarks) {
   auto text = [](const std::wstring& s, float points, bool) { return TextExtent{s.size() * points * 0.6f, points * 1.5f}; };
   Scene before, after;
   after.state.shown[0].live = after.state.shown[0].video = true;
-  const LabelPlace label = PlaceLabel(PlaceTile(0, after.state.shown[0], after.config, kNow), after.config,
+  const LabelPlace label = PlaceLabel(PlaceTile(0, after.state.shown[0], after.Settings(), kNow), after.Settings(),
                                       after.state.shown[0], text);
   EXPECT_GT(label.live.left, label.pill.right);
   EXPECT_GT(label.camera.left, label.live.right);
   EXPECT_GE(label.live.top, label.pill.top);
   EXPECT_LE(label.camera.bottom, label.pill.bottom);
-  const PixelRect dirty = DirtyRect(before.Sign(), after.Sign(), PixelRect{0, 0, kW, kH});
+  const PixelRect dirty = DirtyRect(before.LayOut(), after.LayOut(), PixelRect{0, 0, kW, kH});
   EXPECT_GE(dirty.right, label.camera.right);
   after.config.show_stream_marks = false;
-  const LabelPlace plain = PlaceLabel(PlaceTile(0, after.state.shown[0], after.config, kNow), after.config,
+  const LabelPlace plain = PlaceLabel(PlaceTile(0, after.state.shown[0], after.Settings(), kNow), after.Settings(),
                                       after.state.shown[0], text);
   EXPECT_TRUE(plain.live.Empty() && plain.camera.Empty());
   EXPECT_EQ(LabelReach(plain), plain.pill);
@@ -157,46 +190,58 @@ TEST(DirtyRect, CoversTheStreamMarks) {
   after.config.member_layout = "horizontal";
   after.state.shown[0].username = L"Sir Talks-A-Lot of the Round Table";
   after.state.shown[0].video = false;
-  const LabelPlace row = PlaceLabel(PlaceTile(0, after.state.shown[0], after.config, kNow), after.config,
+  const LabelPlace row = PlaceLabel(PlaceTile(0, after.state.shown[0], after.Settings(), kNow), after.Settings(),
                                     after.state.shown[0], text);
   EXPECT_LE(row.live.right - row.pill.left, 2 * 48);
   EXPECT_EQ(row.shown.substr(row.shown.size() - 3), L"...");
 }
 
-// Tiles and their labels in the column and in a row, where the names sit
-// centred under the tiles and each slot leaves a name's room.
+// Tiles and their labels in the column and in a row: each slot a tile and a
+// gap further on, the names beside the tiles in the column and centred
+// under them in a row, where each slot leaves a name's room; an unknown
+// layout is the column.
 TEST(MemberLayout, TilesAndLabelsInColumnAndRow) {
-  struct Row { const char* layout; int size; size_t slot; int x, y, textX, textY; };
-  const Row rows[] = {
-      {"vertical", 48, 2, 20, 132, 78, 148},
-      {"vertical", 32, 1, 20, 60, 62, 68},
-      {"horizontal", 48, 2, 252, 20, 258, 76},
-      {"horizontal", 64, 1, 188, 20, 202, 92},
-      {"diagonal", 48, 1, 20, 76, 78, 92},  // an unknown layout is the column
-  };
   auto text = [](const std::wstring& s, float points, bool) { return TextExtent{s.size() * points * 0.6f, points * 1.5f}; };
   MemberTile member;
-  member.username = L"user1";  // 36 pixels wide at 12 points
-  for (const Row& r : rows) {
+  member.username = L"user1";
+  auto settingsOf = [](const char* layout, int size) {
     Config config;
-    config.member_layout = r.layout;
-    config.avatar_size = r.size;
-    const TilePlace tile = PlaceTile(r.slot, member, config, kNow);
-    const LabelPlace label = PlaceLabel(tile, config, member, text);
-    EXPECT_EQ(tile.x, r.x) << r.layout << r.size;
-    EXPECT_EQ(tile.y, r.y) << r.layout << r.size;
-    EXPECT_EQ(tile.size, r.size) << r.layout << r.size;
-    EXPECT_EQ(label.textX, r.textX) << r.layout << r.size;
-    EXPECT_EQ(label.textY, r.textY) << r.layout << r.size;
+    config.member_layout = layout;
+    config.avatar_size = size;
+    return DrawSettingsOf(config);
+  };
+  for (int size : {32, 48, 64}) {
+    SCOPED_TRACE(size);
+    const DrawSettings column = settingsOf("vertical", size), row = settingsOf("horizontal", size);
+    for (size_t slot = 0; slot < 3; ++slot) {
+      const TilePlace tile = PlaceTile(slot, member, column, kNow), next = PlaceTile(slot + 1, member, column, kNow);
+      EXPECT_EQ(tile.size, size);
+      EXPECT_EQ(next.x, tile.x);
+      EXPECT_EQ(next.y, tile.y + size + kMemberColumnGap);
+      const LabelPlace label = PlaceLabel(tile, column, member, text);
+      EXPECT_GT(label.pill.left, tile.x + size) << "beside the tile";
+      EXPECT_GE(label.pill.top, tile.y);
+      EXPECT_LE(label.pill.bottom, tile.y + size);
+
+      const TilePlace inRow = PlaceTile(slot, member, row, kNow), right = PlaceTile(slot + 1, member, row, kNow);
+      EXPECT_EQ(right.y, inRow.y);
+      EXPECT_EQ(right.x, inRow.x + 2 * size + kMemberColumnGap) << "a slot leaves a name's room";
+      const LabelPlace under = PlaceLabel(inRow, row, member, text);
+      EXPECT_GT(under.pill.top, inRow.y + size) << "under the tile";
+      EXPECT_NEAR(under.pill.left + under.pill.right, 2 * inRow.x + size, 1) << "centred under it";
+
+      const DrawSettings unknown = settingsOf("diagonal", size);
+      EXPECT_EQ(PlaceTile(slot, member, unknown, kNow).y, tile.y);
+      EXPECT_EQ(PlaceLabel(PlaceTile(slot, member, unknown, kNow), unknown, member, text).pill, label.pill);
+    }
   }
   // A growing tile's name stays where the full-size tile puts it.
-  Config row;
-  row.member_layout = "horizontal";
+  const DrawSettings row = settingsOf("horizontal", 48), column = settingsOf("vertical", 48);
   MemberTile joining = member;
   joining.joinTick = kNow - 100;
   const TilePlace small = PlaceTile(0, joining, row, kNow);
   ASSERT_LT(small.size, row.avatar_size);
-  EXPECT_EQ(PlaceLabel(small, row, joining, text).textY, 20 + 48 + 8);
+  EXPECT_EQ(PlaceLabel(small, row, joining, text).textY, PlaceLabel(PlaceTile(0, member, row, kNow), row, member, text).textY);
   // A long name in a row is cut to its slot, the same while its tile grows;
   // the column leaves it whole.
   MemberTile talker = member;
@@ -207,10 +252,10 @@ TEST(MemberLayout, TilesAndLabelsInColumnAndRow) {
   EXPECT_LE(PlaceLabel(PlaceTile(0, talker, row, kNow), row, talker, text).pill.right, cut.pill.left);
   talker.joinTick = kNow - 100;
   EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, row, kNow), row, talker, text).shown, cut.shown);
-  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, Config(), kNow), Config(), talker, text).shown, talker.username);
+  EXPECT_EQ(PlaceLabel(PlaceTile(1, talker, column, kNow), column, talker, text).shown, talker.username);
   // A row counts the slots that start within the frame's width, not its height.
   EXPECT_EQ(MembersOnScreen(5, row, 300, 100), 3u);
-  EXPECT_EQ(MembersOnScreen(5, Config(), 300, 100), 2u);
+  EXPECT_EQ(MembersOnScreen(5, column, 300, 100), 2u);
 }
 
 // Each kind's window is kept while it holds what it must, else placed anew
@@ -236,9 +281,9 @@ TEST(WindowPart, KeptWhileItFitsPlacedAnewOtherwise) {
   EXPECT_TRUE(WindowPart(current, PixelRect(), area).Empty());
 
   Scene scene;
-  const FrameSignature standing = scene.Sign();
+  const FrameLayout standing = scene.LayOut();
   scene.state.notifications[1].slideIn = 0.3f;
-  const FrameSignature sliding = scene.Sign();
+  const FrameLayout sliding = scene.LayOut();
   const size_t cards = static_cast<size_t>(FrameItemKind::kCard);
   const PixelRect end = ItemsOfPane(standing, cards).items[1].rect;
   EXPECT_EQ(Overlap(RoomOf(ItemsOfPane(sliding, cards)), end), end);
@@ -247,7 +292,7 @@ TEST(WindowPart, KeptWhileItFitsPlacedAnewOtherwise) {
   // A pane per member tile: the first member in pane 0, the others after the picture's.
   ASSERT_EQ(PanesNeeded(standing), kPaneKinds - 1 + scene.state.shown.size());
   for (size_t pane = 0; pane < PanesNeeded(standing); ++pane) {
-    const FrameSignature part = ItemsOfPane(standing, pane);
+    const FrameLayout part = ItemsOfPane(standing, pane);
     const bool member = pane == 0 || pane >= kPaneKinds;
     EXPECT_EQ(part.items.size(), member ? 1u : pane == cards ? scene.state.notifications.size() : 0u) << pane;
     if (member) {
@@ -270,7 +315,7 @@ TEST(DisplayScale, EveryItemGrowsByTheScale) {
     small.config.member_layout = large.config.member_layout = layout;
     small.config.notification_position = large.config.notification_position = kCardTopLeft;
     large.config.display_scale = 1.5f;
-    const FrameSignature a = small.Sign(), b = large.Sign();
+    const FrameLayout a = small.LayOut(), b = large.LayOut();
     ASSERT_EQ(a.items.size(), b.items.size());
     for (size_t i = 0; i < a.items.size(); ++i) {
       const PixelRect& r = a.items[i].rect;
@@ -281,9 +326,9 @@ TEST(DisplayScale, EveryItemGrowsByTheScale) {
       EXPECT_NEAR(s.right - s.left, 1.5 * (r.right - r.left), 3);
       EXPECT_NEAR(s.bottom - s.top, 1.5 * (r.bottom - r.top), 3);
     }
-    const TilePlace tile = PlaceTile(1, large.state.shown[1], large.config, kNow);
+    const TilePlace tile = PlaceTile(1, large.state.shown[1], large.Settings(), kNow);
     EXPECT_EQ(tile.size, 72);
-    EXPECT_FLOAT_EQ(PlaceLabel(tile, large.config, large.state.shown[1], [](const std::wstring&, float points, bool) {
+    EXPECT_FLOAT_EQ(PlaceLabel(tile, large.Settings(), large.state.shown[1], [](const std::wstring&, float points, bool) {
       return TextExtent{points, points};
     }).points, 18.0f);
     EXPECT_EQ(large.config.avatar_size, 48);
