@@ -55,6 +55,7 @@ inline void HeldMutex(HANDLE mutex) {
 }  // namespace handle_release
 
 using EventHandle = Owned<HANDLE, CloseHandle>;                       // CreateEventW
+using ProcessHandle = Owned<HANDLE, CloseHandle>;                     // OpenProcess
 using PipeHandle = Owned<HANDLE, CloseHandle>;                        // CreateNamedPipeW
 using HeldMutex = Owned<HANDLE, handle_release::HeldMutex>;           // CreateMutexW, owned
 using SocketEvent = Owned<WSAEVENT, WSACloseEvent>;                   // WSACreateEvent
@@ -70,6 +71,33 @@ using WaitRegistration = Owned<HANDLE, handle_release::ThreadPoolWait>;  // Regi
 class FileHandle : public Owned<HANDLE, CloseHandle> {
  public:
   explicit FileHandle(HANDLE handle) : Owned(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+};
+
+// An object selected into a memory DC, the DC's earlier one put back when it goes.
+class Selection {
+ public:
+  Selection() = default;
+  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(dc && object ? SelectObject(dc, object) : nullptr) {}
+  ~Selection() { Reset(); }
+  Selection(Selection&& other) noexcept
+      : dc_(std::exchange(other.dc_, nullptr)), previous_(std::exchange(other.previous_, nullptr)) {}
+  Selection& operator=(Selection&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      dc_ = std::exchange(other.dc_, nullptr);
+      previous_ = std::exchange(other.previous_, nullptr);
+    }
+    return *this;
+  }
+  void Reset() {
+    if (dc_ && previous_) SelectObject(dc_, previous_);
+    dc_ = nullptr;
+    previous_ = nullptr;
+  }
+
+ private:
+  HDC dc_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
 };
 
 // GetDC's device context, given back to its window.

@@ -18,6 +18,7 @@
 #include "app/text_convert.h"
 #include "app/tray.h"
 #include "app/voice_roster.h"
+#include "app/win_handles.h"
 #include "notify/notification_server.h"
 #include "notify/voice_feed.h"
 #include "overlay/overlay_window.h"
@@ -124,13 +125,11 @@ void ReassertTopmost(uint32_t now) {
 std::wstring ProgramOf(HWND window) {
   DWORD processId = 0;
   if (!window || !GetWindowThreadProcessId(window, &processId)) return {};
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   if (!process) return {};
   wchar_t path[MAX_PATH] = {};
   DWORD size = MAX_PATH;
-  const bool read = QueryFullProcessImageNameW(process, 0, path, &size) != FALSE;
-  CloseHandle(process);
-  if (!read) return {};
+  if (!QueryFullProcessImageNameW(process.Get(), 0, path, &size)) return {};
   const std::wstring full(path, size);
   return full.substr(full.find_last_of(L"\\/") + 1);
 }

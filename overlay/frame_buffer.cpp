@@ -1,7 +1,5 @@
 #include "overlay/frame_buffer.h"
 
-#include "app/win_handles.h"
-
 HBITMAP CreateTopDownBitmap(HDC dc, int width, int height, void** pixels) {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -15,19 +13,16 @@ HBITMAP CreateTopDownBitmap(HDC dc, int width, int height, void** pixels) {
 
 void FrameBuffer::Release() {
   image.reset();
-  if (dc && previousBitmap) SelectObject(dc, previousBitmap);
-  previousBitmap = nullptr;
-  if (bitmap) DeleteObject(bitmap);
-  bitmap = nullptr;
-  if (dc) DeleteDC(dc);
-  dc = nullptr;
+  selected.Reset();
+  bitmap.Reset();
+  memory.Reset();
   pixels = nullptr;
   width = 0;
   height = 0;
 }
 
 void FrameBuffer::Prepare(int newWidth, int newHeight) {
-  if (dc && newWidth >= 0 && newHeight >= 0 && static_cast<uint32_t>(newWidth) == width &&
+  if (memory && newWidth >= 0 && newHeight >= 0 && static_cast<uint32_t>(newWidth) == width &&
       static_cast<uint32_t>(newHeight) == height)
     return;
   Release();
@@ -35,10 +30,10 @@ void FrameBuffer::Prepare(int newWidth, int newHeight) {
 
   {
     WindowDc screen(nullptr);
-    dc = CreateCompatibleDC(screen.Get());
-    bitmap = CreateTopDownBitmap(screen.Get(), newWidth, newHeight, &pixels);
+    memory.Reset(CreateCompatibleDC(screen.Get()));
+    bitmap.Reset(CreateTopDownBitmap(screen.Get(), newWidth, newHeight, &pixels));
   }
-  if (dc && bitmap) previousBitmap = SelectObject(dc, bitmap);
+  if (memory && bitmap) selected = Selection(memory.Get(), bitmap.Get());
   width = static_cast<uint32_t>(newWidth);
   height = static_cast<uint32_t>(newHeight);
   if (!pixels) return;
@@ -62,9 +57,9 @@ PixelRect FrameBuffer::Clear(const PixelRect& area) {
 
 void FrameBuffer::Blend(const FrameBuffer& picture, const PixelRect& area) {
   PixelRect part = Overlap(Overlap(area, Bounds()), picture.Bounds());
-  if (!dc || !picture.dc || part.Empty()) return;
+  if (!memory || !picture.memory || part.Empty()) return;
   const int w = part.right - part.left, h = part.bottom - part.top;
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  GdiAlphaBlend(dc, part.left - originX, part.top - originY, w, h, picture.dc, part.left - picture.originX,
+  GdiAlphaBlend(Dc(), part.left - originX, part.top - originY, w, h, picture.Dc(), part.left - picture.originX,
                 part.top - picture.originY, w, h, blend);
 }

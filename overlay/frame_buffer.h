@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/win_handles.h"
 #include "overlay/frame_layout.h"
 #include "overlay/gdiplus_headers.h"
 
@@ -16,9 +17,10 @@
 HBITMAP CreateTopDownBitmap(HDC dc, int width, int height, void** pixels);
 
 struct FrameBuffer {
-  HDC dc = nullptr;
-  HBITMAP bitmap = nullptr;
-  HGDIOBJ previousBitmap = nullptr;
+  // In the order they are made; Release lets go in reverse.
+  MemoryDc memory;
+  BitmapHandle bitmap;
+  Selection selected;  // the bitmap in the DC
   uint32_t width = 0;
   uint32_t height = 0;
   void* pixels = nullptr;
@@ -32,6 +34,7 @@ struct FrameBuffer {
   FrameBuffer(const FrameBuffer&) = delete;
   FrameBuffer& operator=(const FrameBuffer&) = delete;
 
+  HDC Dc() const { return memory.Get(); }
   // Makes sure the bitmap has that size; a new one starts cleared.
   void Prepare(int newWidth, int newHeight);
   // What the frame holds, in window coordinates.

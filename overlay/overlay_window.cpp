@@ -60,10 +60,7 @@ OverlayWindow::OverlayWindow(Renderer& drawingWith)
     : renderer(drawingWith), width(GetSystemMetrics(SM_CXSCREEN)), height(GetSystemMetrics(SM_CYSCREEN)) {}
 
 OverlayWindow::~OverlayWindow() {
-  for (auto pane = panes.rbegin(); pane != panes.rend(); ++pane) {
-    if (pane->hwnd) DestroyWindow(pane->hwnd);
-    pane->hwnd = nullptr;
-  }
+  for (auto pane = panes.rbegin(); pane != panes.rend(); ++pane) pane->window.Reset();
   UnregisterClassW(kClassName, instance);
 }
 
@@ -137,7 +134,7 @@ bool OverlayWindow::AddPane() {
   const size_t pane = panes.size();
   if (dragMode && IsMemberPane(pane)) SetTakesMouse(hwnd, true);
   panes.emplace_back();
-  panes.back().hwnd = hwnd;
+  panes.back().window.Reset(hwnd);
   if (IsMemberPane(pane)) panes.back().pictures.resize(2);
   if (pane == static_cast<size_t>(FrameItemKind::kCard)) panes.back().pictures.resize(kCardLimit + 1);
   return true;
@@ -153,7 +150,7 @@ void OverlayWindow::Toggle() {
   if (!Created()) return;
   if (!visible) return Show();
   for (OverlayPane& pane : panes) {
-    if (pane.shown) ShowWindow(pane.hwnd, SW_HIDE);
+    if (pane.shown) ShowWindow(pane.Hwnd(), SW_HIDE);
     pane.shown = false;
   }
   visible = false;
@@ -164,10 +161,10 @@ void OverlayWindow::KeepOnTop() {
   // z-order: a window that made itself topmost since stands above them all.
   HWND top = GetTopWindow(nullptr);
   for (const OverlayPane& pane : panes)
-    if (pane.shown && pane.hwnd == top) return;
+    if (pane.shown && pane.Hwnd() == top) return;
   for (OverlayPane& pane : panes)
     if (visible && pane.shown)
-      SetWindowPos(pane.hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      SetWindowPos(pane.Hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void OverlayWindow::Invalidate() {
@@ -180,7 +177,7 @@ bool OverlayWindow::SetDragMode(bool mode) {
   if (mode == dragMode) return false;
   dragMode = mode;
   for (size_t pane = 0; pane < panes.size(); ++pane)
-    if (IsMemberPane(pane)) SetTakesMouse(panes[pane].hwnd, mode);
+    if (IsMemberPane(pane)) SetTakesMouse(panes[pane].Hwnd(), mode);
   if (mode)
     SetCursor(LoadCursorW(nullptr, IDC_SIZEALL));
   else
@@ -313,7 +310,7 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameLayout part, bool fitted)
   PixelRect place = fitted ? Overlap(RoomOf(part), screen) : WindowPart(pane.part, RoomOf(part), screen);
   if (place.Empty()) {
     bool hid = pane.shown;
-    if (pane.shown) ShowWindow(pane.hwnd, SW_HIDE);
+    if (pane.shown) ShowWindow(pane.Hwnd(), SW_HIDE);
     pane.shown = false;
     pane.part = PixelRect();
     pane.frame.Release();
@@ -334,22 +331,22 @@ bool OverlayWindow::RenderPane(OverlayPane& pane, FrameLayout part, bool fitted)
   bool pushed = false;
   if (KeptPicture* picture = fitted ? FillingPicture(pane, part, place) : nullptr) {
     pane.frame.Release();  // the picture is the window's whole frame
-    pushed = renderer.EndFrame(picture->frame, pane.hwnd, x, y);
+    pushed = renderer.EndFrame(picture->frame, pane.Hwnd(), x, y);
   } else {
     // Outside the changed part the frame must still hold what was pushed.
-    const PixelRect area = pane.frame.dc && pane.frame.Bounds() == place ? dirty : place;
+    const PixelRect area = pane.frame.Dc() && pane.frame.Bounds() == place ? dirty : place;
     pane.frame.Prepare(place.right - place.left, place.bottom - place.top);
     pane.frame.originX = place.left;
     pane.frame.originY = place.top;
     const DrawContext context{renderer, pane.frame, pane.frame.Clear(area), part.settings};
     for (const FrameItem& item : part.items)
       if (!Overlap(item.rect, area).Empty()) DrawPaneItem(pane, context, item);  // else kept as pushed
-    pushed = renderer.EndFrame(pane.frame, pane.hwnd, x, y, &area);
+    pushed = renderer.EndFrame(pane.frame, pane.Hwnd(), x, y, &area);
   }
   // A frame the window refused is drawn whole next time.
   pane.pushed = pushed ? std::move(part) : FrameLayout();
   if (pushed && !pane.shown) {
-    ShowWindow(pane.hwnd, SW_SHOWNOACTIVATE);
+    ShowWindow(pane.Hwnd(), SW_SHOWNOACTIVATE);
     pane.shown = true;
   }
   return true;
@@ -401,11 +398,11 @@ KeptPicture* OverlayWindow::KeptItem(OverlayPane& pane, const DrawSettings& sett
     picture.frame.Prepare(item.rect.right - item.rect.left, item.rect.bottom - item.rect.top);
     picture.frame.Clear(item.rect);
     DrawItem(DrawContext{renderer, picture.frame, PixelRect(), settings}, item);
-    picture.held = picture.frame.dc != nullptr;
+    picture.held = picture.frame.Dc() != nullptr;
     picture.settings = settings;
     picture.item = item;
   }
-  if (!picture.frame.dc) return nullptr;  // no memory for a picture
+  if (!picture.frame.Dc()) return nullptr;  // no memory for a picture
   picture.lastUse = ++pictureUses;
   return &picture;
 }

@@ -14,6 +14,7 @@
 
 #include "app/config.h"
 #include "app/voice_user.h"
+#include "app/win_handles.h"
 #include "overlay/frame_buffer.h"
 #include "overlay/frame_layout.h"
 #include "overlay/monitor_choice.h"
@@ -33,7 +34,8 @@ struct KeptPicture {
 
 // One of the overlay's windows (PaneOf tells which items it holds).
 struct OverlayPane {
-  HWND hwnd = nullptr;
+  WindowHandle window;
+  HWND Hwnd() const { return window.Get(); }
   FrameBuffer frame;      // the window's picture, unless a kept one is pushed instead
   PixelRect part;         // of the monitor the window covers; empty: hidden
   FrameLayout pushed;     // of the picture the window holds; not valid: none
@@ -83,9 +85,9 @@ class OverlayWindow {
 
   // True when the windows exist; each shows once it has something to show.
   bool Create(HINSTANCE moduleInstance);
-  bool Created() const { return !panes.empty() && panes[0].hwnd != nullptr; }
+  bool Created() const { return !panes.empty() && panes[0].Hwnd() != nullptr; }
   // The first member's: it takes the mouse capture of a drag.
-  HWND MemberWindow() const { return Created() ? panes[0].hwnd : nullptr; }
+  HWND MemberWindow() const { return Created() ? panes[0].Hwnd() : nullptr; }
   // Covers the monitor the configuration and the displays of the moment
   // choose: on WM_DISPLAYCHANGE and whenever the settings change.
   void PlaceOnMonitor();

@@ -51,8 +51,7 @@ BOOL CALLBACK FindPipWindowProc(HWND window, LPARAM record) {
 PipCapture::~PipCapture() { Release(); }
 
 void PipCapture::Release() {
-  if (pipBitmap) DeleteObject(pipBitmap);
-  pipBitmap = nullptr;
+  pipBitmap.Reset();
 }
 
 void PipCapture::Search(const std::wstring& titleFilter, uint32_t now) {
@@ -67,21 +66,18 @@ void PipCapture::Search(const std::wstring& titleFilter, uint32_t now) {
 
 void PipCapture::Capture(int clientWidth, int clientHeight, uint8_t alpha, uint32_t now) {
   Release();
-  HBITMAP bitmap = nullptr;
   {
     WindowDc windowDc(pipWindow);
     MemoryDc memoryDc(CreateCompatibleDC(windowDc.Get()));
     void* pixels = nullptr;
-    bitmap = memoryDc ? CreateTopDownBitmap(memoryDc.Get(), clientWidth, clientHeight, &pixels) : nullptr;
-    if (bitmap) {
-      HGDIOBJ previous = SelectObject(memoryDc.Get(), bitmap);
+    if (memoryDc) pipBitmap.Reset(CreateTopDownBitmap(memoryDc.Get(), clientWidth, clientHeight, &pixels));
+    if (pipBitmap) {
+      Selection selected(memoryDc.Get(), pipBitmap.Get());
       PrintWindow(pipWindow, memoryDc.Get(), PW_CLIENTONLY | PW_RENDERFULLCONTENT);
       GdiFlush();  // the pixels are touched directly below
       SetAlphaBytes(pixels, clientWidth, clientHeight, alpha);
-      SelectObject(memoryDc.Get(), previous);
     }
   }
-  pipBitmap = bitmap;
   capturedWidth = clientWidth;
   capturedHeight = clientHeight;
   lastCaptureTick = now;
@@ -95,7 +91,7 @@ bool PipCapture::Refresh(const std::wstring& titleFilter, float opacity) {
   if (!pipWindow || !GetClientRect(pipWindow, &client) || client.right <= 0 || client.bottom <= 0) return false;
   if (!pipBitmap || now - lastCaptureTick > kCaptureIntervalMs)
     Capture(client.right, client.bottom, static_cast<uint8_t>(ClampOpacity(opacity) * 255.0f), now);
-  return pipBitmap != nullptr;
+  return static_cast<bool>(pipBitmap);
 }
 
 uint32_t PipCapture::MsUntilRefresh(uint32_t now) const {
@@ -116,7 +112,7 @@ void PipCapture::DrawCapture(const DrawContext& context, int x, int y, int width
                   static_cast<float>(width) + 2.0f * inset, static_cast<float>(height) + 2.0f * inset,
                   kFrameRadius * scale, MakeArgb(opacity * 200.0f, kFrameFillRgb), MakeArgb(opacity * 180.0f, kFrameOutlineRgb),
                   kPipOutlinePen * scale);
-  Gdiplus::Bitmap picture(pipBitmap, nullptr);
+  Gdiplus::Bitmap picture(pipBitmap.Get(), nullptr);
   Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}}};
   matrix.m[3][3] = opacity;
   Gdiplus::ImageAttributes attributes;

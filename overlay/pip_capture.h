@@ -9,13 +9,15 @@
 #include <functional>
 #include <string>
 
+#include "app/win_handles.h"
+
 struct DrawContext;
 
 struct PipCapture {
   HWND pipWindow = nullptr;
   uint32_t lastSearchTick = 0;
   uint32_t lastCaptureTick = 0;
-  HBITMAP pipBitmap = nullptr;
+  BitmapHandle pipBitmap;
   int capturedWidth = 0;
   int capturedHeight = 0;
   uint32_t captureCount = 0;  // grows with every capture: a new picture to show

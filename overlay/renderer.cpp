@@ -273,7 +273,7 @@ void DrawItem(const DrawContext& context, const FrameItem& item) {
 }
 
 bool Renderer::EndFrame(const FrameBuffer& frame, HWND window, int x, int y, const PixelRect* dirty) {
-  if (!frame.dc || !window) return false;
+  if (!frame.Dc() || !window) return false;
   GdiFlush();
   POINT destination = {x + frame.originX, y + frame.originY};
   SIZE size = {static_cast<LONG>(frame.width), static_cast<LONG>(frame.height)};
@@ -284,7 +284,7 @@ bool Renderer::EndFrame(const FrameBuffer& frame, HWND window, int x, int y, con
   info.cbSize = sizeof(info);
   info.pptDst = &destination;
   info.psize = &size;
-  info.hdcSrc = frame.dc;
+  info.hdcSrc = frame.Dc();
   info.pptSrc = &source;
   info.pblend = &blend;
   info.dwFlags = ULW_ALPHA;
@@ -334,7 +334,7 @@ void DrawRoundedRect(Gdiplus::Graphics& graphics, float x, float y, float width,
 
 std::unique_ptr<Gdiplus::Graphics> CreateFrameGraphics(const DrawContext& context) {
   const FrameBuffer& frame = context.frame;
-  if (!frame.dc || !frame.image) return nullptr;
+  if (!frame.Dc() || !frame.image) return nullptr;
   auto graphics = std::make_unique<Gdiplus::Graphics>(frame.image.get());
   ApplyFrameSettings(*graphics);
   graphics->TranslateTransform(static_cast<float>(-frame.originX), static_cast<float>(-frame.originY));

@@ -295,24 +295,24 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   OverlayPane& second = overlay.panes[kPaneKinds];
   EXPECT_FALSE(overlay.Render()) << "nothing changed";
   overlay.Toggle();
-  EXPECT_FALSE(IsWindowVisible(first.hwnd) || IsWindowVisible(second.hwnd));
+  EXPECT_FALSE(IsWindowVisible(first.Hwnd()) || IsWindowVisible(second.Hwnd()));
   EXPECT_FALSE(overlay.Render()) << "hidden";
   overlay.Toggle();
   EXPECT_TRUE(overlay.Render()) << "shown again: a fresh frame";
   EXPECT_EQ(GetRenderer().endFrameCount, 4u) << "the two tiles' windows pushed each time: no card, no picture";
   RECT placed = {};
-  ASSERT_TRUE(IsWindowVisible(second.hwnd) && GetWindowRect(second.hwnd, &placed));
+  ASSERT_TRUE(IsWindowVisible(second.Hwnd()) && GetWindowRect(second.Hwnd(), &placed));
   EXPECT_EQ(placed.left, overlay.x + second.part.left);
   EXPECT_EQ(placed.bottom, overlay.y + second.part.bottom);
   EXPECT_LT((placed.right - placed.left) * (placed.bottom - placed.top), overlay.width * overlay.height / 40);
-  EXPECT_FALSE(IsWindowVisible(cards.hwnd));
+  EXPECT_FALSE(IsWindowVisible(cards.Hwnd()));
   // A window that makes itself topmost later is put back under the tiles.
   HWND other = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Static", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10,
                                nullptr, nullptr, nullptr, nullptr);
   ASSERT_EQ(GetTopWindow(nullptr), other);
   overlay.KeepOnTop();
   HWND top = GetTopWindow(nullptr);
-  EXPECT_TRUE(top == first.hwnd || top == second.hwnd);
+  EXPECT_TRUE(top == first.Hwnd() || top == second.Hwnd());
   DestroyWindow(other);
 
   const int cx = kX + kSize / 2, ringY = kY + 56 - 4;
@@ -356,7 +356,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
     overlay.state.notifications.push_back(card);
   }
   ASSERT_TRUE(overlay.Render());
-  EXPECT_TRUE(IsWindowVisible(cards.hwnd));
+  EXPECT_TRUE(IsWindowVisible(cards.Hwnd()));
   EXPECT_FALSE(overlay.Render()) << "the tiles and cards are kept as pushed";
   const int spotX = cards.part.left + 1, spotY = cards.part.top + 1;  // in the window's margin
   Word(cards.frame, spotX, spotY) = 0xFFFFFFFF;
@@ -365,7 +365,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   EXPECT_EQ(At(spotX, spotY, cards.frame).a, 255) << "the frame is cleared only where it changed";
   Sleep(200);
   EXPECT_EQ(shown(spotX, spotY), RGB(0, 0, 0)) << "outside the dirty rectangle the window keeps its picture";
-  ASSERT_TRUE(GetRenderer().EndFrame(cards.frame, cards.hwnd, overlay.x, overlay.y));  // the whole frame
+  ASSERT_TRUE(GetRenderer().EndFrame(cards.frame, cards.Hwnd(), overlay.x, overlay.y));  // the whole frame
   EXPECT_TRUE(WaitFor([&] { return shown(spotX, spotY) == RGB(255, 255, 255); }, 5000));
   ReleaseDC(nullptr, screen);
   // The first card goes: the second moves up to its slot, copied from the
@@ -376,7 +376,7 @@ TEST_F(RenderTest, WindowsHoldTheirItemsAndPartialFramesReplaceOnlyTheChangedPar
   EXPECT_EQ(differFromDrawn(cards, [&] { DrawState(overlay.state, &cards.pushed.items[0]); }), 0);
   overlay.state.notifications.clear();
   ASSERT_TRUE(overlay.Render());
-  EXPECT_FALSE(IsWindowVisible(cards.hwnd)) << "a window left empty is hidden";
+  EXPECT_FALSE(IsWindowVisible(cards.Hwnd())) << "a window left empty is hidden";
   g_logPath.clear();
 }
 

@@ -62,7 +62,7 @@ TEST_F(OverlayWindowTest, CtrlAltHeldTurnsDragModeOnAndLettingGoEndsTheDrag) {
   overlay.state.shown.resize(2);  // the second member's window, added in drag mode, takes the mouse too
   overlay.Render();
   ASSERT_EQ(overlay.panes.size(), kPaneKinds + 1);
-  HWND second = overlay.panes.back().hwnd;
+  HWND second = overlay.panes.back().Hwnd();
   EXPECT_EQ(GetWindowLongPtrW(second, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
   EXPECT_EQ(GetWindowLongPtrW(overlay.MemberWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
   EXPECT_EQ(SendMessageW(overlay.MemberWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
